@@ -1,0 +1,159 @@
+#pragma once
+
+// The value records that every layer of Parlote passes around: sidebar ids,
+// sidebar entries, chat messages, installed models and the payload of the
+// "titleUpdated" / "lastMessageUpdated" notifications.
+
+#include <QDateTime>
+#include <QHashFunctions>
+#include <QString>
+#include <QUuid>
+#include <cstdint>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <stdexcept>
+
+namespace parlote {
+
+/// A record read from a file did not have the expected shape.
+class DecodingError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+/// The canonical text of a UUID: 36 characters, upper-case hexadecimal, 8-4-4-4-12.
+QString uuidText(const QUuid& uuid);
+/// Parses the 8-4-4-4-12 form (either case); anything else, braces included, gives nullopt.
+std::optional<QUuid> uuidFromText(QStringView text);
+
+/// A date as written to files: ISO 8601 in UTC, whole seconds, "Z" (2025-01-31T09:15:00Z).
+/// Any fraction of a second is dropped.
+QString dateText(const QDateTime& date);
+/// Reads exactly the form `dateText` writes; fractions, offsets and other forms give nullopt.
+std::optional<QDateTime> dateFromText(QStringView text);
+
+/// Identifies one entry of the conversation sidebar: an existing conversation or the
+/// new-conversation state.
+class SidebarID {
+public:
+    static SidebarID newConversation() { return SidebarID(); }
+    static SidebarID conversation(const QUuid& uuid) { return SidebarID(uuid); }
+
+    bool isNewConversation() const { return !uuid_.has_value(); }
+    bool isConversation() const { return uuid_.has_value(); }
+    /// The conversation's UUID; the null UUID for the new-conversation state.
+    QUuid uuid() const { return uuid_.value_or(QUuid()); }
+    /// "new", or the conversation UUID's canonical text.
+    QString id() const;
+
+    friend bool operator==(const SidebarID&, const SidebarID&) = default;
+
+private:
+    SidebarID() = default;
+    explicit SidebarID(const QUuid& uuid) : uuid_(uuid) {}
+    std::optional<QUuid> uuid_;
+};
+
+size_t qHash(const SidebarID& id, size_t seed = 0) noexcept;
+
+/// One entry of the conversation sidebar.
+class Conversation {
+public:
+    Conversation(SidebarID id, QString title, QString lastMessage)
+        : id_(std::move(id)), title_(std::move(title)), lastMessage_(std::move(lastMessage)) {}
+
+    const SidebarID& id() const { return id_; }
+    const QString& title() const { return title_; }
+    const QString& lastMessage() const { return lastMessage_; }
+    void setTitle(QString title) { title_ = std::move(title); }
+    void setLastMessage(QString text) { lastMessage_ = std::move(text); }
+
+    friend bool operator==(const Conversation&, const Conversation&) = default;
+
+private:
+    SidebarID id_;
+    QString title_;
+    QString lastMessage_;
+};
+
+size_t qHash(const Conversation& conversation, size_t seed = 0) noexcept;
+
+/// Who wrote a message. The text forms are written to disk: do not change them.
+enum class ChatMessageType { user, assistant, error };
+
+QString toText(ChatMessageType type);
+/// Fails (nullopt) for any text other than "user", "assistant" and "error".
+std::optional<ChatMessageType> chatMessageTypeFromText(QStringView text);
+
+inline size_t qHash(ChatMessageType type, size_t seed = 0) noexcept {
+    return qHash(toText(type), seed);
+}
+
+/// One message of a conversation. Immutable: a reply that grows is replaced by new
+/// records that keep its id, type and timestamp.
+class ChatMessage {
+public:
+    ChatMessage(QUuid id, QString content, ChatMessageType type, QDateTime timestamp)
+        : id_(id), content_(std::move(content)), type_(type), timestamp_(std::move(timestamp)) {}
+
+    /// A new message with a fresh random id, stamped now.
+    static ChatMessage make(QString content, ChatMessageType type);
+
+    const QUuid& id() const { return id_; }
+    const QString& content() const { return content_; }
+    ChatMessageType type() const { return type_; }
+    const QDateTime& timestamp() const { return timestamp_; }
+
+    /// A copy with other content and the same id, type and timestamp.
+    ChatMessage withContent(QString content) const {
+        return ChatMessage(id_, std::move(content), type_, timestamp_);
+    }
+
+    friend bool operator==(const ChatMessage&, const ChatMessage&) = default;
+
+    /// {"id":…,"content":…,"type":…,"timestamp":…} in this key order.
+    nlohmann::ordered_json toJson() const;
+    /// Requires the four keys with values of the right kind; ignores other keys.
+    /// Throws DecodingError.
+    static ChatMessage fromJson(const nlohmann::ordered_json& object);
+
+private:
+    QUuid id_;
+    QString content_;
+    ChatMessageType type_;
+    QDateTime timestamp_;
+};
+
+/// One model installed in the local Ollama service.
+struct ChatModel {
+    QString id;
+    QString model;
+    QString digest;
+    std::uint64_t size = 0;
+    QString family;
+    QString format;
+    QString paramSize;
+    QString quantLevel;
+
+    friend bool operator==(const ChatModel&, const ChatModel&) = default;
+};
+
+/// Payload of the "titleUpdated" and "lastMessageUpdated" notifications.
+struct UpdatedMessage {
+    QUuid id;
+    QString string;
+
+    friend bool operator==(const UpdatedMessage&, const UpdatedMessage&) = default;
+};
+
+}  // namespace parlote
+
+template <>
+struct std::hash<parlote::SidebarID> {
+    size_t operator()(const parlote::SidebarID& id) const noexcept { return parlote::qHash(id); }
+};
+template <>
+struct std::hash<parlote::Conversation> {
+    size_t operator()(const parlote::Conversation& c) const noexcept { return parlote::qHash(c); }
+};

@@ -1,0 +1,289 @@
+#include "ChatStore.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include <exception>
+#include <new>
+#include <string>
+#include <utility>
+
+namespace parlote {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr QFile::Permissions kFolderPermissions =
+    QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+constexpr QFile::Permissions kFilePermissions = QFile::ReadOwner | QFile::WriteOwner;
+
+std::string utf8(const QString& text) {
+    // QString::toStdString also encodes lone surrogates as valid UTF-8 (U+FFFD),
+    // so the encoder below never meets invalid bytes from here.
+    return text.toStdString();
+}
+
+QString fromUtf8(const Json& value) {
+    const std::string& s = value.get_ref<const std::string&>();
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+std::string encode(const Json& document) {
+    // Compact output. `replace` keeps an odd byte sequence from turning a save into an
+    // exception; the file then holds U+FFFD where the bad bytes were.
+    return document.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+/// Creates `path` and every missing parent, each new folder with mode 0700 (as the XDG
+/// base directory rules ask for data folders). Folders that exist are left as they are.
+bool makeFolder(const QString& path) {
+    const QString clean = QDir::cleanPath(QDir(path).absolutePath());
+    QFileInfo info(clean);
+    if (!info.exists()) {
+        const QString parent = info.path();
+        if (parent != clean && !QFileInfo::exists(parent) && !makeFolder(parent)) return false;
+        if (!QDir().mkdir(clean, kFolderPermissions) && !QFileInfo(clean).isDir()) return false;
+    }
+    return QFileInfo(clean).isDir();
+}
+
+struct ReadResult {
+    enum Status { missing, unreadable, ok } status;
+    QByteArray bytes;
+    QString error;
+};
+
+ReadResult readWhole(const QString& path) {
+    QFile file(path);
+    if (!file.exists()) return {ReadResult::missing, {}, {}};
+    if (!file.open(QIODevice::ReadOnly))
+        return {ReadResult::unreadable, {}, file.errorString()};
+    const qint64 size = file.size();
+    if (size > ChatStore::maxFileSize)
+        return {ReadResult::unreadable, {}, QStringLiteral("file is larger than the limit")};
+    try {
+        QByteArray bytes = file.readAll();
+        if (file.error() != QFileDevice::NoError)
+            return {ReadResult::unreadable, {}, file.errorString()};
+        if (bytes.size() > ChatStore::maxFileSize)  // grew while being read
+            return {ReadResult::unreadable, {}, QStringLiteral("file is larger than the limit")};
+        return {ReadResult::ok, std::move(bytes), {}};
+    } catch (const std::bad_alloc&) {
+        return {ReadResult::unreadable, {}, QStringLiteral("out of memory")};
+    }
+}
+
+/// Parses without exceptions; invalid JSON, invalid UTF-8 included, gives a discarded value.
+Json parse(const QByteArray& bytes) {
+    const char* begin = bytes.constData();
+    return Json::parse(begin, begin + bytes.size(), nullptr, /*allow_exceptions=*/false);
+}
+
+const Json& member(const Json& object, const char* key, Json::value_t type) {
+    auto it = object.find(key);
+    if (it == object.end()) throw DecodingError(std::string("missing key \"") + key + '"');
+    if (it->type() != type) throw DecodingError(std::string("\"") + key + "\" has the wrong type");
+    return *it;
+}
+
+const Json::array_t& memberArray(const Json& document, const char* key) {
+    if (!document.is_object()) throw DecodingError("the file is not a JSON object");
+    return member(document, key, Json::value_t::array).get_ref<const Json::array_t&>();
+}
+
+QList<Conversation> decodeTOC(const Json& document) {
+    const Json::array_t& entries = memberArray(document, "contents");
+    QList<Conversation> list;
+    list.reserve(static_cast<qsizetype>(entries.size()));
+    for (const Json& entry : entries) {
+        if (!entry.is_object()) throw DecodingError("an entry is not an object");
+        const Json& idText = member(entry, "id", Json::value_t::string);
+        const std::string& idBytes = idText.get_ref<const std::string&>();
+        auto uuid = uuidFromText(QString::fromLatin1(idBytes.data(),
+                                                     static_cast<qsizetype>(idBytes.size())));
+        if (!uuid) throw DecodingError("malformed conversation id");
+        list.emplace_back(SidebarID::conversation(*uuid),
+                          fromUtf8(member(entry, "title", Json::value_t::string)),
+                          fromUtf8(member(entry, "lastMessage", Json::value_t::string)));
+    }
+    return list;
+}
+
+/// Moves an undecodable "toc.json" to "toc.damaged-<UTC time>[-n].json" beside it.
+/// The rename never replaces an existing file, so two damaged files found in the same
+/// second both survive.
+void moveAside(const QString& folder, const QString& tocPath) {
+    const QString stamp =
+        QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+    const QString base = folder + QStringLiteral("/toc.damaged-") + stamp;
+    for (int n = 1; n < 1000; ++n) {
+        const QString target =
+            n == 1 ? base + QStringLiteral(".json") : base + QLatin1Char('-') + QString::number(n) +
+                                                          QStringLiteral(".json");
+        if (QFile::rename(tocPath, target)) return;
+        if (!QFile::exists(tocPath) || !QFile::exists(target)) return;  // not a name clash
+    }
+}
+
+/// Replaces `path` with `bytes` through a temporary file in the same folder and a rename.
+/// Returns an empty string on success, else the reason.
+QString writeAtomically(const QString& path, const std::string& bytes) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return file.errorString();
+    // A new file would otherwise get 0666 minus the umask, and an existing one keeps its
+    // old mode; transcripts are private either way.
+    if (!file.setPermissions(kFilePermissions)) {
+        file.cancelWriting();
+        return file.errorString();
+    }
+    const qint64 size = static_cast<qint64>(bytes.size());
+    if (file.write(bytes.data(), size) != size) {
+        file.cancelWriting();
+        return file.errorString();
+    }
+    if (!file.commit()) return file.errorString();  // commit syncs before the rename
+    return {};
+}
+
+/// Names of the temporary files QSaveFile makes beside "toc.json" and "<UUID>.json":
+/// the final name plus a dot and six random letters or digits.
+const QRegularExpression& temporaryFileName() {
+    static const QRegularExpression form(QStringLiteral(
+        "^(toc|[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12})\\.json\\.[A-Za-z0-9]{6}$"));
+    return form;
+}
+
+}  // namespace
+
+ChatStore& ChatStore::shared() {
+    // The platform always reports a data location for a logged-in user. Should it not,
+    // the store has no folder: reads find nothing and writes fail.
+    static ChatStore store([] {
+        const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+        return base.isEmpty() ? QString() : base + QStringLiteral("/Parlote");
+    }());
+    return store;
+}
+
+ChatStore::ChatStore(QString folder) : appFolder_(std::move(folder)) {
+    if (appFolder_.isEmpty()) return;
+    if (makeFolder(appFolder_)) {
+        // The folder holds private transcripts: tighten it even if it existed before.
+        QFile::setPermissions(appFolder_, kFolderPermissions);
+        removeStaleTemporaryFiles(kStaleTemporaryAge);
+    }
+}
+
+QString ChatStore::tocPath() const {
+    return appFolder_ + QStringLiteral("/toc.json");
+}
+
+QString ChatStore::conversationPath(const QUuid& id) const {
+    return appFolder_ + QLatin1Char('/') + uuidText(id) + QStringLiteral(".json");
+}
+
+QList<Conversation> ChatStore::loadTOC() const {
+    if (appFolder_.isEmpty()) return {};
+    const QString path = tocPath();
+    ReadResult read = readWhole(path);
+    if (read.status == ReadResult::missing) return {};
+    try {
+        if (read.status != ReadResult::ok) throw DecodingError(read.error.toStdString());
+        const Json document = parse(read.bytes);
+        read.bytes = QByteArray();  // the parsed form is all that is needed from here
+        if (document.is_discarded()) throw DecodingError("malformed JSON");
+        return decodeTOC(document);
+    } catch (const std::exception& e) {
+        // DecodingError, or bad_alloc on a file too large for memory. Keep the file
+        // out of the way of the next save before reporting.
+        moveAside(appFolder_, path);
+        throw StoreError(std::string("\"toc.json\" cannot be read: ") + e.what());
+    }
+}
+
+void ChatStore::saveTOC(const QList<Conversation>& list) const {
+    std::string bytes;
+    try {
+        Json document = Json::object();
+        Json& contents = document["contents"] = Json::array();
+        auto& entries = contents.get_ref<Json::array_t&>();
+        entries.reserve(static_cast<size_t>(list.size()));
+        for (const Conversation& conversation : list) {
+            if (!conversation.id().isConversation()) continue;  // the new-conversation item
+            Json entry = Json::object();
+            entry["id"] = utf8(conversation.id().id());
+            entry["title"] = utf8(conversation.title());
+            entry["lastMessage"] = utf8(conversation.lastMessage());
+            entries.push_back(std::move(entry));
+        }
+        bytes = encode(document);
+    } catch (const std::exception& e) {
+        throw StoreError(std::string("cannot encode the table of contents: ") + e.what());
+    }
+    if (appFolder_.isEmpty()) throw StoreError("no data folder");
+    const QString error = writeAtomically(tocPath(), bytes);
+    if (!error.isEmpty())
+        throw StoreError("cannot write \"toc.json\": " + error.toStdString());
+}
+
+QList<ChatMessage> ChatStore::readConversation(const QUuid& id) const {
+    if (appFolder_.isEmpty()) return {};
+    try {
+        ReadResult read = readWhole(conversationPath(id));
+        if (read.status != ReadResult::ok) return {};
+        const Json document = parse(read.bytes);
+        read.bytes = QByteArray();
+        if (document.is_discarded()) return {};
+        const Json::array_t& messages = memberArray(document, "messages");
+        QList<ChatMessage> transcript;
+        transcript.reserve(static_cast<qsizetype>(messages.size()));
+        for (const Json& message : messages) transcript.push_back(ChatMessage::fromJson(message));
+        return transcript;
+    } catch (const std::exception&) {
+        return {};  // DecodingError, or bad_alloc: an unreadable transcript reads as empty
+    }
+}
+
+bool ChatStore::writeConversation(const QUuid& id, const QList<ChatMessage>& messages) const {
+    if (appFolder_.isEmpty()) return false;
+    try {
+        std::string bytes;
+        {
+            Json document = Json::object();
+            Json& array = document["messages"] = Json::array();
+            auto& items = array.get_ref<Json::array_t&>();
+            items.reserve(static_cast<size_t>(messages.size()));
+            for (const ChatMessage& message : messages) items.push_back(message.toJson());
+            bytes = encode(document);
+        }  // the tree goes before the write, so the peak holds one copy of the text
+        return writeAtomically(conversationPath(id), bytes).isEmpty();
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+int ChatStore::removeStaleTemporaryFiles(std::chrono::seconds minimumAge) const {
+    if (appFolder_.isEmpty()) return 0;
+    const QDateTime cutoff =
+        QDateTime::currentDateTimeUtc().addSecs(-static_cast<qint64>(minimumAge.count()));
+    QDir folder(appFolder_);
+    int removed = 0;
+    // Only names that can be a leftover of an interrupted save are looked at.
+    const QFileInfoList candidates =
+        folder.entryInfoList({QStringLiteral("*.json.??????")}, QDir::Files | QDir::Hidden);
+    for (const QFileInfo& info : candidates) {
+        if (!temporaryFileName().match(info.fileName()).hasMatch()) continue;
+        // A young file may belong to a save in progress in another instance.
+        if (info.lastModified().toUTC() > cutoff) continue;
+        if (QFile::remove(info.filePath())) ++removed;
+    }
+    return removed;
+}
+
+}  // namespace parlote

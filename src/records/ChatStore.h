@@ -1,0 +1,73 @@
+#pragma once
+
+// The conversation store: the data folder with "toc.json" (the sidebar's table of
+// contents) and one "<UUID>.json" file per conversation.
+
+#include "ChatRecords.h"
+
+#include <QList>
+#include <QString>
+#include <QUuid>
+
+#include <chrono>
+#include <stdexcept>
+
+namespace parlote {
+
+/// Reading or writing "toc.json" failed.
+class StoreError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class ChatStore {
+public:
+    /// Files larger than this are not read: a conversation file over the limit reads as
+    /// empty and a "toc.json" over it counts as damaged.
+    static constexpr qint64 maxFileSize = qint64(256) << 20;
+    /// Temporary files of interrupted saves at least this old are removed when a store
+    /// is created; younger ones may belong to a save in progress in another process.
+    static constexpr std::chrono::seconds kStaleTemporaryAge = std::chrono::hours(1);
+
+    /// The process-wide store over the user's data folder
+    /// ($XDG_DATA_HOME, by default ~/.local/share, + "Parlote"). Created on first use.
+    static ChatStore& shared();
+
+    /// A store over `folder`, which is created (with its parents, mode 0700) if missing;
+    /// a failure to create it is ignored.
+    explicit ChatStore(QString folder);
+
+    const QString& appFolder() const { return appFolder_; }
+
+    /// The sidebar list in file order; empty when there is no "toc.json".
+    /// Throws StoreError when the file cannot be read or decoded. A file that cannot be
+    /// decoded is first moved aside (renamed "toc.damaged-<time>.json") so that no later
+    /// save can overwrite it.
+    QList<Conversation> loadTOC() const;
+
+    /// Writes every conversation of `list` (the new-conversation item is skipped) to
+    /// "toc.json", replacing the file atomically. Throws StoreError on failure.
+    void saveTOC(const QList<Conversation>& list) const;
+
+    /// The transcript of conversation `id`; empty when the file is missing, unreadable
+    /// or not decodable.
+    QList<ChatMessage> readConversation(const QUuid& id) const;
+
+    /// Replaces the file of conversation `id` atomically with `messages`; failures are ignored.
+    /// Returns whether the file was written.
+    bool writeConversation(const QUuid& id, const QList<ChatMessage>& messages) const;
+
+    /// The path of conversation `id`'s file.
+    QString conversationPath(const QUuid& id) const;
+    QString tocPath() const;
+
+    /// Removes the temporary files that saves interrupted by a crash leave beside
+    /// "toc.json" and the conversation files ("<name>.json.XXXXXX"), if they are at least
+    /// `minimumAge` old. Returns how many were removed.
+    int removeStaleTemporaryFiles(std::chrono::seconds minimumAge) const;
+
+private:
+    QString appFolder_;
+};
+
+}  // namespace parlote
