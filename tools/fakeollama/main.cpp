@@ -1,0 +1,66 @@
+// parlote-fake-ollama: serves the demo scenario until SIGINT or SIGTERM.
+//
+//     parlote-fake-ollama [--port N] [--host ADDRESS]     (default 127.0.0.1:11434)
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+#include <string_view>
+
+#include "DemoScenario.h"
+#include "FakeOllama.h"
+
+namespace {
+
+int usage(const char* program)
+{
+    std::fprintf(stderr, "usage: %s [--port N] [--host ADDRESS]\n", program);
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string host = "127.0.0.1";
+    int port = 11434;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if ((arg == "--port" || arg == "--host") && i + 1 < argc) {
+            const char* value = argv[++i];
+            if (arg == "--host") {
+                host = value;
+                continue;
+            }
+            char* end = nullptr;
+            const long parsed = std::strtol(value, &end, 10);
+            if (*end != '\0' || parsed < 0 || parsed > 65535) return usage(argv[0]);
+            port = static_cast<int>(parsed);
+        } else {
+            return usage(argv[0]);
+        }
+    }
+
+    // Block the stop signals before any server thread exists, so every thread
+    // inherits the mask and sigwait below is the only place they arrive.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    try {
+        parlote::testing::FakeOllama server(host, port);
+        parlote::testing::installDemoScenario(server);
+        std::printf("Fake Ollama listening on %s\n", server.baseUrl().c_str());
+        std::fflush(stdout);
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "parlote-fake-ollama: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
