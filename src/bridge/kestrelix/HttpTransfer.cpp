@@ -1,0 +1,198 @@
+#include "HttpTransfer.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+namespace kestrelix::llm::detail {
+
+namespace {
+
+void initCurlOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+}  // namespace
+
+HttpTransfer::HttpTransfer(const HttpRequest& request) : body_(request.body) {
+    initCurlOnce();
+    easy_ = curl_easy_init();
+    multi_ = curl_multi_init();
+    if (!easy_ || !multi_) {
+        finished_ = true;
+        curlCode_ = CURLE_OUT_OF_MEMORY;
+        return;
+    }
+    curl_easy_setopt(easy_, CURLOPT_URL, request.url.c_str());
+    curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(request.connectTimeout.count()));
+    curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, errorText_);
+    curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &HttpTransfer::onBody);
+    curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &HttpTransfer::onHeader);
+    curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(easy_, CURLOPT_USERAGENT, "Parlote (kestrelix)");
+    // Keep-alive probes notice a peer that vanished without closing the connection.
+    curl_easy_setopt(easy_, CURLOPT_TCP_KEEPALIVE, 1L);
+    // Local traffic must never reach an HTTP proxy from the environment.
+    if (request.bypassProxy) curl_easy_setopt(easy_, CURLOPT_PROXY, "");
+
+    headers_ = curl_slist_append(headers_, "Accept: application/json, application/x-ndjson");
+    // No "Expect: 100-continue" round trip for large chat transcripts.
+    headers_ = curl_slist_append(headers_, "Expect:");
+    if (request.method == "HEAD") {
+        curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L);
+    } else if (request.method != "GET") {
+        if (request.method != "POST")
+            curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+        headers_ = curl_slist_append(headers_, "Content-Type: application/json");
+        curl_easy_setopt(easy_, CURLOPT_POSTFIELDS, body_.c_str());
+        curl_easy_setopt(easy_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body_.size()));
+    }
+    curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headers_);
+    curl_multi_add_handle(multi_, easy_);
+}
+
+HttpTransfer::~HttpTransfer() {
+    // Removing the handle mid-transfer closes the connection, which tells Ollama to stop.
+    if (multi_ && easy_) curl_multi_remove_handle(multi_, easy_);
+    if (easy_) curl_easy_cleanup(easy_);
+    if (multi_) curl_multi_cleanup(multi_);
+    curl_slist_free_all(headers_);
+}
+
+std::size_t HttpTransfer::onBody(char* data, std::size_t size, std::size_t count, void* self) {
+    auto* transfer = static_cast<HttpTransfer*>(self);
+    if (transfer->aborted_.load(std::memory_order_relaxed)) return 0;  // stops the transfer
+    transfer->headersDone_ = true;
+    transfer->buffer_.append(data, size * count);
+    return size * count;
+}
+
+std::size_t HttpTransfer::onHeader(char* data, std::size_t size, std::size_t count, void* self) {
+    auto* transfer = static_cast<HttpTransfer*>(self);
+    const std::size_t length = size * count;
+    if (length >= 5 && std::memcmp(data, "HTTP/", 5) == 0) {
+        long code = 0;
+        curl_easy_getinfo(transfer->easy_, CURLINFO_RESPONSE_CODE, &code);
+        transfer->status_ = code;
+    } else if ((length == 2 && data[0] == '\r' && data[1] == '\n') ||
+               (length == 1 && data[0] == '\n')) {
+        long code = 0;
+        curl_easy_getinfo(transfer->easy_, CURLINFO_RESPONSE_CODE, &code);
+        transfer->status_ = code;
+        if (code >= 200) transfer->headersDone_ = true;  // not an interim 1xx block
+    }
+    return length;
+}
+
+void HttpTransfer::abort() {
+    aborted_.store(true);
+    if (multi_) curl_multi_wakeup(multi_);
+}
+
+std::string HttpTransfer::curlMessage() const {
+    if (errorText_[0] != '\0') return errorText_;
+    return curl_easy_strerror(static_cast<CURLcode>(curlCode_));
+}
+
+HttpTransfer::Outcome HttpTransfer::pump(Clock::time_point deadline) {
+    if (aborted_.load()) return Outcome::aborted;
+    if (Clock::now() >= deadline) return finished_ ? Outcome::finished : Outcome::timedOut;
+    const std::size_t bufferedBefore = buffer_.size();
+    const bool headersBefore = headersDone_;
+    int running = 0;
+    curl_multi_perform(multi_, &running);
+    int pending = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi_, &pending)) {
+        if (message->msg == CURLMSG_DONE) {
+            finished_ = true;
+            curlCode_ = message->data.result;
+            long code = 0;
+            curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
+            status_ = code;
+        }
+    }
+    if (aborted_.load()) return Outcome::aborted;
+    if (finished_) return Outcome::finished;
+    // Something arrived: let the caller look at it before waiting on the socket again.
+    if (buffer_.size() != bufferedBefore || headersDone_ != headersBefore) return Outcome::ready;
+    const auto now = Clock::now();
+    if (now >= deadline) return Outcome::timedOut;
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+    curl_multi_poll(multi_, nullptr, 0,
+                    static_cast<int>(std::min<long long>(wait.count() + 1, 1000)), nullptr);
+    return Outcome::ready;
+}
+
+HttpTransfer::Outcome HttpTransfer::waitForHeaders(Clock::time_point deadline) {
+    for (;;) {
+        if (aborted_.load()) return Outcome::aborted;
+        if (headersDone_) return Outcome::ready;
+        if (finished_) return Outcome::finished;
+        const Outcome outcome = pump(deadline);
+        if (outcome == Outcome::aborted) return outcome;
+        if (headersDone_) return Outcome::ready;
+        if (outcome != Outcome::ready) return outcome;
+    }
+}
+
+bool HttpTransfer::hasLine() const {
+    return buffer_.find('\n', std::max(scanPos_, readPos_)) != std::string::npos;
+}
+
+std::string HttpTransfer::takeLine(std::size_t end) {
+    std::size_t stop = end;
+    if (stop > readPos_ && buffer_[stop - 1] == '\r') --stop;
+    std::string line = buffer_.substr(readPos_, stop - readPos_);
+    readPos_ = std::min(end + 1, buffer_.size());
+    scanPos_ = readPos_;
+    // Drop consumed bytes once they outweigh the rest, keeping appends amortised O(1).
+    if (readPos_ > 65536 && readPos_ * 2 > buffer_.size()) {
+        buffer_.erase(0, readPos_);
+        scanPos_ -= readPos_;
+        readPos_ = 0;
+    }
+    return line;
+}
+
+HttpTransfer::Outcome HttpTransfer::nextLine(std::string& line, Clock::time_point deadline) {
+    for (;;) {
+        if (aborted_.load()) return Outcome::aborted;
+        const std::size_t newline = buffer_.find('\n', std::max(scanPos_, readPos_));
+        if (newline != std::string::npos) {
+            line = takeLine(newline);
+            return Outcome::ready;
+        }
+        scanPos_ = buffer_.size();
+        if (finished_) {
+            if (readPos_ < buffer_.size()) {
+                line = takeLine(buffer_.size());
+                return Outcome::ready;
+            }
+            return Outcome::finished;
+        }
+        const Outcome outcome = pump(deadline);
+        if (outcome == Outcome::aborted || outcome == Outcome::timedOut) return outcome;
+    }
+}
+
+HttpTransfer::Outcome HttpTransfer::readAll(std::string& body, Clock::time_point deadline,
+                                            std::size_t limit) {
+    for (;;) {
+        if (aborted_.load()) return Outcome::aborted;
+        if (finished_ || buffer_.size() - readPos_ >= limit) {
+            body = buffer_.substr(readPos_, std::min(limit, buffer_.size() - readPos_));
+            readPos_ = scanPos_ = buffer_.size();
+            return Outcome::ready;
+        }
+        const Outcome outcome = pump(deadline);
+        if (outcome == Outcome::aborted || outcome == Outcome::timedOut) return outcome;
+    }
+}
+
+}  // namespace kestrelix::llm::detail

@@ -1,0 +1,83 @@
+#pragma once
+
+// One HTTP request driven by libcurl's multi interface, read as it arrives: the caller
+// pulls complete lines (for NDJSON streams) or the whole body, each with a deadline,
+// and may abort from another thread at any moment.
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <string>
+
+typedef void CURL;
+typedef void CURLM;
+struct curl_slist;
+
+namespace kestrelix::llm::detail {
+
+struct HttpRequest {
+    std::string method = "GET";  // GET, HEAD, POST or DELETE
+    std::string url;
+    std::string body;  // sent as application/json when not empty
+    bool bypassProxy = false;
+    std::chrono::milliseconds connectTimeout{5000};
+};
+
+class HttpTransfer {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    enum class Outcome {
+        ready,     // the awaited thing is there
+        finished,  // the transfer has ended (see curlCode()); nothing more will come
+        timedOut,  // the deadline passed first
+        aborted,   // abort() was called
+    };
+
+    explicit HttpTransfer(const HttpRequest& request);
+    ~HttpTransfer();
+    HttpTransfer(const HttpTransfer&) = delete;
+    HttpTransfer& operator=(const HttpTransfer&) = delete;
+
+    /// Waits until the response status and headers are in (ready), or the transfer ended
+    /// without them.
+    Outcome waitForHeaders(Clock::time_point deadline);
+    /// Next line of the body without its "\n" (and without a trailing "\r"). At the end
+    /// of the body, bytes after the last "\n" come as a last line; then `finished`.
+    Outcome nextLine(std::string& line, Clock::time_point deadline);
+    /// The rest of the body, at most `limit` bytes (the transfer stops there).
+    Outcome readAll(std::string& body, Clock::time_point deadline, std::size_t limit);
+
+    /// Thread-safe; wakes a blocked call, which returns `aborted`.
+    void abort();
+
+    long status() const { return status_; }
+    /// 0 (CURLE_OK) unless the transfer failed.
+    int curlCode() const { return curlCode_; }
+    /// libcurl's description of the failure.
+    std::string curlMessage() const;
+
+private:
+    static std::size_t onBody(char* data, std::size_t size, std::size_t count, void* self);
+    static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* self);
+    bool hasLine() const;
+    std::string takeLine(std::size_t end);
+    /// Lets libcurl move data, then waits for the socket until `deadline` at most.
+    Outcome pump(Clock::time_point deadline);
+
+    CURL* easy_ = nullptr;
+    CURLM* multi_ = nullptr;
+    curl_slist* headers_ = nullptr;
+    std::string body_;         // request body, kept alive for libcurl
+    std::string buffer_;       // received body bytes not yet handed out
+    std::size_t readPos_ = 0;  // start of the unread part of buffer_
+    std::size_t scanPos_ = 0;  // buffer_ before this index holds no "\n" after readPos_
+    bool headersDone_ = false;
+    bool finished_ = false;
+    int curlCode_ = 0;
+    long status_ = 0;
+    char errorText_[256] = {};
+    std::atomic<bool> aborted_{false};
+};
+
+}  // namespace kestrelix::llm::detail

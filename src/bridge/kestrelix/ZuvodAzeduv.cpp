@@ -1,0 +1,542 @@
+#include "ZuvodAzeduv.h"
+
+#include <curl/curl.h>
+
+#include <QString>
+#include <cstdlib>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
+
+#include "HttpTransfer.h"
+#include "OllamaHost.h"
+
+namespace kestrelix::llm {
+
+using detail::HttpRequest;
+using detail::HttpTransfer;
+using json = nlohmann::json;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr std::size_t kErrorBodyLimit = 64 * 1024;
+constexpr std::size_t kModelListLimit = 64 * 1024 * 1024;
+/// Ollama's answer when the registry has no model of that name.
+constexpr const char* kNoSuchModelText = "file does not exist";
+
+std::string stringAt(const json& object, const char* key) {
+    if (!object.is_object()) return {};
+    const auto it = object.find(key);
+    return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+std::int64_t integerAt(const json& object, const char* key) {
+    if (!object.is_object()) return 0;
+    const auto it = object.find(key);
+    if (it == object.end() || !it->is_number()) return 0;
+    if (it->is_number_unsigned()) return static_cast<std::int64_t>(it->get<std::uint64_t>());
+    if (it->is_number_integer()) return it->get<std::int64_t>();
+    return static_cast<std::int64_t>(it->get<double>());
+}
+
+/// Parses one JSON document. Bytes that are not valid UTF-8 are replaced by U+FFFD first,
+/// so a damaged character does not cost the whole record.
+std::optional<json> parseJson(const std::string& text) {
+    json value = json::parse(text, nullptr, false);
+    if (value.is_discarded()) {
+        const QByteArray repaired = QString::fromUtf8(text.data(), qsizetype(text.size())).toUtf8();
+        value = json::parse(repaired.begin(), repaired.end(), nullptr, false);
+        if (value.is_discarded()) return std::nullopt;
+    }
+    return value;
+}
+
+std::string encodeJson(const json& value) {
+    return value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+enum class StreamKind { none, pull, chat };
+
+}  // namespace
+
+class ZuvodAzeduv::Impl {
+public:
+    explicit Impl(ZuvodAzeduvConfig configuration) : config(std::move(configuration)) {
+        std::string raw = config.host;
+        if (raw.empty()) {
+            const char* variable = std::getenv("OLLAMA_HOST");
+            raw = variable ? variable : "";
+        }
+        baseUrl = parseOllamaHost(raw);
+        rawHost = raw;
+        loopback = !baseUrl.empty() && isLoopbackAddress(baseUrl);
+    }
+
+    ZuvodAzeduvConfig config;
+    std::string rawHost;
+    std::string baseUrl;
+    bool loopback = false;
+    OllamaErrorInfo lastError;
+
+    // The transfer of the current call or stream. Replaced only by the calling thread,
+    // always under `mutex`, so that abort() from another thread sees a live object.
+    std::mutex mutex;
+    std::unique_ptr<HttpTransfer> transfer;
+    bool aborted = false;
+
+    // State of the sequence being polled.
+    StreamKind stream = StreamKind::none;
+    bool streamEnded = false;
+    bool sawFinalRecord = false;  // chat: done:true; pull: status "success"
+    bool sawFirstRecord = false;
+    bool thinkOpen = false;                   // a "<think>" block has been opened and not closed
+    bool contentStarted = false;              // the reply's own text has begun
+    std::optional<std::string> pendingError;  // server error to report on the next poll
+
+    void succeed() { lastError = OllamaErrorInfo{}; }
+
+    void fail(std::int32_t code, std::string message, std::int32_t osType = kOsErrorNone,
+              std::int64_t osError = 0) {
+        lastError = OllamaErrorInfo{code, osType, osError, std::move(message)};
+    }
+
+    bool checkUsable() {
+        if (baseUrl.empty()) {
+            fail(kInvalidRequest, "The Ollama address \"" + rawHost +
+                                      "\" in OLLAMA_HOST is not usable; expected a form such "
+                                      "as 127.0.0.1:11434 or http://host:port.");
+            return false;
+        }
+        std::lock_guard lock(mutex);
+        if (aborted) {
+            fail(kAborted, "The request to Ollama at " + baseUrl + " was cancelled.");
+            return false;
+        }
+        return true;
+    }
+
+    HttpTransfer& begin(std::string method, const std::string& path, std::string body,
+                        std::chrono::milliseconds connectTimeout) {
+        HttpRequest request;
+        request.method = std::move(method);
+        request.url = baseUrl + path;
+        request.body = std::move(body);
+        request.bypassProxy = loopback;
+        request.connectTimeout = connectTimeout;
+        auto next = std::make_unique<HttpTransfer>(request);
+        std::lock_guard lock(mutex);
+        if (aborted) next->abort();
+        transfer = std::move(next);
+        stream = StreamKind::none;
+        streamEnded = sawFinalRecord = sawFirstRecord = thinkOpen = contentStarted = false;
+        pendingError.reset();
+        return *transfer;
+    }
+
+    void end() {
+        std::unique_ptr<HttpTransfer> finished;
+        std::lock_guard lock(mutex);
+        finished = std::move(transfer);
+        stream = StreamKind::none;
+    }
+
+    /// Records why a transfer stopped without what was awaited.
+    void failTransfer(HttpTransfer::Outcome outcome, const HttpTransfer& transfer) {
+        switch (outcome) {
+            case HttpTransfer::Outcome::aborted:
+                fail(kAborted, "The request to Ollama at " + baseUrl + " was cancelled.");
+                return;
+            case HttpTransfer::Outcome::timedOut:
+                fail(kTimedOut, "Ollama at " + baseUrl + " did not answer in time.");
+                return;
+            case HttpTransfer::Outcome::ready:
+            case HttpTransfer::Outcome::finished:
+                break;
+        }
+        const int code = transfer.curlCode();
+        switch (code) {
+            case CURLE_OK:
+                fail(kConnectionLost,
+                     "The answer from Ollama at " + baseUrl + " ended before it was complete.");
+                return;
+            case CURLE_COULDNT_CONNECT:
+            case CURLE_COULDNT_RESOLVE_HOST:
+            case CURLE_COULDNT_RESOLVE_PROXY:
+                fail(kConnectionFailed,
+                     "Could not connect to Ollama at " + baseUrl + " (" + transfer.curlMessage() +
+                         "). Is Ollama running?",
+                     kOsErrorCurl, code);
+                return;
+            case CURLE_OPERATION_TIMEDOUT:
+                fail(kTimedOut,
+                     "Ollama at " + baseUrl + " did not answer in time (" + transfer.curlMessage() +
+                         ").",
+                     kOsErrorCurl, code);
+                return;
+            default:
+                fail(kConnectionLost,
+                     "The connection to Ollama at " + baseUrl + " was lost (" +
+                         transfer.curlMessage() + ").",
+                     kOsErrorCurl, code);
+                return;
+        }
+    }
+
+    void failServer(const std::string& text) {
+        fail(kServerError, "Ollama at " + baseUrl + " reported an error: " + text);
+    }
+
+    void failMalformed() {
+        fail(kMalformedResponse,
+             "The server at " + baseUrl + " sent an answer that is not valid Ollama JSON.");
+    }
+
+    /// Turns an HTTP error status and its body into lastError.
+    void failStatus(long status, const std::string& body) {
+        std::string text;
+        if (auto value = parseJson(body)) text = stringAt(*value, "error");
+        std::string message;
+        if (!text.empty()) {
+            message = "Ollama at " + baseUrl + " reported an error: " + text;
+        } else {
+            message = "Ollama at " + baseUrl + " answered with HTTP status " +
+                      std::to_string(status) + ".";
+            if (status == 403)
+                message += " It refused the request; check OLLAMA_HOST and OLLAMA_ORIGINS.";
+            else if (status == 502 || status == 504)
+                message += " A proxy may stand between Parlote and Ollama.";
+        }
+        fail(kHttpStatus, std::move(message), kOsErrorHttp, status);
+    }
+
+    /// Waits for the response; true for status 200. Otherwise lastError is set.
+    bool awaitSuccess(HttpTransfer& transfer, std::chrono::milliseconds timeout) {
+        const auto deadline = Clock::now() + timeout;
+        const auto outcome = transfer.waitForHeaders(deadline);
+        if (outcome != HttpTransfer::Outcome::ready) {
+            failTransfer(outcome, transfer);
+            return false;
+        }
+        if (transfer.status() == 200) return true;
+        std::string body;
+        transfer.readAll(body, Clock::now() + config.requestTimeout, kErrorBodyLimit);
+        failStatus(transfer.status(), body);
+        return false;
+    }
+
+    /// A whole short request; the body on status 200, nullopt with lastError set otherwise.
+    std::optional<std::string> fetch(std::string method, const std::string& path, std::string body,
+                                     std::chrono::milliseconds timeout, std::size_t limit) {
+        const auto deadline = Clock::now() + timeout;
+        HttpTransfer& transfer = begin(std::move(method), path, std::move(body),
+                                       std::min(timeout, config.connectTimeout));
+        std::optional<std::string> result;
+        if (awaitSuccess(transfer, timeout)) {
+            std::string text;
+            const auto outcome = transfer.readAll(text, deadline, limit);
+            if (outcome == HttpTransfer::Outcome::ready && transfer.curlCode() == CURLE_OK)
+                result = std::move(text);
+            else
+                failTransfer(outcome, transfer);
+        }
+        end();
+        return result;
+    }
+
+    /// The text a chat record adds to the reply: a model's separate reasoning is folded
+    /// into one leading "<think>...</think>" block ahead of the answer.
+    std::string replyText(const std::string& content, const std::string& thinking, bool done) {
+        std::string text;
+        if (!thinking.empty() && !contentStarted) {
+            if (!thinkOpen) text = "<think>";
+            thinkOpen = true;
+            text += thinking;
+        }
+        if (!content.empty()) {
+            if (thinkOpen) text += "</think>\n\n";
+            thinkOpen = false;
+            contentStarted = true;
+            text += content;
+        }
+        if (done && thinkOpen) {
+            text += "</think>";
+            thinkOpen = false;
+        }
+        return text;
+    }
+
+    /// Ends a polled sequence: null with lastError set.
+    template <class Record>
+    std::shared_ptr<Record> finishStream() {
+        streamEnded = true;
+        std::unique_ptr<HttpTransfer> finished;
+        {
+            std::lock_guard lock(mutex);
+            finished = std::move(transfer);
+        }
+        return nullptr;
+    }
+
+    /// The next non-empty line of the current stream, or nullopt with lastError set.
+    std::optional<json> nextRecord(std::chrono::milliseconds silence) {
+        std::string line;
+        for (;;) {
+            const auto outcome = transfer->nextLine(line, Clock::now() + silence);
+            if (outcome == HttpTransfer::Outcome::finished) {
+                if (transfer->curlCode() == CURLE_OK && sawFinalRecord)
+                    fail(kEndOfStream, "");
+                else
+                    failTransfer(outcome, *transfer);
+                return std::nullopt;
+            }
+            if (outcome != HttpTransfer::Outcome::ready) {
+                failTransfer(outcome, *transfer);
+                return std::nullopt;
+            }
+            if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+            auto record = parseJson(line);
+            if (!record || !record->is_object()) {
+                failMalformed();
+                return std::nullopt;
+            }
+            sawFirstRecord = true;
+            return record;
+        }
+    }
+
+    bool streamUsable(StreamKind kind) {
+        if (stream == kind && !streamEnded && transfer) return true;
+        if (stream == kind && streamEnded) {
+            if (lastError.errorCode == kNoError) fail(kEndOfStream, "");
+        } else {
+            fail(kInvalidRequest, "No answer from Ollama is being received.");
+        }
+        return false;
+    }
+};
+
+ZuvodAzeduv::ZuvodAzeduv() : ZuvodAzeduv(ZuvodAzeduvConfig{}) {}
+
+ZuvodAzeduv::ZuvodAzeduv(ZuvodAzeduvConfig config)
+    : impl_(std::make_unique<Impl>(std::move(config))) {}
+
+ZuvodAzeduv::~ZuvodAzeduv() = default;
+
+const std::string& ZuvodAzeduv::host() const {
+    return impl_->baseUrl;
+}
+
+const OllamaErrorInfo& ZuvodAzeduv::lastError() const {
+    return impl_->lastError;
+}
+
+void ZuvodAzeduv::abort() const {
+    std::lock_guard lock(impl_->mutex);
+    impl_->aborted = true;
+    if (impl_->transfer) impl_->transfer->abort();
+}
+
+std::int32_t ZuvodAzeduv::testConfiguration() const {
+    Impl& d = *impl_;
+    if (!d.checkUsable()) return d.lastError.errorCode;
+    const auto timeout = d.config.livenessTimeout;
+    // /api/version proves that Ollama itself answers, not some other service on the port.
+    const auto body = d.fetch("GET", "/api/version", {}, timeout, kErrorBodyLimit);
+    if (!body) return d.lastError.errorCode;
+    const auto value = parseJson(*body);
+    if (!value || stringAt(*value, "version").empty()) {
+        d.failMalformed();
+        return d.lastError.errorCode;
+    }
+    d.succeed();
+    return kNoError;
+}
+
+std::vector<OllamaModelInfo> ZuvodAzeduv::getAvailableModels() const {
+    Impl& d = *impl_;
+    if (!d.checkUsable()) return {};
+    const auto body = d.fetch("GET", "/api/tags", {}, d.config.requestTimeout, kModelListLimit);
+    if (!body) return {};
+    const auto value = parseJson(*body);
+    if (!value || !value->is_object()) {
+        d.failMalformed();
+        return {};
+    }
+    std::vector<OllamaModelInfo> models;
+    const auto list = value->find("models");
+    if (list != value->end() && !list->is_null()) {
+        if (!list->is_array()) {
+            d.failMalformed();
+            return {};
+        }
+        models.reserve(list->size());
+        for (const json& entry : *list) {
+            OllamaModelInfo info;
+            info.name = stringAt(entry, "name");
+            if (info.name.empty()) info.name = stringAt(entry, "model");
+            if (info.name.empty()) {
+                d.failMalformed();
+                return {};
+            }
+            info.digest = stringAt(entry, "digest");
+            info.size = integerAt(entry, "size");
+            const auto details = entry.find("details");
+            if (details != entry.end()) {
+                info.family = stringAt(*details, "family");
+                info.format = stringAt(*details, "format");
+                info.parameterSize = stringAt(*details, "parameter_size");
+                info.quantizationLevel = stringAt(*details, "quantization_level");
+            }
+            models.push_back(std::move(info));
+        }
+    }
+    d.succeed();
+    return models;
+}
+
+std::int32_t ZuvodAzeduv::removeModel(const std::string& name) const {
+    Impl& d = *impl_;
+    if (!d.checkUsable()) return d.lastError.errorCode;
+    const auto body = d.fetch("DELETE", "/api/delete", encodeJson(json{{"model", name}}),
+                              d.config.requestTimeout, kErrorBodyLimit);
+    if (!body) return d.lastError.errorCode;
+    d.succeed();
+    return kNoError;
+}
+
+std::int32_t ZuvodAzeduv::startInstallModel(const std::string& name) const {
+    Impl& d = *impl_;
+    if (!d.checkUsable()) return d.lastError.errorCode;
+    HttpTransfer& transfer =
+        d.begin("POST", "/api/pull", encodeJson(json{{"model", name}, {"stream", true}}),
+                d.config.connectTimeout);
+    if (!d.awaitSuccess(transfer, d.config.requestTimeout)) {
+        d.end();
+        return d.lastError.errorCode;
+    }
+    d.stream = StreamKind::pull;
+    d.succeed();
+    return kNoError;
+}
+
+std::shared_ptr<OllamaInstallInfo> ZuvodAzeduv::getNextInstallStatus() const {
+    Impl& d = *impl_;
+    if (!d.streamUsable(StreamKind::pull)) return nullptr;
+    if (d.pendingError) {
+        d.failServer(*d.pendingError);
+        return d.finishStream<OllamaInstallInfo>();
+    }
+    const auto record = d.nextRecord(d.config.pullSilenceTimeout);
+    if (!record) return d.finishStream<OllamaInstallInfo>();
+    if (record->contains("error")) {
+        std::string text = stringAt(*record, "error");
+        if (text.empty()) text = encodeJson((*record)["error"]);
+        if (text.find(kNoSuchModelText) != std::string::npos) {
+            // The registry has no such model: one record with an empty status says so,
+            // and the next poll ends the sequence with Ollama's text.
+            d.pendingError = text;
+            d.succeed();
+            return std::make_shared<OllamaInstallInfo>();
+        }
+        d.failServer(text);
+        return d.finishStream<OllamaInstallInfo>();
+    }
+    auto info = std::make_shared<OllamaInstallInfo>();
+    info->status = stringAt(*record, "status");
+    info->digest = stringAt(*record, "digest");
+    info->total = integerAt(*record, "total");
+    info->completed = integerAt(*record, "completed");
+    if (info->status == "success") d.sawFinalRecord = true;
+    if (info->status.empty()) {
+        d.failMalformed();
+        return d.finishStream<OllamaInstallInfo>();
+    }
+    d.succeed();
+    return info;
+}
+
+std::int32_t ZuvodAzeduv::startChat(const std::vector<OllamaMessage>& messages,
+                                    const SwiftLLMChatOptions& options) const {
+    Impl& d = *impl_;
+    if (!d.checkUsable()) return d.lastError.errorCode;
+    json request = json::object();
+    request["model"] = options.model;
+    json list = json::array();
+    for (const OllamaMessage& message : messages)
+        list.push_back(json{{"role", message.role}, {"content", message.content}});
+    request["messages"] = std::move(list);
+    request["stream"] = true;
+    json modelOptions = json::object();
+    modelOptions["temperature"] = options.temperature;
+    // Ollama reads 0 as "no limit at all" and negative values as its own default; send
+    // only a real bound.
+    if (options.maxTokens > 0) modelOptions["num_predict"] = options.maxTokens;
+    request["options"] = std::move(modelOptions);
+
+    HttpTransfer& transfer =
+        d.begin("POST", "/api/chat", encodeJson(request), d.config.connectTimeout);
+    // Ollama answers once the model is loaded and the prompt read: minutes on a slow machine.
+    if (!d.awaitSuccess(transfer, d.config.firstRecordTimeout)) {
+        d.end();
+        return d.lastError.errorCode;
+    }
+    d.stream = StreamKind::chat;
+    d.succeed();
+    return kNoError;
+}
+
+std::shared_ptr<OllamaChunkInfo> ZuvodAzeduv::getNextChunk() const {
+    Impl& d = *impl_;
+    if (!d.streamUsable(StreamKind::chat)) return nullptr;
+    for (;;) {
+        const auto record = d.nextRecord(d.sawFirstRecord ? d.config.chatSilenceTimeout
+                                                          : d.config.firstRecordTimeout);
+        if (!record) return d.finishStream<OllamaChunkInfo>();
+        if (record->contains("error")) {
+            std::string text = stringAt(*record, "error");
+            if (text.empty()) text = encodeJson((*record)["error"]);
+            d.failServer(text);
+            return d.finishStream<OllamaChunkInfo>();
+        }
+        static const json kNoMessage;
+        const auto message = record->find("message");
+        const json& fields = message != record->end() ? *message : kNoMessage;
+        const auto doneField = record->find("done");
+        const bool done =
+            doneField != record->end() && doneField->is_boolean() && doneField->get<bool>();
+        std::string text =
+            d.replyText(stringAt(fields, "content"), stringAt(fields, "thinking"), done);
+        if (done) {
+            d.sawFinalRecord = true;
+            d.streamEnded = true;
+            d.end();
+            d.stream = StreamKind::chat;  // a later poll reports the normal end
+            d.succeed();
+            return std::make_shared<OllamaChunkInfo>(OllamaChunkInfo{true, std::move(text)});
+        }
+        if (text.empty()) continue;  // nothing to show yet (metadata-only record)
+        d.succeed();
+        return std::make_shared<OllamaChunkInfo>(OllamaChunkInfo{false, std::move(text)});
+    }
+}
+
+std::string ZuvodAzeduv::chat(const std::vector<OllamaMessage>& messages,
+                              const SwiftLLMChatOptions& options) const {
+    if (startChat(messages, options) != kNoError) return {};
+    std::string reply;
+    while (const auto chunk = getNextChunk()) {
+        reply += chunk->content;
+        if (chunk->isComplete) {
+            impl_->succeed();
+            return reply;
+        }
+    }
+    if (impl_->lastError.errorCode == kEndOfStream) {
+        impl_->succeed();
+        return reply;
+    }
+    return {};
+}
+
+}  // namespace kestrelix::llm

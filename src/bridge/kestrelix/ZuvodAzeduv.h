@@ -1,0 +1,174 @@
+#pragma once
+
+// kestrelix::llm::ZuvodAzeduv: a blocking client of the Ollama HTTP API.
+//
+// Every call blocks the calling thread until it has an answer. A call reports failure
+// through its status (0 = success) or, where it returns a value, only through
+// `lastError`, which is set by every call and must be read right after it. The two
+// polling calls (`getNextInstallStatus`, `getNextChunk`) return null at the end of their
+// sequence; `lastError.errorCode` is then `kEndOfStream` (1) for a normal end and
+// another code for a failure.
+//
+// One object serves one caller at a time; only `abort()` may be called from another
+// thread. Destroying the object ends any transfer in progress at once (the connection
+// is closed, which makes Ollama stop generating).
+//
+// The server address comes from the OLLAMA_HOST environment variable, read as the
+// official Ollama clients read it (default http://127.0.0.1:11434).
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kestrelix::llm {
+
+/// Error codes of `OllamaErrorInfo::errorCode`.
+enum OllamaErrorCode : std::int32_t {
+    kNoError = 0,
+    /// A polled sequence ended normally.
+    kEndOfStream = 1,
+    /// No connection could be made: refused, unreachable, unknown host.
+    /// osErrorType = kOsErrorCurl, osError = the CURLcode.
+    kConnectionFailed = 2,
+    /// The server did not answer, or a stream stayed silent, longer than allowed.
+    kTimedOut = 3,
+    /// The server answered with an HTTP error status; osErrorType = kOsErrorHttp,
+    /// osError = the status. The message carries the server's error text when it sent one.
+    kHttpStatus = 4,
+    /// The server's answer is not the JSON Ollama sends.
+    kMalformedResponse = 5,
+    /// Ollama reported an error inside a streamed answer ({"error": ...}).
+    kServerError = 6,
+    /// The transfer was stopped by `abort()`.
+    kAborted = 7,
+    /// The request could not be made (an unusable OLLAMA_HOST, a call out of order).
+    kInvalidRequest = 8,
+    /// The connection broke, or a stream ended before its final record.
+    kConnectionLost = 9,
+};
+
+/// Values of `OllamaErrorInfo::osErrorType`.
+enum OllamaOsErrorType : std::int32_t {
+    kOsErrorNone = 0,
+    kOsErrorCurl = 1,  // osError is a libcurl CURLcode
+    kOsErrorHttp = 2,  // osError is an HTTP status
+};
+
+struct SwiftLLMChatOptions {
+    std::string model;
+    double temperature = 0.7;
+    /// Upper bound on generated tokens; 0 or less means no bound of our own.
+    std::int32_t maxTokens = 2147483647;
+};
+
+struct OllamaMessage {
+    std::string role;
+    std::string content;
+};
+
+struct OllamaErrorInfo {
+    std::int32_t errorCode = kNoError;
+    std::int32_t osErrorType = kOsErrorNone;
+    std::int64_t osError = 0;
+    /// A sentence for the user naming the server address and the cause.
+    std::string message;
+};
+
+struct OllamaModelInfo {
+    std::string name;
+    std::string digest;
+    std::int64_t size = 0;
+    std::string family;
+    std::string format;
+    std::string parameterSize;
+    std::string quantizationLevel;
+};
+
+struct OllamaInstallInfo {
+    /// Ollama's progress text ("pulling manifest", "pulling 6a0746a1ec1a", "success").
+    /// Empty when the model does not exist in the registry.
+    std::string status;
+    /// The digest of the layer being downloaded ("sha256:..."), empty for other steps.
+    std::string digest;
+    std::int64_t total = 0;
+    std::int64_t completed = 0;
+};
+
+struct OllamaChunkInfo {
+    /// True on the reply's last chunk.
+    bool isComplete = false;
+    /// Text of this chunk. A model's reasoning, when the server sends it apart
+    /// (message.thinking), arrives first as one "<think>...</think>" block.
+    std::string content;
+};
+
+/// Where to reach the server and how long to wait. The defaults suit a local Ollama.
+struct ZuvodAzeduvConfig {
+    /// Base address such as "http://127.0.0.1:11434"; empty means: read OLLAMA_HOST.
+    std::string host;
+    /// Whole liveness test, including connecting.
+    std::chrono::milliseconds livenessTimeout{2000};
+    /// Making the connection for any other request.
+    std::chrono::milliseconds connectTimeout{5000};
+    /// Whole answer of the short requests (model list, removal).
+    std::chrono::milliseconds requestTimeout{30000};
+    /// Until a chat's answer starts: Ollama may first load the model and read the prompt.
+    std::chrono::milliseconds firstRecordTimeout{std::chrono::minutes(10)};
+    /// Longest silence between two records of a chat reply.
+    std::chrono::milliseconds chatSilenceTimeout{std::chrono::minutes(3)};
+    /// Longest silence of a model download (verifying a large model sends nothing for a while).
+    std::chrono::milliseconds pullSilenceTimeout{std::chrono::minutes(15)};
+};
+
+/// Reads an OLLAMA_HOST value into a base address: "http://127.0.0.1:11434" for an empty
+/// value, scheme http and port 11434 when missing, 80/443 for an explicit http/https
+/// scheme without port, 127.0.0.1 for a bare ":port", brackets around IPv6 addresses,
+/// and the unspecified bind addresses 0.0.0.0 and :: mapped to loopback. Surrounding
+/// blanks and quotes are ignored; a trailing "/" is dropped. Empty result: unusable value.
+std::string parseOllamaHost(std::string value);
+
+class ZuvodAzeduv {
+public:
+    ZuvodAzeduv();
+    explicit ZuvodAzeduv(ZuvodAzeduvConfig config);
+    ~ZuvodAzeduv();
+    ZuvodAzeduv(const ZuvodAzeduv&) = delete;
+    ZuvodAzeduv& operator=(const ZuvodAzeduv&) = delete;
+
+    /// 0 when an Ollama server answers at the address within the liveness time-out.
+    std::int32_t testConfiguration() const;
+    std::vector<OllamaModelInfo> getAvailableModels() const;
+    std::int32_t removeModel(const std::string& name) const;
+
+    /// Starts downloading `name`; 0 when Ollama accepted the request.
+    std::int32_t startInstallModel(const std::string& name) const;
+    /// Blocks until the next progress record; null at the end (see the header comment).
+    std::shared_ptr<OllamaInstallInfo> getNextInstallStatus() const;
+
+    /// The whole reply, or "" with `lastError` set.
+    std::string chat(const std::vector<OllamaMessage>& messages,
+                     const SwiftLLMChatOptions& options) const;
+    /// Starts a streamed reply; 0 when Ollama has begun answering.
+    std::int32_t startChat(const std::vector<OllamaMessage>& messages,
+                           const SwiftLLMChatOptions& options) const;
+    /// Blocks until the next piece of the reply; null at the end.
+    std::shared_ptr<OllamaChunkInfo> getNextChunk() const;
+
+    /// Stops the transfer in progress from any thread; the blocked call returns with
+    /// kAborted, and so does every later call.
+    void abort() const;
+
+    /// The base address this client talks to.
+    const std::string& host() const;
+
+    /// The outcome of the last call.
+    const OllamaErrorInfo& lastError() const;
+
+private:
+    class Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace kestrelix::llm
