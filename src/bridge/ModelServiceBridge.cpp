@@ -1,0 +1,214 @@
+#include "ModelServiceBridge.h"
+
+#include <algorithm>
+#include <thread>
+
+namespace parlote {
+
+namespace llm = kestrelix::llm;
+
+namespace {
+
+OllamaError errorFrom(const llm::OllamaErrorInfo& info) {
+    return OllamaError(info.errorCode, info.osErrorType, info.osError,
+                       QString::fromStdString(info.message));
+}
+
+/// Runs a stream's job; anything it throws (out of memory, say) ends the stream with
+/// that error instead of leaving the consumer waiting forever.
+template <class Producer, class Job>
+void failOnException(Producer& producer, Job&& job) {
+    try {
+        job();
+    } catch (...) {
+        producer.fail(std::current_exception());
+    }
+}
+
+}  // namespace
+
+/// A client made for one job and known to the bridge while it lives, so that abortAll()
+/// can reach it.
+class ModelServiceBridge::ClientLease {
+public:
+    explicit ClientLease(ModelServiceBridge& bridge) : bridge_(bridge), client_(bridge.factory_()) {
+        std::lock_guard lock(bridge_.mutex_);
+        bridge_.live_.insert(client_.get());
+        if (bridge_.aborting_) client_->abort();
+    }
+    ~ClientLease() {
+        std::lock_guard lock(bridge_.mutex_);
+        bridge_.live_.erase(client_.get());
+    }
+    ModelClient* operator->() const { return client_.get(); }
+
+private:
+    ModelServiceBridge& bridge_;
+    std::unique_ptr<ModelClient> client_;
+};
+
+ModelServiceBridge::ModelServiceBridge(ModelClientFactory factory) : factory_(std::move(factory)) {}
+
+ModelServiceBridge::~ModelServiceBridge() {
+    abortAll();
+    std::unique_lock lock(mutex_);
+    jobsChanged_.wait(lock, [&] { return runningJobs_ == 0; });
+}
+
+void ModelServiceBridge::startJob(std::function<void()> job) {
+    {
+        std::lock_guard lock(mutex_);
+        ++runningJobs_;
+    }
+    // A thread per job: each one spends its life blocked on the network, so none may
+    // wait for a free worker behind a long reply or a download.
+    std::thread([this, job = std::move(job)] {
+        job();
+        std::lock_guard lock(mutex_);
+        --runningJobs_;
+        jobsChanged_.notify_all();
+    }).detach();
+}
+
+template <class T, class Job>
+Future<T> ModelServiceBridge::runJob(Job job) {
+    auto [future, promise] = Future<T>::make();
+    startJob(
+        [promise = std::move(promise), job = std::move(job)]() mutable { promise.set(job()); });
+    return future;
+}
+
+ModelServiceBridge& ModelServiceBridge::shared() {
+    static ModelServiceBridge bridge;
+    return bridge;
+}
+
+void ModelServiceBridge::abortAll() {
+    std::lock_guard lock(mutex_);
+    aborting_ = true;
+    for (ModelClient* client : live_) client->abort();
+}
+
+std::vector<llm::OllamaMessage> ModelServiceBridge::convertMessages(
+    const QList<ChatMessage>& messages) {
+    std::vector<llm::OllamaMessage> converted;
+    converted.reserve(messages.size());
+    for (const ChatMessage& message : messages) {
+        switch (message.type()) {
+            case ChatMessageType::user:
+                converted.push_back({"user", message.content().toStdString()});
+                break;
+            case ChatMessageType::assistant:
+                converted.push_back({"assistant", message.content().toStdString()});
+                break;
+            case ChatMessageType::error:
+                break;  // shown to the user, never sent to the model
+        }
+    }
+    return converted;
+}
+
+Future<bool> ModelServiceBridge::testOllamaConfiguration() {
+    return runJob<bool>([this] {
+        ClientLease client(*this);
+        return client->testConfiguration() == 0;
+    });
+}
+
+Future<APIResult<QList<ChatModel>>> ModelServiceBridge::loadAvailableModels() {
+    using Result = APIResult<QList<ChatModel>>;
+    return runJob<Result>([this] {
+        ClientLease client(*this);
+        std::vector<llm::OllamaModelInfo> infos = client->getAvailableModels();
+        const llm::OllamaErrorInfo error = client->lastError();
+        if (error.errorCode != 0) return Result::failure(errorFrom(error));
+        // Byte order of UTF-8 is code point order: case-sensitive, not locale-aware.
+        std::stable_sort(infos.begin(), infos.end(),
+                         [](const auto& a, const auto& b) { return a.name < b.name; });
+        QList<ChatModel> models;
+        models.reserve(qsizetype(infos.size()));
+        for (const llm::OllamaModelInfo& info : infos) {
+            const QString name = QString::fromStdString(info.name);
+            models.push_back(ChatModel{
+                name, name, QString::fromStdString(info.digest),
+                static_cast<std::uint64_t>(info.size), QString::fromStdString(info.family),
+                QString::fromStdString(info.format), QString::fromStdString(info.parameterSize),
+                QString::fromStdString(info.quantizationLevel)});
+        }
+        return Result::success(std::move(models));
+    });
+}
+
+Future<APIResult<std::monostate>> ModelServiceBridge::deleteOllamaModel(const QString& name) {
+    using Result = APIResult<std::monostate>;
+    return runJob<Result>([this, name = name.toStdString()] {
+        ClientLease client(*this);
+        if (client->removeModel(name) != 0) return Result::failure(errorFrom(client->lastError()));
+        return Result::success({});
+    });
+}
+
+ThrowingStream<OllamaInstallationStatus> ModelServiceBridge::installModel(const QString& name) {
+    auto [stream, producer] = ThrowingStream<OllamaInstallationStatus>::make();
+    startJob([this, producer = producer, name = name.toStdString()]() mutable {
+        failOnException(producer, [&] {
+            ClientLease client(*this);
+            if (client->startInstallModel(name) != 0) {
+                producer.fail(errorFrom(client->lastError()));
+                return;
+            }
+            while (auto record = client->getNextInstallStatus()) {
+                producer.yield(OllamaInstallationStatus{QString::fromStdString(record->status),
+                                                        record->total, record->completed});
+            }
+            const llm::OllamaErrorInfo error = client->lastError();
+            if (error.errorCode == llm::kEndOfStream)
+                producer.finish();
+            else
+                producer.fail(errorFrom(error));
+        });
+    });
+    return stream;
+}
+
+Future<APIResult<QString>> ModelServiceBridge::sendChat(const QList<ChatMessage>& messages,
+                                                        const SwiftLLMChatOptions& options) {
+    using Result = APIResult<QString>;
+    return runJob<Result>([this, converted = convertMessages(messages), options] {
+        ClientLease client(*this);
+        const std::string reply = client->chat(converted, options);
+        const llm::OllamaErrorInfo error = client->lastError();
+        if (error.errorCode != 0) return Result::failure(errorFrom(error));
+        return Result::success(QString::fromStdString(reply));
+    });
+}
+
+ThrowingStream<ZoruveVedeChunk> ModelServiceBridge::streamChat(const QList<ChatMessage>& messages,
+                                                               const SwiftLLMChatOptions& options) {
+    auto [stream, producer] = ThrowingStream<ZoruveVedeChunk>::make();
+    startJob([this, producer = producer, converted = convertMessages(messages), options]() mutable {
+        failOnException(producer, [&] {
+            ClientLease client(*this);
+            if (client->startChat(converted, options) != 0) {
+                producer.fail(errorFrom(client->lastError()));
+                return;
+            }
+            while (auto chunk = client->getNextChunk()) {
+                producer.yield(
+                    ZoruveVedeChunk{chunk->isComplete, QString::fromStdString(chunk->content)});
+                if (chunk->isComplete) {
+                    producer.finish();
+                    return;
+                }
+            }
+            const llm::OllamaErrorInfo error = client->lastError();
+            if (error.errorCode == llm::kEndOfStream)
+                producer.finish();
+            else
+                producer.fail(errorFrom(error));
+        });
+    });
+    return stream;
+}
+
+}  // namespace parlote

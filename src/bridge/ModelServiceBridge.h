@@ -1,0 +1,77 @@
+#pragma once
+
+// The one way Parlote reaches the Ollama service. Each operation runs its blocking
+// client calls on a background job with a client of its own, and answers through a
+// future (one-shot operations) or a ThrowingStream (installation and streamed chat).
+//
+// Jobs never starve each other: every job gets its own thread, so a long reply, a model
+// download and the liveness checks all progress together.
+
+#include <QList>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <unordered_set>
+#include <variant>
+
+#include "BridgeRecords.h"
+#include "ChatRecords.h"
+#include "Future.h"
+#include "ModelClient.h"
+#include "ThrowingStream.h"
+
+namespace parlote {
+
+using kestrelix::llm::SwiftLLMChatOptions;
+
+class ModelServiceBridge {
+public:
+    /// A bridge whose operations use clients made by `factory`.
+    explicit ModelServiceBridge(ModelClientFactory factory = ollamaClientFactory());
+    /// Aborts every operation still running and waits for its job to end.
+    ~ModelServiceBridge();
+    ModelServiceBridge(const ModelServiceBridge&) = delete;
+    ModelServiceBridge& operator=(const ModelServiceBridge&) = delete;
+
+    /// The process-wide bridge to the Ollama server of OLLAMA_HOST.
+    static ModelServiceBridge& shared();
+
+    /// True when the service answers.
+    Future<bool> testOllamaConfiguration();
+    /// The installed models, sorted by name (code point order, case-sensitive).
+    Future<APIResult<QList<ChatModel>>> loadAvailableModels();
+    Future<APIResult<std::monostate>> deleteOllamaModel(const QString& name);
+    /// Progress of downloading `name`; ends normally when the model is installed.
+    ThrowingStream<OllamaInstallationStatus> installModel(const QString& name);
+    /// The whole reply to `messages` (error messages are not sent).
+    Future<APIResult<QString>> sendChat(const QList<ChatMessage>& messages,
+                                        const SwiftLLMChatOptions& options);
+    /// The reply to `messages`, piece by piece.
+    ThrowingStream<ZoruveVedeChunk> streamChat(const QList<ChatMessage>& messages,
+                                               const SwiftLLMChatOptions& options);
+
+    /// Ends every operation in progress at once (their results are errors) and makes
+    /// later operations fail the same way. Used when the application quits.
+    void abortAll();
+
+    /// The transcript as the model sees it: user and assistant messages, in order.
+    static std::vector<kestrelix::llm::OllamaMessage> convertMessages(
+        const QList<ChatMessage>& messages);
+
+private:
+    class ClientLease;
+
+    /// Runs `job` on a thread of its own; the destructor waits for every such job.
+    void startJob(std::function<void()> job);
+    template <class T, class Job>
+    Future<T> runJob(Job job);
+
+    ModelClientFactory factory_;
+    std::mutex mutex_;
+    std::condition_variable jobsChanged_;
+    int runningJobs_ = 0;
+    std::unordered_set<ModelClient*> live_;
+    bool aborting_ = false;
+};
+
+}  // namespace parlote

@@ -1,0 +1,116 @@
+#pragma once
+
+// A stand-in Ollama client that plays back scripted answers, for the cases a server
+// cannot produce (a null chunk with error code 0, say) and to see exactly what the
+// bridge passes to the client.
+
+#include "ModelClient.h"
+
+#include <atomic>
+#include <deque>
+#include <mutex>
+
+namespace parlote::testing {
+
+namespace llm = kestrelix::llm;
+
+struct ClientScript {
+    std::int32_t status = 0;  // of testConfiguration, removeModel, startInstallModel, startChat
+    llm::OllamaErrorInfo error;  // lastError after a failing call, and after the last poll
+    std::vector<llm::OllamaModelInfo> models;
+    std::string reply;                               // of chat
+    std::deque<llm::OllamaInstallInfo> installRecords;
+    std::deque<llm::OllamaChunkInfo> chunks;
+    llm::OllamaErrorInfo endError{llm::kEndOfStream, 0, 0, ""};  // lastError when polls run out
+};
+
+/// What the clients of one test saw; shared by every client the factory makes.
+struct ClientLog {
+    std::mutex mutex;
+    std::vector<std::vector<llm::OllamaMessage>> sentMessages;
+    std::vector<std::string> names;
+    std::atomic<int> polls{0};
+    std::atomic<int> clientsAlive{0};
+};
+
+class ScriptedClient final : public ModelClient {
+public:
+    ScriptedClient(ClientScript script, std::shared_ptr<ClientLog> log)
+        : script_(std::move(script)), log_(std::move(log)) {
+        ++log_->clientsAlive;
+    }
+    ~ScriptedClient() override { --log_->clientsAlive; }
+
+    std::int32_t testConfiguration() override { return answer(script_.status); }
+    std::vector<llm::OllamaModelInfo> getAvailableModels() override {
+        last_ = script_.error;
+        return script_.models;
+    }
+    std::int32_t removeModel(const std::string& name) override {
+        remember(name);
+        return answer(script_.status);
+    }
+    std::int32_t startInstallModel(const std::string& name) override {
+        remember(name);
+        return answer(script_.status);
+    }
+    std::shared_ptr<llm::OllamaInstallInfo> getNextInstallStatus() override {
+        ++log_->polls;
+        if (script_.installRecords.empty()) {
+            last_ = script_.endError;
+            return nullptr;
+        }
+        auto record = std::make_shared<llm::OllamaInstallInfo>(script_.installRecords.front());
+        script_.installRecords.pop_front();
+        last_ = {};
+        return record;
+    }
+    std::string chat(const std::vector<llm::OllamaMessage>& messages,
+                     const llm::SwiftLLMChatOptions&) override {
+        remember(messages);
+        last_ = script_.error;
+        return script_.reply;
+    }
+    std::int32_t startChat(const std::vector<llm::OllamaMessage>& messages,
+                           const llm::SwiftLLMChatOptions&) override {
+        remember(messages);
+        return answer(script_.status);
+    }
+    std::shared_ptr<llm::OllamaChunkInfo> getNextChunk() override {
+        ++log_->polls;
+        if (script_.chunks.empty()) {
+            last_ = script_.endError;
+            return nullptr;
+        }
+        auto chunk = std::make_shared<llm::OllamaChunkInfo>(script_.chunks.front());
+        script_.chunks.pop_front();
+        last_ = {};
+        return chunk;
+    }
+    llm::OllamaErrorInfo lastError() const override { return last_; }
+    void abort() override {}
+
+private:
+    std::int32_t answer(std::int32_t status) {
+        last_ = status == 0 ? llm::OllamaErrorInfo{} : script_.error;
+        return status;
+    }
+    void remember(const std::string& name) {
+        std::lock_guard lock(log_->mutex);
+        log_->names.push_back(name);
+    }
+    void remember(const std::vector<llm::OllamaMessage>& messages) {
+        std::lock_guard lock(log_->mutex);
+        log_->sentMessages.push_back(messages);
+    }
+
+    ClientScript script_;
+    std::shared_ptr<ClientLog> log_;
+    llm::OllamaErrorInfo last_;
+};
+
+inline ModelClientFactory scriptedFactory(ClientScript script, std::shared_ptr<ClientLog> log) {
+    return [script, log] { return std::make_unique<ScriptedClient>(script, log); };
+}
+
+}  // namespace parlote::testing
