@@ -14,6 +14,13 @@ OllamaError errorFrom(const llm::OllamaErrorInfo& info) {
                        QString::fromStdString(info.message));
 }
 
+/// What a one-shot operation answers when its job failed outside the client.
+template <class Result>
+Result failWith(const char* what) {
+    return Result::failure(
+        OllamaError(-1, 0, 0, QStringLiteral("Unexpected error: %1").arg(QString::fromUtf8(what))));
+}
+
 /// Runs a stream's job; anything it throws (out of memory, say) ends the stream with
 /// that error instead of leaving the consumer waiting forever.
 template <class Producer, class Job>
@@ -50,31 +57,41 @@ private:
 ModelServiceBridge::ModelServiceBridge(ModelClientFactory factory) : factory_(std::move(factory)) {}
 
 ModelServiceBridge::~ModelServiceBridge() {
+    shutdown();
+}
+
+void ModelServiceBridge::shutdown() {
     abortAll();
     std::unique_lock lock(mutex_);
     jobsChanged_.wait(lock, [&] { return runningJobs_ == 0; });
 }
 
 void ModelServiceBridge::startJob(std::function<void()> job) {
-    {
-        std::lock_guard lock(mutex_);
-        ++runningJobs_;
-    }
+    std::lock_guard lock(mutex_);
     // A thread per job: each one spends its life blocked on the network, so none may
-    // wait for a free worker behind a long reply or a download.
+    // wait for a free worker behind a long reply or a download. The thread cannot
+    // finish before the count is raised: it needs this lock to lower it.
     std::thread([this, job = std::move(job)] {
         job();
         std::lock_guard lock(mutex_);
         --runningJobs_;
         jobsChanged_.notify_all();
     }).detach();
+    ++runningJobs_;
 }
 
-template <class T, class Job>
-Future<T> ModelServiceBridge::runJob(Job job) {
+template <class T, class Job, class OnFailure>
+Future<T> ModelServiceBridge::runJob(Job job, OnFailure onFailure) {
     auto [future, promise] = Future<T>::make();
-    startJob(
-        [promise = std::move(promise), job = std::move(job)]() mutable { promise.set(job()); });
+    startJob([promise = std::move(promise), job = std::move(job), onFailure]() mutable {
+        try {
+            promise.set(job());
+        } catch (const std::exception& error) {
+            promise.set(onFailure(error.what()));
+        } catch (...) {
+            promise.set(onFailure("unknown error"));
+        }
+    });
     return future;
 }
 
@@ -109,43 +126,50 @@ std::vector<llm::OllamaMessage> ModelServiceBridge::convertMessages(
 }
 
 Future<bool> ModelServiceBridge::testOllamaConfiguration() {
-    return runJob<bool>([this] {
-        ClientLease client(*this);
-        return client->testConfiguration() == 0;
-    });
+    return runJob<bool>(
+        [this] {
+            ClientLease client(*this);
+            return client->testConfiguration() == 0;
+        },
+        [](const char*) { return false; });
 }
 
 Future<APIResult<QList<ChatModel>>> ModelServiceBridge::loadAvailableModels() {
     using Result = APIResult<QList<ChatModel>>;
-    return runJob<Result>([this] {
-        ClientLease client(*this);
-        std::vector<llm::OllamaModelInfo> infos = client->getAvailableModels();
-        const llm::OllamaErrorInfo error = client->lastError();
-        if (error.errorCode != 0) return Result::failure(errorFrom(error));
-        // Byte order of UTF-8 is code point order: case-sensitive, not locale-aware.
-        std::stable_sort(infos.begin(), infos.end(),
-                         [](const auto& a, const auto& b) { return a.name < b.name; });
-        QList<ChatModel> models;
-        models.reserve(qsizetype(infos.size()));
-        for (const llm::OllamaModelInfo& info : infos) {
-            const QString name = QString::fromStdString(info.name);
-            models.push_back(ChatModel{
-                name, name, QString::fromStdString(info.digest),
-                static_cast<std::uint64_t>(info.size), QString::fromStdString(info.family),
-                QString::fromStdString(info.format), QString::fromStdString(info.parameterSize),
-                QString::fromStdString(info.quantizationLevel)});
-        }
-        return Result::success(std::move(models));
-    });
+    return runJob<Result>(
+        [this] {
+            ClientLease client(*this);
+            std::vector<llm::OllamaModelInfo> infos = client->getAvailableModels();
+            const llm::OllamaErrorInfo error = client->lastError();
+            if (error.errorCode != 0) return Result::failure(errorFrom(error));
+            // Byte order of UTF-8 is code point order: case-sensitive, not locale-aware.
+            std::stable_sort(infos.begin(), infos.end(),
+                             [](const auto& a, const auto& b) { return a.name < b.name; });
+            QList<ChatModel> models;
+            models.reserve(qsizetype(infos.size()));
+            for (const llm::OllamaModelInfo& info : infos) {
+                const QString name = QString::fromStdString(info.name);
+                models.push_back(ChatModel{
+                    name, name, QString::fromStdString(info.digest),
+                    static_cast<std::uint64_t>(info.size), QString::fromStdString(info.family),
+                    QString::fromStdString(info.format), QString::fromStdString(info.parameterSize),
+                    QString::fromStdString(info.quantizationLevel)});
+            }
+            return Result::success(std::move(models));
+        },
+        failWith<Result>);
 }
 
 Future<APIResult<std::monostate>> ModelServiceBridge::deleteOllamaModel(const QString& name) {
     using Result = APIResult<std::monostate>;
-    return runJob<Result>([this, name = name.toStdString()] {
-        ClientLease client(*this);
-        if (client->removeModel(name) != 0) return Result::failure(errorFrom(client->lastError()));
-        return Result::success({});
-    });
+    return runJob<Result>(
+        [this, name = name.toStdString()] {
+            ClientLease client(*this);
+            if (client->removeModel(name) != 0)
+                return Result::failure(errorFrom(client->lastError()));
+            return Result::success({});
+        },
+        failWith<Result>);
 }
 
 ThrowingStream<OllamaInstallationStatus> ModelServiceBridge::installModel(const QString& name) {
@@ -174,13 +198,15 @@ ThrowingStream<OllamaInstallationStatus> ModelServiceBridge::installModel(const 
 Future<APIResult<QString>> ModelServiceBridge::sendChat(const QList<ChatMessage>& messages,
                                                         const SwiftLLMChatOptions& options) {
     using Result = APIResult<QString>;
-    return runJob<Result>([this, converted = convertMessages(messages), options] {
-        ClientLease client(*this);
-        const std::string reply = client->chat(converted, options);
-        const llm::OllamaErrorInfo error = client->lastError();
-        if (error.errorCode != 0) return Result::failure(errorFrom(error));
-        return Result::success(QString::fromStdString(reply));
-    });
+    return runJob<Result>(
+        [this, converted = convertMessages(messages), options] {
+            ClientLease client(*this);
+            const std::string reply = client->chat(converted, options);
+            const llm::OllamaErrorInfo error = client->lastError();
+            if (error.errorCode != 0) return Result::failure(errorFrom(error));
+            return Result::success(QString::fromStdString(reply));
+        },
+        failWith<Result>);
 }
 
 ThrowingStream<ZoruveVedeChunk> ModelServiceBridge::streamChat(const QList<ChatMessage>& messages,

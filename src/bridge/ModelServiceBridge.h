@@ -51,8 +51,11 @@ public:
                                                const SwiftLLMChatOptions& options);
 
     /// Ends every operation in progress at once (their results are errors) and makes
-    /// later operations fail the same way. Used when the application quits.
+    /// later operations fail the same way.
     void abortAll();
+    /// abortAll(), then waits until every job has ended. Called when the application
+    /// quits, before the objects that receive answers go away.
+    void shutdown();
 
     /// The transcript as the model sees it: user and assistant messages, in order.
     static std::vector<kestrelix::llm::OllamaMessage> convertMessages(
@@ -63,8 +66,10 @@ private:
 
     /// Runs `job` on a thread of its own; the destructor waits for every such job.
     void startJob(std::function<void()> job);
-    template <class T, class Job>
-    Future<T> runJob(Job job);
+    /// Runs `job` and sets the future to its result, or to `onFailure(what)` should the
+    /// job throw (out of memory, say): a caller waiting on the future is never left hanging.
+    template <class T, class Job, class OnFailure>
+    Future<T> runJob(Job job, OnFailure onFailure);
 
     ModelClientFactory factory_;
     std::mutex mutex_;

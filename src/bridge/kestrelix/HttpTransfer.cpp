@@ -38,6 +38,9 @@ HttpTransfer::HttpTransfer(const HttpRequest& request) : body_(request.body) {
     curl_easy_setopt(easy_, CURLOPT_USERAGENT, "Parlote (kestrelix)");
     // Keep-alive probes notice a peer that vanished without closing the connection.
     curl_easy_setopt(easy_, CURLOPT_TCP_KEEPALIVE, 1L);
+    // Removing the handle must not wait for a name lookup that hangs (dead DNS):
+    // an abort or a time-out takes effect at once.
+    curl_easy_setopt(easy_, CURLOPT_QUICK_EXIT, 1L);
     // Local traffic must never reach an HTTP proxy from the environment.
     if (request.bypassProxy) curl_easy_setopt(easy_, CURLOPT_PROXY, "");
 
@@ -54,7 +57,12 @@ HttpTransfer::HttpTransfer(const HttpRequest& request) : body_(request.body) {
         curl_easy_setopt(easy_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body_.size()));
     }
     curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headers_);
-    curl_multi_add_handle(multi_, easy_);
+    if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) {
+        curl_easy_cleanup(easy_);
+        easy_ = nullptr;
+        finished_ = true;
+        curlCode_ = CURLE_FAILED_INIT;
+    }
 }
 
 HttpTransfer::~HttpTransfer() {
@@ -106,7 +114,11 @@ HttpTransfer::Outcome HttpTransfer::pump(Clock::time_point deadline) {
     const std::size_t bufferedBefore = buffer_.size();
     const bool headersBefore = headersDone_;
     int running = 0;
-    curl_multi_perform(multi_, &running);
+    if (curl_multi_perform(multi_, &running) != CURLM_OK) {
+        finished_ = true;
+        curlCode_ = CURLE_FAILED_INIT;
+        return Outcome::finished;
+    }
     int pending = 0;
     while (CURLMsg* message = curl_multi_info_read(multi_, &pending)) {
         if (message->msg == CURLMSG_DONE) {
@@ -170,7 +182,9 @@ HttpTransfer::Outcome HttpTransfer::nextLine(std::string& line, Clock::time_poin
         }
         scanPos_ = buffer_.size();
         if (finished_) {
-            if (readPos_ < buffer_.size()) {
+            // Bytes after the last line count only when the answer ended properly; a
+            // broken transfer's cut-off record is not a record.
+            if (readPos_ < buffer_.size() && curlCode_ == CURLE_OK) {
                 line = takeLine(buffer_.size());
                 return Outcome::ready;
             }
@@ -186,6 +200,7 @@ HttpTransfer::Outcome HttpTransfer::readAll(std::string& body, Clock::time_point
     for (;;) {
         if (aborted_.load()) return Outcome::aborted;
         if (finished_ || buffer_.size() - readPos_ >= limit) {
+            truncated_ = !finished_ || buffer_.size() - readPos_ > limit;
             body = buffer_.substr(readPos_, std::min(limit, buffer_.size() - readPos_));
             readPos_ = scanPos_ = buffer_.size();
             return Outcome::ready;

@@ -45,13 +45,15 @@ public:
     /// Next line of the body without its "\n" (and without a trailing "\r"). At the end
     /// of the body, bytes after the last "\n" come as a last line; then `finished`.
     Outcome nextLine(std::string& line, Clock::time_point deadline);
-    /// The rest of the body, at most `limit` bytes (the transfer stops there).
+    /// The rest of the body, at most `limit` bytes; see truncated().
     Outcome readAll(std::string& body, Clock::time_point deadline, std::size_t limit);
 
     /// Thread-safe; wakes a blocked call, which returns `aborted`.
     void abort();
 
     long status() const { return status_; }
+    /// Whether readAll() stopped at its limit before the end of the body.
+    bool truncated() const { return truncated_; }
     /// 0 (CURLE_OK) unless the transfer failed.
     int curlCode() const { return curlCode_; }
     /// libcurl's description of the failure.
@@ -74,6 +76,7 @@ private:
     std::size_t scanPos_ = 0;  // buffer_ before this index holds no "\n" after readPos_
     bool headersDone_ = false;
     bool finished_ = false;
+    bool truncated_ = false;
     int curlCode_ = 0;
     long status_ = 0;
     char errorText_[256] = {};

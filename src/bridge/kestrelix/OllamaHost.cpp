@@ -1,5 +1,6 @@
 #include "OllamaHost.h"
 
+#include <arpa/inet.h>
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -101,8 +102,13 @@ bool isLoopbackAddress(const std::string& baseUrl) {
     char* host = nullptr;
     if (curl_url_set(handle, CURLUPART_URL, baseUrl.c_str(), 0) == CURLUE_OK &&
         curl_url_get(handle, CURLUPART_HOST, &host, 0) == CURLUE_OK) {
-        const std::string name = host;
-        loopback = name == "localhost" || name == "[::1]" || name.rfind("127.", 0) == 0;
+        std::string name = host;
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](unsigned char c) { return std::tolower(c); });
+        in_addr ipv4{};
+        loopback =
+            name == "localhost" || name == "[::1]" ||
+            (inet_pton(AF_INET, name.c_str(), &ipv4) == 1 && (ntohl(ipv4.s_addr) >> 24) == 127);
         curl_free(host);
     }
     curl_url_cleanup(handle);

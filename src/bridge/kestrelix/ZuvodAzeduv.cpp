@@ -37,7 +37,9 @@ std::int64_t integerAt(const json& object, const char* key) {
     if (it == object.end() || !it->is_number()) return 0;
     if (it->is_number_unsigned()) return static_cast<std::int64_t>(it->get<std::uint64_t>());
     if (it->is_number_integer()) return it->get<std::int64_t>();
-    return static_cast<std::int64_t>(it->get<double>());
+    const double value = it->get<double>();  // a float where Ollama sends integers
+    if (!(value > -9.2e18 && value < 9.2e18)) return 0;
+    return static_cast<std::int64_t>(value);
 }
 
 /// Parses one JSON document. Bytes that are not valid UTF-8 are replaced by U+FFFD first,
@@ -213,15 +215,19 @@ public:
     /// Waits for the response; true for status 200. Otherwise lastError is set.
     bool awaitSuccess(HttpTransfer& transfer, std::chrono::milliseconds timeout) {
         const auto deadline = Clock::now() + timeout;
-        const auto outcome = transfer.waitForHeaders(deadline);
+        auto outcome = transfer.waitForHeaders(deadline);
         if (outcome != HttpTransfer::Outcome::ready) {
             failTransfer(outcome, transfer);
             return false;
         }
         if (transfer.status() == 200) return true;
         std::string body;
-        transfer.readAll(body, Clock::now() + config.requestTimeout, kErrorBodyLimit);
-        failStatus(transfer.status(), body);
+        outcome = transfer.readAll(body, std::min(deadline, Clock::now() + config.requestTimeout),
+                                   kErrorBodyLimit);
+        if (outcome == HttpTransfer::Outcome::aborted)
+            failTransfer(outcome, transfer);
+        else
+            failStatus(transfer.status(), body);  // with whatever text arrived in time
         return false;
     }
 
@@ -235,7 +241,9 @@ public:
         if (awaitSuccess(transfer, timeout)) {
             std::string text;
             const auto outcome = transfer.readAll(text, deadline, limit);
-            if (outcome == HttpTransfer::Outcome::ready && transfer.curlCode() == CURLE_OK)
+            if (outcome == HttpTransfer::Outcome::ready && transfer.truncated())
+                fail(kMalformedResponse, "The answer from Ollama at " + baseUrl + " is too large.");
+            else if (outcome == HttpTransfer::Outcome::ready && transfer.curlCode() == CURLE_OK)
                 result = std::move(text);
             else
                 failTransfer(outcome, transfer);
@@ -283,15 +291,12 @@ public:
         std::string line;
         for (;;) {
             const auto outcome = transfer->nextLine(line, Clock::now() + silence);
-            if (outcome == HttpTransfer::Outcome::finished) {
-                if (transfer->curlCode() == CURLE_OK && sawFinalRecord)
+            if (outcome != HttpTransfer::Outcome::ready) {
+                // After the final record ("success", done) nothing that follows matters.
+                if (sawFinalRecord)
                     fail(kEndOfStream, "");
                 else
                     failTransfer(outcome, *transfer);
-                return std::nullopt;
-            }
-            if (outcome != HttpTransfer::Outcome::ready) {
-                failTransfer(outcome, *transfer);
                 return std::nullopt;
             }
             if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
@@ -306,6 +311,13 @@ public:
     }
 
     bool streamUsable(StreamKind kind) {
+        {
+            std::lock_guard lock(mutex);
+            if (aborted && !(stream == kind && streamEnded)) {
+                fail(kAborted, "The request to Ollama at " + baseUrl + " was cancelled.");
+                return false;
+            }
+        }
         if (stream == kind && !streamEnded && transfer) return true;
         if (stream == kind && streamEnded) {
             if (lastError.errorCode == kNoError) fail(kEndOfStream, "");
@@ -499,9 +511,9 @@ std::shared_ptr<OllamaChunkInfo> ZuvodAzeduv::getNextChunk() const {
             d.failServer(text);
             return d.finishStream<OllamaChunkInfo>();
         }
-        static const json kNoMessage;
+        const json noMessage;
         const auto message = record->find("message");
-        const json& fields = message != record->end() ? *message : kNoMessage;
+        const json& fields = message != record->end() ? *message : noMessage;
         const auto doneField = record->find("done");
         const bool done =
             doneField != record->end() && doneField->is_boolean() && doneField->get<bool>();
