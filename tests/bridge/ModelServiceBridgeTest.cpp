@@ -171,6 +171,19 @@ TEST_F(ScriptedBridge, TextFromTheClientIsDecodedWithRepair) {
     EXPECT_EQ(reply.value(), QString("ok ") + QChar(0xFFFD));
 }
 
+TEST(BridgeFailures, AJobThatThrowsStillAnswersItsCaller) {
+    ModelServiceBridge bridge([]() -> std::unique_ptr<ModelClient> {
+        throw std::runtime_error("no client today");
+    });
+    EXPECT_FALSE(bridge.testOllamaConfiguration().result());
+    const auto models = bridge.loadAvailableModels().result();
+    ASSERT_FALSE(models.isSuccess());
+    EXPECT_TRUE(models.error().message.contains("no client today"));
+    EXPECT_FALSE(bridge.sendChat({}, defaultOptions()).result().isSuccess());
+    auto stream = bridge.streamChat({}, defaultOptions());
+    EXPECT_THROW(stream.next(), std::runtime_error);
+}
+
 class LiveBridge : public ::testing::Test {
 protected:
     LiveBridge() {

@@ -1,3 +1,4 @@
+#include "OllamaHost.h"
 #include "ZuvodAzeduv.h"
 
 #include <gtest/gtest.h>
@@ -39,4 +40,15 @@ TEST(OllamaHost, RejectsWhatCannotBeAnHttpAddress) {
     EXPECT_EQ(parseOllamaHost("ftp://1.2.3.4"), "");
     EXPECT_EQ(parseOllamaHost("[::1"), "");
     EXPECT_EQ(parseOllamaHost("[::1]x"), "");
+}
+
+TEST(OllamaHost, OnlyThisMachinesAddressesCountAsLoopback) {
+    using kestrelix::llm::isLoopbackAddress;
+    EXPECT_TRUE(isLoopbackAddress("http://127.0.0.1:11434"));
+    EXPECT_TRUE(isLoopbackAddress("http://127.1.2.3:11434"));
+    EXPECT_TRUE(isLoopbackAddress("http://[::1]:11434"));
+    EXPECT_TRUE(isLoopbackAddress("http://LocalHost:11434"));
+    EXPECT_FALSE(isLoopbackAddress("http://127.example.com:11434"));
+    EXPECT_FALSE(isLoopbackAddress("http://192.168.1.20:11434"));
+    EXPECT_FALSE(isLoopbackAddress("https://ollama.com:443"));
 }
