@@ -57,6 +57,6 @@ int main(int argc, char** argv) {
     refresh();
     window.show();
     const int code = app.exec();
-    bridge.abortAll();
+    bridge.shutdown();  // no answer may reach the window after this
     return code;
 }
