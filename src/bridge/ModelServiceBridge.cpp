@@ -1,7 +1,6 @@
 #include "ModelServiceBridge.h"
 
 #include <algorithm>
-#include <thread>
 
 namespace parlote {
 
@@ -62,28 +61,13 @@ ModelServiceBridge::~ModelServiceBridge() {
 
 void ModelServiceBridge::shutdown() {
     abortAll();
-    std::unique_lock lock(mutex_);
-    jobsChanged_.wait(lock, [&] { return runningJobs_ == 0; });
-}
-
-void ModelServiceBridge::startJob(std::function<void()> job) {
-    std::lock_guard lock(mutex_);
-    // A thread per job: each one spends its life blocked on the network, so none may
-    // wait for a free worker behind a long reply or a download. The thread cannot
-    // finish before the count is raised: it needs this lock to lower it.
-    std::thread([this, job = std::move(job)] {
-        job();
-        std::lock_guard lock(mutex_);
-        --runningJobs_;
-        jobsChanged_.notify_all();
-    }).detach();
-    ++runningJobs_;
+    jobs_.waitForAll();
 }
 
 template <class T, class Job, class OnFailure>
 Future<T> ModelServiceBridge::runJob(Job job, OnFailure onFailure) {
     auto [future, promise] = Future<T>::make();
-    startJob([promise = std::move(promise), job = std::move(job), onFailure]() mutable {
+    jobs_.start([promise = std::move(promise), job = std::move(job), onFailure]() mutable {
         try {
             promise.set(job());
         } catch (const std::exception& error) {
@@ -174,7 +158,7 @@ Future<APIResult<std::monostate>> ModelServiceBridge::deleteOllamaModel(const QS
 
 ThrowingStream<OllamaInstallationStatus> ModelServiceBridge::installModel(const QString& name) {
     auto [stream, producer] = ThrowingStream<OllamaInstallationStatus>::make();
-    startJob([this, producer = producer, name = name.toStdString()]() mutable {
+    jobs_.start([this, producer = producer, name = name.toStdString()]() mutable {
         failOnException(producer, [&] {
             ClientLease client(*this);
             if (client->startInstallModel(name) != 0) {
@@ -212,7 +196,7 @@ Future<APIResult<QString>> ModelServiceBridge::sendChat(const QList<ChatMessage>
 ThrowingStream<ZoruveVedeChunk> ModelServiceBridge::streamChat(const QList<ChatMessage>& messages,
                                                                const SwiftLLMChatOptions& options) {
     auto [stream, producer] = ThrowingStream<ZoruveVedeChunk>::make();
-    startJob([this, producer = producer, converted = convertMessages(messages), options]() mutable {
+    jobs_.start([this, producer = producer, converted = convertMessages(messages), options]() mutable {
         failOnException(producer, [&] {
             ClientLease client(*this);
             if (client->startChat(converted, options) != 0) {

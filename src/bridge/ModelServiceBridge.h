@@ -8,8 +8,6 @@
 // download and the liveness checks all progress together.
 
 #include <QList>
-#include <condition_variable>
-#include <functional>
 #include <mutex>
 #include <unordered_set>
 #include <variant>
@@ -18,6 +16,7 @@
 #include "ChatRecords.h"
 #include "Future.h"
 #include "ModelClient.h"
+#include "TaskRunner.h"
 #include "ThrowingStream.h"
 
 namespace parlote {
@@ -64,19 +63,16 @@ public:
 private:
     class ClientLease;
 
-    /// Runs `job` on a thread of its own; the destructor waits for every such job.
-    void startJob(std::function<void()> job);
     /// Runs `job` and sets the future to its result, or to `onFailure(what)` should the
     /// job throw (out of memory, say): a caller waiting on the future is never left hanging.
     template <class T, class Job, class OnFailure>
     Future<T> runJob(Job job, OnFailure onFailure);
 
     ModelClientFactory factory_;
-    std::mutex mutex_;
-    std::condition_variable jobsChanged_;
-    int runningJobs_ = 0;
+    std::mutex mutex_;  // guards live_ and aborting_
     std::unordered_set<ModelClient*> live_;
     bool aborting_ = false;
+    TaskRunner jobs_;  // last member: destroyed first, after shutdown() has ended every job
 };
 
 }  // namespace parlote

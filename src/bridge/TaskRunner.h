@@ -1,0 +1,34 @@
+#pragma once
+
+// Background tasks that may block for a long time (on the network, on a stream): each
+// runs on a thread of its own, so none waits behind another, and the runner can wait
+// until all of them have ended.
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+
+namespace parlote {
+
+class TaskRunner {
+public:
+    TaskRunner() = default;
+    /// Waits for every task still running.
+    ~TaskRunner();
+    TaskRunner(const TaskRunner&) = delete;
+    TaskRunner& operator=(const TaskRunner&) = delete;
+
+    /// The runner of the application's own background tasks.
+    static TaskRunner& shared();
+
+    void start(std::function<void()> task);
+    /// Blocks until no task of this runner is running.
+    void waitForAll();
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int running_ = 0;
+};
+
+}  // namespace parlote
