@@ -1,0 +1,99 @@
+#pragma once
+
+// The live object behind one conversation: owns its transcript, sends it to the model,
+// grows the streamed reply in place, asks for a title, saves the conversation file and
+// announces the finished reply and each title through the notification centre.
+
+#include "ChatStore.h"
+#include "MessageList.h"
+#include "ModelServiceBridge.h"
+#include "NotificationCenter.h"
+#include "Published.h"
+#include "TaskRunner.h"
+
+#include <QString>
+#include <QStringList>
+#include <QUuid>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+namespace parlote {
+
+/// What a conversation manager works with; all of it outlives the managers.
+struct EngineContext {
+    ChatStore* store = nullptr;
+    ModelServiceBridge* bridge = nullptr;
+    NotificationCenter* notifications = nullptr;
+    TaskRunner* tasks = nullptr;
+
+    /// The process-wide store, bridge, notification centre and task runner.
+    static EngineContext standard();
+};
+
+/// The words shown while the first piece of a reply is awaited.
+extern const QStringList kStatusWords;
+/// The request appended (only in what is sent) to ask for a conversation's title.
+extern const QString kTitlePrompt;
+
+/// The text of a reply or title without a leading "<think>...</think>" block.
+QString withoutThinkBlock(const QString& text);
+
+class ConversationManager : public std::enable_shared_from_this<ConversationManager> {
+public:
+    /// A manager for a brand-new conversation, with a fresh id. Touches no file.
+    static std::shared_ptr<ConversationManager> makeNew(EngineContext context);
+    /// A manager for an existing conversation, its transcript read from its file
+    /// (empty when the file is missing or damaged).
+    static std::shared_ptr<ConversationManager> load(EngineContext context, const QUuid& id);
+
+    const QUuid& id() const { return id_; }
+    bool isNew() const { return isNew_; }
+    /// Position of the reply being streamed.
+    qint64 index() const;
+
+    Published<MessageList>& messages() { return messages_; }
+    Published<bool>& inSendingMessage() { return inSendingMessage_; }
+    Published<std::optional<QString>>& statusMessage() { return statusMessage_; }
+    /// Fired each time the transcript changed in a way the window should follow.
+    EventSource& chunkUpdated() { return chunkUpdated_; }
+
+    /// Appends `text` as the user's message and streams the reply of `model` into the
+    /// transcript. Ignored while a reply is being received. Returns at once.
+    void send(const QString& text, const QString& model);
+
+    /// Ends the sending state and writes the conversation file.
+    void save();
+
+    /// For the application's last moments: writes the transcript as it stands, and from
+    /// now on replies still arriving change nothing.
+    void close();
+
+private:
+    ConversationManager(EngineContext context, QUuid id, bool isNew, MessageList messages);
+
+    void runReply(MessageList transcript, kestrelix::llm::SwiftLLMChatOptions options,
+                  ChatMessage placeholder);
+    void requestTitle(const kestrelix::llm::SwiftLLMChatOptions& options);
+    void writeFile();
+
+    const EngineContext context_;
+    const QUuid id_;
+    const bool isNew_;
+
+    // Serialises the read-modify-write steps of send, the reply task and the title task,
+    // which run on different threads.
+    mutable std::mutex stateMutex_;
+    qint64 index_ = 0;
+    std::atomic<bool> closed_{false};
+    std::mutex fileMutex_;
+
+    Published<MessageList> messages_;
+    Published<bool> inSendingMessage_{false};
+    Published<std::optional<QString>> statusMessage_;
+    EventSource chunkUpdated_;
+};
+
+}  // namespace parlote

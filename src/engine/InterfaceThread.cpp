@@ -1,0 +1,43 @@
+#include "InterfaceThread.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+namespace parlote {
+
+InterfaceThread& InterfaceThread::instance() {
+    // Lives as long as the process; made on first use and moved to the application's
+    // thread, whichever thread asked first.
+    static InterfaceThread* dispatcher = [] {
+        auto* object = new InterfaceThread();
+        object->moveToThread(QCoreApplication::instance()->thread());
+        return object;
+    }();
+    return *dispatcher;
+}
+
+void InterfaceThread::post(std::function<void()> work) {
+    InterfaceThread& self = instance();
+    bool wake;
+    {
+        std::lock_guard lock(self.mutex_);
+        self.queue_.push_back(std::move(work));
+        wake = !self.wakeScheduled_;
+        self.wakeScheduled_ = true;
+    }
+    if (wake) QMetaObject::invokeMethod(&self, "drain", Qt::QueuedConnection);
+}
+
+void InterfaceThread::drainNow() { instance().drain(); }
+
+void InterfaceThread::drain() {
+    std::deque<std::function<void()>> batch;
+    {
+        std::lock_guard lock(mutex_);
+        batch.swap(queue_);
+        wakeScheduled_ = false;
+    }
+    for (auto& work : batch) work();
+}
+
+}  // namespace parlote

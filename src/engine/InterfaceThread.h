@@ -1,0 +1,39 @@
+#pragma once
+
+// Hands work from any thread to the interface thread (the thread of the
+// QCoreApplication), in the order it was handed over.
+//
+// The work travels through a queue guarded by a std::mutex, so every hand-over is a
+// synchronisation that ThreadSanitizer sees; Qt's event loop only carries the wake-up.
+
+#include <QObject>
+
+#include <deque>
+#include <functional>
+#include <mutex>
+
+namespace parlote {
+
+class InterfaceThread : public QObject {
+    Q_OBJECT
+
+public:
+    /// Runs `work` on the interface thread soon, after everything posted before it.
+    /// Needs a QCoreApplication.
+    static void post(std::function<void()> work);
+
+    /// Runs everything posted so far, on the calling (interface) thread. For tests and
+    /// for the last moments before quitting.
+    static void drainNow();
+
+private:
+    InterfaceThread() = default;
+    static InterfaceThread& instance();
+    Q_INVOKABLE void drain();
+
+    std::mutex mutex_;
+    std::deque<std::function<void()>> queue_;
+    bool wakeScheduled_ = false;
+};
+
+}  // namespace parlote
