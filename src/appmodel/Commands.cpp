@@ -1,0 +1,159 @@
+// ZoruveVede: the conversation commands, and model installation and removal.
+
+#include "ZoruveVede.h"
+
+#include <QSettings>
+
+namespace parlote {
+
+namespace {
+const QString kNewConversationTitle = QStringLiteral("New Conversation");
+}  // namespace
+
+void ZoruveVede::selectConversation(const SidebarID& id) {
+    for (const Conversation& entry : conversations_) {
+        if (entry.id() != id) continue;
+        setConversationDescription(entry.title());
+        setCurrentConversation(pool_.managerFor(entry.id().uuid()));
+        return;
+    }
+}
+
+void ZoruveVede::sendMessage() {
+    const QString text = inputText_.trimmed();
+    if (text.isEmpty()) return;
+    bridge_.testOllamaConfiguration().then(then<bool>([this, text](bool running) {
+        if (!running) {
+            setShowLoadAlert(true);
+            return;
+        }
+        if (!selectedModel_) {
+            raiseAlert(QStringLiteral("Select a model"),
+                       QStringLiteral("Please select a model first before chatting with Ollama"));
+            return;
+        }
+        settings()->setValue(QStringLiteral("selectedModel"), *selectedModel_);
+        if (!currentConversation_) {
+            auto manager = ConversationManager::makeNew(pool_.context());
+            const SidebarID id = SidebarID::conversation(manager->id());
+            pool_.insert(manager);
+            setCurrentConversation(manager);
+            QList<Conversation> list = conversations_;
+            list.prepend(Conversation(id, kNewConversationTitle, QString()));
+            setConversations(std::move(list));
+            setConversationDescription(kNewConversationTitle);
+            setSelectedConversation(id);
+            saveConversationList();
+        }
+        setInputText(QString());
+        if (selectedModel_ && currentConversation_) currentConversation_->send(text, *selectedModel_);
+        yieldChunk();
+    }));
+}
+
+void ZoruveVede::removeConversation(const SidebarID& id) {
+    if (id.isNewConversation()) return;
+    pool_.remove(id.uuid());
+    QList<Conversation> list = conversations_;
+    list.removeIf([&](const Conversation& entry) { return entry.id() == id; });
+    setConversations(std::move(list));
+    saveConversationList();
+    if (selectedConversation_ == id) {
+        setSelectedConversation(SidebarID::newConversation());
+        setCurrentConversation(nullptr);
+        setConversationDescription(kNewConversationTitle);
+    }
+}
+
+void ZoruveVede::renameConversation(const SidebarID& id, const QString& title) {
+    if (id.isNewConversation()) return;
+    for (qsizetype i = 0; i < conversations_.size(); ++i) {
+        if (conversations_[i].id() != id) continue;
+        QList<Conversation> list = conversations_;
+        list[i].setTitle(title);
+        setConversations(std::move(list));
+        if (id == selectedConversation_) setConversationDescription(title);
+        saveConversationList();
+        return;
+    }
+}
+
+void ZoruveVede::startModelInstall(const QString& name) {
+    if (isInstalling_ || name.isEmpty()) return;
+    setIsInstalling(true);
+    bridge_.testOllamaConfiguration().then(then<bool>([this, name](bool running) {
+        if (!running) {
+            setShowLoadAlert(true);
+            setIsInstalling(false);
+            return;
+        }
+        readInstallStream(name, bridge_.installModel(name));
+    }));
+}
+
+void ZoruveVede::readInstallStream(const QString& name,
+                                   ThrowingStream<OllamaInstallationStatus> stream) {
+    // Reads the stream on a task of its own; every change goes to the interface thread.
+    auto finishInstall = [this] { reloadModels([this] { setIsInstalling(false); }); };
+    pool_.context().tasks->start([this, alive = std::weak_ptr<int>(alive_), name, stream,
+                                  finishInstall]() mutable {
+        try {
+            while (auto status = stream.next()) {
+                if (status->status.isEmpty()) {
+                    post(alive, [this, name, finishInstall] {
+                        raiseAlert(QStringLiteral("Model Does Not Exist"),
+                                   QStringLiteral("Unable to install model %1; model does not exist.").arg(name));
+                        finishInstall();
+                    });
+                    return;
+                }
+                post(alive, [this, status = *status] {
+                    setInstallationStatus(status.status);
+                    setProgress(status.complete);
+                    setComplete(status.total);
+                });
+            }
+            post(alive, [this, name, finishInstall] {
+                raiseAlert(QStringLiteral("Model Installed"),
+                           QStringLiteral("Model %1 was installed successfully.").arg(name));
+                finishInstall();
+            });
+        } catch (const OllamaError& error) {
+            post(alive, [this, name, message = error.message] {
+                raiseAlert(QStringLiteral("Error Installing Model"),
+                           QStringLiteral("Model %1 could not be installed; error %2").arg(name, message));
+                setIsInstalling(false);
+            });
+        } catch (const std::exception& error) {
+            post(alive, [this, name, message = QString::fromUtf8(error.what())] {
+                raiseAlert(QStringLiteral("Unexpected Error"),
+                           QStringLiteral("Model %1 could not be installed; error %2").arg(name, message));
+                setIsInstalling(false);
+            });
+        }
+    });
+}
+
+void ZoruveVede::removeInstalledModel(const QString& name) {
+    using Result = APIResult<std::monostate>;
+    bridge_.testOllamaConfiguration().then(then<bool>([this, name](bool running) {
+        if (!running) {
+            setShowLoadAlert(true);
+            return;
+        }
+        bridge_.deleteOllamaModel(name).then(then<Result>([this, name](const Result& result) {
+            if (!result.isSuccess()) {
+                raiseAlert(QStringLiteral("Unable To Remove Model"),
+                           QStringLiteral("Unable to remove model '%1': error %2")
+                               .arg(name, result.error().message));
+                return;
+            }
+            if (selectedModel_ == name) setSelectedModel(std::nullopt);
+            QList<ChatModel> remaining = availableModels_;
+            remaining.removeIf([&](const ChatModel& model) { return model.model == name; });
+            setAvailableModels(std::move(remaining));
+        }));
+    }));
+}
+
+}  // namespace parlote

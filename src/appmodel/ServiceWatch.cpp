@@ -1,0 +1,90 @@
+// ZoruveVede: start-up, the installed-model list and the service watch.
+
+#include "ZoruveVede.h"
+
+#include <QSettings>
+
+namespace parlote {
+
+namespace {
+const QString kHasLaunchedKey = QStringLiteral("hasLaunched");
+const QString kSelectedModelKey = QStringLiteral("selectedModel");
+constexpr qint64 kReloadGapMs = 15000;
+}  // namespace
+
+void ZoruveVede::reloadModels(std::function<void()> done) {
+    using Result = APIResult<QList<ChatModel>>;
+    bridge_.loadAvailableModels().then(then<Result>([this, done](const Result& result) {
+        if (result.isSuccess()) {
+            setAvailableModels(result.value());
+        } else {
+            setShowLoadAlert(true);
+            setModalAlertMessage(result.error().message);
+        }
+        if (done) done();
+    }));
+}
+
+void ZoruveVede::validateSelectedModel() {
+    if (!selectedModel_) return;
+    for (const ChatModel& model : availableModels_)
+        if (model.id == *selectedModel_) return;
+    setSelectedModel(std::nullopt);
+}
+
+void ZoruveVede::checkFirstLaunch(std::function<void(bool)> answer) {
+    if (settings()->value(kHasLaunchedKey, false).toBool()) {
+        answer(false);
+        return;
+    }
+    bridge_.testOllamaConfiguration().then(then<bool>([this, answer](bool running) {
+        if (running) settings()->setValue(kHasLaunchedKey, true);
+        answer(!running);
+    }));
+}
+
+void ZoruveVede::startUp() {
+    checkFirstLaunch([this](bool first) {
+        if (first) {
+            setFirstLaunch(true);
+            return;
+        }
+        reloadModels([this] {
+            const QVariant saved = settings()->value(kSelectedModelKey);
+            if (!saved.isValid()) return;
+            const QString name = saved.toString();
+            for (const ChatModel& model : availableModels_) {
+                if (model.id == name) {
+                    setSelectedModel(name);
+                    return;
+                }
+            }
+        });
+    });
+}
+
+void ZoruveVede::dismissWelcome() {
+    setFirstLaunch(false);
+    settings()->setValue(kHasLaunchedKey, true);
+    reloadModels();
+}
+
+void ZoruveVede::refreshOllamaStatus() {
+    // A check already running is not stopped: its answer still counts when it arrives.
+    checkOllama();
+}
+
+void ZoruveVede::checkOllama() {
+    Future<bool> check = bridge_.testOllamaConfiguration();
+    periodicTask_ = check;
+    check.then(then<bool>([this](bool running) {
+        setOllamaRunning(running);
+        if (!running) return;
+        setShowLoadAlert(false);
+        const QDateTime now = services_.clock();
+        if (lastModelReloadTime_ && lastModelReloadTime_->msecsTo(now) < kReloadGapMs) return;
+        reloadModels([this, now] { lastModelReloadTime_ = now; });
+    }));
+}
+
+}  // namespace parlote

@@ -1,0 +1,248 @@
+#pragma once
+
+// The application model behind the main window: everything the window shows, and every
+// command it gives. Lives on the interface thread; every field is written there, and
+// each change fires its signal (also when the value is unchanged). Background steps
+// hand their changes to the interface thread in the order they make them.
+
+#include "ChatRecords.h"
+#include "ConversationPool.h"
+#include "InterfaceThread.h"
+#include "MessageList.h"
+#include "ModelServiceBridge.h"
+#include "NotificationCenter.h"
+#include "Published.h"
+#include "ThrowingStream.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QSettings;
+
+namespace parlote {
+
+/// One signal of `chunkStream`: the open conversation's transcript grew.
+struct ChunkSignal {};
+
+/// What the model works with. `standard()` is the application's; tests substitute parts.
+struct ZoruveVedeServices {
+    ConversationPool* pool = nullptr;  // and through it the store, bridge and notifications
+    /// The settings file ("hasLaunched", "selectedModel"); empty: the user's settings.
+    QString settingsFile;
+    /// The present time, for the service watch's reload gap.
+    std::function<QDateTime()> clock = [] { return QDateTime::currentDateTimeUtc(); };
+    std::chrono::milliseconds watchInterval{2000};
+
+    static ZoruveVedeServices standard();
+};
+
+class ZoruveVede : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QList<parlote::ChatModel> availableModels READ availableModels WRITE setAvailableModels NOTIFY availableModelsChanged)
+    Q_PROPERTY(QList<parlote::Conversation> conversations READ conversations WRITE setConversations NOTIFY conversationsChanged)
+    Q_PROPERTY(parlote::SidebarID selectedConversation READ selectedConversation WRITE setSelectedConversation NOTIFY selectedConversationChanged)
+    Q_PROPERTY(parlote::MessageList messages READ messages NOTIFY messagesChanged)
+    Q_PROPERTY(bool inSendingMessage READ inSendingMessage NOTIFY inSendingMessageChanged)
+    Q_PROPERTY(std::optional<QString> statusMessage READ statusMessage NOTIFY statusMessageChanged)
+    Q_PROPERTY(QString inputText READ inputText WRITE setInputText NOTIFY inputTextChanged)
+    Q_PROPERTY(std::optional<QString> selectedModel READ selectedModel WRITE setSelectedModel NOTIFY selectedModelChanged)
+    Q_PROPERTY(QString conversationDescription READ conversationDescription WRITE setConversationDescription NOTIFY conversationDescriptionChanged)
+    Q_PROPERTY(bool isInstalling READ isInstalling WRITE setIsInstalling NOTIFY isInstallingChanged)
+    Q_PROPERTY(QString installationStatus READ installationStatus WRITE setInstallationStatus NOTIFY installationStatusChanged)
+    Q_PROPERTY(qint64 progress READ progress WRITE setProgress NOTIFY progressChanged)
+    Q_PROPERTY(qint64 complete READ complete WRITE setComplete NOTIFY completeChanged)
+    Q_PROPERTY(bool showModalAlert READ showModalAlert WRITE setShowModalAlert NOTIFY showModalAlertChanged)
+    Q_PROPERTY(QString modalAlertTitle READ modalAlertTitle WRITE setModalAlertTitle NOTIFY modalAlertTitleChanged)
+    Q_PROPERTY(QString modalAlertMessage READ modalAlertMessage WRITE setModalAlertMessage NOTIFY modalAlertMessageChanged)
+    Q_PROPERTY(bool showLoadAlert READ showLoadAlert WRITE setShowLoadAlert NOTIFY showLoadAlertChanged)
+    Q_PROPERTY(bool firstLaunch READ firstLaunch WRITE setFirstLaunch NOTIFY firstLaunchChanged)
+    Q_PROPERTY(bool ollamaRunning READ ollamaRunning WRITE setOllamaRunning NOTIFY ollamaRunningChanged)
+
+public:
+    explicit ZoruveVede(ZoruveVedeServices services = ZoruveVedeServices::standard(),
+                        QObject* parent = nullptr);
+    ~ZoruveVede() override;
+
+    // Observed fields.
+    const QList<ChatModel>& availableModels() const { return availableModels_; }
+    /// Also runs validateSelectedModel.
+    void setAvailableModels(QList<ChatModel> models);
+    const QList<Conversation>& conversations() const { return conversations_; }
+    void setConversations(QList<Conversation> list);
+    const SidebarID& selectedConversation() const { return selectedConversation_; }
+    void setSelectedConversation(SidebarID id);
+    const MessageList& messages() const { return messages_; }
+    bool inSendingMessage() const { return inSendingMessage_; }
+    const std::optional<QString>& statusMessage() const { return statusMessage_; }
+    const QString& inputText() const { return inputText_; }
+    void setInputText(QString text);
+    const std::optional<QString>& selectedModel() const { return selectedModel_; }
+    void setSelectedModel(std::optional<QString> model);
+    const QString& conversationDescription() const { return conversationDescription_; }
+    void setConversationDescription(QString text);
+    bool isInstalling() const { return isInstalling_; }
+    void setIsInstalling(bool value);
+    const QString& installationStatus() const { return installationStatus_; }
+    void setInstallationStatus(QString text);
+    qint64 progress() const { return progress_; }
+    void setProgress(qint64 value);
+    qint64 complete() const { return complete_; }
+    void setComplete(qint64 value);
+    bool showModalAlert() const { return showModalAlert_; }
+    void setShowModalAlert(bool value);
+    const QString& modalAlertTitle() const { return modalAlertTitle_; }
+    void setModalAlertTitle(QString text);
+    const QString& modalAlertMessage() const { return modalAlertMessage_; }
+    void setModalAlertMessage(QString text);
+    bool showLoadAlert() const { return showLoadAlert_; }
+    void setShowLoadAlert(bool value);
+    bool firstLaunch() const { return firstLaunch_; }
+    void setFirstLaunch(bool value);
+    bool ollamaRunning() const { return ollamaRunning_; }
+    void setOllamaRunning(bool value);
+
+    // Fields that are not observed.
+    const std::shared_ptr<ConversationManager>& currentConversation() const {
+        return currentConversation_;
+    }
+    /// Binds the model to `manager` (or to none): from now on messages, inSendingMessage
+    /// and statusMessage follow it alone.
+    void setCurrentConversation(std::shared_ptr<ConversationManager> manager);
+    /// One signal per change of the open transcript; the window is its one consumer.
+    ThrowingStream<ChunkSignal>& chunkStream() { return chunk_.first; }
+    std::optional<QDateTime> lastModelReloadTime() const { return lastModelReloadTime_; }
+    QTimer* timer() const { return timer_.get(); }
+
+    // Start-up, model list and service watch.
+    /// Fetches the model list and applies it; `done` runs afterwards on this thread.
+    void reloadModels(std::function<void()> done = {});
+    void validateSelectedModel();
+    void dismissWelcome();
+    /// Starts a service check (each watch tick, and "Retry").
+    void refreshOllamaStatus();
+
+    // Conversation commands.
+    void selectConversation(const SidebarID& id);
+    void sendMessage();
+    void removeConversation(const SidebarID& id);
+    void renameConversation(const SidebarID& id, const QString& title);
+
+    // Model installation and removal.
+    void startModelInstall(const QString& name);
+    void removeInstalledModel(const QString& name);
+
+    /// For quitting: keeps every reply still arriving as far as it came, on disk, and
+    /// ends all work in progress.
+    void applicationWillQuit();
+
+signals:
+    void availableModelsChanged();
+    void conversationsChanged();
+    void selectedConversationChanged();
+    void messagesChanged();
+    void inSendingMessageChanged();
+    void statusMessageChanged();
+    void inputTextChanged();
+    void selectedModelChanged();
+    void conversationDescriptionChanged();
+    void isInstallingChanged();
+    void installationStatusChanged();
+    void progressChanged();
+    void completeChanged();
+    void showModalAlertChanged();
+    void modalAlertTitleChanged();
+    void modalAlertMessageChanged();
+    void showLoadAlertChanged();
+    void firstLaunchChanged();
+    void ollamaRunningChanged();
+    /// Emitted on this thread with every signal put on chunkStream.
+    void chunkArrived();
+
+private:
+    /// Runs `step` on the interface thread if the model `alive` belongs to still exists
+    /// then. Callable from any thread.
+    template <class F>
+    static void post(std::weak_ptr<int> alive, F step) {
+        InterfaceThread::post([alive = std::move(alive), step = std::move(step)]() mutable {
+            if (auto stillAlive = alive.lock()) step();
+        });
+    }
+    /// A future's continuation that hands the value to `step` on the interface thread.
+    template <class T, class F>
+    std::function<void(const T&)> then(F step) {
+        return [alive = std::weak_ptr<int>(alive_), step](const T& value) {
+            post(alive, [step, value]() mutable { step(value); });
+        };
+    }
+    /// Subscribes to a published field of `manager` for the current binding: the first
+    /// value is applied at once, later ones on the interface thread unless the binding
+    /// has changed by then.
+    template <class T, class Apply>
+    Subscription follow(Published<T>& field, Apply apply);
+
+    void setMessages(MessageList messages);
+    void setInSendingMessage(bool value);
+    void setStatusMessage(std::optional<QString> text);
+    void yieldChunk();
+    void raiseAlert(const QString& title, const QString& message);
+    void saveConversationList();
+    void applyUpdate(const std::any& object, bool isTitle);
+    void startUp();
+    void checkFirstLaunch(std::function<void(bool)> answer);
+    void checkOllama();
+    void readInstallStream(const QString& name, ThrowingStream<OllamaInstallationStatus> stream);
+    std::unique_ptr<QSettings> settings() const;
+
+    ZoruveVedeServices services_;
+    ConversationPool& pool_;
+    ChatStore& store_;
+    ModelServiceBridge& bridge_;
+    // Held only by this model; background steps keep a weak reference and do nothing
+    // once it is gone.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+
+    std::vector<Subscription> cancellables_;
+    std::shared_ptr<ConversationManager> currentConversation_;
+    std::uint64_t binding_ = 0;  // counts bindings; deliveries of an older one are dropped
+
+    QList<ChatModel> availableModels_;
+    QList<Conversation> conversations_;
+    SidebarID selectedConversation_ = SidebarID::newConversation();
+    MessageList messages_;
+    bool inSendingMessage_ = false;
+    std::optional<QString> statusMessage_;
+    // chunkStream and its producing end, chunkContinuation.
+    std::pair<ThrowingStream<ChunkSignal>, ThrowingStream<ChunkSignal>::Producer> chunk_ =
+        ThrowingStream<ChunkSignal>::make();
+    QString inputText_;
+    std::optional<QString> selectedModel_;
+    QString conversationDescription_;
+    bool isInstalling_ = false;
+    QString installationStatus_;
+    qint64 progress_ = 0;
+    qint64 complete_ = 0;
+    bool showModalAlert_ = false;
+    QString modalAlertTitle_;
+    QString modalAlertMessage_;
+    bool showLoadAlert_ = false;
+    bool firstLaunch_ = false;
+    bool ollamaRunning_ = true;
+    std::unique_ptr<QTimer> timer_;
+    std::optional<QDateTime> lastModelReloadTime_;
+    std::optional<Future<bool>> periodicTask_;
+};
+
+}  // namespace parlote
+
+Q_DECLARE_METATYPE(parlote::ChatModel)
+Q_DECLARE_METATYPE(parlote::Conversation)
+Q_DECLARE_METATYPE(parlote::SidebarID)

@@ -1,0 +1,375 @@
+// ZoruveVede driven as the window drives it, headless, against the fake Ollama server.
+
+#include "Harness.h"
+
+#include <QSignalSpy>
+
+using namespace parlote;
+using namespace parlote::testing;
+
+namespace {
+
+Conversation stored(const QString& title, const QString& last = {}) {
+    return Conversation(SidebarID::conversation(QUuid::createUuid()), title, last);
+}
+
+QString titleOf(const nlohmann::json& toc, int i) {
+    return QString::fromStdString(toc["contents"][i]["title"].get<std::string>());
+}
+
+class AppModelTest : public ::testing::Test {
+protected:
+    Harness h;
+
+    /// Types `text`, sends it and waits until the reply (and its title task) have ended.
+    void sendAndWait(ZoruveVede& model, const QString& text) {
+        model.setInputText(text);
+        model.sendMessage();
+        ASSERT_TRUE(eventually([&] { return model.inSendingMessage(); }));
+        ASSERT_TRUE(eventually([&] { return !model.inSendingMessage(); }, 10s));
+    }
+};
+
+TEST_F(AppModelTest, StartUpLoadsTheSidebarModelsAndTheRememberedModel) {
+    const QList<Conversation> three = {stored("Trip", "Pack light"), stored("Bread"), stored("Code")};
+    h.store.saveTOC(three);
+    h.setSetting("selectedModel", "qwen3:8b");
+    ZoruveVede& model = h.start();
+    EXPECT_EQ(model.conversations(), three);
+    EXPECT_EQ(model.conversationDescription(), "New Conversation");
+    EXPECT_TRUE(model.selectedConversation().isNewConversation());
+    ASSERT_EQ(model.availableModels().size(), 2);
+    EXPECT_EQ(model.availableModels()[0].id, "llama3.2:latest");
+    EXPECT_EQ(model.selectedModel(), QString("qwen3:8b"));
+    EXPECT_FALSE(model.firstLaunch());
+}
+
+TEST_F(AppModelTest, ARememberedModelThatIsGoneIsNotRestored) {
+    h.setSetting("selectedModel", "mistral:7b");
+    ZoruveVede& model = h.start();
+    EXPECT_EQ(model.selectedModel(), std::nullopt);
+}
+
+TEST_F(AppModelTest, FirstLaunchWithTheServiceDownShowsTheWelcomeUntilDismissed) {
+    h.setSetting("hasLaunched", QVariant());
+    h.server.setHangAll(true);  // liveness times out: the service does not answer
+    ZoruveVede& model = h.start();
+    ASSERT_TRUE(eventually([&] { return model.firstLaunch(); }, 5s));
+    EXPECT_FALSE(h.setting("hasLaunched").isValid());
+    EXPECT_TRUE(h.server.requestsTo("/api/tags").empty());
+    h.server.setHangAll(false);
+    model.dismissWelcome();
+    EXPECT_FALSE(model.firstLaunch());
+    EXPECT_TRUE(h.setting("hasLaunched").toBool());
+    EXPECT_TRUE(eventually([&] { return model.availableModels().size() == 2; }));
+}
+
+TEST_F(AppModelTest, FirstLaunchWithTheServiceUpRecordsItAndSelectsNothing) {
+    h.setSetting("hasLaunched", QVariant());
+    h.setSetting("selectedModel", "llama3.2:latest");
+    ZoruveVede& model = h.start();
+    ASSERT_TRUE(eventually([&] { return model.availableModels().size() == 2; }));
+    EXPECT_FALSE(model.firstLaunch());
+    EXPECT_TRUE(h.setting("hasLaunched").toBool());
+    EXPECT_EQ(model.selectedModel(), QString("llama3.2:latest"));
+}
+
+TEST_F(AppModelTest, TheFirstSendCreatesTheConversationAndStreamsItsReply) {
+    h.store.saveTOC({stored("Older")});
+    ChatScript reply;
+    reply.chunks = {ChatChunk{"", "The user greets me.", false}, ChatChunk{"Hello", "", false},
+                    ChatChunk{" there!", "", false}};
+    reply.firstByteDelay = 300ms;
+    reply.chunkDelay = 50ms;
+    h.server.setChatResponder([reply](const nlohmann::json& request) {
+        if (request["messages"].back()["content"] == kTitlePrompt.toStdString())
+            return ChatScript::words("<think>hm</think> Friendly greeting");
+        return reply;
+    });
+    ZoruveVede& model = h.start();
+    model.setSelectedModel(QString("llama3.2:latest"));
+    QSignalSpy messageChanges(&model, &ZoruveVede::messagesChanged);
+    bool chunkSeen = false;
+    model.chunkStream().setOnChange([&] { chunkSeen = true; });
+
+    model.setInputText("  Hi!\n ");
+    model.sendMessage();
+    ASSERT_TRUE(eventually([&] { return model.conversations().size() == 2; }));
+    // One new entry at the top, selected, and on disk before the reply has started.
+    const Conversation entry = model.conversations().first();
+    EXPECT_EQ(entry.title(), "New Conversation");
+    EXPECT_EQ(model.selectedConversation(), entry.id());
+    EXPECT_EQ(model.conversationDescription(), "New Conversation");
+    EXPECT_EQ(model.inputText(), "");
+    EXPECT_EQ(h.toc()["contents"].size(), 2u);
+    EXPECT_EQ(h.toc()["contents"][0]["id"], entry.id().id().toStdString());
+    EXPECT_EQ(h.server.chatStreamsStarted(), 0);
+    // The user's message is kept on disk as soon as it is sent.
+    EXPECT_TRUE(eventually([&] {
+        return h.conversationFile(entry.id().uuid())["messages"].size() == 1;
+    }));
+    EXPECT_EQ(h.setting("selectedModel").toString(), "llama3.2:latest");
+
+    ASSERT_TRUE(eventually([&] { return model.conversationDescription() == "Friendly greeting"; }, 10s));
+    ASSERT_EQ(model.messages().size(), 2);
+    EXPECT_EQ(model.messages()[0].content(), "Hi!");
+    const QString stored = "<think>The user greets me.</think>\n\nHello there!";
+    EXPECT_EQ(model.messages()[1].content(), stored);
+    EXPECT_GE(messageChanges.count(), 4) << "the reply grew chunk by chunk";
+    EXPECT_TRUE(chunkSeen);
+    EXPECT_EQ(model.conversations().first().title(), "Friendly greeting");
+    EXPECT_EQ(model.conversations().first().lastMessage(), "Hello there!");
+    EXPECT_EQ(model.conversations()[1].title(), "Older") << "the list is not re-sorted";
+    ASSERT_TRUE(eventually([&] { return titleOf(h.toc(), 0) == "Friendly greeting"; }));
+    EXPECT_EQ(h.toc()["contents"][0]["lastMessage"], "Hello there!");
+    ASSERT_TRUE(eventually([&] { return !model.inSendingMessage(); }));
+
+    // The sending flag falls just before the file is written.
+    ASSERT_TRUE(eventually([&] { return h.conversationFile(entry.id().uuid())["messages"].size() == 2; }));
+    const auto file = h.conversationFile(entry.id().uuid());
+    EXPECT_EQ(file["messages"][1]["content"], stored.toStdString()) << "the think block is kept";
+    EXPECT_EQ(file.dump().find(kTitlePrompt.toStdString()), std::string::npos);
+
+    // A second send in the same conversation adds no entry and keeps its place.
+    sendAndWait(model, "And again");
+    EXPECT_EQ(model.conversations().size(), 2);
+    EXPECT_EQ(model.conversations().first().id(), entry.id());
+    EXPECT_EQ(model.messages().size(), 4);
+}
+
+TEST_F(AppModelTest, SendRefusesBlankInputAStoppedServiceAndAMissingModel) {
+    ZoruveVede& model = h.start();
+    const auto livenessChecks = [&] { return h.server.requestsTo("/api/version").size(); };
+    const auto before = livenessChecks();
+    model.setInputText(" \n\t ");
+    model.sendMessage();
+    QTest::qWait(100);
+    EXPECT_EQ(livenessChecks(), before) << "blank input does not even ask the service";
+
+    model.setInputText("Hello");
+    model.sendMessage();
+    ASSERT_TRUE(eventually([&] { return model.showModalAlert(); }));
+    EXPECT_EQ(model.modalAlertTitle(), "Select a model");
+    EXPECT_EQ(model.modalAlertMessage(), "Please select a model first before chatting with Ollama");
+    EXPECT_EQ(model.inputText(), "Hello");
+    EXPECT_TRUE(model.conversations().isEmpty());
+
+    model.setSelectedModel(QString("llama3.2:latest"));
+    h.server.setHangAll(true);
+    model.sendMessage();
+    ASSERT_TRUE(eventually([&] { return model.showLoadAlert(); }, 5s));
+    EXPECT_EQ(model.inputText(), "Hello");
+    EXPECT_TRUE(model.conversations().isEmpty());
+    h.server.setHangAll(false);
+}
+
+TEST_F(AppModelTest, RenameAndDeleteKeepSelectionHeaderAndFileInStep) {
+    const Conversation a = stored("Alpha"), b = stored("Beta"), c = stored("Gamma");
+    h.store.saveTOC({a, b, c});
+    h.store.writeConversation(b.id().uuid(), {ChatMessage::make("kept", ChatMessageType::user)});
+    ZoruveVede& model = h.start();
+    model.setSelectedConversation(b.id());
+    model.selectConversation(b.id());
+    EXPECT_EQ(model.conversationDescription(), "Beta");
+    ASSERT_EQ(model.messages().size(), 1);
+
+    model.renameConversation(a.id(), "Renamed A");  // not selected: header unchanged
+    EXPECT_EQ(model.conversations()[0].title(), "Renamed A");
+    EXPECT_EQ(model.conversationDescription(), "Beta");
+    model.renameConversation(b.id(), "");  // selected, and empty titles are accepted
+    EXPECT_EQ(model.conversations()[1].title(), "");
+    EXPECT_EQ(model.conversationDescription(), "");
+    EXPECT_EQ(titleOf(h.toc(), 0), "Renamed A");
+    EXPECT_EQ(titleOf(h.toc(), 1), "");
+
+    model.removeConversation(c.id());  // another conversation: the open one stays
+    EXPECT_EQ(model.conversations().size(), 2);
+    EXPECT_EQ(model.selectedConversation(), b.id());
+    EXPECT_EQ(model.messages().size(), 1);
+    EXPECT_EQ(h.toc()["contents"].size(), 2u);
+
+    model.removeConversation(b.id());  // the selected one: back to a new conversation
+    EXPECT_TRUE(model.selectedConversation().isNewConversation());
+    EXPECT_TRUE(model.messages().isEmpty());
+    EXPECT_EQ(model.currentConversation(), nullptr);
+    EXPECT_EQ(model.conversationDescription(), "New Conversation");
+    EXPECT_EQ(h.toc()["contents"].size(), 1u);
+    EXPECT_TRUE(QFile::exists(h.store.conversationPath(b.id().uuid()))) << "files are never removed";
+    EXPECT_FALSE(h.pool.contains(b.id().uuid()));
+}
+
+TEST_F(AppModelTest, AReplyStillArrivingForADeletedConversationDoesNotBringItBack) {
+    h.server.setChatScript(ChatScript::words("a slow reply that outlives its conversation", 60ms));
+    ZoruveVede& model = h.start();
+    model.setSelectedModel(QString("llama3.2:latest"));
+    model.setInputText("Hello");
+    model.sendMessage();
+    ASSERT_TRUE(eventually([&] { return model.messages().size() == 2; }));
+    const SidebarID id = model.selectedConversation();
+    const auto manager = model.currentConversation();
+    model.removeConversation(id);
+    EXPECT_TRUE(model.messages().isEmpty()) << "mirroring stopped at once";
+    ASSERT_TRUE(eventually([&] { return !manager->inSendingMessage().get(); }, 10s));
+    QTest::qWait(100);
+    EXPECT_TRUE(model.conversations().isEmpty());
+    EXPECT_TRUE(model.messages().isEmpty());
+    EXPECT_EQ(h.toc()["contents"].size(), 0u);
+}
+
+TEST_F(AppModelTest, UnbindingWhileAReplyStreamsStopsEveryUpdateOfTheOldManager) {
+    h.server.setChatScript(ChatScript::words("one two three four five six seven", 40ms));
+    ZoruveVede& model = h.start();
+    model.setSelectedModel(QString("llama3.2:latest"));
+    model.setInputText("Hello");
+    model.sendMessage();
+    ASSERT_TRUE(eventually([&] { return model.messages().size() == 2; }));
+    const auto manager = model.currentConversation();
+    QSignalSpy changes(&model, &ZoruveVede::messagesChanged);
+    QSignalSpy chunks(&model, &ZoruveVede::chunkArrived);
+    model.setCurrentConversation(nullptr);
+    EXPECT_TRUE(model.messages().isEmpty());
+    EXPECT_FALSE(model.inSendingMessage());
+    ASSERT_TRUE(eventually([&] { return !manager->inSendingMessage().get(); }, 10s));
+    QTest::qWait(100);
+    EXPECT_EQ(changes.count(), 1) << "only the unbinding's own assignment";
+    EXPECT_EQ(chunks.count(), 0);
+
+    // Binding it again mirrors its state at once.
+    model.setCurrentConversation(manager);
+    EXPECT_EQ(model.messages(), manager->messages().get());
+}
+
+TEST_F(AppModelTest, QuittingDuringAReplyKeepsThePartialReplyOnDisk) {
+    ChatScript slow = ChatScript::words("first second third fourth fifth", 100ms);
+    h.server.setChatScript(slow);
+    ZoruveVede& model = h.start();
+    model.setSelectedModel(QString("llama3.2:latest"));
+    model.setInputText("Tell me");
+    model.sendMessage();
+    ASSERT_TRUE(eventually([&] { return model.messages().size() == 2; }));
+    const QUuid id = model.selectedConversation().uuid();
+    model.applicationWillQuit();
+    const auto file = h.conversationFile(id);
+    ASSERT_EQ(file["messages"].size(), 2u);
+    const std::string partial = file["messages"][1]["content"];
+    EXPECT_EQ(std::string("first second third fourth fifth").rfind(partial, 0), 0u) << partial;
+    EXPECT_EQ(file["messages"][0]["content"], "Tell me");
+}
+
+TEST_F(AppModelTest, InstallShowsProgressAndEndsWithTheRightAlert) {
+    h.server.setRegistry({ModelInfo::make("phi3:mini", 400)});
+    PullScript pull;
+    pull.layerSizes = {400};
+    pull.stepsPerLayer = 4;
+    pull.stepDelay = 20ms;
+    h.server.setPullScript(pull);
+    ZoruveVede& model = h.start();
+    QSignalSpy progress(&model, &ZoruveVede::progressChanged);
+
+    model.startModelInstall("phi3:mini");
+    EXPECT_TRUE(model.isInstalling());
+    model.startModelInstall("other");  // one at a time; changes nothing
+    EXPECT_FALSE(model.showModalAlert());
+    ASSERT_TRUE(eventually([&] { return !model.isInstalling(); }, 10s));
+    EXPECT_EQ(model.modalAlertTitle(), "Model Installed");
+    EXPECT_EQ(model.modalAlertMessage(), "Model phi3:mini was installed successfully.");
+    EXPECT_TRUE(model.showModalAlert());
+    EXPECT_GE(progress.count(), 4);
+    EXPECT_EQ(model.installationStatus(), "success");
+    EXPECT_EQ(model.availableModels().size(), 3) << "the list was reloaded";
+
+    model.setShowModalAlert(false);
+    model.startModelInstall("no-such-model");
+    ASSERT_TRUE(eventually([&] { return !model.isInstalling(); }, 10s));
+    EXPECT_EQ(model.modalAlertTitle(), "Model Does Not Exist");
+    EXPECT_EQ(model.modalAlertMessage(), "Unable to install model no-such-model; model does not exist.");
+
+    pull.errorAfterSteps = 1;
+    pull.errorMessage = "disk full";
+    h.server.setPullScript(pull);
+    h.server.setRegistry({ModelInfo::make("gemma2:2b", 400)});
+    model.startModelInstall("gemma2:2b");
+    ASSERT_TRUE(eventually([&] { return !model.isInstalling(); }, 10s));
+    EXPECT_EQ(model.modalAlertTitle(), "Error Installing Model");
+    EXPECT_TRUE(model.modalAlertMessage().startsWith("Model gemma2:2b could not be installed; error "));
+    EXPECT_TRUE(model.modalAlertMessage().contains("disk full"));
+}
+
+TEST_F(AppModelTest, RemovingTheSelectedModelClearsTheSelection) {
+    ZoruveVede& model = h.start();
+    model.setSelectedModel(QString("qwen3:8b"));
+    const auto listRequests = h.server.requestsTo("/api/tags").size();
+    model.removeInstalledModel("llama3.2:latest");
+    ASSERT_TRUE(eventually([&] { return model.availableModels().size() == 1; }));
+    EXPECT_EQ(model.selectedModel(), QString("qwen3:8b")) << "another model stays selected";
+    model.removeInstalledModel("qwen3:8b");
+    ASSERT_TRUE(eventually([&] { return model.availableModels().isEmpty(); }));
+    EXPECT_EQ(model.selectedModel(), std::nullopt);
+    EXPECT_EQ(h.server.requestsTo("/api/tags").size(), listRequests) << "no reload from the service";
+
+    model.removeInstalledModel("qwen3:8b");
+    ASSERT_TRUE(eventually([&] { return model.showModalAlert(); }));
+    EXPECT_EQ(model.modalAlertTitle(), "Unable To Remove Model");
+    EXPECT_TRUE(model.modalAlertMessage().startsWith("Unable to remove model 'qwen3:8b': error "));
+}
+
+TEST_F(AppModelTest, TheWatchReloadsModelsOnlyAfterTheGap) {
+    ZoruveVede& model = h.start();
+    const auto reloads = [&] { return h.server.requestsTo("/api/tags").size(); };
+    const auto checkOnce = [&] {
+        const auto before = h.server.requestsTo("/api/version").size();
+        model.refreshOllamaStatus();
+        EXPECT_TRUE(eventually([&] { return h.server.requestsTo("/api/version").size() > before; }));
+        QTest::qWait(100);  // a reload, if any, has been asked for by now
+    };
+    const auto afterStartUp = reloads();
+    checkOnce();  // the first watch check reloads although start-up just did
+    EXPECT_EQ(reloads(), afterStartUp + 1);
+    ASSERT_TRUE(eventually([&] { return model.lastModelReloadTime().has_value(); }));
+
+    h.now = h.now.addMSecs(14900);
+    checkOnce();
+    EXPECT_EQ(reloads(), afterStartUp + 1);
+    h.now = h.now.addMSecs(100);  // exactly 15.0 s
+    checkOnce();
+    EXPECT_EQ(reloads(), afterStartUp + 2);
+    EXPECT_TRUE(model.ollamaRunning());
+
+    model.setShowLoadAlert(true);
+    h.server.setHangAll(true);
+    model.refreshOllamaStatus();
+    ASSERT_TRUE(eventually([&] { return !model.ollamaRunning(); }, 5s));
+    EXPECT_TRUE(model.showLoadAlert()) << "a stopped service leaves the alert alone";
+    h.server.setHangAll(false);
+    model.refreshOllamaStatus();
+    ASSERT_TRUE(eventually([&] { return model.ollamaRunning() && !model.showLoadAlert(); }, 5s));
+}
+
+TEST_F(AppModelTest, NotificationsUpdateOnlyTheFirstMatchingEntry) {
+    const Conversation a = stored("Alpha");
+    h.store.saveTOC({a, a, stored("Other")});
+    ZoruveVede& model = h.start();
+    h.notifications.post(kTitleUpdated, UpdatedMessage{a.id().uuid(), "New title"});
+    ASSERT_TRUE(eventually([&] { return model.conversations()[0].title() == "New title"; }));
+    EXPECT_EQ(model.conversations()[1].title(), "Alpha");
+    EXPECT_EQ(model.conversationDescription(), "New Conversation") << "not the selected one";
+
+    h.store.saveTOC({});  // to see whether anything writes it again
+    h.notifications.post(kLastMessageUpdated, UpdatedMessage{QUuid::createUuid(), "x"});
+    h.notifications.post(kLastMessageUpdated, QString("not an UpdatedMessage"));
+    QTest::qWait(100);
+    EXPECT_EQ(h.toc()["contents"].size(), 0u);
+}
+
+TEST_F(AppModelTest, ADamagedTableOfContentsStartsAnEmptySidebar) {
+    QDir().mkpath(h.store.appFolder());
+    QFile toc(h.store.tocPath());
+    ASSERT_TRUE(toc.open(QIODevice::WriteOnly));
+    toc.write("{\"contents\": [");
+    toc.close();
+    ZoruveVede& model = h.start();
+    EXPECT_TRUE(model.conversations().isEmpty());
+    EXPECT_EQ(model.conversationDescription(), "New Conversation");
+}
+
+}  // namespace

@@ -1,0 +1,153 @@
+// The conversation engine's own rules: the think-block rule, the transcript value, and
+// a manager whose replies overlap.
+
+#include "Harness.h"
+
+using namespace parlote;
+using namespace parlote::testing;
+
+namespace {
+
+TEST(ThinkBlock, OnlyALeadingClosedBlockIsRemoved) {
+    EXPECT_EQ(withoutThinkBlock("<think>plan</think>\n\n Short answer. \n"), "Short answer.");
+    EXPECT_EQ(withoutThinkBlock("<think>still thinking"), "<think>still thinking");
+    EXPECT_EQ(withoutThinkBlock("  spaced reply  "), "  spaced reply  ");
+    EXPECT_EQ(withoutThinkBlock("Answer <think>x</think> tail"), "Answer <think>x</think> tail");
+    EXPECT_EQ(withoutThinkBlock("<THINK>x</THINK>y"), "<THINK>x</THINK>y");
+    EXPECT_EQ(withoutThinkBlock("<think>a</think>b</think>c"), "b</think>c");
+}
+
+ChatMessage numbered(int i) {
+    return ChatMessage::make(QString::number(i), ChatMessageType::user);
+}
+
+TEST(MessageListValue, ACopyKeepsItsMessagesWhileTheOriginalChanges) {
+    MessageList list;
+    for (int i = 0; i < 200; ++i) list.append(numbered(i));
+    const MessageList snapshot = list;
+    EXPECT_TRUE(snapshot.isSharedWith(list));
+
+    list.replace(199, numbered(-1));
+    list.append(numbered(200));
+    EXPECT_EQ(snapshot.size(), 200);
+    EXPECT_EQ(snapshot.last().content(), "199");
+    EXPECT_EQ(list.at(199).content(), "-1");
+    EXPECT_EQ(list.last().content(), "200");
+    EXPECT_EQ(list.toList().size(), 201);
+    EXPECT_EQ(*list.lastIndexOf(list.at(5).id()), 5);
+    EXPECT_FALSE(list.lastIndexOf(QUuid::createUuid()));
+    EXPECT_EQ(MessageList(snapshot.toList()), snapshot);
+
+    int count = 0;
+    for (const ChatMessage& message : snapshot) EXPECT_EQ(message.content().toInt(), count++);
+    EXPECT_EQ(count, 200);
+}
+
+class ManagerTest : public ::testing::Test {
+protected:
+    Harness h;
+    EngineContext context{&h.store, &h.bridge, &h.notifications, &h.tasks};
+
+    static bool idle(ConversationManager& m) { return !m.inSendingMessage().get(); }
+};
+
+TEST_F(ManagerTest, ARepliesGrowsAtItsOwnMessageWhenALaterSendOvertakesIt) {
+    // Reply A ends; its title request is slow, so A's title task clears the sending flag
+    // while reply B still streams, and send C is accepted in the middle of B.
+    h.server.setChatResponder([](const nlohmann::json& request) {
+        const std::string last = request["messages"].back()["content"];
+        if (last == kTitlePrompt.toStdString()) {
+            ChatScript title = ChatScript::words("A title");
+            title.firstByteDelay = 400ms;
+            return title;
+        }
+        if (last == "B") return ChatScript::words("b1 b2 b3 b4 b5 b6 b7 b8", 100ms);
+        return ChatScript::words(last == "A" ? "reply A" : "reply C");
+    });
+    auto manager = ConversationManager::makeNew(context);
+    manager->send("A", "llama3.2:latest");
+    ASSERT_TRUE(eventually([&] { return manager->messages().get().size() == 2 && idle(*manager); }));
+    manager->send("B", "llama3.2:latest");
+    ASSERT_TRUE(eventually([&] { return idle(*manager); }));  // the title task ended
+    manager->send("C", "llama3.2:latest");
+    ASSERT_TRUE(eventually([&] {
+        const MessageList list = manager->messages().get();
+        return list.size() == 6 && list.at(3).content() == "b1 b2 b3 b4 b5 b6 b7 b8" &&
+               idle(*manager);
+    }, 10s));
+    QStringList contents;
+    for (const ChatMessage& message : manager->messages().get()) contents << message.content();
+    EXPECT_EQ(contents, QStringList({"A", "reply A", "B", "b1 b2 b3 b4 b5 b6 b7 b8", "C", "reply C"}))
+        << contents.join(" | ").toStdString();
+}
+
+TEST_F(ManagerTest, SendWhileAReplyStreamsChangesNothing) {
+    h.server.setChatScript(ChatScript::words("slow reply here", 150ms));
+    auto manager = ConversationManager::makeNew(context);
+    std::atomic<int> chunkSignals = 0;
+    Subscription counting = manager->chunkUpdated().subscribe([&] { ++chunkSignals; });
+    manager->send("first", "llama3.2:latest");
+    const MessageList before = manager->messages().get();
+    const auto status = manager->statusMessage().get();
+    manager->send("second", "llama3.2:latest");
+    EXPECT_EQ(manager->messages().get(), before);
+    EXPECT_EQ(manager->statusMessage().get(), status);
+    EXPECT_EQ(chunkSignals, 1);
+    ASSERT_TRUE(eventually([&] { return idle(*manager); }));
+    for (const auto& request : h.server.requestsTo("/api/chat"))
+        EXPECT_EQ(request.rawBody.find("second"), std::string::npos) << "the ignored send was sent";
+    counting.cancel();
+}
+
+TEST_F(ManagerTest, AReplyWithoutTextAnnouncesTheEmptyString) {
+    ChatScript empty;
+    h.server.setChatScript(empty);
+    auto manager = ConversationManager::makeNew(context);
+    std::vector<UpdatedMessage> announced;
+    auto owner = std::make_shared<int>(0);
+    h.notifications.observe(kLastMessageUpdated, owner, [&](const std::any& object) {
+        announced.push_back(std::any_cast<UpdatedMessage>(object));
+    });
+    manager->send("hello", "llama3.2:latest");
+    ASSERT_TRUE(eventually([&] { return !announced.empty(); }));
+    EXPECT_EQ(announced[0].string, "");
+    EXPECT_EQ(announced[0].id, manager->id());
+    ASSERT_TRUE(eventually([&] { return idle(*manager); }));
+    const MessageList list = manager->messages().get();
+    ASSERT_EQ(list.size(), 2) << "Ollama's final record makes an empty reply message";
+    EXPECT_EQ(list.at(1).content(), "");
+    EXPECT_TRUE(eventually([&] { return h.conversationFile(manager->id())["messages"].size() == 2; }));
+}
+
+TEST_F(ManagerTest, AnErrorAfterTwoChunksKeepsThePartialReplyAndAddsTheError) {
+    ChatScript failing = ChatScript::words("one two three");
+    failing.errorAfter = 2;
+    failing.errorMessage = "model crashed";
+    h.server.setChatScript(failing);
+    auto manager = ConversationManager::makeNew(context);
+    manager->send("hi", "llama3.2:latest");
+    ASSERT_TRUE(eventually([&] { return manager->messages().get().size() == 3 && idle(*manager); }));
+    const MessageList list = manager->messages().get();
+    EXPECT_EQ(list.at(1).content(), "one two");
+    EXPECT_EQ(list.at(2).type(), ChatMessageType::error);
+    EXPECT_TRUE(list.at(2).content().startsWith("Error: "));
+    EXPECT_TRUE(list.at(2).content().contains("model crashed"));
+    EXPECT_EQ(manager->statusMessage().get(), std::nullopt);
+    EXPECT_EQ(h.server.requestsTo("/api/chat").size(), 1u) << "no title after a failed reply";
+    ASSERT_TRUE(eventually([&] { return h.conversationFile(manager->id())["messages"].size() == 3; }));
+}
+
+TEST_F(ManagerTest, AManagerReadFromItsFileNeverAsksForATitle) {
+    const QUuid id = QUuid::createUuid();
+    h.store.writeConversation(id, {ChatMessage::make("old", ChatMessageType::user)});
+    auto first = h.pool.managerFor(id);
+    EXPECT_EQ(h.pool.managerFor(id), first) << "one manager per conversation";
+    EXPECT_FALSE(first->isNew());
+    EXPECT_EQ(first->messages().get().size(), 1);
+    first->send("again", "llama3.2:latest");
+    ASSERT_TRUE(eventually([&] { return first->messages().get().size() == 3 && idle(*first); }));
+    QTest::qWait(100);
+    EXPECT_EQ(h.server.requestsTo("/api/chat").size(), 1u);
+}
+
+}  // namespace

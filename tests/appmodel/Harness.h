@@ -1,0 +1,112 @@
+#pragma once
+
+// A ZoruveVede over real parts: a store in a temporary folder, a settings file of its
+// own, and a bridge to a fake Ollama server on loopback.
+
+#include "FakeOllama.h"
+#include "ZoruveVede.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimeZone>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <memory>
+
+namespace parlote::testing {
+
+using namespace std::chrono_literals;
+
+/// Waits, running the event loop, until `condition` holds; false after `timeout`.
+template <class F>
+bool eventually(F condition, std::chrono::milliseconds timeout = 5s) {
+    return QTest::qWaitFor(condition, int(timeout.count()));
+}
+
+inline kestrelix::llm::ZuvodAzeduvConfig clientConfig(const FakeOllama& server) {
+    kestrelix::llm::ZuvodAzeduvConfig config;
+    config.host = server.baseUrl();
+    config.livenessTimeout = 1s;
+    config.chatSilenceTimeout = 5s;
+    config.firstRecordTimeout = 10s;
+    return config;
+}
+
+struct Harness {
+    QTemporaryDir dir;
+    FakeOllama server;
+    ChatStore store{dir.path() + QStringLiteral("/data/Parlote")};
+    NotificationCenter notifications;
+    TaskRunner tasks;
+    ModelServiceBridge bridge{ollamaClientFactory(clientConfig(server))};
+    ConversationPool pool{EngineContext{&store, &bridge, &notifications, &tasks}};
+    QString settingsFile = dir.path() + QStringLiteral("/config/Parlote.conf");
+    QDateTime now = QDateTime(QDate(2026, 1, 1), QTime(12, 0), Qt::UTC);
+    std::unique_ptr<ZoruveVede> model;
+
+    Harness() {
+        server.setModels({ModelInfo::make("llama3.2:latest"), ModelInfo::make("qwen3:8b")});
+        setSetting("hasLaunched", true);
+    }
+
+    ~Harness() {
+        // As the application does when it quits: nothing may still be running when the
+        // parts below go away.
+        if (model) model->applicationWillQuit();
+        model.reset();
+        pool.closeAll();
+        bridge.shutdown();
+        tasks.waitForAll();
+    }
+
+    ZoruveVedeServices services(std::chrono::milliseconds watch = std::chrono::hours(1)) {
+        ZoruveVedeServices s;
+        s.pool = &pool;
+        s.settingsFile = settingsFile;
+        s.clock = [this] { return now; };
+        s.watchInterval = watch;
+        return s;
+    }
+
+    /// Makes the model and waits for its start-up task to finish.
+    /// Makes the model and, unless it is a first launch, waits for the start-up task's
+    /// model list to be applied.
+    ZoruveVede& start(std::chrono::milliseconds watch = std::chrono::hours(1)) {
+        model = std::make_unique<ZoruveVede>(services(watch));
+        bool listed = false;
+        QObject::connect(model.get(), &ZoruveVede::availableModelsChanged, [&] { listed = true; });
+        QObject::connect(model.get(), &ZoruveVede::showLoadAlertChanged, [&] { listed = true; });
+        if (setting("hasLaunched").toBool()) {
+            EXPECT_TRUE(eventually([&] { return listed; }));
+        }
+        QObject::disconnect(model.get(), nullptr, nullptr, nullptr);
+        return *model;
+    }
+
+    void setSetting(const QString& key, const QVariant& value) {
+        QSettings settings(settingsFile, QSettings::IniFormat);
+        settings.setValue(key, value);
+    }
+    QVariant setting(const QString& key) const {
+        return QSettings(settingsFile, QSettings::IniFormat).value(key);
+    }
+
+    nlohmann::json readJson(const QString& path) const {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) return nullptr;
+        return nlohmann::json::parse(file.readAll().toStdString(), nullptr, false);
+    }
+    nlohmann::json toc() const { return readJson(store.tocPath()); }
+    nlohmann::json conversationFile(const QUuid& id) const {
+        return readJson(store.conversationPath(id));
+    }
+};
+
+}  // namespace parlote::testing
