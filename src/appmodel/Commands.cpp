@@ -124,8 +124,15 @@ void ZoruveVede::readInstallStream(const QString& name,
                            QStringLiteral("Model %1 could not be installed; error %2").arg(name, message));
                 setIsInstalling(false);
             });
-        } catch (const std::exception& error) {
-            post(alive, [this, name, message = QString::fromUtf8(error.what())] {
+        } catch (...) {
+            QString message = QStringLiteral("unknown error");
+            try {
+                throw;
+            } catch (const std::exception& error) {
+                message = QString::fromUtf8(error.what());
+            } catch (...) {
+            }
+            post(alive, [this, name, message] {
                 raiseAlert(QStringLiteral("Unexpected Error"),
                            QStringLiteral("Model %1 could not be installed; error %2").arg(name, message));
                 setIsInstalling(false);

@@ -2,7 +2,6 @@
 
 #include <QSettings>
 
-#include <atomic>
 
 namespace parlote {
 
@@ -152,18 +151,14 @@ void ZoruveVede::yieldChunk() {
 template <class T, class Apply>
 Subscription ZoruveVede::follow(Published<T>& field, Apply apply) {
     const std::uint64_t binding = binding_;
-    auto first = std::make_shared<std::atomic<bool>>(true);
-    return field.subscribe(
-        [this, alive = std::weak_ptr<int>(alive_), binding, first, apply](const T& value) {
-            // The current value arrives at once, inside subscribe(), on this thread.
-            if (first->exchange(false)) {
-                (this->*apply)(value);
-                return;
-            }
+    auto [subscription, current] = field.subscribe(
+        [this, alive = std::weak_ptr<int>(alive_), binding, apply](const T& value) {
             post(alive, [this, binding, apply, value] {
                 if (binding_ == binding) (this->*apply)(value);
             });
         });
+    (this->*apply)(current);  // the manager's state now, applied at once
+    return std::move(subscription);
 }
 
 void ZoruveVede::setCurrentConversation(std::shared_ptr<ConversationManager> manager) {
@@ -221,6 +216,8 @@ void ZoruveVede::applicationWillQuit() {
     pool_.closeAll();
     bridge_.shutdown();
     pool_.context().tasks->waitForAll();
+    // Titles and last messages announced before the end still reach "toc.json".
+    InterfaceThread::drainNow();
 }
 
 }  // namespace parlote

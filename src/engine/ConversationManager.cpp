@@ -22,11 +22,27 @@ llm::SwiftLLMChatOptions chatOptions(const QString& model) {
     return {model.toStdString(), kTemperature, kMaxTokens};
 }
 
+/// The transcript line for a reply that failed.
+QString errorText(std::exception_ptr failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const OllamaError& error) {
+        return QStringLiteral("Error: ") + error.message;
+    } catch (const std::exception& error) {
+        return QStringLiteral("OS Error: ") + QString::fromUtf8(error.what());
+    } catch (...) {
+        return QStringLiteral("OS Error: unknown error");
+    }
+}
+
 }  // namespace
 
 EngineContext EngineContext::standard() {
+    // Made first, so destroyed last: by then the bridge has ended every stream that the
+    // runner's tasks read, and waiting for them cannot hang.
+    TaskRunner& tasks = TaskRunner::shared();
     return {&ChatStore::shared(), &ModelServiceBridge::shared(), &NotificationCenter::shared(),
-            &TaskRunner::shared()};
+            &tasks};
 }
 
 QString withoutThinkBlock(const QString& text) {
@@ -65,6 +81,7 @@ void ConversationManager::send(const QString& text, const QString& model) {
     {
         std::lock_guard lock(stateMutex_);
         if (inSendingMessage_.get() || closed_) return;
+        ++version_;
         messages_.update([&](MessageList& list) {
             list.append(ChatMessage::make(text, ChatMessageType::user));
             index_ = list.size();
@@ -98,6 +115,7 @@ void ConversationManager::runReply(MessageList transcript, llm::SwiftLLMChatOpti
             // place here while readers on other threads hold earlier versions.
             ChatMessage reply =
                 placeholder.withContent(QString(accumulated.constData(), accumulated.size()));
+            ++version_;
             messages_.update([&](MessageList& list) {
                 // The reply grows at its own message, wherever a later send has put it.
                 std::optional<qsizetype> at = placed ? list.lastIndexOf(placeholder.id()) : std::nullopt;
@@ -113,13 +131,12 @@ void ConversationManager::runReply(MessageList transcript, llm::SwiftLLMChatOpti
             chunkUpdated_.fire();
             statusMessage_.set(std::nullopt);
         }
-    } catch (const std::exception& error) {
+    } catch (...) {
         {
             std::lock_guard lock(stateMutex_);
             if (closed_) return;
-            const OllamaError* ollama = dynamic_cast<const OllamaError*>(&error);
-            const QString text = ollama ? QStringLiteral("Error: ") + ollama->message
-                                        : QStringLiteral("OS Error: ") + QString::fromUtf8(error.what());
+            const QString text = errorText(std::current_exception());
+            ++version_;
             messages_.update(
                 [&](MessageList& list) { list.append(ChatMessage::make(text, ChatMessageType::error)); });
             chunkUpdated_.fire();
@@ -165,17 +182,30 @@ void ConversationManager::writeFile() {
     // Each write takes the transcript as it is at that moment; writes of one manager are
     // serialised so that an older transcript never replaces a newer one on disk.
     std::lock_guard lock(fileMutex_);
-    context_.store->writeConversation(id_, messages_.get().toList());
+    MessageList transcript;
+    std::uint64_t version;
+    {
+        std::lock_guard state(stateMutex_);
+        transcript = messages_.get();
+        version = version_;
+    }
+    if (context_.store->writeConversation(id_, transcript.toList())) writtenVersion_ = version;
 }
 
 void ConversationManager::close() {
-    bool sending;
     {
         std::lock_guard lock(stateMutex_);
         if (closed_.exchange(true)) return;
-        sending = inSendingMessage_.get();
     }
-    if (sending) writeFile();  // an idle transcript is already on disk
+    std::uint64_t version, written;
+    {
+        std::lock_guard file(fileMutex_);
+        std::lock_guard state(stateMutex_);
+        version = version_;
+        written = writtenVersion_;
+    }
+    // A reply still arriving, or a write that failed, leaves the file behind the transcript.
+    if (version != written) writeFile();
 }
 
 }  // namespace parlote

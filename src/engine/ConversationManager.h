@@ -88,7 +88,10 @@ private:
     mutable std::mutex stateMutex_;
     qint64 index_ = 0;
     std::atomic<bool> closed_{false};
-    std::mutex fileMutex_;
+    std::uint64_t version_ = 0;  // counts changes of the transcript
+
+    std::mutex fileMutex_;  // taken before stateMutex_ when both are needed
+    std::uint64_t writtenVersion_ = 0;  // the version last written to disk; under fileMutex_
 
     Published<MessageList> messages_;
     Published<bool> inSendingMessage_{false};

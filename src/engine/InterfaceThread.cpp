@@ -31,13 +31,21 @@ void InterfaceThread::post(std::function<void()> work) {
 void InterfaceThread::drainNow() { instance().drain(); }
 
 void InterfaceThread::drain() {
-    std::deque<std::function<void()>> batch;
-    {
-        std::lock_guard lock(mutex_);
-        batch.swap(queue_);
-        wakeScheduled_ = false;
+    // One item at a time: should an item run a nested event loop (a modal dialog), the
+    // items after it still run in order, inside or after it, never before it.
+    for (;;) {
+        std::function<void()> work;
+        {
+            std::lock_guard lock(mutex_);
+            if (queue_.empty()) {
+                wakeScheduled_ = false;
+                return;
+            }
+            work = std::move(queue_.front());
+            queue_.pop_front();
+        }
+        work();
     }
-    for (auto& work : batch) work();
 }
 
 }  // namespace parlote

@@ -2,8 +2,8 @@
 
 // A value whose every assignment is delivered to its subscribers, on the assigning
 // thread, in the order of the assignments; and an event source of the same kind.
-// A new subscriber gets the current value at once. A subscription ends when its handle
-// is cancelled or destroyed.
+// Subscribing hands back the current value. A subscription ends when its handle is
+// cancelled or destroyed.
 
 #include <functional>
 #include <map>
@@ -88,12 +88,14 @@ public:
         state_->callAll(state_->value);
     }
 
-    Subscription subscribe(std::function<void(const T&)> subscriber) {
+    /// Registers `subscriber` for every later assignment and returns the current value,
+    /// in one step: no assignment falls between the two. The subscriber is not called
+    /// for the current value, so the caller applies it outside any lock.
+    std::pair<Subscription, T> subscribe(std::function<void(const T&)> subscriber) {
         std::lock_guard lock(state_->mutex);
         const int id = state_->nextId++;
-        subscriber(state_->value);
         state_->subscribers.emplace(id, std::move(subscriber));
-        return state_->add(state_, id);
+        return {state_->add(state_, id), state_->value};
     }
 
 private:

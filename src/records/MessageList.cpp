@@ -1,52 +1,64 @@
 #include "MessageList.h"
 
-#include <algorithm>
-
 namespace parlote {
-
-MessageList::MessageList(const QList<ChatMessage>& messages) : size_(messages.size()) {
-    for (qsizetype start = 0; start < messages.size(); start += kBlockSize)
-        blocks_.append(messages.mid(start, kBlockSize));
-}
 
 namespace {
 
 using Block = QList<ChatMessage>;
 
-/// A fresh copy of `blocks`, with `changed` standing at `at` (or appended after them).
-QList<Block> rebuilt(const QList<Block>& blocks, qsizetype at, Block changed) {
-    QList<Block> result;
-    result.reserve(std::max(blocks.size(), at + 1));
-    for (qsizetype b = 0; b < blocks.size(); ++b)
-        result.append(b == at ? std::move(changed) : blocks.at(b));
-    if (at == blocks.size()) result.append(std::move(changed));
-    return result;
+/// A new block holding a copy of `block`'s messages (never shares its storage).
+Block copied(const Block& block) {
+    Block copy;
+    copy.reserve(MessageList::kBlockSize);
+    copy.append(block.constBegin(), block.constEnd());
+    return copy;
 }
 
 }  // namespace
 
+MessageList::MessageList(const QList<ChatMessage>& messages) {
+    for (const ChatMessage& message : messages) append(message);
+}
+
 void MessageList::append(ChatMessage message) {
-    const qsizetype at = size_ / kBlockSize;
-    Block block;
-    block.reserve(kBlockSize);
-    if (at < blocks_.size()) {
-        const Block& old = blocks_.at(at);
-        block.append(old.constBegin(), old.constEnd());
+    Block tail = copied(tail_);
+    tail.append(std::move(message));
+    if (tail.size() == kBlockSize) {
+        // The block is full: it joins the shared list, and a new tail begins.
+        auto full = std::make_shared<QList<Block>>();
+        full->reserve(full_->size() + 1);
+        full->append(full_->constBegin(), full_->constEnd());
+        full->append(std::move(tail));
+        full_ = std::move(full);
+        tail_ = Block();
+    } else {
+        tail_ = std::move(tail);
     }
-    block.append(std::move(message));
-    blocks_ = rebuilt(blocks_, at, std::move(block));
     ++size_;
 }
 
 void MessageList::replace(qsizetype i, ChatMessage message) {
     Q_ASSERT(i >= 0 && i < size_);
-    const qsizetype at = i / kBlockSize;
-    const Block& old = blocks_.at(at);
-    Block block;
-    block.reserve(kBlockSize);
-    block.append(old.constBegin(), old.constEnd());
-    block[i % kBlockSize] = std::move(message);  // `block` is this function's own
-    blocks_ = rebuilt(blocks_, at, std::move(block));
+    const qsizetype inFull = fullCount();
+    if (i >= inFull) {
+        Block tail = copied(tail_);
+        tail[i - inFull] = std::move(message);  // `tail` is this function's own
+        tail_ = std::move(tail);
+        return;
+    }
+    // A message among the full blocks (a reply overtaken by more than a block): rare.
+    auto full = std::make_shared<QList<Block>>();
+    full->reserve(full_->size());
+    for (qsizetype b = 0; b < full_->size(); ++b) {
+        if (b != i / kBlockSize) {
+            full->append(full_->at(b));
+            continue;
+        }
+        Block changed = copied(full_->at(b));
+        changed[i % kBlockSize] = std::move(message);
+        full->append(std::move(changed));
+    }
+    full_ = std::move(full);
 }
 
 std::optional<qsizetype> MessageList::lastIndexOf(const QUuid& id) const {
@@ -58,19 +70,21 @@ std::optional<qsizetype> MessageList::lastIndexOf(const QUuid& id) const {
 QList<ChatMessage> MessageList::toList() const {
     QList<ChatMessage> list;
     list.reserve(size_);
-    for (const QList<ChatMessage>& block : blocks_) list.append(block);
+    for (const Block& block : *full_) list.append(block.constBegin(), block.constEnd());
+    list.append(tail_.constBegin(), tail_.constEnd());
     return list;
 }
 
 bool MessageList::isSharedWith(const MessageList& other) const {
-    if (size_ != other.size_) return false;
-    for (qsizetype b = 0; b < blocks_.size(); ++b)
-        if (blocks_[b].constData() != other.blocks_[b].constData()) return false;
-    return true;
+    return full_ == other.full_ && tail_.constData() == other.tail_.constData() &&
+           size_ == other.size_;
 }
 
 bool operator==(const MessageList& a, const MessageList& b) {
-    return a.size_ == b.size_ && a.blocks_ == b.blocks_;
+    if (a.size_ != b.size_) return false;
+    for (qsizetype i = 0; i < a.size_; ++i)
+        if (!(a.at(i) == b.at(i))) return false;
+    return true;
 }
 
 }  // namespace parlote

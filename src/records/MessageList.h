@@ -1,20 +1,23 @@
 #pragma once
 
-// A conversation's transcript as a value that is cheap to copy and to change at one
-// place: messages are kept in blocks of 64 that are shared between copies, so replacing
-// the growing reply copies one block, whatever the length of the transcript.
+// A conversation's transcript as a value that is cheap to copy and to change near its
+// end: full blocks of 64 messages sit in one immutable list shared by every copy, and the
+// last, partly filled block is a small list of its own. Growing or replacing the reply
+// copies at most that last block, whatever the length of the transcript; once every 64
+// messages the full-block list is rebuilt.
 //
 // Copies are handed from thread to thread (a reply grows on a background thread while
 // the window reads the last version), so storage that may have been shared is never
-// written in place: a change builds a new block list and a new block. Qt's own
-// copy-on-write decides on a relaxed reference count, which does not order a reader on
-// another thread before the writer.
+// written in place: a change builds new lists. Qt's own copy-on-write decides on a
+// relaxed reference count, which does not order a reader on another thread before the
+// writer.
 
 #include "ChatRecords.h"
 
 #include <QList>
 #include <QMetaType>
 
+#include <memory>
 #include <optional>
 
 namespace parlote {
@@ -28,7 +31,10 @@ public:
 
     qsizetype size() const { return size_; }
     bool isEmpty() const { return size_ == 0; }
-    const ChatMessage& at(qsizetype i) const { return blocks_[i / kBlockSize][i % kBlockSize]; }
+    const ChatMessage& at(qsizetype i) const {
+        const qsizetype inFull = fullCount();
+        return i < inFull ? full_->at(i / kBlockSize).at(i % kBlockSize) : tail_.at(i - inFull);
+    }
     const ChatMessage& operator[](qsizetype i) const { return at(i); }
     const ChatMessage& last() const { return at(size_ - 1); }
 
@@ -40,7 +46,7 @@ public:
 
     QList<ChatMessage> toList() const;
 
-    /// Whether both share every block: true after a copy with no change since.
+    /// Whether both share all storage: true after a copy with no change since.
     bool isSharedWith(const MessageList& other) const;
 
     friend bool operator==(const MessageList& a, const MessageList& b);
@@ -74,7 +80,11 @@ public:
     const_iterator end() const { return {this, size_}; }
 
 private:
-    QList<QList<ChatMessage>> blocks_;
+    using Block = QList<ChatMessage>;
+    qsizetype fullCount() const { return size_ - tail_.size(); }
+
+    std::shared_ptr<const QList<Block>> full_ = std::make_shared<const QList<Block>>();
+    Block tail_;  // fewer than kBlockSize messages after the full blocks
     qsizetype size_ = 0;
 };
 

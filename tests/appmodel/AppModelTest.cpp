@@ -21,12 +21,17 @@ class AppModelTest : public ::testing::Test {
 protected:
     Harness h;
 
-    /// Types `text`, sends it and waits until the reply (and its title task) have ended.
+    /// Types `text`, sends it and waits until the reply and its title request have ended.
     void sendAndWait(ZoruveVede& model, const QString& text) {
+        const qsizetype before = model.messages().size();
+        const auto chats = h.server.requestsTo("/api/chat").size();
         model.setInputText(text);
         model.sendMessage();
-        ASSERT_TRUE(eventually([&] { return model.inSendingMessage(); }));
-        ASSERT_TRUE(eventually([&] { return !model.inSendingMessage(); }, 10s));
+        ASSERT_TRUE(eventually([&] {
+            return model.messages().size() == before + 2 && !model.inSendingMessage() &&
+                   h.server.requestsTo("/api/chat").size() == chats + 2;
+        }, 10s));
+        ASSERT_TRUE(eventually([&] { return !model.inSendingMessage(); }));
     }
 };
 
@@ -66,12 +71,11 @@ TEST_F(AppModelTest, FirstLaunchWithTheServiceDownShowsTheWelcomeUntilDismissed)
 
 TEST_F(AppModelTest, FirstLaunchWithTheServiceUpRecordsItAndSelectsNothing) {
     h.setSetting("hasLaunched", QVariant());
-    h.setSetting("selectedModel", "llama3.2:latest");
     ZoruveVede& model = h.start();
     ASSERT_TRUE(eventually([&] { return model.availableModels().size() == 2; }));
     EXPECT_FALSE(model.firstLaunch());
     EXPECT_TRUE(h.setting("hasLaunched").toBool());
-    EXPECT_EQ(model.selectedModel(), QString("llama3.2:latest"));
+    EXPECT_EQ(model.selectedModel(), std::nullopt);
 }
 
 TEST_F(AppModelTest, TheFirstSendCreatesTheConversationAndStreamsItsReply) {
@@ -256,6 +260,34 @@ TEST_F(AppModelTest, QuittingDuringAReplyKeepsThePartialReplyOnDisk) {
     EXPECT_EQ(file["messages"][0]["content"], "Tell me");
 }
 
+TEST_F(AppModelTest, QuittingKeepsAReplyEvenAfterAnEarlierTitleClearedTheSendingFlag) {
+    h.server.setChatResponder([](const nlohmann::json& request) {
+        const std::string last = request["messages"].back()["content"];
+        if (last == kTitlePrompt.toStdString()) {
+            ChatScript title = ChatScript::words("Slow title");
+            title.firstByteDelay = 300ms;
+            return title;
+        }
+        if (last == "second") return ChatScript::words("part one two three four five six", 150ms);
+        return ChatScript::words("quick answer");
+    });
+    ZoruveVede& model = h.start();
+    model.setSelectedModel(QString("llama3.2:latest"));
+    model.setInputText("first");
+    model.sendMessage();
+    ASSERT_TRUE(eventually([&] { return model.messages().size() == 2 && !model.inSendingMessage(); }));
+    model.setInputText("second");
+    model.sendMessage();
+    ASSERT_TRUE(eventually([&] { return model.messages().size() == 4; }));
+    ASSERT_TRUE(eventually([&] { return model.conversationDescription() == "Slow title"; }));
+    const QUuid id = model.selectedConversation().uuid();
+    model.applicationWillQuit();
+    const auto file = h.conversationFile(id);
+    ASSERT_EQ(file["messages"].size(), 4u);
+    EXPECT_EQ(std::string(file["messages"][3]["content"]).rfind("part", 0), 0u);
+    EXPECT_EQ(titleOf(h.toc(), 0), "Slow title");
+}
+
 TEST_F(AppModelTest, InstallShowsProgressAndEndsWithTheRightAlert) {
     h.server.setRegistry({ModelInfo::make("phi3:mini", 400)});
     PullScript pull;
@@ -316,11 +348,12 @@ TEST_F(AppModelTest, RemovingTheSelectedModelClearsTheSelection) {
 TEST_F(AppModelTest, TheWatchReloadsModelsOnlyAfterTheGap) {
     ZoruveVede& model = h.start();
     const auto reloads = [&] { return h.server.requestsTo("/api/tags").size(); };
+    QSignalSpy checks(&model, &ZoruveVede::ollamaRunningChanged);
     const auto checkOnce = [&] {
-        const auto before = h.server.requestsTo("/api/version").size();
+        const auto before = checks.count();
         model.refreshOllamaStatus();
-        EXPECT_TRUE(eventually([&] { return h.server.requestsTo("/api/version").size() > before; }));
-        QTest::qWait(100);  // a reload, if any, has been asked for by now
+        EXPECT_TRUE(eventually([&] { return checks.count() > before; }));  // the answer applied
+        QTest::qWait(150);  // a reload, if one was started, reaches the server by now
     };
     const auto afterStartUp = reloads();
     checkOnce();  // the first watch check reloads although start-up just did
@@ -355,10 +388,15 @@ TEST_F(AppModelTest, NotificationsUpdateOnlyTheFirstMatchingEntry) {
     EXPECT_EQ(model.conversationDescription(), "New Conversation") << "not the selected one";
 
     h.store.saveTOC({});  // to see whether anything writes it again
+    bool sentinelSeen = false;
+    auto owner = std::make_shared<int>(0);
+    h.notifications.observe(kTitleUpdated, owner, [&](const std::any&) { sentinelSeen = true; });
     h.notifications.post(kLastMessageUpdated, UpdatedMessage{QUuid::createUuid(), "x"});
     h.notifications.post(kLastMessageUpdated, QString("not an UpdatedMessage"));
-    QTest::qWait(100);
+    h.notifications.post(kTitleUpdated, QString("sentinel"));  // delivered after the two above
+    ASSERT_TRUE(eventually([&] { return sentinelSeen; }));
     EXPECT_EQ(h.toc()["contents"].size(), 0u);
+    EXPECT_EQ(model.conversations().size(), 3);
 }
 
 TEST_F(AppModelTest, ADamagedTableOfContentsStartsAnEmptySidebar) {

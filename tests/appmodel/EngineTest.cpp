@@ -2,6 +2,7 @@
 // a manager whose replies overlap.
 
 #include "Harness.h"
+#include "ScriptedClient.h"
 
 using namespace parlote;
 using namespace parlote::testing;
@@ -69,6 +70,9 @@ TEST_F(ManagerTest, ARepliesGrowsAtItsOwnMessageWhenALaterSendOvertakesIt) {
     ASSERT_TRUE(eventually([&] { return manager->messages().get().size() == 2 && idle(*manager); }));
     manager->send("B", "llama3.2:latest");
     ASSERT_TRUE(eventually([&] { return idle(*manager); }));  // the title task ended
+    const MessageList beforeC = manager->messages().get();
+    ASSERT_EQ(beforeC.size(), 4);
+    ASSERT_NE(beforeC.at(3).content(), "b1 b2 b3 b4 b5 b6 b7 b8") << "B is still arriving";
     manager->send("C", "llama3.2:latest");
     ASSERT_TRUE(eventually([&] {
         const MessageList list = manager->messages().get();
@@ -82,7 +86,9 @@ TEST_F(ManagerTest, ARepliesGrowsAtItsOwnMessageWhenALaterSendOvertakesIt) {
 }
 
 TEST_F(ManagerTest, SendWhileAReplyStreamsChangesNothing) {
-    h.server.setChatScript(ChatScript::words("slow reply here", 150ms));
+    ChatScript slow = ChatScript::words("slow reply here", 150ms);
+    slow.firstByteDelay = 300ms;  // nothing arrives while the second send is tried
+    h.server.setChatScript(slow);
     auto manager = ConversationManager::makeNew(context);
     std::atomic<int> chunkSignals = 0;
     Subscription counting = manager->chunkUpdated().subscribe([&] { ++chunkSignals; });
@@ -117,6 +123,25 @@ TEST_F(ManagerTest, AReplyWithoutTextAnnouncesTheEmptyString) {
     ASSERT_EQ(list.size(), 2) << "Ollama's final record makes an empty reply message";
     EXPECT_EQ(list.at(1).content(), "");
     EXPECT_TRUE(eventually([&] { return h.conversationFile(manager->id())["messages"].size() == 2; }));
+}
+
+TEST_F(ManagerTest, AStreamWithoutAnyChunkAddsNoReplyButIsStillAnnouncedAndSaved) {
+    ModelServiceBridge silent(scriptedFactory(ClientScript{}, std::make_shared<ClientLog>()));
+    EngineContext quiet = context;
+    quiet.bridge = &silent;
+    auto manager = ConversationManager::makeNew(quiet);
+    std::vector<UpdatedMessage> announced;
+    auto owner = std::make_shared<int>(0);
+    h.notifications.observe(kLastMessageUpdated, owner, [&](const std::any& object) {
+        announced.push_back(std::any_cast<UpdatedMessage>(object));
+    });
+    manager->send("hello", "llama3.2:latest");
+    ASSERT_TRUE(eventually([&] { return !announced.empty() && idle(*manager); }));
+    EXPECT_EQ(announced[0].string, "");
+    EXPECT_EQ(manager->messages().get().size(), 1);
+    EXPECT_TRUE(manager->statusMessage().get().has_value()) << "the waiting word stays";
+    EXPECT_TRUE(eventually([&] { return h.conversationFile(manager->id())["messages"].size() == 1; }));
+    h.tasks.waitForAll();
 }
 
 TEST_F(ManagerTest, AnErrorAfterTwoChunksKeepsThePartialReplyAndAddsTheError) {
