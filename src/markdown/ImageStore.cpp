@@ -1,0 +1,200 @@
+#include "ImageStore.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QImageReader>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPointer>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "MarkdownLinks.h"
+
+namespace parlote {
+
+// One worker thread that turns downloaded bytes into images, so that decoding a large
+// picture never stalls the interface. Jobs and results cross threads only through the
+// queues below, under the mutex; the receiver is woken by a queued call that carries no
+// data of its own.
+class ImageDecoder {
+public:
+    struct Result {
+        QString source;
+        QImage image;  // null when decoding failed or the image was too large
+    };
+
+    ImageDecoder(QObject* receiver, qint64 maxPixels) : receiver_(receiver), maxPixels_(maxPixels) {
+        thread_ = std::thread([this] { run(); });
+    }
+
+    ~ImageDecoder() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+
+    void add(QString source, QByteArray bytes) {
+        {
+            std::lock_guard lock(mutex_);
+            jobs_.push_back({std::move(source), std::move(bytes)});
+        }
+        wake_.notify_one();
+    }
+
+    std::deque<Result> takeResults() {
+        std::lock_guard lock(mutex_);
+        return std::exchange(results_, {});
+    }
+
+private:
+    struct Job {
+        QString source;
+        QByteArray bytes;
+    };
+
+    void run() {
+        for (;;) {
+            Job job;
+            {
+                std::unique_lock lock(mutex_);
+                wake_.wait(lock, [&] { return stopping_ || !jobs_.empty(); });
+                if (stopping_) return;
+                job = std::move(jobs_.front());
+                jobs_.pop_front();
+            }
+            QImage image = decode(job.bytes);
+            {
+                std::lock_guard lock(mutex_);
+                results_.push_back({std::move(job.source), std::move(image)});
+            }
+            QMetaObject::invokeMethod(receiver_, "takeDecoded", Qt::QueuedConnection);
+        }
+    }
+
+    QImage decode(const QByteArray& bytes) const {
+        QBuffer buffer;
+        buffer.setData(bytes);
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer);
+        reader.setAutoTransform(true);
+        const QSize size = reader.size();
+        // The header's size decides before any pixel is decoded: a small file may
+        // describe an enormous picture.
+        if (!size.isValid() || qint64(size.width()) * size.height() > maxPixels_) return {};
+        QImage image;
+        if (!reader.read(&image)) return {};
+        return image;
+    }
+
+    QObject* receiver_;
+    const qint64 maxPixels_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<Job> jobs_;
+    std::deque<Result> results_;
+    bool stopping_ = false;
+    std::thread thread_;  // last: started once everything above exists
+};
+
+ImageStore::ImageStore(QNetworkAccessManager* network, Limits limits, QObject* parent)
+    : QObject(parent),
+      network_(network ? network : new QNetworkAccessManager(this)),
+      limits_(limits),
+      decoder_(std::make_unique<ImageDecoder>(this, limits.maxDecodedPixels)) {}
+
+ImageStore::~ImageStore() {
+    decoder_.reset();  // joins the worker before the members it reports to go away
+}
+
+ImageStore* ImageStore::shared() {
+    static QPointer<ImageStore> store;
+    if (!store) store = new ImageStore(nullptr, Limits(), QCoreApplication::instance());
+    return store;
+}
+
+ImageStore::State ImageStore::state(const QString& source) const {
+    if (!isLoadableImageSource(source)) return State::NotLoadable;
+    auto it = entries_.constFind(source);
+    return it == entries_.cend() ? State::Loading : it->state;
+}
+
+ImageStore::State ImageStore::request(const QString& source) {
+    if (!isLoadableImageSource(source)) return State::NotLoadable;
+    auto it = entries_.constFind(source);
+    if (it != entries_.cend()) return it->state;
+    entries_.insert(source, Entry{State::Loading, {}, nextSerial_++});
+    startDownload(source);
+    return State::Loading;
+}
+
+QImage ImageStore::image(const QString& source) const {
+    auto it = entries_.constFind(source);
+    return it == entries_.cend() ? QImage() : it->image;
+}
+
+void ImageStore::startDownload(const QString& source) {
+    QNetworkRequest request{QUrl(source, QUrl::StrictMode)};
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setMaximumRedirectsAllowed(5);
+    request.setTransferTimeout(limits_.transferTimeoutMs);
+    QNetworkReply* reply = network_->get(request);
+    if (!reply) {
+        settle(source, State::Failed, {});
+        return;
+    }
+    const qint64 cap = limits_.maxDownloadBytes;
+    // The cap holds whether or not the server announces a length: a longer body is cut
+    // off as soon as its received size passes the cap.
+    connect(reply, &QNetworkReply::downloadProgress, reply, [reply, cap](qint64 received, qint64 total) {
+        if (received > cap || total > cap) reply->abort();
+    });
+    connect(reply, &QNetworkReply::finished, this, [this, reply, source] { finishDownload(reply, source); });
+}
+
+void ImageStore::finishDownload(QNetworkReply* reply, const QString& source) {
+    reply->deleteLater();
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (reply->error() != QNetworkReply::NoError || status < 200 || status >= 300 ||
+        reply->bytesAvailable() > limits_.maxDownloadBytes) {
+        settle(source, State::Failed, {});
+        return;
+    }
+    decoder_->add(source, reply->readAll());
+}
+
+void ImageStore::takeDecoded() {
+    for (ImageDecoder::Result& result : decoder_->takeResults()) {
+        const State state = result.image.isNull() ? State::Failed : State::Ready;
+        settle(result.source, state, std::move(result.image));
+    }
+}
+
+void ImageStore::settle(const QString& source, State state, QImage image) {
+    auto it = entries_.find(source);
+    if (it == entries_.end()) return;
+    it->state = state;
+    it->image = std::move(image);
+    dropOldEntries();
+    emit imageChanged(source);
+}
+
+void ImageStore::dropOldEntries() {
+    while (entries_.size() > limits_.maxEntries) {
+        auto oldest = entries_.end();
+        for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+            if (it->state == State::Loading) continue;
+            if (oldest == entries_.end() || it->serial < oldest->serial) oldest = it;
+        }
+        if (oldest == entries_.end()) return;
+        entries_.erase(oldest);
+    }
+}
+
+}  // namespace parlote

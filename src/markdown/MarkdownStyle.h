@@ -1,0 +1,41 @@
+#pragma once
+
+// Fonts, colours and spacing of rendered Markdown, all derived from the font and palette
+// of the widget that shows it, so that light and dark themes both read well.
+
+#include <QColor>
+#include <QFont>
+#include <QPalette>
+
+namespace parlote {
+
+struct MarkdownStyle {
+    QFont body;
+    QFont mono;
+    QColor text;
+    QColor secondary;        // list markers, image stand-ins
+    QColor link;
+    QColor codeBackground;   // code blocks and inline code
+    QColor quoteBar;
+    QColor rule;             // thematic breaks and table borders
+    QColor headerBackground; // table header row
+    QColor checkboxFill;     // ticked task boxes
+    qreal blockSpacing = 8;  // between paragraphs and other blocks
+    qreal listIndent = 24;   // room for a list marker
+    qreal quoteIndent = 14;
+    qreal codePadding = 8;
+
+    /// The style for text shown in `font` on `palette`. `text` and `background` name the
+    /// palette roles the text is drawn with and on (WindowText on Window for views on a
+    /// window, Text on Base inside a text box).
+    static MarkdownStyle from(const QFont& font, const QPalette& palette,
+                              QPalette::ColorRole text = QPalette::WindowText,
+                              QPalette::ColorRole background = QPalette::Window);
+
+    /// The font of a heading of `level` (1 to 6).
+    QFont headingFont(int level) const;
+
+    bool operator==(const MarkdownStyle&) const = default;
+};
+
+}  // namespace parlote
