@@ -1,0 +1,113 @@
+#pragma once
+
+// The left pane of the main window: a heading, the fixed "New Conversation" entry and
+// one row per saved conversation. The pane owns no conversation data: the owner passes
+// the rows and the selection in, and receives selection changes, renames and confirmed
+// deletions through the three signals.
+
+#include "ChatRecords.h"
+
+#include <QList>
+#include <QPointer>
+#include <QRect>
+#include <QWidget>
+
+#include <optional>
+
+class QLabel;
+class QLineEdit;
+class QListView;
+class QMessageBox;
+
+namespace parlote {
+
+namespace views_detail {
+class SidebarModel;
+class SidebarDelegate;
+class SidebarList;
+}  // namespace views_detail
+
+class ConversationListView : public QWidget {
+    Q_OBJECT
+public:
+    /// Height of every entry of the list, the new-conversation entry included.
+    static constexpr int rowHeight = 50;
+
+    explicit ConversationListView(QWidget* parent = nullptr);
+    ~ConversationListView() override;
+
+    /// Replaces the rows (in list order). The selection and a rename under way are kept
+    /// as long as their conversation is still in the list; nothing is reported.
+    void setConversations(const QList<Conversation>& conversations);
+    const QList<Conversation>& conversations() const;
+
+    /// Selects an entry on the owner's behalf. A different value than the present one
+    /// is a change of the selection and is reported through `selectionChanged`, except
+    /// while the pane has not been shown yet (that value is the one present at first
+    /// display). An id not in the list leaves no row highlighted.
+    void setSelectedConversation(const SidebarID& id);
+    const SidebarID& selectedConversation() const { return selected_; }
+
+    /// Puts the title field over the row of `id` (a conversation in the list), moving a
+    /// rename under way on another row there without reporting anything.
+    void startRename(const SidebarID& id);
+    /// The conversation being renamed, if any, and its title field.
+    std::optional<SidebarID> editingConversation() const { return editing_; }
+    QLineEdit* titleEditor() const;
+
+    /// Shows the delete confirmation for `id` (a conversation). The selection is not
+    /// changed; "Delete" reports `deleteRequested(id)`, "Cancel" nothing.
+    void askDelete(const SidebarID& id);
+    /// The confirmation while it is open, otherwise null.
+    QMessageBox* deleteConfirmation() const;
+
+    QListView* listView() const;
+    /// Where the title text of `id`'s row is drawn, in the list viewport's coordinates
+    /// (empty when the row is not in the list). A click there starts the rename.
+    QRect titleTextRect(const SidebarID& id) const;
+
+signals:
+    /// The selection changed (by the user or through `setSelectedConversation`).
+    void selectionChanged(const parlote::SidebarID& id);
+    /// Return in the title field: the conversation and the text exactly as typed.
+    void renameRequested(const parlote::SidebarID& id, const QString& title);
+    /// The user confirmed the deletion of a conversation.
+    void deleteRequested(const parlote::SidebarID& id);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    friend class views_detail::SidebarDelegate;
+    friend class views_detail::SidebarList;
+
+    int rowOf(const SidebarID& id) const;  // -1 when not in the list
+    SidebarID idAt(int row) const;
+    void showSelection();                  // highlights `selected_` without reporting
+    void listSelectionChanged();
+    void openEditor();
+    void closeEditor();
+    void commitRename();
+    void cancelRename();
+    QLineEdit* makeEditor(QWidget* parent);
+    void showContextMenu(int row, const QPoint& globalPos);
+    void deleteKeyPressed();
+
+    views_detail::SidebarModel* model_;
+    views_detail::SidebarDelegate* delegate_;
+    views_detail::SidebarList* list_;
+    QLabel* heading_;
+
+    SidebarID selected_ = SidebarID::newConversation();
+    bool shown_ = false;
+    bool syncing_ = false;  // the list's selection is being set from `selected_`
+
+    std::optional<SidebarID> editing_;
+    QString editingTitle_;
+    QPointer<QLineEdit> editor_;
+
+    std::optional<SidebarID> pendingDelete_;
+    QPointer<QMessageBox> confirmation_;
+};
+
+}  // namespace parlote

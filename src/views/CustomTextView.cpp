@@ -1,0 +1,108 @@
+#include "CustomTextView.h"
+
+#include "ViewFonts.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QTextBlock>
+#include <QTextDocumentFragment>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace parlote {
+
+CustomNSTextView::CustomNSTextView(QWidget* parent) : QPlainTextEdit(parent) {
+    setFont(views::inputFont(font()));
+    setFrameShape(QFrame::NoFrame);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    setTabChangesFocus(true);
+    setUndoRedoEnabled(true);
+
+    // The insets live outside the viewport; paint them in the text background too.
+    document()->setDocumentMargin(0);
+    setViewportMargins(horizontalInset, verticalInset, horizontalInset, verticalInset);
+    setBackgroundRole(QPalette::Base);
+    setAutoFillBackground(true);
+}
+
+qreal CustomNSTextView::measuredHeight() const {
+    // QPlainTextDocumentLayout reports its size in lines; add up the blocks' pixel heights.
+    const QAbstractTextDocumentLayout* layout = document()->documentLayout();
+    qreal height = 0;
+    for (QTextBlock block = document()->firstBlock(); block.isValid(); block = block.next())
+        height += layout->blockBoundingRect(block).height();
+    return height + 2 * verticalInset;
+}
+
+void CustomNSTextView::keyPressEvent(QKeyEvent* event) {
+    if (event->key() != Qt::Key_Return) {  // the keypad's Enter is Qt::Key_Enter
+        QPlainTextEdit::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    if (event->modifiers() & Qt::ShiftModifier) {
+        textCursor().insertText(QStringLiteral("\n"));
+        ensureCursorVisible();
+    } else if (onSubmit_) {
+        onSubmit_();
+    }
+}
+
+bool CustomNSTextView::canInsertFromMimeData(const QMimeData* source) const {
+    return source->hasText() || source->hasHtml();
+}
+
+void CustomNSTextView::insertFromMimeData(const QMimeData* source) {
+    QString text = source->text();
+    if (text.isEmpty() && source->hasHtml())
+        text = QTextDocumentFragment::fromHtml(source->html()).toPlainText();
+    if (text.isEmpty())
+        return;
+    textCursor().insertText(text);
+    ensureCursorVisible();
+}
+
+CustomTextView::CustomTextView(QWidget* parent)
+    : QWidget(parent), textView_(new CustomNSTextView(this)) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(textView_);
+    setFocusProxy(textView_);
+
+    connect(textView_, &QPlainTextEdit::textChanged, this, [this] {
+        if (replacing_)
+            return;
+        emit textEdited(textView_->toPlainText());
+        reportHeightLater(textView_->measuredHeight());
+    });
+}
+
+int CustomTextView::boxHeight(qreal textHeight) {
+    return static_cast<int>(std::ceil(std::min(textHeight + 16, qreal(120))));
+}
+
+QString CustomTextView::text() const {
+    return textView_->toPlainText();
+}
+
+void CustomTextView::setText(const QString& text) {
+    if (textView_->toPlainText() == text)
+        return;
+    replacing_ = true;
+    textView_->setPlainText(text);
+    textView_->moveCursor(QTextCursor::End);
+    replacing_ = false;
+    reportHeightLater(std::max(textView_->measuredHeight(), minimumExternalHeight));
+}
+
+void CustomTextView::reportHeightLater(qreal height) {
+    QTimer::singleShot(0, this, [this, height] { emit heightChanged(height); });
+}
+
+}  // namespace parlote

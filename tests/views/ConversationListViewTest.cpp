@@ -1,0 +1,247 @@
+// The conversation sidebar as a user works it: selecting rows, renaming in place and
+// deleting through the context menu or the Delete key.
+
+#include "ConversationListView.h"
+
+#include <QAbstractButton>
+#include <QContextMenuEvent>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <utility>
+
+namespace parlote {
+namespace {
+
+Conversation conversation(const QString& title, const QString& lastMessage = {}) {
+    return Conversation(SidebarID::conversation(QUuid::createUuid()), title, lastMessage);
+}
+
+class Sidebar : public ::testing::Test {
+protected:
+    void SetUp() override {
+        rows = {conversation("Rust lifetimes", "They are scopes."), conversation("Trip to Lyon"),
+                conversation("Sourdough", "Feed the starter twice a day."),
+                conversation("Haiku", "Old pond")};
+        view.setConversations(rows);
+        view.resize(260, 400);
+        QObject::connect(&view, &ConversationListView::selectionChanged,
+                         [this](const SidebarID& id) { selections << id; });
+        QObject::connect(&view, &ConversationListView::renameRequested,
+                         [this](const SidebarID& id, const QString& t) { renames << std::pair(id, t); });
+        QObject::connect(&view, &ConversationListView::deleteRequested,
+                         [this](const SidebarID& id) { deletions << id; });
+    }
+
+    void show() {
+        view.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    }
+
+    SidebarID id(int i) const { return rows[i].id(); }
+    QWidget* viewport() const { return view.listView()->viewport(); }
+    QRect rowRect(int listRow) const {
+        return view.listView()->visualRect(view.listView()->model()->index(listRow, 0));
+    }
+    int highlightedRow() const {
+        const QModelIndexList selected = view.listView()->selectionModel()->selectedRows();
+        return selected.size() == 1 ? selected.first().row() : -1;
+    }
+    // A click on a conversation's row away from its title text (on the caption line).
+    void clickRow(int i) {
+        const QRect r = rowRect(i + 1);
+        QTest::mouseClick(viewport(), Qt::LeftButton, {}, QPoint(r.right() - 10, r.bottom() - 6));
+    }
+    void clickNewConversation() { QTest::mouseClick(viewport(), Qt::LeftButton, {}, rowRect(0).center()); }
+    void clickTitle(int i) {
+        const QRect title = view.titleTextRect(id(i));
+        ASSERT_FALSE(title.isEmpty());
+        QTest::mouseClick(viewport(), Qt::LeftButton, {}, title.center());
+    }
+    void retype(const QString& text) {
+        QLineEdit* editor = view.titleEditor();
+        ASSERT_NE(editor, nullptr);
+        editor->selectAll();
+        QTest::keyClicks(editor, text);
+    }
+    QMenu* openContextMenu(int listRow) {
+        const QPoint pos = rowRect(listRow).center();
+        QContextMenuEvent event(QContextMenuEvent::Mouse, pos, viewport()->mapToGlobal(pos));
+        QCoreApplication::sendEvent(viewport(), &event);
+        return view.listView()->findChild<QMenu*>();
+    }
+    void answerConfirmation(const QString& buttonText) {
+        QMessageBox* box = view.deleteConfirmation();
+        ASSERT_NE(box, nullptr);
+        QAbstractButton* button = nullptr;
+        for (QAbstractButton* b : box->buttons())
+            if (b->text() == buttonText)
+                button = b;
+        ASSERT_NE(button, nullptr);
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(view.deleteConfirmation(), nullptr);
+    }
+
+    QList<Conversation> rows;
+    ConversationListView view;
+    QList<SidebarID> selections;
+    QList<std::pair<SidebarID, QString>> renames;
+    QList<SidebarID> deletions;
+};
+
+TEST_F(Sidebar, ReportsEveryChangeOfTheSelectionButNotTheFirstValue) {
+    view.setSelectedConversation(id(2));
+    show();
+    EXPECT_EQ(view.listView()->model()->index(0, 0).data().toString(), "New Conversation");
+    EXPECT_EQ(rowRect(0).height(), ConversationListView::rowHeight);
+    EXPECT_EQ(highlightedRow(), 3);
+    EXPECT_TRUE(selections.isEmpty());
+
+    clickRow(1);
+    clickRow(1);  // the same row again
+    QTest::mouseClick(viewport(), Qt::LeftButton, Qt::ControlModifier, rowRect(2).center());
+    EXPECT_EQ(highlightedRow(), 2) << "Ctrl+click must not leave the sidebar without a selection";
+    EXPECT_EQ(selections, QList<SidebarID>{id(1)});
+
+    clickNewConversation();
+    view.listView()->setFocus();
+    QTest::keyClick(view.listView(), Qt::Key_Down);
+    view.setSelectedConversation(id(3));  // from the owner
+    view.setSelectedConversation(id(3));  // the owner echoing it back
+    EXPECT_EQ(selections, (QList<SidebarID>{id(1), SidebarID::newConversation(), id(0), id(3)}));
+    EXPECT_EQ(highlightedRow(), 4);
+    EXPECT_TRUE(renames.isEmpty());
+}
+
+TEST_F(Sidebar, NewRowsKeepTheSelectionAndARenameWithItsTypedText) {
+    show();
+    const SidebarID lyon = id(1);
+    clickTitle(1);
+    retype("Lyon in May");
+    selections.clear();
+    rows.prepend(conversation("Arrived meanwhile"));
+    rows[3].setTitle("Sourdough, renamed");
+    view.setConversations(rows);
+    EXPECT_EQ(highlightedRow(), 3);  // the edited row was selected by the click on its title
+    EXPECT_EQ(view.listView()->model()->index(4, 0).data().toString(), "Sourdough, renamed");
+    ASSERT_NE(view.titleEditor(), nullptr);
+    EXPECT_EQ(view.titleEditor()->text(), "Lyon in May");
+    EXPECT_TRUE(rowRect(3).contains(view.titleEditor()->geometry()));
+    QTest::keyClick(view.titleEditor(), Qt::Key_Return);
+    EXPECT_EQ(renames, (QList<std::pair<SidebarID, QString>>{{lyon, "Lyon in May"}}));
+
+    rows.removeAt(2);  // Lyon, deleted elsewhere: nothing highlighted until the owner says
+    view.setConversations(rows);
+    EXPECT_EQ(highlightedRow(), -1);
+    EXPECT_TRUE(selections.isEmpty());
+}
+
+TEST_F(Sidebar, ClickOnTheTitleRenamesReturnCommitsAsTypedEscapeCancels) {
+    show();
+    clickRow(0);  // the caption line: selects only
+    const QRect title = view.titleTextRect(id(1));
+    QTest::mouseClick(viewport(), Qt::LeftButton, {}, QPoint(title.right() + 20, title.center().y()));
+    EXPECT_EQ(view.titleEditor(), nullptr);
+
+    clickTitle(0);
+    QLineEdit* editor = view.titleEditor();
+    ASSERT_NE(editor, nullptr);
+    EXPECT_TRUE(editor->isVisible());
+    EXPECT_EQ(editor->text(), "Rust lifetimes");
+    EXPECT_EQ(editor->placeholderText(), "Title");
+    EXPECT_EQ(view.editingConversation(), id(0));
+    retype("  Borrowing ");
+    QTest::keyClick(editor, Qt::Key_Return);
+    EXPECT_EQ(view.titleEditor(), nullptr);
+
+    clickTitle(1);
+    view.titleEditor()->selectAll();
+    QTest::keyClick(view.titleEditor(), Qt::Key_Backspace);
+    QTest::keyClick(view.titleEditor(), Qt::Key_Return);
+    EXPECT_EQ(renames, (QList<std::pair<SidebarID, QString>>{{id(0), "  Borrowing "}, {id(1), ""}}));
+
+    clickTitle(2);
+    retype("Rye");
+    QTest::keyClick(view.titleEditor(), Qt::Key_Escape);
+    EXPECT_EQ(view.editingConversation(), std::nullopt);
+    EXPECT_EQ(view.titleEditor(), nullptr);
+    EXPECT_EQ(renames.size(), 2);
+    clickTitle(2);  // starts again from the title, not from the abandoned text
+    EXPECT_EQ(view.titleEditor()->text(), "Sourdough");
+}
+
+TEST_F(Sidebar, RenamingAnotherRowAbandonsTheFirst) {
+    show();
+    clickTitle(0);
+    retype("changed");
+    clickTitle(3);
+    EXPECT_EQ(view.editingConversation(), id(3));
+    EXPECT_EQ(view.titleEditor()->text(), "Haiku");
+    int visibleFields = 0;
+    for (QLineEdit* field : view.listView()->findChildren<QLineEdit*>())
+        visibleFields += field->isVisible();
+    EXPECT_EQ(visibleFields, 1);
+    QTest::keyClick(view.titleEditor(), Qt::Key_Return);
+    EXPECT_EQ(renames, (QList<std::pair<SidebarID, QString>>{{id(3), "Haiku"}}));
+}
+
+TEST_F(Sidebar, ContextMenuDeleteAsksFirstAndKeepsTheSelection) {
+    show();
+    QMenu* menu = openContextMenu(2);
+    ASSERT_NE(menu, nullptr);
+    ASSERT_EQ(menu->actions().size(), 1);
+    EXPECT_EQ(menu->actions()[0]->text(), "Delete");
+    menu->actions()[0]->trigger();
+    menu->close();
+
+    QMessageBox* box = view.deleteConfirmation();
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_EQ(box->windowTitle(), "Delete Conversation");
+    EXPECT_EQ(box->text(), "Are you sure you want to delete this conversation? This action cannot be undone.");
+    QStringList buttons;
+    for (QAbstractButton* b : box->buttons())
+        buttons << b->text() + ":" + QString::number(box->buttonRole(b));
+    buttons.sort();
+    EXPECT_EQ(buttons, (QStringList{"Cancel:" + QString::number(QMessageBox::RejectRole),
+                                    "Delete:" + QString::number(QMessageBox::DestructiveRole)}));
+    EXPECT_TRUE(deletions.isEmpty());
+
+    answerConfirmation("Delete");
+    EXPECT_EQ(deletions, QList<SidebarID>{id(1)});
+    EXPECT_TRUE(selections.isEmpty());
+    EXPECT_EQ(highlightedRow(), 0);
+}
+
+TEST_F(Sidebar, CancelDoesNothingAndTheNewConversationEntryCannotBeDeleted) {
+    show();
+    EXPECT_EQ(openContextMenu(0), nullptr);
+    view.listView()->setFocus();
+    QTest::keyClick(view.listView(), Qt::Key_Delete);  // "New Conversation" is selected
+    EXPECT_EQ(view.deleteConfirmation(), nullptr);
+
+    clickRow(0);
+    openContextMenu(4)->actions()[0]->trigger();
+    answerConfirmation("Cancel");
+    view.listView()->setFocus();
+    QTest::keyClick(view.listView(), Qt::Key_Delete);  // asks about the selected row
+    QTest::keyClick(view.deleteConfirmation(), Qt::Key_Escape);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view.deleteConfirmation(), nullptr);
+    EXPECT_TRUE(deletions.isEmpty());
+
+    QTest::keyClick(view.listView(), Qt::Key_Delete);
+    answerConfirmation("Delete");
+    EXPECT_EQ(deletions, QList<SidebarID>{id(0)});
+    EXPECT_EQ(highlightedRow(), 1);
+}
+
+}  // namespace
+}  // namespace parlote
