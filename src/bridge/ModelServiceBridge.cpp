@@ -20,6 +20,15 @@ Result failWith(const char* what) {
         OllamaError(-1, 0, 0, QStringLiteral("Unexpected error: %1").arg(QString::fromUtf8(what))));
 }
 
+/// Ends a stream after its last poll: normally on the end-of-stream code, else with the error.
+template <class Producer>
+void endStream(Producer& producer, const llm::OllamaErrorInfo& error) {
+    if (error.errorCode == llm::kEndOfStream)
+        producer.finish();
+    else
+        producer.fail(errorFrom(error));
+}
+
 /// Runs a stream's job; anything it throws (out of memory, say) ends the stream with
 /// that error instead of leaving the consumer waiting forever.
 template <class Producer, class Job>
@@ -169,11 +178,7 @@ ThrowingStream<OllamaInstallationStatus> ModelServiceBridge::installModel(const 
                 producer.yield(OllamaInstallationStatus{QString::fromStdString(record->status),
                                                         record->total, record->completed});
             }
-            const llm::OllamaErrorInfo error = client->lastError();
-            if (error.errorCode == llm::kEndOfStream)
-                producer.finish();
-            else
-                producer.fail(errorFrom(error));
+            endStream(producer, client->lastError());
         });
     });
     return stream;
@@ -211,11 +216,7 @@ ThrowingStream<ZoruveVedeChunk> ModelServiceBridge::streamChat(const QList<ChatM
                     return;
                 }
             }
-            const llm::OllamaErrorInfo error = client->lastError();
-            if (error.errorCode == llm::kEndOfStream)
-                producer.finish();
-            else
-                producer.fail(errorFrom(error));
+            endStream(producer, client->lastError());
         });
     });
     return stream;

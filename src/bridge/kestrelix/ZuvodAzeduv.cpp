@@ -58,6 +58,13 @@ std::string encodeJson(const json& value) {
     return value.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
+/// The text of an in-band {"error": ...} record (Ollama sends a string; anything else is
+/// shown as its JSON).
+std::string errorTextOf(const json& record) {
+    std::string text = stringAt(record, "error");
+    return text.empty() ? encodeJson(record.at("error")) : text;
+}
+
 enum class StreamKind { none, pull, chat };
 
 }  // namespace
@@ -442,8 +449,7 @@ std::shared_ptr<OllamaInstallInfo> ZuvodAzeduv::getNextInstallStatus() const {
     const auto record = d.nextRecord(d.config.pullSilenceTimeout);
     if (!record) return d.finishStream<OllamaInstallInfo>();
     if (record->contains("error")) {
-        std::string text = stringAt(*record, "error");
-        if (text.empty()) text = encodeJson((*record)["error"]);
+        const std::string text = errorTextOf(*record);
         if (text.find(kNoSuchModelText) != std::string::npos) {
             // The registry has no such model: one record with an empty status says so,
             // and the next poll ends the sequence with Ollama's text.
@@ -506,9 +512,7 @@ std::shared_ptr<OllamaChunkInfo> ZuvodAzeduv::getNextChunk() const {
                                                           : d.config.firstRecordTimeout);
         if (!record) return d.finishStream<OllamaChunkInfo>();
         if (record->contains("error")) {
-            std::string text = stringAt(*record, "error");
-            if (text.empty()) text = encodeJson((*record)["error"]);
-            d.failServer(text);
+            d.failServer(errorTextOf(*record));
             return d.finishStream<OllamaChunkInfo>();
         }
         const json noMessage;
