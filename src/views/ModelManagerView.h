@@ -1,0 +1,169 @@
+#pragma once
+
+// The model manager: the installed models in a list beside a detail area that shows a
+// model's details (with removal after a confirmation), the form for installing a model
+// by name with the progress of a running installation, or a short help text. The panel
+// owns no model data: the owner passes the models and the installation state in, and
+// receives installs, removals, closing and the closing of its alert through signals.
+
+#include "ChatRecords.h"
+
+#include <QList>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMessageBox;
+class QProgressBar;
+class QPushButton;
+class QSplitter;
+class QStackedWidget;
+class QUrl;
+
+namespace parlote {
+
+class ModelManagerView : public QWidget {
+    Q_OBJECT
+public:
+    /// The detail area shows exactly one of these.
+    enum class Pane { Help, Add, Details };
+
+    /// Selection value of the "+ Add New Model" entry.
+    static const QString addEntry;
+    /// Height of every entry of the list.
+    static constexpr int rowHeight = 24;
+    /// Width of the label column of the details pane.
+    static constexpr int labelWidth = 100;
+
+    explicit ModelManagerView(QWidget* parent = nullptr);
+    ~ModelManagerView() override;
+
+    /// "N bytes", "N kb", "N mb" or "N gb", by whole-number division (4700000000: "4 gb").
+    static QString formatSize(std::uint64_t size);
+    /// progress / complete in single precision; 0 when complete is 0.
+    static float progressFraction(qint64 progress, qint64 complete);
+    /// The address the browse line's link opens.
+    static QUrl libraryUrl();
+
+    /// Replaces the list (in the order given). The selection is kept as a value: a model
+    /// that leaves the list while selected shows the help pane, and its details again
+    /// if it comes back.
+    void setModels(const QList<ChatModel>& models);
+    const QList<ChatModel>& models() const { return models_; }
+
+    /// The state of the running installation (or of none).
+    void setInstallState(bool isInstalling, const QString& status, qint64 progress, qint64 complete);
+    bool isInstalling() const { return installing_; }
+
+    /// Selects a model's id, the add entry (`addEntry`) or nothing, as a click would.
+    void setSelection(const std::optional<QString>& selection);
+    const std::optional<QString>& selection() const { return selection_; }
+    Pane currentPane() const;
+
+    /// The view state afresh, as each time the panel is presented: nothing selected (the
+    /// help pane), an empty name field, no removal confirmation.
+    void reset();
+
+    /// Opens the removal confirmation for the selected model (what "Delete Model" does).
+    void askDelete();
+    /// The removal confirmation while it is open, otherwise null.
+    QMessageBox* deleteConfirmation() const;
+    /// The general alert while it is open, otherwise null.
+    QMessageBox* alert() const;
+
+    /// How a link is opened; QDesktopServices::openUrl unless replaced (tests do).
+    void setUrlOpener(std::function<bool(const QUrl&)> opener);
+
+    QSplitter* splitter() const { return splitter_; }
+    QListWidget* listWidget() const { return list_; }
+    QLineEdit* nameField() const { return nameField_; }
+    QPushButton* addButton() const { return addButton_; }
+    QPushButton* deleteButton() const { return deleteButton_; }
+    QPushButton* doneButton() const { return doneButton_; }
+    QWidget* progressBox() const { return progressBox_; }
+    QLabel* statusLabel() const { return statusLabel_; }
+    QProgressBar* progressBar() const { return progressBar_; }
+    /// The label and value of the details pane's rows, in order (seven each).
+    const QList<QLabel*>& detailLabels() const { return detailLabels_; }
+    const QList<QLabel*>& detailValues() const { return detailValues_; }
+    /// The browse line's link in the add pane and in the help pane.
+    QLabel* browseLink(Pane pane) const;
+
+public slots:
+    /// Shows the general alert (title and message verbatim, one "OK" button); an alert
+    /// already open takes the new texts. Its closing reports `alertClosed`.
+    void showAlert(const QString& title, const QString& message);
+    /// Closes the general alert if it is open.
+    void closeAlert();
+
+signals:
+    /// "Add Model": the name exactly as typed, possibly empty.
+    void addModelRequested(const QString& name);
+    /// The user confirmed the removal of the model with this id.
+    void deleteModelRequested(const QString& id);
+    /// "Done".
+    void dismissRequested();
+    /// The general alert was closed.
+    void alertClosed();
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
+    QWidget* buildHelpPane();
+    QWidget* buildAddPane();
+    QWidget* buildDetailsPane();
+    QWidget* buildBrowseLine(QWidget* parent, QLabel** link);
+    QLabel* makeCaptionHint(QWidget* parent);
+    void updateLink(QLabel* anchor);
+
+    const ChatModel* selectedModel() const;  // the first model with the selected id
+    void rebuildList();
+    void showSelection();                    // highlights `selection_` without reporting
+    void listSelectionChanged();
+    void updatePane();
+    void updateInstallState();
+    void addClicked();
+    void openLink(const QString& link);
+
+    QList<ChatModel> models_;
+    std::optional<QString> selection_;
+    bool installing_ = false;
+    QString status_;
+    qint64 progress_ = 0;
+    qint64 complete_ = 0;
+    bool syncing_ = false;  // the list's selection is being set from `selection_`
+
+    std::function<bool(const QUrl&)> urlOpener_;
+
+    QSplitter* splitter_;
+    QListWidget* list_;
+    QStackedWidget* stack_;
+    QWidget* helpPane_;
+    QWidget* addPane_;
+    QWidget* detailsPane_;
+    QLineEdit* nameField_ = nullptr;
+    QPushButton* addButton_ = nullptr;
+    QWidget* progressBox_ = nullptr;
+    QLabel* statusLabel_ = nullptr;
+    QProgressBar* progressBar_ = nullptr;
+    QPushButton* deleteButton_ = nullptr;
+    QPushButton* doneButton_ = nullptr;
+    QLabel* helpLink_ = nullptr;
+    QLabel* addLink_ = nullptr;
+    QList<QLabel*> detailLabels_;
+    QList<QLabel*> detailValues_;
+
+    std::optional<QString> pendingDelete_;
+    QPointer<QMessageBox> confirmation_;
+    QPointer<QMessageBox> alert_;
+};
+
+}  // namespace parlote
