@@ -6,7 +6,10 @@
 
 #include <condition_variable>
 #include <functional>
+#include <list>
+#include <memory>
 #include <mutex>
+#include <thread>
 
 namespace parlote {
 
@@ -22,12 +25,21 @@ public:
     static TaskRunner& shared();
 
     void start(std::function<void()> task);
-    /// Blocks until no task of this runner is running.
+    /// Blocks until no task of this runner is running and their threads have ended
+    /// (thread-local clean-up included, so that nothing of theirs outlives this call).
     void waitForAll();
 
 private:
+    struct Worker {
+        std::thread thread;
+        bool finished = false;  // under mutex_
+    };
+    /// Joins the threads of finished tasks; called with mutex_ held.
+    void reapFinished(std::unique_lock<std::mutex>& lock);
+
     std::mutex mutex_;
     std::condition_variable changed_;
+    std::list<Worker> workers_;
     int running_ = 0;
 };
 
