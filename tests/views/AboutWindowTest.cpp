@@ -1,0 +1,193 @@
+// The About window: what it shows, its fallbacks, the selectable legal text, and that
+// the About command always shows the one window, which only hides on close.
+
+#include "AboutWindow.h"
+#include "AppInfo.h"
+#include "SelectableMarkdownView.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFile>
+#include <QLabel>
+#include <QPointer>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace parlote {
+namespace {
+
+class AboutWindowTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        appinfo::setMetadata(std::nullopt);
+        appinfo::setResourceRoot({});
+    }
+
+    void useLegal(const std::optional<QByteArray>& legal) {
+        ASSERT_TRUE(folder.isValid());
+        QFile::remove(folder.filePath("Legal.md"));
+        if (legal) {
+            QFile file(folder.filePath("Legal.md"));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(*legal);
+        }
+        appinfo::setResourceRoot(folder.path());
+    }
+
+    static int visibleAboutWindows() {
+        int count = 0;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<AboutWindow*>(w) && w->isVisible()) ++count;
+        return count;
+    }
+
+    QTemporaryDir folder;
+};
+
+TEST_F(AboutWindowTest, ShowsNameVersionAndLegalTextFromTheBuild) {
+    AboutWindow about;
+    EXPECT_FALSE(about.isVisible());  // built hidden
+    EXPECT_EQ(about.windowTitle(), "About Parlote");
+    EXPECT_EQ(about.nameLabel()->text(), "Parlote");
+    EXPECT_EQ(about.versionLabel()->text(), "Version 0.1.0 (1)");
+    EXPECT_EQ(about.legalView()->markdown(), appinfo::readResource("Legal").value());
+    EXPECT_TRUE(about.legalView()->toPlainText().contains("Copyright (c) 2026 the Parlote developers"));
+    EXPECT_FALSE(about.iconLabel()->pixmap().isNull());
+    // The title font is larger than the window's, the version's smaller.
+    EXPECT_GT(QFontInfo(about.nameLabel()->font()).pixelSize(), QFontInfo(about.font()).pixelSize());
+    EXPECT_LT(QFontInfo(about.versionLabel()->font()).pixelSize(), QFontInfo(about.font()).pixelSize());
+    EXPECT_EQ(QFontInfo(about.legalView()->font()).pixelSize(), QFontInfo(about.versionLabel()->font()).pixelSize());
+}
+
+TEST_F(AboutWindowTest, BlankMetadataShowsTheFallbacks) {
+    appinfo::setMetadata(AppMetadata{});
+    AboutWindow about;
+    EXPECT_EQ(about.windowTitle(), "About Unknown App");
+    EXPECT_EQ(about.nameLabel()->text(), "Unknown App");
+    EXPECT_EQ(about.versionLabel()->text(), "Version Unknown (Unknown)");
+
+    appinfo::setMetadata(AppMetadata{"", "Parlote", "0.1.0", "1"});
+    about.reload();
+    EXPECT_EQ(about.windowTitle(), "About Parlote");
+    EXPECT_EQ(about.versionLabel()->text(), "Version 0.1.0 (1)");
+}
+
+TEST_F(AboutWindowTest, MissingOrBrokenLegalTextShowsTheFallback) {
+    useLegal(std::nullopt);
+    AboutWindow about;
+    EXPECT_EQ(about.legalView()->markdown(), "Problem loading legal text");
+    EXPECT_EQ(about.legalView()->toPlainText().trimmed(), "Problem loading legal text");
+
+    useLegal(QByteArray("**Ours**"));
+    about.reload();
+    EXPECT_EQ(about.legalView()->toPlainText().trimmed(), "Ours");
+    useLegal(QByteArray("bad \xc0\xaf bytes"));
+    about.reload();
+    EXPECT_EQ(about.legalView()->markdown(), AboutWindow::fallbackText);
+}
+
+TEST_F(AboutWindowTest, LegalTextCanBeSelectedAndCopied) {
+    useLegal(QByteArray("Copy **this** text"));
+    AboutWindow about;
+    SelectableMarkdownView* legal = about.legalView();
+    const Qt::TextInteractionFlags flags = legal->textInteractionFlags();
+    EXPECT_TRUE(flags.testFlag(Qt::TextSelectableByMouse));
+    EXPECT_TRUE(flags.testFlag(Qt::TextSelectableByKeyboard));
+    EXPECT_FALSE(flags.testFlag(Qt::TextEditable));
+    EXPECT_TRUE(legal->isReadOnly());
+
+    about.showAbout();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
+    legal->setFocus();
+    QTest::keyClick(legal, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(legal->textCursor().selectedText().trimmed(), "Copy this text");
+    QApplication::clipboard()->clear();
+    QTest::keyClick(legal, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text().trimmed(), "Copy this text");
+    // Typing changes nothing.
+    QTest::keyClicks(legal, "xyz");
+    EXPECT_EQ(legal->toPlainText().trimmed(), "Copy this text");
+}
+
+TEST_F(AboutWindowTest, IsANonModalToolWindowThatOnlyHidesOnClose) {
+    AboutWindow about;
+    EXPECT_EQ(about.windowType(), Qt::Tool);
+    EXPECT_TRUE(about.windowFlags().testFlag(Qt::WindowCloseButtonHint));
+    EXPECT_FALSE(about.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+    EXPECT_EQ(about.windowModality(), Qt::NonModal);
+    EXPECT_FALSE(about.testAttribute(Qt::WA_DeleteOnClose));
+    EXPECT_FALSE(about.testAttribute(Qt::WA_QuitOnClose));
+}
+
+TEST_F(AboutWindowTest, AboutCommandShowsOneWindowAgainAndAgain) {
+    QPointer<AboutWindow> about = new AboutWindow;
+    ASSERT_EQ(visibleAboutWindows(), 0);
+    about->showAbout();
+    about->showAbout();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(about));
+    EXPECT_EQ(visibleAboutWindows(), 1);
+    EXPECT_EQ(QApplication::activeWindow(), about.data());
+
+    EXPECT_TRUE(about->close());
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(about.isNull());  // kept, only hidden
+    EXPECT_FALSE(about->isVisible());
+    EXPECT_EQ(visibleAboutWindows(), 0);
+
+    about->move(0, 0);
+    about->showAbout();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(about));
+    EXPECT_EQ(visibleAboutWindows(), 1);
+    const QPoint centre = about->screen()->availableGeometry().center();
+    EXPECT_LE((about->frameGeometry().center() - centre).manhattanLength(), 2);
+    delete about;
+}
+
+TEST_F(AboutWindowTest, LaysOutTheStackAndTheLegalBox) {
+    AboutWindow about;
+    about.showAbout();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
+    EXPECT_EQ(about.width(), 350 + 2 * 32);
+    EXPECT_EQ(about.iconLabel()->size(), QSize(64, 64));
+    LegalBox* box = about.legalBox();
+    EXPECT_EQ(box->height(), 120);
+    EXPECT_GE(box->width(), 300);
+    EXPECT_EQ(box->width(), 350);
+    EXPECT_EQ(box->mapTo(&about, QPoint(0, 0)).x(), 32);
+    // Top to bottom: icon, name, version, then the box, 16 apart.
+    EXPECT_EQ(about.iconLabel()->mapTo(&about, QPoint(0, 0)).y(), 32);
+    EXPECT_EQ(about.nameLabel()->y() - about.iconLabel()->geometry().bottom() - 1, 16);
+    EXPECT_LT(about.versionLabel()->y(), box->y());
+    EXPECT_EQ(about.height() - box->mapTo(&about, QPoint(0, box->height())).y(), 32);
+    // The icon is centred.
+    EXPECT_EQ(about.iconLabel()->mapTo(&about, QPoint(32, 0)).x(), about.width() / 2);
+
+    QColor outline = about.palette().color(QPalette::PlaceholderText);
+    outline.setAlphaF(0.3);
+    EXPECT_EQ(box->outlineColor(), outline);
+}
+
+TEST_F(AboutWindowTest, LongLegalTextScrollsInsideItsBox) {
+    QByteArray longText;
+    for (int i = 0; i < 80; ++i) longText += "Line " + QByteArray::number(i) + "\n\n";
+    useLegal(QByteArray("short"));
+    AboutWindow about;
+    about.showAbout();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
+    const QSize before = about.size();
+    EXPECT_EQ(about.legalView()->verticalScrollBar()->maximum(), 0);
+
+    useLegal(longText);
+    about.reload();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(about.size(), before);
+    EXPECT_EQ(about.legalBox()->height(), 120);
+    EXPECT_GT(about.legalView()->verticalScrollBar()->maximum(), 0);
+}
+
+}  // namespace
+}  // namespace parlote

@@ -1,0 +1,168 @@
+// The welcome sheet: its document or the fallback sentence, and its two buttons.
+
+#include "AppInfo.h"
+#include "MarkdownView.h"
+#include "WelcomeView.h"
+
+#include <QDialog>
+#include <QFile>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextEdit>
+#include <QVBoxLayout>
+
+#include <gtest/gtest.h>
+
+namespace parlote {
+namespace {
+
+class WelcomeViewTest : public ::testing::Test {
+protected:
+    void TearDown() override { appinfo::setResourceRoot({}); }
+
+    // Points the documents at an empty folder, or at one holding the given welcome text.
+    void useFolder(const std::optional<QByteArray>& welcome = std::nullopt) {
+        ASSERT_TRUE(folder.isValid());
+        if (welcome) {
+            QFile file(folder.filePath("Welcome.md"));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(*welcome);
+        }
+        appinfo::setResourceRoot(folder.path());
+    }
+
+    QTemporaryDir folder;
+    QList<QUrl> opened;
+};
+
+TEST_F(WelcomeViewTest, ShowsTheShippedDocumentAtAFixedSize) {
+    WelcomeView view;
+    EXPECT_EQ(view.size(), QSize(600, 700));
+    EXPECT_EQ(view.minimumSize(), QSize(600, 700));
+    EXPECT_EQ(view.maximumSize(), QSize(600, 700));
+    EXPECT_EQ(view.backgroundRole(), QPalette::Window);
+    EXPECT_TRUE(view.autoFillBackground());
+    EXPECT_EQ(view.document()->markdown(), appinfo::readResource("Welcome").value());
+    EXPECT_TRUE(view.document()->markdown().contains("ollama pull"));
+    // The document sits inside the scrolling area, padded by 30.
+    EXPECT_TRUE(view.scrollArea()->widget()->isAncestorOf(view.document()));
+    EXPECT_EQ(view.scrollArea()->widget()->layout()->contentsMargins(), QMargins(30, 30, 30, 30));
+
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    // The long document overflows the area and scrolls.
+    EXPECT_GT(view.scrollArea()->verticalScrollBar()->maximum(), 0);
+    EXPECT_EQ(view.document()->x(), 30);
+    EXPECT_EQ(view.downloadButton()->x(), 30);
+    EXPECT_EQ(view.width() - view.startButton()->geometry().right() - 1, 30);
+    EXPECT_EQ(view.height() - view.startButton()->geometry().bottom() - 1, 20);
+    EXPECT_LT(view.scrollArea()->geometry().bottom(), view.downloadButton()->y());
+}
+
+TEST_F(WelcomeViewTest, MissingDocumentShowsTheFallbackAndButtonsStillWork) {
+    useFolder();
+    WelcomeView view;
+    view.setUrlOpener([this](const QUrl& url) {
+        opened.append(url);
+        return true;
+    });
+    QSignalSpy dismissed(&view, &WelcomeView::dismissRequested);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    EXPECT_EQ(view.document()->markdown(), "Problem loading welcome text");
+    EXPECT_EQ(view.document()->markdown(), WelcomeView::fallbackText);
+    EXPECT_GT(view.document()->height(), 0);
+
+    QTest::mouseClick(view.downloadButton(), Qt::LeftButton);
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_EQ(opened[0], QUrl("https://ollama.com/download"));
+    EXPECT_EQ(dismissed.count(), 0);  // the sheet stays open
+    EXPECT_TRUE(view.isVisible());
+
+    QTest::mouseClick(view.startButton(), Qt::LeftButton);
+    EXPECT_EQ(dismissed.count(), 1);
+    EXPECT_EQ(opened.size(), 1);
+}
+
+TEST_F(WelcomeViewTest, UnreadableDocumentAlsoShowsTheFallback) {
+    useFolder(QByteArray("# Hello \xff"));
+    WelcomeView view;
+    EXPECT_EQ(view.document()->markdown(), WelcomeView::fallbackText);
+}
+
+TEST_F(WelcomeViewTest, DocumentIsReadAgainOnReload) {
+    useFolder(QByteArray("# First"));
+    WelcomeView view;
+    EXPECT_EQ(view.document()->markdown(), "# First");
+    QFile::remove(folder.filePath("Welcome.md"));
+    view.reload();
+    EXPECT_EQ(view.document()->markdown(), WelcomeView::fallbackText);
+    useFolder(QByteArray("# Second"));
+    view.reload();
+    EXPECT_EQ(view.document()->markdown(), "# Second");
+}
+
+TEST_F(WelcomeViewTest, WelcomeTextIsNotSelectable) {
+    WelcomeView view;
+    EXPECT_EQ(qobject_cast<QTextEdit*>(view.document()), nullptr);
+    EXPECT_EQ(view.document()->focusPolicy(), Qt::NoFocus);
+    for (QWidget* child : view.scrollArea()->widget()->findChildren<QWidget*>())
+        EXPECT_EQ(qobject_cast<QTextEdit*>(child), nullptr);
+}
+
+TEST_F(WelcomeViewTest, InsideADialogReturnStartsChatting) {
+    QDialog sheet;
+    auto* layout = new QVBoxLayout(&sheet);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* view = new WelcomeView(&sheet);
+    layout->addWidget(view);
+    view->setUrlOpener([this](const QUrl& url) {
+        opened.append(url);
+        return true;
+    });
+    QObject::connect(view, &WelcomeView::dismissRequested, &sheet, &QDialog::accept);
+    EXPECT_TRUE(view->startButton()->isDefault());
+    // The default button is filled with the selection colour, also after a palette change.
+    QPalette changed = sheet.palette();
+    changed.setColor(QPalette::Highlight, QColor(0x12, 0x34, 0x56));
+    sheet.setPalette(changed);
+    EXPECT_EQ(view->startButton()->palette().color(QPalette::Button), QColor(0x12, 0x34, 0x56));
+    EXPECT_NE(view->downloadButton()->palette().color(QPalette::Button), QColor(0x12, 0x34, 0x56));
+    EXPECT_FALSE(view->downloadButton()->autoDefault());
+
+    sheet.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&sheet));
+    EXPECT_EQ(sheet.size(), QSize(600, 700));
+    QTest::mouseClick(view->downloadButton(), Qt::LeftButton);
+    EXPECT_TRUE(sheet.isVisible());
+    // Return after "Download Ollama" still goes to "Start Chatting!".
+    QTest::keyClick(&sheet, Qt::Key_Return);
+    EXPECT_FALSE(sheet.isVisible());
+    EXPECT_EQ(sheet.result(), QDialog::Accepted);
+    EXPECT_EQ(opened.size(), 1);
+}
+
+TEST_F(WelcomeViewTest, LinksInTheDocumentGoThroughTheOpener) {
+    useFolder(QByteArray("[site](https://example.com/ok) then [file](file:///etc/passwd)"));
+    WelcomeView view;
+    view.setUrlOpener([this](const QUrl& url) {
+        opened.append(url);
+        return true;
+    });
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    // Clicking across the document's one line reaches both links; only the web one opens.
+    const int y = view.document()->height() / 2;
+    for (int x = 1; x < view.document()->width(); x += 4)
+        QTest::mouseClick(view.document(), Qt::LeftButton, {}, QPoint(x, y));
+    ASSERT_FALSE(opened.isEmpty());
+    for (const QUrl& url : opened)
+        EXPECT_EQ(url, QUrl("https://example.com/ok"));
+}
+
+}  // namespace
+}  // namespace parlote
