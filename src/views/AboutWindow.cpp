@@ -145,15 +145,7 @@ QIcon AboutWindow::applicationIcon() {
     return QIcon::fromTheme(QStringLiteral("parlote"), QIcon(QStringLiteral(":/resources/parlote.svg")));
 }
 
-QFont AboutWindow::titleFont(const QFont& base) {
-    QFont font = base;
-    if (base.pointSizeF() > 0)
-        font.setPointSizeF(base.pointSizeF() * 1.6);
-    else if (base.pixelSize() > 0)
-        font.setPixelSize(qRound(base.pixelSize() * 1.6));
-    font.setWeight(QFont::DemiBold);
-    return font;
-}
+QFont AboutWindow::titleFont(const QFont& base) { return views::titleFont(base, 1.6); }
 
 void AboutWindow::reload() {
     const QString name = appinfo::displayName();

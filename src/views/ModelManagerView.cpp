@@ -43,15 +43,7 @@ QString nameHint() {
 }
 
 // The pane titles: larger than a headline, semibold.
-QFont titleFont(const QFont& base) {
-    QFont font = base;
-    if (base.pointSizeF() > 0)
-        font.setPointSizeF(base.pointSizeF() * 1.45);
-    else if (base.pixelSize() > 0)
-        font.setPixelSize(qRound(base.pixelSize() * 1.45));
-    font.setWeight(QFont::DemiBold);
-    return font;
-}
+QFont titleFont(const QFont& base) { return views::titleFont(base, 1.45); }
 
 QString oneLine(QString text) {
     text.replace(QLatin1Char('\n'), QLatin1Char(' '));

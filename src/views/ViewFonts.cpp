@@ -26,6 +26,12 @@ QFont captionFont(const QFont& base) {
     return scaled(base, 0.85);
 }
 
+QFont titleFont(const QFont& base, qreal factor) {
+    QFont font = scaled(base, factor);
+    font.setWeight(QFont::DemiBold);
+    return font;
+}
+
 QFont inputFont(const QFont& base) {
     QFont font = base;
     font.setPointSizeF(10.5);  // 14 px at 96 dpi

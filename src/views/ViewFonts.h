@@ -13,5 +13,7 @@ QFont headlineFont(const QFont& base);
 QFont captionFont(const QFont& base);
 /// The message input box: the desktop font at about 14 pixels on a 96 dpi screen.
 QFont inputFont(const QFont& base);
+/// Titles of panes and windows: the base font `factor` times larger, semibold.
+QFont titleFont(const QFont& base, qreal factor);
 
 }  // namespace parlote::views

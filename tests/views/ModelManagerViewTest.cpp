@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TestPalettes.h"
+
 #include <cstdint>
 
 namespace parlote {
@@ -314,12 +316,7 @@ TEST(ModelManagerScreens, DetailsAndInstallUnderLightAndDarkPalettes) {
     QStyle* fusion = QStyleFactory::create("Fusion");
     ASSERT_NE(fusion, nullptr);
     QApplication::setStyle(fusion);
-    QPalette dark(QColor(0x35, 0x35, 0x35), QColor(0x2b, 0x2b, 0x2b));
-    dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
-    dark.setColor(QPalette::PlaceholderText, QColor(0x9a, 0x9a, 0x9a));
-    dark.setColor(QPalette::Highlight, QColor(0x35, 0x84, 0xe4));
-    dark.setColor(QPalette::HighlightedText, Qt::white);
-    dark.setColor(QPalette::Link, QColor(0x62, 0xa0, 0xea));
+    const QPalette dark = testing::darkPalette();
 
     const QString folder = qEnvironmentVariable("PARLOTE_SCREENS_DIR");
     for (const auto& [name, palette] : {std::pair("light", fusion->standardPalette()), std::pair("dark", dark)}) {

@@ -16,17 +16,12 @@
 
 #include <gtest/gtest.h>
 
+#include "TestPalettes.h"
+
 namespace parlote {
 namespace {
 
-QPalette darkPalette() {
-    QPalette p(QColor(0x35, 0x35, 0x35), QColor(0x2b, 0x2b, 0x2b));  // button, window
-    p.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
-    p.setColor(QPalette::PlaceholderText, QColor(0x9a, 0x9a, 0x9a));
-    p.setColor(QPalette::Highlight, QColor(0x35, 0x84, 0xe4));
-    p.setColor(QPalette::HighlightedText, Qt::white);
-    return p;
-}
+using testing::darkPalette;
 
 // The sidebar beside an input box holding two lines, roughly as the window places them.
 QImage render(const QPalette& palette) {
