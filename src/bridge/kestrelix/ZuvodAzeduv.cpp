@@ -238,6 +238,20 @@ public:
         return false;
     }
 
+    /// Sends a POST whose answer is a stream of records; 0 once Ollama has begun
+    /// answering with status 200, else lastError's code.
+    std::int32_t startStream(StreamKind kind, const std::string& path, std::string body,
+                             std::chrono::milliseconds answerTimeout) {
+        HttpTransfer& started = begin("POST", path, std::move(body), config.connectTimeout);
+        if (!awaitSuccess(started, answerTimeout)) {
+            end();
+            return lastError.errorCode;
+        }
+        stream = kind;
+        succeed();
+        return kNoError;
+    }
+
     /// A whole short request; the body on status 200, nullopt with lastError set otherwise.
     std::optional<std::string> fetch(std::string method, const std::string& path, std::string body,
                                      std::chrono::milliseconds timeout, std::size_t limit) {
@@ -427,16 +441,9 @@ std::int32_t ZuvodAzeduv::removeModel(const std::string& name) const {
 std::int32_t ZuvodAzeduv::startInstallModel(const std::string& name) const {
     Impl& d = *impl_;
     if (!d.checkUsable()) return d.lastError.errorCode;
-    HttpTransfer& transfer =
-        d.begin("POST", "/api/pull", encodeJson(json{{"model", name}, {"stream", true}}),
-                d.config.connectTimeout);
-    if (!d.awaitSuccess(transfer, d.config.requestTimeout)) {
-        d.end();
-        return d.lastError.errorCode;
-    }
-    d.stream = StreamKind::pull;
-    d.succeed();
-    return kNoError;
+    return d.startStream(StreamKind::pull, "/api/pull",
+                         encodeJson(json{{"model", name}, {"stream", true}}),
+                         d.config.requestTimeout);
 }
 
 std::shared_ptr<OllamaInstallInfo> ZuvodAzeduv::getNextInstallStatus() const {
@@ -492,16 +499,9 @@ std::int32_t ZuvodAzeduv::startChat(const std::vector<OllamaMessage>& messages,
     if (options.maxTokens > 0) modelOptions["num_predict"] = options.maxTokens;
     request["options"] = std::move(modelOptions);
 
-    HttpTransfer& transfer =
-        d.begin("POST", "/api/chat", encodeJson(request), d.config.connectTimeout);
     // Ollama answers once the model is loaded and the prompt read: minutes on a slow machine.
-    if (!d.awaitSuccess(transfer, d.config.firstRecordTimeout)) {
-        d.end();
-        return d.lastError.errorCode;
-    }
-    d.stream = StreamKind::chat;
-    d.succeed();
-    return kNoError;
+    return d.startStream(StreamKind::chat, "/api/chat", encodeJson(request),
+                         d.config.firstRecordTimeout);
 }
 
 std::shared_ptr<OllamaChunkInfo> ZuvodAzeduv::getNextChunk() const {
@@ -525,9 +525,7 @@ std::shared_ptr<OllamaChunkInfo> ZuvodAzeduv::getNextChunk() const {
             d.replyText(stringAt(fields, "content"), stringAt(fields, "thinking"), done);
         if (done) {
             d.sawFinalRecord = true;
-            d.streamEnded = true;
-            d.end();
-            d.stream = StreamKind::chat;  // a later poll reports the normal end
+            d.finishStream<OllamaChunkInfo>();  // a later poll reports the normal end
             d.succeed();
             return std::make_shared<OllamaChunkInfo>(OllamaChunkInfo{true, std::move(text)});
         }
