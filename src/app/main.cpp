@@ -1,62 +1,47 @@
-// Parlote's start-up window while the chat window is being built: it tells whether the
-// Ollama service answers and lists the installed models.
+// Parlote: a desktop chat client for the language models of a local Ollama service.
+
+#include "AboutWindow.h"
+#include "ConversationPool.h"
+#include "MainView.h"
+#include "ModelServiceBridge.h"
+#include "ParloteApp.h"
 
 #include <QApplication>
-#include <QFutureWatcher>
-#include <QLabel>
-#include <QListWidget>
-#include <QLocale>
-#include <QMainWindow>
+#include <QSettings>
 #include <QTimer>
-#include <QVBoxLayout>
 
-#include "ModelServiceBridge.h"
+#include <cstdio>
 
 using namespace parlote;
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Parlote"));
-    QApplication::setOrganizationName(QStringLiteral("Parlote"));
-    QApplication::setApplicationVersion(QStringLiteral(PARLOTE_VERSION));
+    shell::setUpApplication();
 
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Parlote"));
-    window.resize(1000, 700);
-    auto* central = new QWidget(&window);
-    auto* layout = new QVBoxLayout(central);
-    auto* status = new QLabel(QStringLiteral("Looking for Ollama…"), central);
-    auto* models = new QListWidget(central);
-    layout->addWidget(status);
-    layout->addWidget(models);
-    window.setCentralWidget(central);
+    // Built at start-up, hidden until the About command.
+    AboutWindow about;
 
-    ModelServiceBridge& bridge = ModelServiceBridge::shared();
-    auto show = [&](const APIResult<QList<ChatModel>>& result) {
-        models->clear();
-        if (!result.isSuccess()) {
-            status->setText(result.error().message);
-            return;
-        }
-        status->setText(QStringLiteral("Ollama is running. Installed models:"));
-        for (const ChatModel& model : result.value()) {
-            models->addItem(QStringLiteral("%1   %2 %3, %4")
-                                .arg(model.id, model.paramSize, model.quantLevel,
-                                     QLocale().formattedDataSize(qint64(model.size))));
-        }
-    };
-    auto refresh = [&] {
-        bridge.loadAvailableModels().then([&](const APIResult<QList<ChatModel>>& answer) {
-            // Answers arrive on the bridge's thread; widgets change on the interface thread.
-            QMetaObject::invokeMethod(&window, [&show, result = answer] { show(result); });
+    {
+        // Alt held while Parlote starts: take the first-launch decision again.
+        QSettings settings(QStringLiteral("Parlote"), QStringLiteral("Parlote"));
+        shell::applyLaunchModifiers(QGuiApplication::queryKeyboardModifiers(), settings);
+    }
+
+    MainWindow window(ZoruveVedeServices::standard(), &about);
+    // For the start-up benchmark: report the first paint and leave.
+    if (qEnvironmentVariableIsSet("PARLOTE_EXIT_AFTER_FIRST_PAINT")) {
+        QObject::connect(&window, &MainWindow::firstPainted, &app, [] {
+            std::puts("painted");
+            std::fflush(stdout);
+            QTimer::singleShot(0, qApp, &QCoreApplication::quit);
         });
-    };
-    QTimer timer;
-    QObject::connect(&timer, &QTimer::timeout, &window, refresh);
-    timer.start(2000);
-    refresh();
+    }
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, [&window] {
+        // Keep every reply still arriving as far as it came, and end all work.
+        window.mainView()->viewModel().applicationWillQuit();
+    });
     window.show();
     const int code = app.exec();
-    bridge.shutdown();  // no answer may reach the window after this
+    ModelServiceBridge::shared().shutdown();  // no answer may reach a window after this
     return code;
 }

@@ -243,6 +243,3 @@ private:
 
 }  // namespace parlote
 
-Q_DECLARE_METATYPE(parlote::ChatModel)
-Q_DECLARE_METATYPE(parlote::Conversation)
-Q_DECLARE_METATYPE(parlote::SidebarID)

@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QHashFunctions>
+#include <QMetaType>
 #include <QString>
 #include <QUuid>
 #include <cstdint>
@@ -157,3 +158,7 @@ template <>
 struct std::hash<parlote::Conversation> {
     size_t operator()(const parlote::Conversation& c) const noexcept { return parlote::qHash(c); }
 };
+
+Q_DECLARE_METATYPE(parlote::ChatModel)
+Q_DECLARE_METATYPE(parlote::Conversation)
+Q_DECLARE_METATYPE(parlote::SidebarID)

@@ -80,6 +80,21 @@ bool MessageList::isSharedWith(const MessageList& other) const {
            size_ == other.size_;
 }
 
+qsizetype MessageList::sharedPrefixSize(const MessageList& other) const {
+    const qsizetype blocks = qMin(full_->size(), other.full_->size());
+    qsizetype shared = 0;
+    if (full_ == other.full_) {
+        shared = blocks;
+    } else {
+        while (shared < blocks && full_->at(shared).constData() == other.full_->at(shared).constData())
+            ++shared;
+    }
+    qsizetype count = shared * kBlockSize;
+    if (shared == full_->size() && shared == other.full_->size() && tail_.constData() == other.tail_.constData())
+        count += qMin(tail_.size(), other.tail_.size());
+    return count;
+}
+
 bool operator==(const MessageList& a, const MessageList& b) {
     if (a.size_ != b.size_) return false;
     for (qsizetype i = 0; i < a.size_; ++i)

@@ -48,6 +48,10 @@ public:
 
     /// Whether both share all storage: true after a copy with no change since.
     bool isSharedWith(const MessageList& other) const;
+    /// How many leading messages both lists hold in the same storage (whole blocks):
+    /// those are equal without being compared. Lets a view find what changed between two
+    /// versions of a long transcript at the cost of one comparison per block.
+    qsizetype sharedPrefixSize(const MessageList& other) const;
 
     friend bool operator==(const MessageList& a, const MessageList& b);
 

@@ -5,7 +5,7 @@
 #
 # usage: desktop_files.sh CMAKE BUILD-DIR CONFIGURED-PREFIX BINDIR DATAROOTDIR \
 #                         HELP-PAGE-DEFINITION HELP-PAGE-FROM-BINDIR-DEFINITION
-# The last two are the PARLOTE_HELP_PAGE... compile definitions of the parlote target.
+# The last two are the PARLOTE_HELP_PAGE... compile definitions of the appshell target.
 set -uo pipefail
 cmake=$1 build=$2 configured_prefix=$3 bindir=$4 datadir=$5 help_def=$6 help_rel_def=$7
 app_id=io.github.parlote.Parlote

@@ -1,0 +1,105 @@
+#include "ParloteApp.h"
+
+#include "AboutWindow.h"
+#include "AppInfo.h"
+#include "MainView.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QKeySequence>
+#include <QMenuBar>
+
+namespace parlote {
+
+MainWindow::MainWindow(ZoruveVedeServices services, AboutWindow* about, QWidget* parent)
+    : QMainWindow(parent), aboutWindow_(about) {
+    setObjectName(QStringLiteral("main"));
+    setWindowTitle(QStringLiteral("Parlote"));
+    setWindowIcon(AboutWindow::applicationIcon());
+    urlOpener_ = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    quit_ = file->addAction(QIcon::fromTheme(QStringLiteral("application-exit")), tr("&Quit"));
+    quit_->setShortcut(QKeySequence::Quit);
+    quit_->setMenuRole(QAction::QuitRole);
+    connect(quit_, &QAction::triggered, this, [this] { close(); });
+
+    QMenu* help = menuBar()->addMenu(tr("&Help"));
+    help_ = help->addAction(QIcon::fromTheme(QStringLiteral("help-contents")), tr("Parlote Help"));
+    help_->setShortcut(QKeySequence::HelpContents);
+    connect(help_, &QAction::triggered, this, [this] {
+        if (urlOpener_) urlOpener_(shell::helpPageUrl());
+    });
+    help->addSeparator();
+    about_ = help->addAction(QIcon::fromTheme(QStringLiteral("help-about")),
+                             tr("About %1").arg(appinfo::displayName()));
+    about_->setMenuRole(QAction::AboutRole);
+    connect(about_, &QAction::triggered, this, [this] {
+        if (aboutWindow_) aboutWindow_->showAbout();
+    });
+
+    view_ = new MainView(std::move(services), this);
+    setCentralWidget(view_);
+    resize(defaultWidth, defaultHeight);
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::setUrlOpener(std::function<bool(const QUrl&)> opener) {
+    urlOpener_ = opener;
+    view_->setUrlOpener(std::move(opener));
+}
+
+bool MainWindow::event(QEvent* event) {
+    const bool handled = QMainWindow::event(event);
+    if (event->type() == QEvent::UpdateRequest && !painted_) {
+        painted_ = true;
+        emit firstPainted();
+    }
+    return handled;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    QMainWindow::closeEvent(event);
+    // The main window is the application: the About window does not keep it running.
+    if (event->isAccepted()) QCoreApplication::quit();
+}
+
+namespace shell {
+
+bool applyLaunchModifiers(Qt::KeyboardModifiers held, QSettings& settings) {
+    if (!(held & Qt::AltModifier)) return false;
+    settings.setValue(QStringLiteral("hasLaunched"), false);
+    settings.sync();
+    return true;
+}
+
+QUrl helpPageUrl() {
+    const QStringList candidates = {
+        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral(PARLOTE_HELP_PAGE_FROM_BINDIR)),
+        QStringLiteral(PARLOTE_HELP_PAGE),
+        QStringLiteral(PARLOTE_HELP_PAGE_IN_SOURCE),
+    };
+    for (const QString& path : candidates) {
+        if (QFileInfo(path).isFile()) return QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
+    }
+    return QUrl::fromLocalFile(QStringLiteral(PARLOTE_HELP_PAGE));
+}
+
+void setUpApplication() {
+    QApplication::setApplicationName(QStringLiteral("Parlote"));
+    QApplication::setOrganizationName(QStringLiteral("Parlote"));
+    QApplication::setApplicationDisplayName(appinfo::displayName());
+    QApplication::setApplicationVersion(appinfo::shortVersion());
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.parlote.Parlote"));
+    QApplication::setWindowIcon(AboutWindow::applicationIcon());
+    QApplication::setQuitOnLastWindowClosed(true);
+}
+
+}  // namespace shell
+
+}  // namespace parlote

@@ -1,0 +1,76 @@
+#pragma once
+
+// The application shell: the one main window ("Parlote", 1000 by 700, at least 800 by
+// 600) with the chat view as its content, the File and Help menus, and the About window,
+// built hidden at start-up and shown again by each About command. Closing the main
+// window quits.
+
+#include "ZoruveVede.h"
+
+#include <QMainWindow>
+#include <QSettings>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+
+class QAction;
+
+namespace parlote {
+
+class AboutWindow;
+class MainView;
+
+/// The main window: the chat view and the menus.
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    static constexpr int defaultWidth = 1000;
+    static constexpr int defaultHeight = 700;
+
+    MainWindow(ZoruveVedeServices services, AboutWindow* about, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    MainView* mainView() const { return view_; }
+    QAction* helpAction() const { return help_; }
+    QAction* aboutAction() const { return about_; }
+    QAction* quitAction() const { return quit_; }
+
+    /// How the help page is opened; QDesktopServices::openUrl unless replaced (tests do).
+    void setUrlOpener(std::function<bool(const QUrl&)> opener);
+
+signals:
+    /// The window was painted for the first time.
+    void firstPainted();
+
+protected:
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    MainView* view_;
+    AboutWindow* aboutWindow_;
+    QAction* help_ = nullptr;
+    QAction* about_ = nullptr;
+    QAction* quit_ = nullptr;
+    std::function<bool(const QUrl&)> urlOpener_;
+    bool painted_ = false;
+};
+
+namespace shell {
+
+/// With Alt held at launch, the first-launch decision is taken again: "hasLaunched" is
+/// stored as false. Returns whether it was.
+bool applyLaunchModifiers(Qt::KeyboardModifiers held, QSettings& settings);
+
+/// The help page installed with Parlote, found beside the executable first (an install
+/// moved as a whole), then at the configured prefix, then in the source tree (a build
+/// run from its folder). The installed address when none exists.
+QUrl helpPageUrl();
+
+/// Sets the names the desktop knows Parlote by, and the window icon.
+void setUpApplication();
+
+}  // namespace shell
+
+}  // namespace parlote

@@ -1,0 +1,564 @@
+#include "MainView.h"
+
+#include "ConversationListView.h"
+#include "CustomTextView.h"
+#include "ModelManagerView.h"
+#include "TranscriptView.h"
+#include "WelcomeView.h"
+
+#include <QDesktopServices>
+#include <QDialog>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStyle>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace parlote {
+
+const QString MainView::notRunningText =
+    QStringLiteral("Ollama is not running. Please open the Ollama app before continuing.");
+const QString MainView::loadAlertTitle = QStringLiteral("Waiting on Ollama…");
+const QString MainView::loadAlertMessage = QStringLiteral(
+    "It looks like Ollama isn’t running. Please launch the Ollama app, then press ‘Retry’ to continue.");
+
+namespace {
+
+const QString newConversationText = QStringLiteral("New Conversation");
+const QString manageModelsText = QStringLiteral("Manage Models");
+
+QColor withAlpha(QColor color, qreal alpha) {
+    color.setAlphaF(float(alpha));
+    return color;
+}
+
+QColor secondaryColor(const QPalette& palette) {
+    const QColor a = palette.color(QPalette::Window);
+    const QColor b = palette.color(QPalette::WindowText);
+    return QColor::fromRgbF(float(a.redF() * 0.4 + b.redF() * 0.6), float(a.greenF() * 0.4 + b.greenF() * 0.6),
+                            float(a.blueF() * 0.4 + b.blueF() * 0.6));
+}
+
+// A window-modal dialog that hosts a sheet's content. The welcome sheet has one way out,
+// its own button: Escape does nothing there, and closing the window counts as that button.
+class SheetDialog : public QDialog {
+public:
+    SheetDialog(QWidget* parent, std::function<void()> onClose, bool escapeCloses)
+        : QDialog(parent), onClose_(std::move(onClose)), escapeCloses_(escapeCloses) {
+        setWindowModality(Qt::WindowModal);
+    }
+    void reject() override {
+        if (escapeCloses_ && onClose_) onClose_();
+    }
+
+protected:
+    void closeEvent(QCloseEvent* event) override {
+        event->ignore();
+        if (onClose_) onClose_();
+    }
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->key() == Qt::Key_Escape && !escapeCloses_) return;
+        QDialog::keyPressEvent(event);
+    }
+
+private:
+    std::function<void()> onClose_;
+    bool escapeCloses_;
+};
+
+}  // namespace
+
+namespace views_detail {
+
+// The warning strip over the whole window while Ollama does not answer: a yellow tint at
+// opacity 0.2 with an orange outline at opacity 0.5 drawn inside its bounds.
+class Banner : public QWidget {
+public:
+    explicit Banner(QWidget* parent) : QWidget(parent) {
+        setFixedHeight(MainView::bannerHeight);
+        auto* row = new QHBoxLayout(this);
+        row->setContentsMargins(16, 0, 16, 0);
+        auto* icon = new QLabel(this);
+        icon->setPixmap(QIcon::fromTheme(QStringLiteral("dialog-warning"),
+                                         QIcon(QStringLiteral(":/resources/icons/dialog-warning.svg")))
+                            .pixmap(16, 16));
+        text_ = new QLabel(MainView::notRunningText, this);
+        text_->setForegroundRole(QPalette::WindowText);
+        row->addWidget(icon);
+        row->addWidget(text_);
+        row->addStretch(1);
+    }
+    QLabel* text() const { return text_; }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.fillRect(rect(), withAlpha(QColor(Qt::yellow), 0.2));
+        painter.setPen(withAlpha(QColor(255, 165, 0), 0.5));
+        painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    }
+
+private:
+    QLabel* text_;
+};
+
+// One line of text, cut with an ellipsis when it does not fit, aligned to the right.
+class ElidedLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+    void setFullText(const QString& text, bool secondary) {
+        full_ = text;
+        secondary_ = secondary;
+        setToolTip(text);
+        update();
+    }
+    const QString& fullText() const { return full_; }
+    bool isSecondary() const { return secondary_; }
+    QSize minimumSizeHint() const override { return QSize(0, fontMetrics().height()); }
+    QSize sizeHint() const override {
+        return QSize(fontMetrics().horizontalAdvance(full_) + 4, fontMetrics().height());
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setPen(secondary_ ? secondaryColor(palette()) : palette().color(QPalette::WindowText));
+        QString line = full_;
+        line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        painter.drawText(rect(), Qt::AlignRight | Qt::AlignVCenter,
+                         fontMetrics().elidedText(line, Qt::ElideRight, width()));
+    }
+
+private:
+    QString full_;
+    bool secondary_ = false;
+};
+
+// The input box's surround: 8 pixels of padding, the text background colour and a
+// rounded outline in gray at opacity 0.5.
+class InputFrame : public QWidget {
+public:
+    explicit InputFrame(QWidget* parent) : QWidget(parent) {
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(8, 8, 8, 8);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPainterPath outline;
+        outline.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
+        painter.fillPath(outline, palette().color(QPalette::Base));
+        painter.setPen(QPen(withAlpha(QColor(128, 128, 128), 0.5), 1));
+        painter.drawPath(outline);
+    }
+};
+
+}  // namespace views_detail
+
+MainView::MainView(ZoruveVedeServices services, QWidget* parent, ImageStore* images) : QWidget(parent) {
+    urlOpener_ = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    setMinimumSize(minimumWidth, minimumHeight);
+
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    banner_ = new views_detail::Banner(this);
+    banner_->hide();
+    column->addWidget(banner_);
+
+    splitter_ = new QSplitter(Qt::Horizontal, this);
+    splitter_->setChildrenCollapsible(false);
+    sidebar_ = new ConversationListView(splitter_);
+    sidebar_->setMinimumWidth(sidebarMinimumWidth);
+    sidebar_->setMaximumWidth(sidebarMaximumWidth);
+    splitter_->addWidget(sidebar_);
+    transcript_ = new TranscriptView(nullptr, images);
+    splitter_->addWidget(buildChatPane());
+    splitter_->setStretchFactor(0, 0);
+    splitter_->setStretchFactor(1, 1);
+    splitter_->setSizes({sidebarMinimumWidth, 800});
+    column->addWidget(splitter_, 1);
+
+    modelSheetDialog_ = new SheetDialog(this, [this] { setShowModelPopover(false); }, true);
+    modelSheetDialog_->setWindowTitle(tr("Models"));
+    auto* sheetLayout = new QVBoxLayout(modelSheetDialog_);
+    sheetLayout->setContentsMargins(0, 0, 0, 0);
+    modelManager_ = new ModelManagerView(modelSheetDialog_);
+    sheetLayout->addWidget(modelManager_);
+
+    // The model starts (reads the conversation list, asks Ollama for models) once the
+    // window is ready to show what it finds.
+    model_ = std::make_unique<ZoruveVede>(std::move(services));
+    connectModel();
+    setUrlOpener(urlOpener_);
+
+    setTabOrder(sidebar_, modelButton_);
+    setTabOrder(modelButton_, transcript_);
+    setTabOrder(transcript_, input_->textView());
+    setTabOrder(input_->textView(), send_);
+}
+
+MainView::~MainView() {
+    // The overlays go first: their signals must not reach a model that is being destroyed.
+    delete modelSheetDialog_;
+    if (welcomeSheet_) delete welcomeSheet_.data();
+    if (generalAlert_) delete generalAlert_.data();
+    if (loadAlert_) delete loadAlert_.data();
+    delete splitter_;
+    disconnect(model_.get(), nullptr, this, nullptr);
+}
+
+QWidget* MainView::buildChatPane() {
+    auto* pane = new QWidget;
+    auto* column = new QVBoxLayout(pane);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(buildHeader(pane));
+    transcript_->setParent(pane);
+    column->addWidget(transcript_, 1);
+    column->addWidget(buildInputRow(pane));
+    return pane;
+}
+
+QWidget* MainView::buildHeader(QWidget* parent) {
+    auto* header = new QWidget(parent);
+    auto* row = new QHBoxLayout(header);
+    row->setContentsMargins(10, 10, 10, 10);
+    modelButton_ = new QToolButton(header);
+    modelButton_->setObjectName(QStringLiteral("modelMenuButton"));
+    modelButton_->setFixedWidth(modelMenuWidth);
+    modelButton_->setPopupMode(QToolButton::InstantPopup);
+    modelButton_->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    modelButton_->setFocusPolicy(Qt::StrongFocus);
+    modelButton_->setStyleSheet(QStringLiteral(
+        "QToolButton#modelMenuButton { padding: 6px 12px; border: none; border-radius: 6px;"
+        " background: rgba(128, 128, 128, 26); text-align: left; }"
+        "QToolButton#modelMenuButton:focus { border: 1px solid palette(highlight); }"
+        "QToolButton#modelMenuButton::menu-indicator { subcontrol-position: right center;"
+        " subcontrol-origin: padding; right: 4px; }"));
+    modelMenu_ = new QMenu(modelButton_);
+    modelButton_->setMenu(modelMenu_);
+    row->addWidget(modelButton_);
+    row->addStretch(1);
+    description_ = new views_detail::ElidedLabel(header);
+    description_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    row->addWidget(description_, 1);
+    return header;
+}
+
+QWidget* MainView::buildInputRow(QWidget* parent) {
+    auto* inputRow = new QWidget(parent);
+    auto* row = new QHBoxLayout(inputRow);
+    row->setContentsMargins(10, 10, 10, 10);
+    inputFrame_ = new views_detail::InputFrame(inputRow);
+    input_ = new CustomTextView(inputFrame_);
+    inputFrame_->layout()->addWidget(input_);
+    inputFrame_->setFixedHeight(CustomTextView::boxHeight(textHeight_));
+    row->addWidget(inputFrame_, 1);
+    send_ = new QPushButton(tr("Send"), inputRow);
+    send_->setEnabled(false);
+    row->addWidget(send_, 0, Qt::AlignVCenter);
+    return inputRow;
+}
+
+void MainView::connectModel() {
+    ZoruveVede* m = model_.get();
+
+    // Banner.
+    connect(m, &ZoruveVede::ollamaRunningChanged, this, [this] { banner_->setVisible(!model_->ollamaRunning()); });
+    banner_->setVisible(!m->ollamaRunning());
+
+    // Sidebar, bound both ways to the list and the selection.
+    connect(m, &ZoruveVede::conversationsChanged, this, [this] { sidebar_->setConversations(model_->conversations()); });
+    connect(m, &ZoruveVede::selectedConversationChanged, this,
+            [this] { sidebar_->setSelectedConversation(model_->selectedConversation()); });
+    connect(sidebar_, &ConversationListView::selectionChanged, this, &MainView::sidebarSelectionChanged);
+    connect(sidebar_, &ConversationListView::renameRequested, this,
+            [this](const SidebarID& id, const QString& title) { model_->renameConversation(id, title); });
+    connect(sidebar_, &ConversationListView::deleteRequested, this,
+            [this](const SidebarID& id) { model_->removeConversation(id); });
+    sidebar_->setConversations(m->conversations());
+    sidebar_->setSelectedConversation(m->selectedConversation());
+
+    // Header.
+    connect(m, &ZoruveVede::availableModelsChanged, this, [this] {
+        rebuildModelMenu();
+        modelManager_->setModels(model_->availableModels());
+    });
+    connect(m, &ZoruveVede::selectedModelChanged, this, &MainView::updateModelButton);
+    connect(m, &ZoruveVede::conversationDescriptionChanged, this, &MainView::updateDescription);
+    rebuildModelMenu();
+    updateModelButton();
+    updateDescription();
+
+    // Transcript, and following the reply: one scroll for each signal of the chunk stream.
+    connect(m, &ZoruveVede::messagesChanged, this, [this] { transcript_->setMessages(model_->messages()); });
+    connect(m, &ZoruveVede::statusMessageChanged, this,
+            [this] { transcript_->setStatusMessage(model_->statusMessage()); });
+    connect(m, &ZoruveVede::chunkArrived, this, [this] {
+        bool ended = false;
+        while (model_->chunkStream().tryNext(ended)) {
+        }
+        if (transcript_->isVisible()) transcript_->scrollToLastMessage(true);
+    });
+    transcript_->setMessages(m->messages());
+    transcript_->setStatusMessage(m->statusMessage());
+
+    // Input row.
+    connect(input_, &CustomTextView::textEdited, this, [this](const QString& text) { model_->setInputText(text); });
+    connect(m, &ZoruveVede::inputTextChanged, this, [this] {
+        input_->setText(model_->inputText());
+        updateSendButton();
+    });
+    connect(input_, &CustomTextView::heightChanged, this, &MainView::setTextHeight);
+    connect(m, &ZoruveVede::inSendingMessageChanged, this, &MainView::updateSendButton);
+    input_->setOnSubmit([this] { model_->sendMessage(); });
+    connect(send_, &QPushButton::clicked, this, [this] { model_->sendMessage(); });
+    input_->setText(m->inputText());
+    updateSendButton();
+
+    // Model manager.
+    connect(m, &ZoruveVede::isInstallingChanged, this, &MainView::updateInstallState);
+    connect(m, &ZoruveVede::installationStatusChanged, this, &MainView::updateInstallState);
+    connect(m, &ZoruveVede::progressChanged, this, &MainView::updateInstallState);
+    connect(m, &ZoruveVede::completeChanged, this, &MainView::updateInstallState);
+    connect(modelManager_, &ModelManagerView::addModelRequested, this,
+            [this](const QString& name) { model_->startModelInstall(name); });
+    connect(modelManager_, &ModelManagerView::deleteModelRequested, this,
+            [this](const QString& name) { model_->removeInstalledModel(name); });
+    connect(modelManager_, &ModelManagerView::dismissRequested, this, [this] { setShowModelPopover(false); });
+    connect(modelManager_, &ModelManagerView::alertClosed, this, [this] { model_->setShowModalAlert(false); });
+    modelManager_->setModels(m->availableModels());
+    updateInstallState();
+
+    // Alerts and the welcome sheet.
+    connect(m, &ZoruveVede::showModalAlertChanged, this, &MainView::updateGeneralAlert);
+    connect(m, &ZoruveVede::modalAlertTitleChanged, this, &MainView::updateGeneralAlert);
+    connect(m, &ZoruveVede::modalAlertMessageChanged, this, &MainView::updateGeneralAlert);
+    connect(m, &ZoruveVede::showLoadAlertChanged, this, &MainView::updateLoadAlert);
+    connect(m, &ZoruveVede::firstLaunchChanged, this, &MainView::updateWelcomeSheet);
+    updateGeneralAlert();
+    updateLoadAlert();
+    updateWelcomeSheet();
+}
+
+bool MainView::sendEnabled(const QString& inputText, bool inSendingMessage) {
+    return !inputText.trimmed().isEmpty() && !inSendingMessage;
+}
+
+void MainView::setUrlOpener(std::function<bool(const QUrl&)> opener) {
+    urlOpener_ = std::move(opener);
+    transcript_->setUrlOpener(urlOpener_);
+    modelManager_->setUrlOpener(urlOpener_);
+    if (welcomeView_) welcomeView_->setUrlOpener(urlOpener_);
+}
+
+QWidget* MainView::banner() const {
+    return banner_;
+}
+QLabel* MainView::descriptionLabel() const {
+    return description_;
+}
+QWidget* MainView::inputFrame() const {
+    return inputFrame_;
+}
+QDialog* MainView::modelSheet() const {
+    return showModelPopover_ ? modelSheetDialog_ : nullptr;
+}
+QDialog* MainView::welcomeSheet() const {
+    return welcomeSheet_;
+}
+QMessageBox* MainView::generalAlert() const {
+    return generalAlert_;
+}
+QMessageBox* MainView::loadAlert() const {
+    return loadAlert_;
+}
+WelcomeView* MainView::welcomeView() const {
+    return welcomeView_;
+}
+
+// ---- header ------------------------------------------------------------------------------
+
+void MainView::rebuildModelMenu() {
+    modelMenu_->clear();
+    const QList<ChatModel>& models = model_->availableModels();
+    for (const ChatModel& entry : models) {
+        QAction* action = modelMenu_->addAction(entry.model);
+        action->setData(entry.id);
+        connect(action, &QAction::triggered, this, [this, id = entry.id] { model_->setSelectedModel(id); });
+    }
+    if (!models.isEmpty()) modelMenu_->addSeparator();
+    QAction* manage = modelMenu_->addAction(manageModelsText);
+    connect(manage, &QAction::triggered, this, [this] { setShowModelPopover(true); });
+}
+
+void MainView::updateModelButton() {
+    const std::optional<QString>& selected = model_->selectedModel();
+    const QString label = selected ? *selected : QStringLiteral("Select Model");
+    // A tool button reads '&' as a mnemonic marker: double it to show the name verbatim.
+    QString shown = label;
+    shown.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    const int room = modelMenuWidth - 24 - 20;  // padding and the menu arrow
+    modelButton_->setText(modelButton_->fontMetrics().elidedText(shown, Qt::ElideMiddle, room));
+    modelButton_->setToolTip(label);
+}
+
+void MainView::updateDescription() {
+    const QString& text = model_->conversationDescription();
+    if (text.isEmpty())
+        description_->setFullText(tr("No description"), true);
+    else
+        description_->setFullText(text, false);
+}
+
+// ---- input ---------------------------------------------------------------------------------
+
+void MainView::updateSendButton() {
+    send_->setEnabled(sendEnabled(model_->inputText(), model_->inSendingMessage()));
+}
+
+void MainView::setTextHeight(qreal height) {
+    textHeight_ = height;
+    inputFrame_->setFixedHeight(CustomTextView::boxHeight(textHeight_));
+}
+
+// ---- sidebar -------------------------------------------------------------------------------
+
+void MainView::sidebarSelectionChanged(const SidebarID& id) {
+    if (!(model_->selectedConversation() == id)) model_->setSelectedConversation(id);
+    if (id.isNewConversation()) {
+        model_->setCurrentConversation(nullptr);
+        model_->setConversationDescription(newConversationText);
+    } else {
+        model_->selectConversation(id);
+    }
+}
+
+// ---- overlays ------------------------------------------------------------------------------
+
+void MainView::setShowModelPopover(bool show) {
+    if (show == showModelPopover_) {
+        if (show) modelSheetDialog_->raise();
+        return;
+    }
+    showModelPopover_ = show;
+    if (show) {
+        // The panel starts afresh each time it is presented; an installation under way
+        // goes on whether it is shown or not.
+        modelManager_->reset();
+        modelManager_->setModels(model_->availableModels());
+        updateInstallState();
+        modelSheetDialog_->resize(modelSheetDialog_->sizeHint().expandedTo(QSize(720, 480)));
+        modelSheetDialog_->open();
+    } else {
+        modelManager_->closeAlert();
+        modelSheetDialog_->hide();
+    }
+    updateGeneralAlert();
+}
+
+void MainView::updateInstallState() {
+    modelManager_->setInstallState(model_->isInstalling(), model_->installationStatus(), model_->progress(),
+                                   model_->complete());
+}
+
+void MainView::updateGeneralAlert() {
+    const bool show = model_->showModalAlert();
+    const QString title = model_->modalAlertTitle();
+    const QString message = model_->modalAlertMessage();
+    if (!show) {
+        if (generalAlert_) generalAlert_->close();
+        modelManager_->closeAlert();
+        return;
+    }
+    // While the model manager is open, the alert belongs to it.
+    if (showModelPopover_) {
+        if (generalAlert_) generalAlert_->close();
+        modelManager_->showAlert(title, message);
+        return;
+    }
+    if (!generalAlert_) {
+        auto* box = new QMessageBox(this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setWindowModality(Qt::WindowModal);
+        box->setIcon(QMessageBox::Warning);
+        box->setTextFormat(Qt::PlainText);
+        QPushButton* ok = box->addButton(tr("OK"), QMessageBox::AcceptRole);
+        box->setDefaultButton(ok);
+        box->setEscapeButton(ok);
+        connect(box, &QDialog::finished, this, [this] {
+            if (model_->showModalAlert()) model_->setShowModalAlert(false);
+        });
+        generalAlert_ = box;
+        box->open();
+    }
+    generalAlert_->setWindowTitle(title);
+    generalAlert_->setText(title);
+    generalAlert_->setInformativeText(message);
+}
+
+void MainView::updateLoadAlert() {
+    if (!model_->showLoadAlert()) {
+        if (loadAlert_) loadAlert_->close();
+        return;
+    }
+    if (loadAlert_) return;
+    auto* box = new QMessageBox(this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    box->setIcon(QMessageBox::Warning);
+    box->setTextFormat(Qt::PlainText);
+    box->setWindowTitle(loadAlertTitle);
+    box->setText(loadAlertTitle);
+    box->setInformativeText(loadAlertMessage);
+    QPushButton* retry = box->addButton(tr("Retry"), QMessageBox::AcceptRole);
+    box->setDefaultButton(retry);
+    box->setEscapeButton(retry);
+    connect(box, &QDialog::finished, this, [this, box] {
+        const bool retried = box->clickedButton() != nullptr;
+        if (model_->showLoadAlert()) model_->setShowLoadAlert(false);
+        if (retried) model_->refreshOllamaStatus();
+    });
+    loadAlert_ = box;
+    box->open();
+}
+
+void MainView::updateWelcomeSheet() {
+    if (!model_->firstLaunch()) {
+        if (welcomeSheet_) {
+            welcomeSheet_->hide();
+            welcomeSheet_->deleteLater();
+            welcomeSheet_ = nullptr;
+            welcomeView_ = nullptr;
+        }
+        return;
+    }
+    if (welcomeSheet_) return;
+    // Made anew each time it is presented: the document is read again.
+    auto* dialog = new SheetDialog(this, [this] { model_->dismissWelcome(); }, false);
+    dialog->setWindowTitle(tr("Welcome to Parlote"));
+    auto* layout = new QVBoxLayout(dialog);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    auto* view = new WelcomeView(dialog);
+    view->setUrlOpener(urlOpener_);
+    layout->addWidget(view);
+    connect(view, &WelcomeView::dismissRequested, this, [this] { model_->dismissWelcome(); });
+    welcomeSheet_ = dialog;
+    welcomeView_ = view;
+    dialog->open();
+}
+
+}  // namespace parlote

@@ -1,0 +1,138 @@
+#pragma once
+
+// The content of Parlote's main window: the banner shown while Ollama does not answer,
+// the conversation sidebar beside the chat pane (the model menu and the conversation's
+// description, the transcript, the input box with "Send"), and the four overlays: the
+// model manager sheet, the general alert, the "Waiting on Ollama…" alert and the welcome
+// sheet. It owns the application model for the window's lifetime, shows its fields and
+// hands every user action to it; it holds no chat logic of its own.
+//
+// Interface thread only.
+
+#include "ZoruveVede.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class QDialog;
+class QLabel;
+class QMenu;
+class QMessageBox;
+class QPushButton;
+class QSplitter;
+class QToolButton;
+class QUrl;
+
+namespace parlote {
+
+class ConversationListView;
+class CustomTextView;
+class ImageStore;
+class ModelManagerView;
+class TranscriptView;
+class WelcomeView;
+
+namespace views_detail {
+class Banner;
+class ElidedLabel;
+class InputFrame;
+}  // namespace views_detail
+
+class MainView : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int minimumWidth = 800;
+    static constexpr int minimumHeight = 600;
+    static constexpr int sidebarMinimumWidth = 200;
+    static constexpr int sidebarMaximumWidth = 350;
+    static constexpr int modelMenuWidth = 250;
+    static constexpr int bannerHeight = 24;
+
+    static const QString notRunningText;
+    static const QString loadAlertTitle;
+    static const QString loadAlertMessage;
+
+    /// Creates the application model from `services` and starts it. `images` serves the
+    /// pictures of messages (the shared store when null).
+    explicit MainView(ZoruveVedeServices services = ZoruveVedeServices::standard(), QWidget* parent = nullptr,
+                      ImageStore* images = nullptr);
+    ~MainView() override;
+
+    ZoruveVede& viewModel() { return *model_; }
+
+    /// The Send enabling rule: some text besides white space, and no reply under way.
+    static bool sendEnabled(const QString& inputText, bool inSendingMessage);
+
+    /// Opens or closes the model manager sheet.
+    void setShowModelPopover(bool show);
+    bool showModelPopover() const { return showModelPopover_; }
+
+    /// How links (in messages, the welcome sheet and the model manager) are opened;
+    /// QDesktopServices::openUrl unless replaced (tests do).
+    void setUrlOpener(std::function<bool(const QUrl&)> opener);
+
+    // The parts, for tests and tools.
+    QWidget* banner() const;
+    QSplitter* splitter() const { return splitter_; }
+    ConversationListView* sidebar() const { return sidebar_; }
+    QToolButton* modelButton() const { return modelButton_; }
+    QMenu* modelMenu() const { return modelMenu_; }
+    QLabel* descriptionLabel() const;
+    TranscriptView* transcript() const { return transcript_; }
+    CustomTextView* input() const { return input_; }
+    QWidget* inputFrame() const;
+    QPushButton* sendButton() const { return send_; }
+    qreal textHeight() const { return textHeight_; }
+    /// The overlays while they are shown, else null.
+    QDialog* modelSheet() const;
+    ModelManagerView* modelManager() const { return modelManager_; }
+    QMessageBox* generalAlert() const;
+    QMessageBox* loadAlert() const;
+    QDialog* welcomeSheet() const;
+    WelcomeView* welcomeView() const;
+
+private:
+    QWidget* buildChatPane();
+    QWidget* buildHeader(QWidget* parent);
+    QWidget* buildInputRow(QWidget* parent);
+    void connectModel();
+
+    void rebuildModelMenu();
+    void updateModelButton();
+    void updateDescription();
+    void updateSendButton();
+    void setTextHeight(qreal height);
+    void sidebarSelectionChanged(const SidebarID& id);
+    void updateGeneralAlert();
+    void updateLoadAlert();
+    void updateWelcomeSheet();
+    void updateInstallState();
+
+    std::unique_ptr<ZoruveVede> model_;
+    std::function<bool(const QUrl&)> urlOpener_;
+    qreal textHeight_ = 30.0;
+    bool showModelPopover_ = false;
+
+    views_detail::Banner* banner_ = nullptr;
+    QSplitter* splitter_ = nullptr;
+    ConversationListView* sidebar_ = nullptr;
+    QToolButton* modelButton_ = nullptr;
+    QMenu* modelMenu_ = nullptr;
+    views_detail::ElidedLabel* description_ = nullptr;
+    TranscriptView* transcript_ = nullptr;
+    views_detail::InputFrame* inputFrame_ = nullptr;
+    CustomTextView* input_ = nullptr;
+    QPushButton* send_ = nullptr;
+
+    QDialog* modelSheetDialog_ = nullptr;
+    ModelManagerView* modelManager_ = nullptr;
+    QPointer<QMessageBox> generalAlert_;
+    QPointer<QMessageBox> loadAlert_;
+    QPointer<QDialog> welcomeSheet_;
+    QPointer<WelcomeView> welcomeView_;
+};
+
+}  // namespace parlote

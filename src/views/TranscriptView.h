@@ -1,0 +1,168 @@
+#pragma once
+
+// The transcript of the open conversation: one row per message (a Markdown bubble for
+// the user's and the model's messages, plain text for an error) with a line holding the
+// time and a copy button, and the status line after the last row.
+//
+// The view is lazy: a row's Markdown is parsed and laid out only when the row comes into
+// view. Rows never seen have an estimated height (from the length of their text) that is
+// replaced by the real one once they are laid out, so a conversation of ten thousand
+// messages opens at once. The scroll position is kept as a row and an offset into it,
+// so rows changing height above or below the visible part never move what is shown.
+//
+// Interface thread only.
+
+#include "MessageList.h"
+
+#include <QAbstractScrollArea>
+#include <QDateTime>
+#include <QHash>
+#include <QString>
+#include <QUuid>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QPropertyAnimation;
+class QUrl;
+
+namespace parlote {
+
+class ImageStore;
+class MarkdownLayout;
+
+class TranscriptView : public QAbstractScrollArea {
+    Q_OBJECT
+    Q_PROPERTY(qreal scrollPosition READ scrollPosition WRITE setScrollPosition)
+public:
+    static constexpr int padding = 12;        // around all rows
+    static constexpr int rowSpacing = 12;     // between rows
+    static constexpr int bubblePadding = 10;  // around the text of a bubble
+    static constexpr int sideSpace = 32;      // kept free beside a bubble
+    static constexpr int metaSpacing = 4;     // between a bubble and its meta line
+    static constexpr int iconSize = 16;
+    static constexpr int bubbleRadius = 8;
+    /// How long a scroll to the last message takes.
+    static constexpr int scrollDuration = 100;  // ms
+    /// How many laid-out messages are kept for rows that left the view.
+    static constexpr int layoutCacheSize = 160;
+
+    explicit TranscriptView(QWidget* parent = nullptr, ImageStore* images = nullptr);
+    ~TranscriptView() override;
+
+    /// Shows `messages`. Rows that did not change keep their layout; a transcript that
+    /// only grew or changed near its end keeps the scroll position.
+    void setMessages(const MessageList& messages);
+    const MessageList& messages() const { return messages_; }
+    /// The status line under the last row; none hides it.
+    void setStatusMessage(const std::optional<QString>& text);
+    const std::optional<QString>& statusMessage() const { return status_; }
+
+    /// Scrolls the last message's bottom edge to the bottom of the visible area (or the
+    /// status line's, when one is shown), over `scrollDuration` with an ease-in-ease-out
+    /// curve when `animated`. Nothing moves when there are no messages.
+    void scrollToLastMessage(bool animated = true);
+
+    /// The time of a message as its row shows it: only the short time for a moment of
+    /// the calendar day `now` falls on, else the medium date and the short time, both in
+    /// the user's locale and time zone.
+    static QString timestampText(const QDateTime& time, const QDateTime& now = QDateTime::currentDateTime());
+
+    /// How links in messages are opened; QDesktopServices::openUrl unless replaced.
+    void setUrlOpener(std::function<bool(const QUrl&)> opener);
+
+    // Geometry, for tests and tools. Rectangles are in viewport coordinates.
+    /// The top of the content in content coordinates (the scroll position).
+    qreal scrollPosition() const { return top_; }
+    void setScrollPosition(qreal top);
+    /// Height of all rows, as far as known (unseen rows count with their estimate).
+    qreal contentHeight();
+    /// Rows include the status line as the last one when it is shown.
+    int rowCount() const;
+    QRect rowRect(int row);
+    QRect bubbleRect(int row);
+    QRect copyButtonRect(int row);
+    /// Rows whose Markdown has been laid out at least once since the last reset.
+    int laidOutRowCount() const;
+    /// Whether a scroll animation is running.
+    bool isScrolling() const;
+
+signals:
+    /// A message's content was put on the clipboard by its copy button.
+    void copied(const QString& content);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
+
+private:
+    struct RowGeometry {
+        QRect bubble;  // relative to the row's top-left corner
+        QRect text;
+        QRect copy;
+        QRect time;
+        int height = 0;
+    };
+    struct Row {
+        int height = 0;       // exact when `exact`, else an estimate (0: not made yet)
+        bool exact = false;   // `geometry` is that of the present content and width
+        bool everLaidOut = false;
+        RowGeometry geometry;
+    };
+    struct CachedLayout;
+
+    int messageRowCount() const { return int(messages_.size()); }
+    bool isStatusRow(int row) const { return status_ && row == messageRowCount(); }
+    int contentWidth() const;
+    int metaHeight() const;
+    int estimateHeight(int row) const;
+    RowGeometry computeGeometry(int row);
+    /// The row's geometry, measured first if needed.
+    const RowGeometry& geometry(int row);
+    MarkdownLayout* layoutFor(int row);
+    void measure(int row);
+    void invalidateHeights();
+    void resetRows();
+    void rebuildOffsets();
+    qreal rowTop(int row);  // content coordinates
+    int rowAt(qreal y);     // content coordinates; clamps to the rows
+    void settle();          // measures the visible rows and clamps the position
+    void updateScrollBar();
+    void setTopFromAnchor();
+    void setAnchorFromTop();
+    void stopScrolling();
+    void updateStyle();
+    int rowAtPoint(const QPoint& pos, QPoint* inRow);
+
+    MessageList messages_;
+    std::optional<QString> status_;
+    std::vector<Row> rows_;
+    std::vector<qreal> offsets_;  // top of each row in content coordinates, plus the end
+    bool offsetsDirty_ = true;
+
+    // The position: the row at the top of the visible area and how far into it.
+    int anchorRow_ = 0;
+    qreal anchorOffset_ = 0;
+    qreal top_ = 0;
+    bool updatingScrollBar_ = false;
+
+    ImageStore* images_;
+    QHash<QUuid, std::shared_ptr<CachedLayout>> layouts_;
+    quint64 useCounter_ = 0;
+    int lastWidth_ = -1;
+
+    QPropertyAnimation* animation_;
+    std::function<bool(const QUrl&)> urlOpener_;
+    QString pressedLink_;
+    int pressedCopyRow_ = -1;
+};
+
+}  // namespace parlote

@@ -1,0 +1,204 @@
+// parlote-screenshot-driver: runs Parlote's main window against the standalone fake
+// Ollama server and saves one PNG per scene of a short session:
+//
+//   01-welcome       first launch while Ollama is not running: welcome sheet over the banner
+//   02-conversation  a streamed Markdown reply with a list, a code block and a table
+//   03-streaming     the same kind of reply while it is still arriving
+//   04-model-details the model manager on a model's details
+//   05-model-pull    the model manager's add pane while a model downloads
+//   06-about         the About window
+//   07-banner        the banner after the server stopped
+//
+//   parlote-screenshot-driver --server PATH --port N --out DIR [--dark]
+//
+// Expects a display (the `screenshots` script starts Xvfb), a throw-away XDG_DATA_HOME
+// and XDG_CONFIG_HOME, and OLLAMA_HOST pointing at the port.
+
+#include "AboutWindow.h"
+#include "ConversationListView.h"
+#include "CustomTextView.h"
+#include "MainView.h"
+#include "ModelManagerView.h"
+#include "ModelServiceBridge.h"
+#include "ParloteApp.h"
+#include "TranscriptView.h"
+#include "WelcomeView.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDialog>
+#include <QDir>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QProcess>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyleFactory>
+#include <QThread>
+#include <QToolButton>
+
+#include <cstdio>
+#include <functional>
+
+using namespace parlote;
+
+namespace {
+
+QString outDir;
+
+void pump(int ms) {
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+}
+
+bool waitFor(const std::function<bool()>& condition, int ms = 15000) {
+    QDeadlineTimer deadline(ms);
+    while (!condition()) {
+        if (deadline.hasExpired()) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+void require(bool ok, const char* what) {
+    if (ok) return;
+    std::fprintf(stderr, "screenshots: %s\n", what);
+    std::exit(1);
+}
+
+void shoot(const QString& name) {
+    pump(250);  // let the last frames and the scroll animation settle
+    const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0);
+    const QString path = QDir(outDir).filePath(name + QStringLiteral(".png"));
+    require(shot.save(path), "cannot write a PNG");
+    std::printf("%s\n", qPrintable(path));
+    std::fflush(stdout);
+}
+
+QPalette darkPalette() {
+    QPalette p;
+    const QColor window(0x2b, 0x2b, 0x2e), base(0x1e, 0x1e, 0x20), text(0xea, 0xea, 0xea);
+    p.setColor(QPalette::Window, window);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, base);
+    p.setColor(QPalette::AlternateBase, window);
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3e));
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::Highlight, QColor(0x2f, 0x6f, 0xd6));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::PlaceholderText, QColor(0x8a, 0x8a, 0x8e));
+    p.setColor(QPalette::Link, QColor(0x6a, 0xa8, 0xff));
+    p.setColor(QPalette::ToolTipBase, base);
+    p.setColor(QPalette::ToolTipText, text);
+    p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x77, 0x77, 0x7a));
+    p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x77, 0x77, 0x7a));
+    p.setColor(QPalette::Disabled, QPalette::Text, QColor(0x77, 0x77, 0x7a));
+    return p;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    shell::setUpApplication();
+    QString serverPath;
+    QString port;
+    bool dark = false;
+    const QStringList args = app.arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--server") && i + 1 < args.size()) serverPath = args[++i];
+        else if (args[i] == QLatin1String("--port") && i + 1 < args.size()) port = args[++i];
+        else if (args[i] == QLatin1String("--out") && i + 1 < args.size()) outDir = args[++i];
+        else if (args[i] == QLatin1String("--dark")) dark = true;
+    }
+    require(!serverPath.isEmpty() && !port.isEmpty() && !outDir.isEmpty(),
+            "usage: parlote-screenshot-driver --server PATH --port N --out DIR [--dark]");
+    QDir().mkpath(outDir);
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    if (dark) QApplication::setPalette(darkPalette());
+    const QString suffix = dark ? QStringLiteral("-dark") : QString();
+
+    AboutWindow about;
+    MainWindow window(ZoruveVedeServices::standard(), &about);
+    window.setUrlOpener([](const QUrl&) { return true; });
+    window.move(0, 0);
+    window.show();
+    MainView& view = *window.mainView();
+    ZoruveVede& model = view.viewModel();
+
+    // 1. First launch with Ollama not answering.
+    require(waitFor([&] { return view.welcomeSheet() && view.welcomeSheet()->isVisible(); }), "no welcome sheet");
+    require(waitFor([&] { return !model.ollamaRunning(); }), "no banner");
+    shoot(QStringLiteral("01-welcome") + suffix);
+
+    // The server comes up; the user starts chatting.
+    QProcess server;
+    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    server.start(serverPath, {QStringLiteral("--port"), port});
+    require(server.waitForStarted(), "the fake server did not start");
+    require(waitFor([&] { return model.ollamaRunning(); }), "Ollama not seen running");
+    view.welcomeView()->startButton()->click();
+    require(waitFor([&] { return !model.availableModels().isEmpty(); }), "no models listed");
+
+    // 2. A conversation: choose a model in the menu, type, send.
+    for (QAction* action : view.modelMenu()->actions()) {
+        if (action->data().toString() == QLatin1String("llama3.2:latest")) action->trigger();
+    }
+    auto send = [&](const QString& text) {
+        view.input()->textView()->setFocus();
+        view.input()->textView()->setPlainText(text);
+        emit view.input()->textEdited(text);
+        view.sendButton()->click();
+        require(waitFor([&] { return model.inSendingMessage(); }), "the message was not sent");
+    };
+    send(QStringLiteral("Why is the sky blue?"));
+    require(waitFor([&] { return !model.inSendingMessage(); }, 60000), "the reply did not finish");
+    require(waitFor([&] { return model.conversations().size() == 1 &&
+                                 model.conversations().first().title() != QLatin1String("New Conversation"); }),
+            "no title");
+    shoot(QStringLiteral("02-conversation") + suffix);
+
+    // 3. The next reply while it streams.
+    send(QStringLiteral("Can you show me that as a C++ function?"));
+    require(waitFor([&] { return model.messages().size() >= 4 && model.messages().last().content().size() > 250; }),
+            "the second reply did not start");
+    shoot(QStringLiteral("03-streaming") + suffix);
+    require(waitFor([&] { return !model.inSendingMessage(); }, 60000), "the second reply did not finish");
+
+    // 4. The model manager on a model's details.
+    view.setShowModelPopover(true);
+    view.modelManager()->setSelection(QStringLiteral("qwen3:8b"));
+    shoot(QStringLiteral("04-model-details") + suffix);
+
+    // 5. The add pane while a model downloads.
+    view.modelManager()->setSelection(ModelManagerView::addEntry);
+    view.modelManager()->nameField()->setText(QStringLiteral("phi3:mini"));
+    view.modelManager()->addButton()->click();
+    require(waitFor([&] { return model.isInstalling() && model.complete() > 0 && model.progress() * 3 > model.complete(); }),
+            "no download progress");
+    shoot(QStringLiteral("05-model-pull") + suffix);
+    require(waitFor([&] { return !model.isInstalling(); }, 60000), "the download did not finish");
+    view.modelManager()->doneButton()->click();
+
+    // 6. The About window.
+    window.aboutAction()->trigger();
+    shoot(QStringLiteral("06-about") + suffix);
+    about.close();
+
+    // 7. Ollama stops: the banner.
+    server.terminate();
+    server.waitForFinished(5000);
+    require(waitFor([&] { return !model.ollamaRunning(); }), "the banner did not appear");
+    shoot(QStringLiteral("07-banner") + suffix);
+
+    model.applicationWillQuit();
+    window.close();
+    ModelServiceBridge::shared().shutdown();
+    return 0;
+}
