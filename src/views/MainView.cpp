@@ -118,6 +118,7 @@ public:
     void setFullText(const QString& text, bool secondary) {
         full_ = text;
         secondary_ = secondary;
+        setProperty("secondary", secondary);
         setToolTip(text);
         update();
     }

@@ -362,7 +362,12 @@ void TranscriptView::scrollToLastMessage(bool animated) {
         setScrollPosition(goal);
         return;
     }
-    animation_->stop();
+    if (animation_->state() == QAbstractAnimation::Running) {
+        // Chunks come faster than one animation lasts: move the running one's goal
+        // rather than start again from rest, which would fall behind the text.
+        animation_->setEndValue(goal);
+        return;
+    }
     animation_->setStartValue(top_);
     animation_->setEndValue(goal);
     animation_->start();
