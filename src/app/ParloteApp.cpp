@@ -15,8 +15,8 @@
 
 namespace parlote {
 
-MainWindow::MainWindow(ZoruveVedeServices services, AboutWindow* about, QWidget* parent)
-    : QMainWindow(parent), aboutWindow_(about) {
+MainWindow::MainWindow(ZoruveVedeServices services, std::function<AboutWindow*()> about, QWidget* parent)
+    : QMainWindow(parent), aboutWindow_(std::move(about)) {
     setObjectName(QStringLiteral("main"));
     setWindowTitle(QStringLiteral("Parlote"));
     setWindowIcon(AboutWindow::applicationIcon());
@@ -39,7 +39,7 @@ MainWindow::MainWindow(ZoruveVedeServices services, AboutWindow* about, QWidget*
                              tr("About %1").arg(appinfo::displayName()));
     about_->setMenuRole(QAction::AboutRole);
     connect(about_, &QAction::triggered, this, [this] {
-        if (aboutWindow_) aboutWindow_->showAbout();
+        if (AboutWindow* window = aboutWindow_ ? aboutWindow_() : nullptr) window->showAbout();
     });
 
     view_ = new MainView(std::move(services), this);

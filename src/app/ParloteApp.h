@@ -1,9 +1,8 @@
 #pragma once
 
 // The application shell: the one main window ("Parlote", 1000 by 700, at least 800 by
-// 600) with the chat view as its content, the File and Help menus, and the About window,
-// built hidden at start-up and shown again by each About command. Closing the main
-// window quits.
+// 600) with the chat view as its content, the File and Help menus, and the About command,
+// which shows the one About window each time. Closing the main window quits.
 
 #include "ZoruveVede.h"
 
@@ -28,7 +27,9 @@ public:
     static constexpr int defaultWidth = 1000;
     static constexpr int defaultHeight = 700;
 
-    MainWindow(ZoruveVedeServices services, AboutWindow* about, QWidget* parent = nullptr);
+    /// `about` gives the About window when the About command needs it (it may build it
+    /// then); the window does not own it.
+    MainWindow(ZoruveVedeServices services, std::function<AboutWindow*()> about, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     MainView* mainView() const { return view_; }
@@ -49,7 +50,7 @@ protected:
 
 private:
     MainView* view_;
-    AboutWindow* aboutWindow_;
+    std::function<AboutWindow*()> aboutWindow_;
     QAction* help_ = nullptr;
     QAction* about_ = nullptr;
     QAction* quit_ = nullptr;

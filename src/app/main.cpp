@@ -1,6 +1,7 @@
 // Parlote: a desktop chat client for the language models of a local Ollama service.
 
 #include "AboutWindow.h"
+#include "ChatStore.h"
 #include "ConversationPool.h"
 #include "MainView.h"
 #include "ModelServiceBridge.h"
@@ -11,15 +12,24 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <memory>
 
 using namespace parlote;
 
 int main(int argc, char** argv) {
+    // The conversation list is read while the toolkit starts and the window is built.
+    ChatStore::shared().prefetchTOC();
+
     QApplication app(argc, argv);
     shell::setUpApplication();
 
-    // Built at start-up, hidden until the About command.
-    AboutWindow about;
+    // The About window is built, hidden, right after the main window's first paint (or
+    // by an earlier About command), so that it does not delay the window.
+    std::unique_ptr<AboutWindow> about;
+    auto aboutWindow = [&about] {
+        if (!about) about = std::make_unique<AboutWindow>();
+        return about.get();
+    };
 
     {
         // Alt held while Parlote starts: take the first-launch decision again.
@@ -27,7 +37,9 @@ int main(int argc, char** argv) {
         shell::applyLaunchModifiers(QGuiApplication::queryKeyboardModifiers(), settings);
     }
 
-    MainWindow window(ZoruveVedeServices::standard(), &about);
+    MainWindow window(ZoruveVedeServices::standard(), aboutWindow);
+    QObject::connect(&window, &MainWindow::firstPainted, &app,
+                     [aboutWindow] { QTimer::singleShot(0, qApp, [aboutWindow] { aboutWindow(); }); });
     // For the start-up benchmark: report the first paint and leave.
     if (qEnvironmentVariableIsSet("PARLOTE_EXIT_AFTER_FIRST_PAINT")) {
         QObject::connect(&window, &MainWindow::firstPainted, &app, [] {

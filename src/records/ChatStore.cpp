@@ -188,7 +188,22 @@ QString ChatStore::conversationPath(const QUuid& id) const {
     return appFolder_ + QLatin1Char('/') + uuidText(id) + QStringLiteral(".json");
 }
 
+void ChatStore::prefetchTOC() {
+    std::lock_guard lock(*prefetchMutex_);
+    if (!prefetched_) prefetched_ = std::async(std::launch::async, [this] { return readTOC(); });
+}
+
 QList<Conversation> ChatStore::loadTOC() const {
+    std::optional<std::future<QList<Conversation>>> prefetched;
+    {
+        std::lock_guard lock(*prefetchMutex_);
+        prefetched.swap(prefetched_);
+    }
+    if (prefetched) return prefetched->get();  // rethrows the reader's StoreError
+    return readTOC();
+}
+
+QList<Conversation> ChatStore::readTOC() const {
     if (appFolder_.isEmpty()) return {};
     const QString path = tocPath();
     ReadResult read = readWhole(path);

@@ -10,6 +10,10 @@
 #include <QUuid>
 
 #include <chrono>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <stdexcept>
 
 namespace parlote {
@@ -45,6 +49,12 @@ public:
     /// save can overwrite it.
     QList<Conversation> loadTOC() const;
 
+    /// Starts reading "toc.json" on a thread of its own; the next loadTOC() takes that
+    /// result (or its error) instead of reading the file itself. Lets start-up read a
+    /// long list while the window is being built. Nothing else may write "toc.json"
+    /// before that loadTOC().
+    void prefetchTOC();
+
     /// Writes every conversation of `list` (the new-conversation item is skipped) to
     /// "toc.json", replacing the file atomically. Throws StoreError on failure.
     void saveTOC(const QList<Conversation>& list) const;
@@ -67,7 +77,12 @@ public:
     int removeStaleTemporaryFiles(std::chrono::seconds minimumAge) const;
 
 private:
+    QList<Conversation> readTOC() const;
+
     QString appFolder_;
+    // The result of prefetchTOC(), until loadTOC() takes it.
+    std::unique_ptr<std::mutex> prefetchMutex_ = std::make_unique<std::mutex>();
+    mutable std::optional<std::future<QList<Conversation>>> prefetched_;
 };
 
 }  // namespace parlote

@@ -26,7 +26,7 @@ protected:
     QList<QUrl> opened;
 
     void SetUp() override {
-        window = std::make_unique<MainWindow>(h.services(), &about);
+        window = std::make_unique<MainWindow>(h.services(), [this] { return &about; });
         window->setUrlOpener([this](const QUrl& url) {
             opened << url;
             return true;
@@ -91,11 +91,11 @@ TEST_F(ShellTest, TheAboutCommandShowsOneWindowAgainAndAgain) {
 
 TEST_F(ShellTest, TheAboutItemNamesTheApplicationWithFallbacks) {
     appinfo::setMetadata(AppMetadata{"", "Parlote Nightly", "", ""});
-    MainWindow other(h.services(), &about);
+    MainWindow other(h.services(), [this] { return &about; });
     EXPECT_EQ(other.aboutAction()->text(), "About Parlote Nightly");
     other.mainView()->viewModel().applicationWillQuit();
     appinfo::setMetadata(AppMetadata{"", "", "", ""});
-    MainWindow unnamed(h.services(), &about);
+    MainWindow unnamed(h.services(), [this] { return &about; });
     EXPECT_EQ(unnamed.aboutAction()->text(), "About Unknown App");
     unnamed.mainView()->viewModel().applicationWillQuit();
 }

@@ -391,3 +391,29 @@ TEST_F(StoreTest, ConcurrentUseOfDistinctFiles) {
     for (std::thread& thread : threads) thread.join();
     EXPECT_EQ(failures.load(), 0);
 }
+
+TEST_F(StoreTest, APrefetchedListIsTakenOnceWithItsError) {
+    ChatStore store(folder);
+    const QList<Conversation> list{Conversation(SidebarID::conversation(QUuid::createUuid()), "One", "a"),
+                                   Conversation(SidebarID::conversation(QUuid::createUuid()), "Two", "b")};
+    store.saveTOC(list);
+    store.prefetchTOC();
+    store.prefetchTOC();  // one read under way is enough
+    EXPECT_EQ(store.loadTOC(), list);
+    // Later loads read the file as it is then.
+    store.saveTOC({list.first()});
+    EXPECT_EQ(store.loadTOC(), QList<Conversation>{list.first()});
+
+    // A damaged file read ahead is reported by the load that takes it, and kept aside.
+    writeFile(store.tocPath(), "{\"contents\": [");
+    store.prefetchTOC();
+    EXPECT_THROW(store.loadTOC(), StoreError);
+    EXPECT_EQ(damagedFiles(folder).size(), 1);
+    EXPECT_TRUE(store.loadTOC().isEmpty());
+
+    // A store destroyed while it reads ahead waits for the reader.
+    {
+        ChatStore other(folder);
+        other.prefetchTOC();
+    }
+}

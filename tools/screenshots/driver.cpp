@@ -125,7 +125,7 @@ int main(int argc, char** argv) {
     const QString suffix = dark ? QStringLiteral("-dark") : QString();
 
     AboutWindow about;
-    MainWindow window(ZoruveVedeServices::standard(), &about);
+    MainWindow window(ZoruveVedeServices::standard(), [&about] { return &about; });
     window.setUrlOpener([](const QUrl&) { return true; });
     window.move(0, 0);
     window.show();
