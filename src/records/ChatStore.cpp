@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QThread>
 
 #include <exception>
 #include <new>
@@ -189,6 +190,9 @@ QString ChatStore::conversationPath(const QUuid& id) const {
 }
 
 void ChatStore::prefetchTOC() {
+    // Qt takes the first thread that asks for its thread data as the main thread; at
+    // start-up that must be the caller, not the reader.
+    QThread::currentThread();
     std::lock_guard lock(*prefetchMutex_);
     if (!prefetched_) prefetched_ = std::async(std::launch::async, [this] { return readTOC(); });
 }

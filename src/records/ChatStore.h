@@ -40,6 +40,9 @@ public:
     /// A store over `folder`, which is created (with its parents, mode 0700) if missing;
     /// a failure to create it is ignored.
     explicit ChatStore(QString folder);
+    // A read ahead under way refers to its store: the store stays where it is.
+    ChatStore(const ChatStore&) = delete;
+    ChatStore& operator=(const ChatStore&) = delete;
 
     const QString& appFolder() const { return appFolder_; }
 

@@ -211,13 +211,14 @@ MainView::MainView(ZoruveVedeServices services, QWidget* parent, ImageStore* ima
 }
 
 MainView::~MainView() {
-    // The overlays go first: their signals must not reach a model that is being destroyed.
+    // Nothing the model still emits may reach widgets being destroyed, and the overlays
+    // go first: their signals must not reach a model that is being destroyed.
+    disconnect(model_.get(), nullptr, this, nullptr);
     delete modelSheetDialog_;
     if (welcomeSheet_) delete welcomeSheet_.data();
     if (generalAlert_) delete generalAlert_.data();
     if (loadAlert_) delete loadAlert_.data();
     delete splitter_;
-    disconnect(model_.get(), nullptr, this, nullptr);
 }
 
 QWidget* MainView::buildChatPane() {
@@ -500,6 +501,7 @@ void MainView::updateGeneralAlert() {
         box->setDefaultButton(ok);
         box->setEscapeButton(ok);
         connect(box, &QDialog::finished, this, [this] {
+            generalAlert_ = nullptr;  // deleted later; a new alert needs a new box
             if (model_->showModalAlert()) model_->setShowModalAlert(false);
         });
         generalAlert_ = box;
@@ -512,7 +514,11 @@ void MainView::updateGeneralAlert() {
 
 void MainView::updateLoadAlert() {
     if (!model_->showLoadAlert()) {
-        if (loadAlert_) loadAlert_->close();
+        if (loadAlert_) {
+            closingLoadAlert_ = true;
+            loadAlert_->close();
+            closingLoadAlert_ = false;
+        }
         return;
     }
     if (loadAlert_) return;
@@ -527,10 +533,13 @@ void MainView::updateLoadAlert() {
     QPushButton* retry = box->addButton(tr("Retry"), QMessageBox::AcceptRole);
     box->setDefaultButton(retry);
     box->setEscapeButton(retry);
-    connect(box, &QDialog::finished, this, [this, box] {
-        const bool retried = box->clickedButton() != nullptr;
+    // "Retry" is its one button: Escape and the window's close button mean it too. Only a
+    // close on the model's behalf (the flag went false) checks nothing.
+    connect(box, &QDialog::finished, this, [this] {
+        loadAlert_ = nullptr;  // deleted later; a new alert needs a new box
+        if (closingLoadAlert_) return;
         if (model_->showLoadAlert()) model_->setShowLoadAlert(false);
-        if (retried) model_->refreshOllamaStatus();
+        model_->refreshOllamaStatus();
     });
     loadAlert_ = box;
     box->open();

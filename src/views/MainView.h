@@ -115,6 +115,7 @@ private:
     std::function<bool(const QUrl&)> urlOpener_;
     qreal textHeight_ = 30.0;
     bool showModelPopover_ = false;
+    bool closingLoadAlert_ = false;
 
     views_detail::Banner* banner_ = nullptr;
     QSplitter* splitter_ = nullptr;

@@ -141,7 +141,12 @@ MarkdownLayout* TranscriptView::layoutFor(int row) {
                 if (it.value() && (oldest == layouts_.end() || it.value()->lastUse < oldest.value()->lastUse))
                     oldest = it;
             }
-            if (oldest != layouts_.end()) layouts_.erase(oldest);
+            if (oldest != layouts_.end()) {
+                // Its row is laid out again (with a new layout) when it is next needed.
+                if (const auto at = messages_.lastIndexOf(oldest.key())) rows_[size_t(*at)].exact = false;
+                offsetsDirty_ = true;
+                layouts_.erase(oldest);
+            }
         }
         std::shared_ptr<CachedLayout>& fresh = layouts_[message.id()];
         fresh = std::make_shared<CachedLayout>();
@@ -159,6 +164,7 @@ MarkdownLayout* TranscriptView::layoutFor(int row) {
             }
         });
         fresh->lastUse = ++useCounter_;
+        if (rows_[size_t(row)].exact) fresh->layout->setWidth(rows_[size_t(row)].geometry.text.width());
         return fresh->layout.get();
     }
     if (entry->content != message.content()) {
@@ -306,6 +312,12 @@ void TranscriptView::settle() {
             }
         }
         if (!measured) break;
+    }
+    setTopFromAnchor();
+    const qreal maxTop = qMax<qreal>(0, contentHeight() - visible);
+    if (top_ > maxTop || top_ < 0) {
+        top_ = qBound<qreal>(0, top_, maxTop);
+        setAnchorFromTop();
     }
     updateScrollBar();
 }
@@ -506,9 +518,15 @@ void TranscriptView::paintEvent(QPaintEvent* event) {
             painter.fillPath(bubble, bubbleColor(message.type(), pal));
             const QRectF textExposed = QRectF(exposed).translated(-origin);
             layoutFor(row)->paint(&painter, g.text.topLeft(), textExposed);
+            // The text is measured now: a row laid out yesterday shows its date today.
+            const QString time = timestampText(message.timestamp(), now);
+            const int timeWidth = QFontMetrics(caption).horizontalAdvance(time) + 2;
+            QRect timeRect = g.time;
+            if (message.type() == ChatMessageType::user) timeRect.setLeft(g.time.right() + 1 - timeWidth);
+            else timeRect.setWidth(timeWidth);
             painter.setFont(caption);
             painter.setPen(secondary);
-            painter.drawText(g.time, Qt::AlignVCenter | Qt::AlignLeft, timestampText(message.timestamp(), now));
+            painter.drawText(timeRect, Qt::AlignVCenter | Qt::AlignLeft, time);
         }
         copyIcon().paint(&painter, g.copy, Qt::AlignCenter,
                          pressedCopyRow_ == row ? QIcon::Active : QIcon::Normal);

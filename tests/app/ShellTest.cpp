@@ -65,6 +65,7 @@ TEST_F(ShellTest, F1OpensTheHelpPageThatShipsWithParlote) {
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     QTest::keyClick(window.get(), Qt::Key_F1);
     ASSERT_EQ(opened.size(), 1);
     const QUrl page = opened.first();
@@ -117,7 +118,10 @@ TEST_F(ShellTest, ClosingTheMainWindowQuitsEvenWithTheAboutWindowOpen) {
     bool quitting = false;
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, window.get(), [&] { quitting = true; });
     QTimer::singleShot(50, window.get(), [this] { window->close(); });
-    QTimer::singleShot(5000, qApp, [] { QCoreApplication::exit(99); });  // a guard, never expected
+    QTimer guard;  // ends the loop should closing not quit; stopped with the test
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    guard.start(5000);
     EXPECT_EQ(QApplication::exec(), 0);
     EXPECT_TRUE(quitting);
     about.close();
