@@ -487,7 +487,11 @@ void MainView::updateGeneralAlert() {
     }
     // While the model manager is open, the alert belongs to it.
     if (showModelPopover_) {
-        if (generalAlert_) generalAlert_->close();
+        if (generalAlert_) {
+            movingGeneralAlert_ = true;  // the alert moves; it is not answered
+            generalAlert_->close();
+            movingGeneralAlert_ = false;
+        }
         modelManager_->showAlert(title, message);
         return;
     }
@@ -502,7 +506,7 @@ void MainView::updateGeneralAlert() {
         box->setEscapeButton(ok);
         connect(box, &QDialog::finished, this, [this] {
             generalAlert_ = nullptr;  // deleted later; a new alert needs a new box
-            if (model_->showModalAlert()) model_->setShowModalAlert(false);
+            if (!movingGeneralAlert_ && model_->showModalAlert()) model_->setShowModalAlert(false);
         });
         generalAlert_ = box;
         box->open();

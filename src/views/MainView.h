@@ -116,6 +116,7 @@ private:
     qreal textHeight_ = 30.0;
     bool showModelPopover_ = false;
     bool closingLoadAlert_ = false;
+    bool movingGeneralAlert_ = false;
 
     views_detail::Banner* banner_ = nullptr;
     QSplitter* splitter_ = nullptr;

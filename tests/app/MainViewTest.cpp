@@ -368,11 +368,14 @@ TEST_F(MainViewTest, AlertsShowTheModelsTextsAndTheirButtonsCloseThem) {
     EXPECT_FALSE(model().showModalAlert());
     EXPECT_TRUE(eventually([&] { return view->generalAlert() == nullptr; }));
 
-    // While the model manager is open the alert appears inside it.
-    view->setShowModelPopover(true);
+    // While the model manager is open the alert appears inside it; one already shown
+    // when the manager opens moves there unanswered.
     model().setModalAlertTitle("Model Installed");
     model().setModalAlertMessage("Model phi3:mini was installed successfully.");
     model().setShowModalAlert(true);
+    ASSERT_NE(view->generalAlert(), nullptr);
+    view->setShowModelPopover(true);
+    EXPECT_TRUE(model().showModalAlert());
     EXPECT_EQ(view->generalAlert(), nullptr);
     ASSERT_NE(view->modelManager()->alert(), nullptr);
     EXPECT_EQ(view->modelManager()->alert()->text(), "Model phi3:mini was installed successfully.");
