@@ -6,22 +6,21 @@
 //
 //   long_conversation_bench [ROUNDS]     (default 9; QT_QPA_PLATFORM offscreen if unset)
 
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
 #include "ChatStore.h"
 #include "ConversationListView.h"
 #include "ConversationPool.h"
 #include "FakeOllama.h"
 #include "MainView.h"
 #include "TranscriptView.h"
-
-#include <QApplication>
-#include <QElapsedTimer>
-#include <QRandomGenerator>
-#include <QTemporaryDir>
-#include <QTest>
-
-#include <algorithm>
-#include <cstdio>
-#include <vector>
 
 using namespace parlote;
 using namespace std::chrono_literals;
@@ -41,8 +40,10 @@ QList<ChatMessage> transcript(int count) {
     for (int i = 0; i < count; ++i) {
         QString text = QStringLiteral("Message %1: ").arg(i);
         const int words = 6 + int(random.bounded(130));
-        for (int w = 0; w < words; ++w) text += (w % 17 == 5) ? QStringLiteral("**bold** ") : QStringLiteral("word ");
-        list.append(ChatMessage(QUuid::createUuid(), text, i % 2 ? ChatMessageType::assistant : ChatMessageType::user,
+        for (int w = 0; w < words; ++w)
+            text += (w % 17 == 5) ? QStringLiteral("**bold** ") : QStringLiteral("word ");
+        list.append(ChatMessage(QUuid::createUuid(), text,
+                                i % 2 ? ChatMessageType::assistant : ChatMessageType::user,
                                 start.addSecs(i)));
     }
     return list;
@@ -59,8 +60,10 @@ int main(int argc, char** argv) {
     testing::FakeOllama server;
     server.setModels({testing::ModelInfo::make("llama3.2:latest")});
     ChatStore store(dir.filePath(QStringLiteral("data/Parlote")));
-    const Conversation small(SidebarID::conversation(QUuid::createUuid()), QStringLiteral("Short"), {});
-    const Conversation large(SidebarID::conversation(QUuid::createUuid()), QStringLiteral("Long"), {});
+    const Conversation small(SidebarID::conversation(QUuid::createUuid()), QStringLiteral("Short"),
+                             {});
+    const Conversation large(SidebarID::conversation(QUuid::createUuid()), QStringLiteral("Long"),
+                             {});
     store.saveTOC({small, large});
     store.writeConversation(small.id().uuid(), transcript(10));
     store.writeConversation(large.id().uuid(), transcript(10'000));

@@ -7,7 +7,6 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QTimer>
-
 #include <cstdio>
 
 namespace {

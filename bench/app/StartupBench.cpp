@@ -11,9 +11,6 @@
 //
 //   startup_bench [ROUNDS]        (default 15; uses QT_QPA_PLATFORM, offscreen if unset)
 
-#include "ChatStore.h"
-#include "FakeOllama.h"
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -21,10 +18,12 @@
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QUuid>
-
 #include <algorithm>
 #include <cstdio>
 #include <vector>
+
+#include "ChatStore.h"
+#include "FakeOllama.h"
 
 using namespace parlote;
 
@@ -65,11 +64,12 @@ int main(int argc, char** argv) {
     ChatStore store(dataHome + QStringLiteral("/Parlote"));
     QList<Conversation> toc;
     for (int i = 0; i < 5000; ++i) {
-        toc.append(Conversation(SidebarID::conversation(QUuid::createUuid()),
-                                QStringLiteral("Conversation number %1 about something").arg(i),
-                                QStringLiteral("The last thing said in conversation %1, a sentence or two long "
-                                               "so that the sidebar has two lines to show.")
-                                    .arg(i)));
+        toc.append(Conversation(
+            SidebarID::conversation(QUuid::createUuid()),
+            QStringLiteral("Conversation number %1 about something").arg(i),
+            QStringLiteral("The last thing said in conversation %1, a sentence or two long "
+                           "so that the sidebar has two lines to show.")
+                .arg(i)));
     }
     store.saveTOC(toc);
 
@@ -77,7 +77,8 @@ int main(int argc, char** argv) {
     server.setModels({testing::ModelInfo::make("llama3.2:latest")});
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    if (!env.contains(QStringLiteral("QT_QPA_PLATFORM"))) env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    if (!env.contains(QStringLiteral("QT_QPA_PLATFORM")))
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("HOME"), home.path());
     env.insert(QStringLiteral("XDG_DATA_HOME"), dataHome);
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
@@ -90,7 +91,8 @@ int main(int argc, char** argv) {
     }
 
     // One unmeasured start of each, so that both find their libraries in the page cache.
-    const QString programs[] = {QStringLiteral(MINIMAL_WINDOW_EXECUTABLE), QStringLiteral(SAME_LIBRARIES_EXECUTABLE),
+    const QString programs[] = {QStringLiteral(MINIMAL_WINDOW_EXECUTABLE),
+                                QStringLiteral(SAME_LIBRARIES_EXECUTABLE),
                                 QStringLiteral(PARLOTE_EXECUTABLE)};
     for (const QString& program : programs) timeToFirstPaint(program, env);
 
@@ -99,7 +101,8 @@ int main(int argc, char** argv) {
         for (int p = 0; p < 3; ++p) {
             const double ms = timeToFirstPaint(programs[p], env);
             if (ms < 0) {
-                std::fprintf(stderr, "%s did not report its first paint\n", qPrintable(programs[p]));
+                std::fprintf(stderr, "%s did not report its first paint\n",
+                             qPrintable(programs[p]));
                 return 1;
             }
             times[p].push_back(ms);
@@ -113,7 +116,8 @@ int main(int argc, char** argv) {
     std::printf("  minimal Qt window:                         %7.1f ms\n", base);
     std::printf("  minimal Qt window, Parlote's libraries:    %7.1f ms\n", sameLibraries);
     std::printf("  parlote, 5,000 conversations:              %7.1f ms\n", ours);
-    std::printf("  ratio parlote / minimal:                   %7.2f   (goal: at most 1.5)\n", ours / base);
+    std::printf("  ratio parlote / minimal:                   %7.2f   (goal: at most 1.5)\n",
+                ours / base);
     std::printf("  ratio parlote / minimal, same libraries:   %7.2f\n", ours / sameLibraries);
     return 0;
 }

@@ -1,9 +1,5 @@
 #include "ParloteApp.h"
 
-#include "AboutWindow.h"
-#include "AppInfo.h"
-#include "MainView.h"
-
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -13,9 +9,14 @@
 #include <QKeySequence>
 #include <QMenuBar>
 
+#include "AboutWindow.h"
+#include "AppInfo.h"
+#include "MainView.h"
+
 namespace parlote {
 
-MainWindow::MainWindow(ZoruveVedeServices services, std::function<AboutWindow*()> about, QWidget* parent)
+MainWindow::MainWindow(ZoruveVedeServices services, std::function<AboutWindow*()> about,
+                       QWidget* parent)
     : QMainWindow(parent), aboutWindow_(std::move(about)) {
     setObjectName(QStringLiteral("main"));
     setWindowTitle(QStringLiteral("Parlote"));
@@ -80,12 +81,14 @@ bool applyLaunchModifiers(Qt::KeyboardModifiers held, QSettings& settings) {
 
 QUrl helpPageUrl() {
     const QStringList candidates = {
-        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral(PARLOTE_HELP_PAGE_FROM_BINDIR)),
+        QDir(QCoreApplication::applicationDirPath())
+            .filePath(QStringLiteral(PARLOTE_HELP_PAGE_FROM_BINDIR)),
         QStringLiteral(PARLOTE_HELP_PAGE),
         QStringLiteral(PARLOTE_HELP_PAGE_IN_SOURCE),
     };
     for (const QString& path : candidates) {
-        if (QFileInfo(path).isFile()) return QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
+        if (QFileInfo(path).isFile())
+            return QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
     }
     return QUrl::fromLocalFile(QStringLiteral(PARLOTE_HELP_PAGE));
 }

@@ -4,14 +4,13 @@
 // 600) with the chat view as its content, the File and Help menus, and the About command,
 // which shows the one About window each time. Closing the main window quits.
 
-#include "ZoruveVede.h"
-
 #include <QMainWindow>
 #include <QSettings>
 #include <QUrl>
-
 #include <functional>
 #include <memory>
+
+#include "ZoruveVede.h"
 
 class QAction;
 
@@ -29,7 +28,8 @@ public:
 
     /// `about` gives the About window when the About command needs it (it may build it
     /// then); the window does not own it.
-    MainWindow(ZoruveVedeServices services, std::function<AboutWindow*()> about, QWidget* parent = nullptr);
+    MainWindow(ZoruveVedeServices services, std::function<AboutWindow*()> about,
+               QWidget* parent = nullptr);
     ~MainWindow() override;
 
     MainView* mainView() const { return view_; }

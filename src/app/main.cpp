@@ -1,18 +1,17 @@
 // Parlote: a desktop chat client for the language models of a local Ollama service.
 
+#include <QApplication>
+#include <QSettings>
+#include <QTimer>
+#include <cstdio>
+#include <memory>
+
 #include "AboutWindow.h"
 #include "ChatStore.h"
 #include "ConversationPool.h"
 #include "MainView.h"
 #include "ModelServiceBridge.h"
 #include "ParloteApp.h"
-
-#include <QApplication>
-#include <QSettings>
-#include <QTimer>
-
-#include <cstdio>
-#include <memory>
 
 using namespace parlote;
 
@@ -38,8 +37,9 @@ int main(int argc, char** argv) {
     }
 
     MainWindow window(ZoruveVedeServices::standard(), aboutWindow);
-    QObject::connect(&window, &MainWindow::firstPainted, &app,
-                     [aboutWindow] { QTimer::singleShot(0, qApp, [aboutWindow] { aboutWindow(); }); });
+    QObject::connect(&window, &MainWindow::firstPainted, &app, [aboutWindow] {
+        QTimer::singleShot(0, qApp, [aboutWindow] { aboutWindow(); });
+    });
     // For the start-up benchmark: report the first paint and leave.
     if (qEnvironmentVariableIsSet("PARLOTE_EXIT_AFTER_FIRST_PAINT")) {
         QObject::connect(&window, &MainWindow::firstPainted, &app, [] {

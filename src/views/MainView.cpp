@@ -1,11 +1,5 @@
 #include "MainView.h"
 
-#include "ConversationListView.h"
-#include "CustomTextView.h"
-#include "ModelManagerView.h"
-#include "TranscriptView.h"
-#include "WelcomeView.h"
-
 #include <QDesktopServices>
 #include <QDialog>
 #include <QHBoxLayout>
@@ -23,13 +17,20 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "ConversationListView.h"
+#include "CustomTextView.h"
+#include "ModelManagerView.h"
+#include "TranscriptView.h"
+#include "WelcomeView.h"
+
 namespace parlote {
 
 const QString MainView::notRunningText =
     QStringLiteral("Ollama is not running. Please open the Ollama app before continuing.");
 const QString MainView::loadAlertTitle = QStringLiteral("Waiting on Ollama…");
 const QString MainView::loadAlertMessage = QStringLiteral(
-    "It looks like Ollama isn’t running. Please launch the Ollama app, then press ‘Retry’ to continue.");
+    "It looks like Ollama isn’t running. Please launch the Ollama app, then press ‘Retry’ to "
+    "continue.");
 
 namespace {
 
@@ -44,7 +45,8 @@ QColor withAlpha(QColor color, qreal alpha) {
 QColor secondaryColor(const QPalette& palette) {
     const QColor a = palette.color(QPalette::Window);
     const QColor b = palette.color(QPalette::WindowText);
-    return QColor::fromRgbF(float(a.redF() * 0.4 + b.redF() * 0.6), float(a.greenF() * 0.4 + b.greenF() * 0.6),
+    return QColor::fromRgbF(float(a.redF() * 0.4 + b.redF() * 0.6),
+                            float(a.greenF() * 0.4 + b.greenF() * 0.6),
                             float(a.blueF() * 0.4 + b.blueF() * 0.6));
 }
 
@@ -88,9 +90,10 @@ public:
         auto* row = new QHBoxLayout(this);
         row->setContentsMargins(16, 0, 16, 0);
         auto* icon = new QLabel(this);
-        icon->setPixmap(QIcon::fromTheme(QStringLiteral("dialog-warning"),
-                                         QIcon(QStringLiteral(":/resources/icons/dialog-warning.svg")))
-                            .pixmap(16, 16));
+        icon->setPixmap(
+            QIcon::fromTheme(QStringLiteral("dialog-warning"),
+                             QIcon(QStringLiteral(":/resources/icons/dialog-warning.svg")))
+                .pixmap(16, 16));
         text_ = new QLabel(MainView::notRunningText, this);
         text_->setForegroundRole(QPalette::WindowText);
         row->addWidget(icon);
@@ -132,7 +135,8 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
-        painter.setPen(secondary_ ? secondaryColor(palette()) : palette().color(QPalette::WindowText));
+        painter.setPen(secondary_ ? secondaryColor(palette())
+                                  : palette().color(QPalette::WindowText));
         QString line = full_;
         line.replace(QLatin1Char('\n'), QLatin1Char(' '));
         painter.drawText(rect(), Qt::AlignRight | Qt::AlignVCenter,
@@ -167,7 +171,8 @@ protected:
 
 }  // namespace views_detail
 
-MainView::MainView(ZoruveVedeServices services, QWidget* parent, ImageStore* images) : QWidget(parent) {
+MainView::MainView(ZoruveVedeServices services, QWidget* parent, ImageStore* images)
+    : QWidget(parent) {
     urlOpener_ = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     setMinimumSize(minimumWidth, minimumHeight);
 
@@ -191,7 +196,8 @@ MainView::MainView(ZoruveVedeServices services, QWidget* parent, ImageStore* ima
     splitter_->setSizes({sidebarMinimumWidth, 800});
     column->addWidget(splitter_, 1);
 
-    modelSheetDialog_ = new SheetDialog(this, [this] { setShowModelPopover(false); }, true);
+    modelSheetDialog_ = new SheetDialog(
+        this, [this] { setShowModelPopover(false); }, true);
     modelSheetDialog_->setWindowTitle(tr("Models"));
     auto* sheetLayout = new QVBoxLayout(modelSheetDialog_);
     sheetLayout->setContentsMargins(0, 0, 0, 0);
@@ -278,16 +284,21 @@ void MainView::connectModel() {
     ZoruveVede* m = model_.get();
 
     // Banner.
-    connect(m, &ZoruveVede::ollamaRunningChanged, this, [this] { banner_->setVisible(!model_->ollamaRunning()); });
+    connect(m, &ZoruveVede::ollamaRunningChanged, this,
+            [this] { banner_->setVisible(!model_->ollamaRunning()); });
     banner_->setVisible(!m->ollamaRunning());
 
     // Sidebar, bound both ways to the list and the selection.
-    connect(m, &ZoruveVede::conversationsChanged, this, [this] { sidebar_->setConversations(model_->conversations()); });
+    connect(m, &ZoruveVede::conversationsChanged, this,
+            [this] { sidebar_->setConversations(model_->conversations()); });
     connect(m, &ZoruveVede::selectedConversationChanged, this,
             [this] { sidebar_->setSelectedConversation(model_->selectedConversation()); });
-    connect(sidebar_, &ConversationListView::selectionChanged, this, &MainView::sidebarSelectionChanged);
+    connect(sidebar_, &ConversationListView::selectionChanged, this,
+            &MainView::sidebarSelectionChanged);
     connect(sidebar_, &ConversationListView::renameRequested, this,
-            [this](const SidebarID& id, const QString& title) { model_->renameConversation(id, title); });
+            [this](const SidebarID& id, const QString& title) {
+                model_->renameConversation(id, title);
+            });
     connect(sidebar_, &ConversationListView::deleteRequested, this,
             [this](const SidebarID& id) { model_->removeConversation(id); });
     sidebar_->setConversations(m->conversations());
@@ -305,7 +316,8 @@ void MainView::connectModel() {
     updateDescription();
 
     // Transcript, and following the reply: one scroll for each signal of the chunk stream.
-    connect(m, &ZoruveVede::messagesChanged, this, [this] { transcript_->setMessages(model_->messages()); });
+    connect(m, &ZoruveVede::messagesChanged, this,
+            [this] { transcript_->setMessages(model_->messages()); });
     connect(m, &ZoruveVede::statusMessageChanged, this,
             [this] { transcript_->setStatusMessage(model_->statusMessage()); });
     connect(m, &ZoruveVede::chunkArrived, this, [this] {
@@ -318,7 +330,8 @@ void MainView::connectModel() {
     transcript_->setStatusMessage(m->statusMessage());
 
     // Input row.
-    connect(input_, &CustomTextView::textEdited, this, [this](const QString& text) { model_->setInputText(text); });
+    connect(input_, &CustomTextView::textEdited, this,
+            [this](const QString& text) { model_->setInputText(text); });
     connect(m, &ZoruveVede::inputTextChanged, this, [this] {
         input_->setText(model_->inputText());
         updateSendButton();
@@ -339,8 +352,10 @@ void MainView::connectModel() {
             [this](const QString& name) { model_->startModelInstall(name); });
     connect(modelManager_, &ModelManagerView::deleteModelRequested, this,
             [this](const QString& name) { model_->removeInstalledModel(name); });
-    connect(modelManager_, &ModelManagerView::dismissRequested, this, [this] { setShowModelPopover(false); });
-    connect(modelManager_, &ModelManagerView::alertClosed, this, [this] { model_->setShowModalAlert(false); });
+    connect(modelManager_, &ModelManagerView::dismissRequested, this,
+            [this] { setShowModelPopover(false); });
+    connect(modelManager_, &ModelManagerView::alertClosed, this,
+            [this] { model_->setShowModalAlert(false); });
     modelManager_->setModels(m->availableModels());
     updateInstallState();
 
@@ -399,7 +414,8 @@ void MainView::rebuildModelMenu() {
     for (const ChatModel& entry : models) {
         QAction* action = modelMenu_->addAction(entry.model);
         action->setData(entry.id);
-        connect(action, &QAction::triggered, this, [this, id = entry.id] { model_->setSelectedModel(id); });
+        connect(action, &QAction::triggered, this,
+                [this, id = entry.id] { model_->setSelectedModel(id); });
     }
     if (!models.isEmpty()) modelMenu_->addSeparator();
     QAction* manage = modelMenu_->addAction(manageModelsText);
@@ -472,8 +488,8 @@ void MainView::setShowModelPopover(bool show) {
 }
 
 void MainView::updateInstallState() {
-    modelManager_->setInstallState(model_->isInstalling(), model_->installationStatus(), model_->progress(),
-                                   model_->complete());
+    modelManager_->setInstallState(model_->isInstalling(), model_->installationStatus(),
+                                   model_->progress(), model_->complete());
 }
 
 void MainView::updateGeneralAlert() {
@@ -561,7 +577,8 @@ void MainView::updateWelcomeSheet() {
     }
     if (welcomeSheet_) return;
     // Made anew each time it is presented: the document is read again.
-    auto* dialog = new SheetDialog(this, [this] { model_->dismissWelcome(); }, false);
+    auto* dialog = new SheetDialog(
+        this, [this] { model_->dismissWelcome(); }, false);
     dialog->setWindowTitle(tr("Welcome to Parlote"));
     auto* layout = new QVBoxLayout(dialog);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -9,13 +9,12 @@
 //
 // Interface thread only.
 
-#include "ZoruveVede.h"
-
 #include <QPointer>
 #include <QWidget>
-
 #include <functional>
 #include <memory>
+
+#include "ZoruveVede.h"
 
 class QDialog;
 class QLabel;
@@ -57,8 +56,8 @@ public:
 
     /// Creates the application model from `services` and starts it. `images` serves the
     /// pictures of messages (the shared store when null).
-    explicit MainView(ZoruveVedeServices services = ZoruveVedeServices::standard(), QWidget* parent = nullptr,
-                      ImageStore* images = nullptr);
+    explicit MainView(ZoruveVedeServices services = ZoruveVedeServices::standard(),
+                      QWidget* parent = nullptr, ImageStore* images = nullptr);
     ~MainView() override;
 
     ZoruveVede& viewModel() { return *model_; }

@@ -1,9 +1,5 @@
 #include "TranscriptView.h"
 
-#include "MarkdownLayout.h"
-#include "MarkdownStyle.h"
-#include "ViewFonts.h"
-
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QEasingCurve>
@@ -20,9 +16,12 @@
 #include <QTimeZone>
 #include <QToolTip>
 #include <QUrl>
-
 #include <algorithm>
 #include <cmath>
+
+#include "MarkdownLayout.h"
+#include "MarkdownStyle.h"
+#include "ViewFonts.h"
 
 namespace parlote {
 
@@ -34,7 +33,8 @@ constexpr int itemSpacing = 6;
 
 QColor mixed(const QColor& a, const QColor& b, qreal amountOfB) {
     const qreal k = 1.0 - amountOfB;
-    return QColor::fromRgbF(float(a.redF() * k + b.redF() * amountOfB), float(a.greenF() * k + b.greenF() * amountOfB),
+    return QColor::fromRgbF(float(a.redF() * k + b.redF() * amountOfB),
+                            float(a.greenF() * k + b.greenF() * amountOfB),
                             float(a.blueF() * k + b.blueF() * amountOfB));
 }
 
@@ -50,8 +50,8 @@ QColor bubbleColor(ChatMessageType type, const QPalette& palette) {
 }
 
 QIcon copyIcon() {
-    static const QIcon icon = QIcon::fromTheme(QStringLiteral("edit-copy"),
-                                               QIcon(QStringLiteral(":/resources/icons/edit-copy.svg")));
+    static const QIcon icon = QIcon::fromTheme(
+        QStringLiteral("edit-copy"), QIcon(QStringLiteral(":/resources/icons/edit-copy.svg")));
     return icon;
 }
 
@@ -74,7 +74,9 @@ struct TranscriptView::CachedLayout {
 };
 
 TranscriptView::TranscriptView(QWidget* parent, ImageStore* images)
-    : QAbstractScrollArea(parent), images_(images), animation_(new QPropertyAnimation(this, "scrollPosition", this)) {
+    : QAbstractScrollArea(parent),
+      images_(images),
+      animation_(new QPropertyAnimation(this, "scrollPosition", this)) {
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -87,7 +89,8 @@ TranscriptView::TranscriptView(QWidget* parent, ImageStore* images)
     animation_->setEasingCurve(QEasingCurve::InOutQuad);
     // The last frame of an animation may land a little off when rows measured on the way
     // changed height; end exactly on the target.
-    connect(animation_, &QPropertyAnimation::finished, this, [this] { scrollToLastMessage(false); });
+    connect(animation_, &QPropertyAnimation::finished, this,
+            [this] { scrollToLastMessage(false); });
     urlOpener_ = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
 }
 
@@ -125,7 +128,8 @@ int TranscriptView::estimateHeight(int row) const {
     const ChatMessage& message = messages_.at(row);
     const int textWidth = qMax(20, contentWidth() - sideSpace - itemSpacing - 2 * bubblePadding);
     const qint64 chars = message.content().size();
-    const qint64 lines = qMax<qint64>(1, (chars * metrics.averageCharWidth() + textWidth - 1) / textWidth);
+    const qint64 lines =
+        qMax<qint64>(1, (chars * metrics.averageCharWidth() + textWidth - 1) / textWidth);
     const qint64 text = qMin<qint64>(lines * metrics.lineSpacing(), 10'000'000);
     return int(text) + 2 * bubblePadding + metaSpacing + metaHeight();
 }
@@ -138,12 +142,14 @@ MarkdownLayout* TranscriptView::layoutFor(int row) {
             // Let go of the layout used longest ago; the rows on screen were just used.
             auto oldest = layouts_.end();
             for (auto it = layouts_.begin(); it != layouts_.end(); ++it) {
-                if (it.value() && (oldest == layouts_.end() || it.value()->lastUse < oldest.value()->lastUse))
+                if (it.value() &&
+                    (oldest == layouts_.end() || it.value()->lastUse < oldest.value()->lastUse))
                     oldest = it;
             }
             if (oldest != layouts_.end()) {
                 // Its row is laid out again (with a new layout) when it is next needed.
-                if (const auto at = messages_.lastIndexOf(oldest.key())) rows_[size_t(*at)].exact = false;
+                if (const auto at = messages_.lastIndexOf(oldest.key()))
+                    rows_[size_t(*at)].exact = false;
                 offsetsDirty_ = true;
                 layouts_.erase(oldest);
             }
@@ -164,7 +170,8 @@ MarkdownLayout* TranscriptView::layoutFor(int row) {
             }
         });
         fresh->lastUse = ++useCounter_;
-        if (rows_[size_t(row)].exact) fresh->layout->setWidth(rows_[size_t(row)].geometry.text.width());
+        if (rows_[size_t(row)].exact)
+            fresh->layout->setWidth(rows_[size_t(row)].geometry.text.width());
         return fresh->layout.get();
     }
     if (entry->content != message.content()) {
@@ -180,7 +187,8 @@ TranscriptView::RowGeometry TranscriptView::computeGeometry(int row) {
     const int width = contentWidth();
     if (isStatusRow(row)) {
         const QFont caption = views::captionFont(font());
-        g.text = QFontMetrics(caption).boundingRect(QRect(0, 0, width, 1 << 24), Qt::TextWordWrap, *status_);
+        g.text = QFontMetrics(caption).boundingRect(QRect(0, 0, width, 1 << 24), Qt::TextWordWrap,
+                                                    *status_);
         g.text.moveTopLeft(QPoint(0, 0));
         g.height = g.text.height();
         return g;
@@ -188,11 +196,12 @@ TranscriptView::RowGeometry TranscriptView::computeGeometry(int row) {
     const ChatMessage& message = messages_.at(row);
     const int meta = metaHeight();
     if (message.type() == ChatMessageType::error) {
-        const QRect text = fontMetrics().boundingRect(QRect(0, 0, width - 2 * bubblePadding, 1 << 24),
-                                                      Qt::TextWordWrap, message.content());
+        const QRect text = fontMetrics().boundingRect(
+            QRect(0, 0, width - 2 * bubblePadding, 1 << 24), Qt::TextWordWrap, message.content());
         g.bubble = QRect(0, 0, width, text.height() + 2 * bubblePadding);
         g.text = QRect(bubblePadding, bubblePadding, width - 2 * bubblePadding, text.height());
-        g.copy = QRect(0, g.bubble.bottom() + 1 + metaSpacing + (meta - iconSize) / 2, iconSize, iconSize);
+        g.copy = QRect(0, g.bubble.bottom() + 1 + metaSpacing + (meta - iconSize) / 2, iconSize,
+                       iconSize);
         g.height = g.bubble.height() + metaSpacing + meta;
         return g;
     }
@@ -297,6 +306,7 @@ void TranscriptView::setAnchorFromTop() {
 
 void TranscriptView::settle() {
     const int visible = viewport()->height();
+    lastVisibleHeight_ = visible;
     for (int round = 0; round < 4; ++round) {
         setTopFromAnchor();
         const qreal maxTop = qMax<qreal>(0, contentHeight() - visible);
@@ -305,7 +315,8 @@ void TranscriptView::settle() {
             setAnchorFromTop();
         }
         bool measured = false;
-        for (int row = rowAt(top_); row < int(rows_.size()) && rowTop(row) < top_ + visible; ++row) {
+        for (int row = rowAt(top_); row < int(rows_.size()) && rowTop(row) < top_ + visible;
+             ++row) {
             if (!rows_[size_t(row)].exact) {
                 measure(row);
                 measured = true;
@@ -404,7 +415,8 @@ void TranscriptView::setMessages(const MessageList& messages) {
     messages_ = messages;
 
     if (same == oldCount && same == newCount) return;
-    const bool anotherTranscript = (oldCount > 0 && same == 0) || oldCount - same > MessageList::kBlockSize;
+    const bool anotherTranscript =
+        (oldCount > 0 && same == 0) || oldCount - same > MessageList::kBlockSize;
     if (anotherTranscript || oldCount == 0) {
         animation_->stop();
         resetRows();
@@ -419,7 +431,8 @@ void TranscriptView::setMessages(const MessageList& messages) {
     if (status_) statusRow = rows_.back();
     rows_.resize(size_t(oldCount));
     rows_.resize(size_t(newCount));
-    for (qsizetype i = same; i < newCount; ++i) rows_[size_t(i)].exact = false;  // old height stays as estimate
+    for (qsizetype i = same; i < newCount; ++i)
+        rows_[size_t(i)].exact = false;  // old height stays as estimate
     if (statusRow) rows_.push_back(*statusRow);
     offsetsDirty_ = true;
     viewport()->update();
@@ -450,6 +463,10 @@ void TranscriptView::changeEvent(QEvent* event) {
 }
 
 void TranscriptView::resizeEvent(QResizeEvent* event) {
+    // A view that showed the end keeps showing it when it gets shorter or narrower (the
+    // banner appears, the window is resized).
+    const bool atEnd = !rows_.empty() && lastVisibleHeight_ > 0 &&
+                       top_ >= contentHeight() - lastVisibleHeight_ - 1;
     QAbstractScrollArea::resizeEvent(event);
     if (viewport()->width() != lastWidth_) {
         lastWidth_ = viewport()->width();
@@ -460,6 +477,7 @@ void TranscriptView::resizeEvent(QResizeEvent* event) {
         offsetsDirty_ = true;
     }
     settle();
+    if (atEnd) scrollToLastMessage(false);
 }
 
 // ---- painting -----------------------------------------------------------------------------
@@ -522,8 +540,10 @@ void TranscriptView::paintEvent(QPaintEvent* event) {
             const QString time = timestampText(message.timestamp(), now);
             const int timeWidth = QFontMetrics(caption).horizontalAdvance(time) + 2;
             QRect timeRect = g.time;
-            if (message.type() == ChatMessageType::user) timeRect.setLeft(g.time.right() + 1 - timeWidth);
-            else timeRect.setWidth(timeWidth);
+            if (message.type() == ChatMessageType::user)
+                timeRect.setLeft(g.time.right() + 1 - timeWidth);
+            else
+                timeRect.setWidth(timeWidth);
             painter.setFont(caption);
             painter.setPen(secondary);
             painter.drawText(timeRect, Qt::AlignVCenter | Qt::AlignLeft, time);
@@ -567,7 +587,8 @@ void TranscriptView::mousePressEvent(QMouseEvent* event) {
     pressedLink_.clear();
     pressedCopyRow_ = -1;
     QPoint at;
-    const int row = event->button() == Qt::LeftButton ? rowAtPoint(event->position().toPoint(), &at) : -1;
+    const int row =
+        event->button() == Qt::LeftButton ? rowAtPoint(event->position().toPoint(), &at) : -1;
     if (row >= 0 && !isStatusRow(row)) {
         const RowGeometry& g = geometry(row);
         if (g.copy.contains(at)) {
@@ -582,7 +603,8 @@ void TranscriptView::mousePressEvent(QMouseEvent* event) {
 
 void TranscriptView::mouseReleaseEvent(QMouseEvent* event) {
     QPoint at;
-    const int row = event->button() == Qt::LeftButton ? rowAtPoint(event->position().toPoint(), &at) : -1;
+    const int row =
+        event->button() == Qt::LeftButton ? rowAtPoint(event->position().toPoint(), &at) : -1;
     if (row >= 0 && !isStatusRow(row)) {
         const RowGeometry& g = geometry(row);
         if (pressedCopyRow_ == row && g.copy.contains(at)) {

@@ -12,18 +12,17 @@
 //
 // Interface thread only.
 
-#include "MessageList.h"
-
 #include <QAbstractScrollArea>
 #include <QDateTime>
 #include <QHash>
 #include <QString>
 #include <QUuid>
-
 #include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
+
+#include "MessageList.h"
 
 class QPropertyAnimation;
 class QUrl;
@@ -68,7 +67,8 @@ public:
     /// The time of a message as its row shows it: only the short time for a moment of
     /// the calendar day `now` falls on, else the medium date and the short time, both in
     /// the user's locale and time zone.
-    static QString timestampText(const QDateTime& time, const QDateTime& now = QDateTime::currentDateTime());
+    static QString timestampText(const QDateTime& time,
+                                 const QDateTime& now = QDateTime::currentDateTime());
 
     /// How links in messages are opened; QDesktopServices::openUrl unless replaced.
     void setUrlOpener(std::function<bool(const QUrl&)> opener);
@@ -112,8 +112,8 @@ private:
         int height = 0;
     };
     struct Row {
-        int height = 0;       // exact when `exact`, else an estimate (0: not made yet)
-        bool exact = false;   // `geometry` is that of the present content and width
+        int height = 0;      // exact when `exact`, else an estimate (0: not made yet)
+        bool exact = false;  // `geometry` is that of the present content and width
         bool everLaidOut = false;
         RowGeometry geometry;
     };
@@ -158,6 +158,7 @@ private:
     QHash<QUuid, std::shared_ptr<CachedLayout>> layouts_;
     quint64 useCounter_ = 0;
     int lastWidth_ = -1;
+    int lastVisibleHeight_ = 0;  // of the last settle(), to tell whether the end was shown
 
     QPropertyAnimation* animation_;
     std::function<bool(const QUrl&)> urlOpener_;

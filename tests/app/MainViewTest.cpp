@@ -3,15 +3,6 @@
 // their copy buttons, following a streamed reply, the sidebar, the model manager sheet
 // and the alerts.
 
-#include "Harness.h"
-
-#include "ConversationListView.h"
-#include "CustomTextView.h"
-#include "MainView.h"
-#include "ModelManagerView.h"
-#include "TranscriptView.h"
-#include "WelcomeView.h"
-
 #include <QAbstractButton>
 #include <QClipboard>
 #include <QDialog>
@@ -29,6 +20,14 @@
 #include <QSplitter>
 #include <QToolButton>
 
+#include "ConversationListView.h"
+#include "CustomTextView.h"
+#include "Harness.h"
+#include "MainView.h"
+#include "ModelManagerView.h"
+#include "TranscriptView.h"
+#include "WelcomeView.h"
+
 using namespace parlote;
 using namespace parlote::testing;
 
@@ -38,14 +37,16 @@ Conversation stored(const QString& title, const QString& last = {}) {
     return Conversation(SidebarID::conversation(QUuid::createUuid()), title, last);
 }
 
-QList<ChatMessage> transcript(int count, QDateTime start = QDateTime(QDate(2026, 1, 1), QTime(9, 0), Qt::UTC)) {
+QList<ChatMessage> transcript(int count, QDateTime start = QDateTime(QDate(2026, 1, 1), QTime(9, 0),
+                                                                     Qt::UTC)) {
     QList<ChatMessage> list;
     for (int i = 0; i < count; ++i) {
         const bool user = i % 2 == 0;
-        list.append(ChatMessage(QUuid::createUuid(),
-                                user ? QStringLiteral("Question %1?").arg(i)
-                                     : QStringLiteral("Answer **%1**, with a [link](https://example.org/%1).").arg(i),
-                                user ? ChatMessageType::user : ChatMessageType::assistant, start.addSecs(i)));
+        list.append(ChatMessage(
+            QUuid::createUuid(),
+            user ? QStringLiteral("Question %1?").arg(i)
+                 : QStringLiteral("Answer **%1**, with a [link](https://example.org/%1).").arg(i),
+            user ? ChatMessageType::user : ChatMessageType::assistant, start.addSecs(i)));
     }
     return list;
 }
@@ -163,7 +164,8 @@ TEST_F(MainViewTest, TypingReturnAndSendFollowTheEnablingRule) {
 
     // The Send button sends too.
     view->sendButton()->click();
-    ASSERT_TRUE(eventually([&] { return model().messages().size() == 4 && !model().inSendingMessage(); }, 10s));
+    ASSERT_TRUE(eventually(
+        [&] { return model().messages().size() == 4 && !model().inSendingMessage(); }, 10s));
     EXPECT_EQ(model().messages().at(2).content(), "next question");
 }
 
@@ -185,8 +187,10 @@ TEST_F(MainViewTest, RowsAreAlignedByTypeAndCopyTheirRawContent) {
     const QDateTime today = QDateTime::currentDateTime();
     h.store.writeConversation(
         entry.id().uuid(),
-        {ChatMessage(QUuid::createUuid(), "Why is the sky *blue*?", ChatMessageType::user, today.addDays(-1)),
-         ChatMessage(QUuid::createUuid(), "Because of **Rayleigh** scattering.", ChatMessageType::assistant, today),
+        {ChatMessage(QUuid::createUuid(), "Why is the sky *blue*?", ChatMessageType::user,
+                     today.addDays(-1)),
+         ChatMessage(QUuid::createUuid(), "Because of **Rayleigh** scattering.",
+                     ChatMessageType::assistant, today),
          ChatMessage(QUuid::createUuid(), "The model went away.", ChatMessageType::error, today)});
     start();
     model().setSelectedConversation(entry.id());
@@ -210,12 +214,14 @@ TEST_F(MainViewTest, RowsAreAlignedByTypeAndCopyTheirRawContent) {
     QGuiApplication::clipboard()->setText("before");
     QSignalSpy copied(t, &TranscriptView::copied);
     QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, t->copyButtonRect(0).center());
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), "Why is the sky *blue*?") << "the Markdown source";
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "Why is the sky *blue*?")
+        << "the Markdown source";
     QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, t->copyButtonRect(2).center());
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "The model went away.");
     EXPECT_EQ(copied.count(), 2);
     // A click beside the button copies nothing.
-    QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, t->copyButtonRect(1).center() + QPoint(0, 30));
+    QTest::mouseClick(t->viewport(), Qt::LeftButton, {},
+                      t->copyButtonRect(1).center() + QPoint(0, 30));
     EXPECT_EQ(copied.count(), 2);
 }
 
@@ -223,10 +229,13 @@ TEST_F(MainViewTest, TimestampsShowOnlyTheTimeForToday) {
     const QDateTime now(QDate(2026, 3, 10), QTime(15, 30));
     const QLocale locale;
     const QDateTime earlierToday(QDate(2026, 3, 10), QTime(8, 5));
-    EXPECT_EQ(TranscriptView::timestampText(earlierToday, now), locale.toString(QTime(8, 5), QLocale::ShortFormat));
-    const QString yesterday = TranscriptView::timestampText(QDateTime(QDate(2026, 3, 9), QTime(23, 59)), now);
+    EXPECT_EQ(TranscriptView::timestampText(earlierToday, now),
+              locale.toString(QTime(8, 5), QLocale::ShortFormat));
+    const QString yesterday =
+        TranscriptView::timestampText(QDateTime(QDate(2026, 3, 9), QTime(23, 59)), now);
     EXPECT_TRUE(yesterday.contains(locale.toString(QTime(23, 59), QLocale::ShortFormat)));
-    EXPECT_TRUE(yesterday.contains(locale.toString(QDate(2026, 3, 9), "MMM"))) << yesterday.toStdString();
+    EXPECT_TRUE(yesterday.contains(locale.toString(QDate(2026, 3, 9), "MMM")))
+        << yesterday.toStdString();
     EXPECT_TRUE(yesterday.contains("2026")) << yesterday.toStdString();
     EXPECT_FALSE(yesterday.contains("Monday")) << "the medium style has no weekday";
 }
@@ -254,8 +263,10 @@ TEST_F(MainViewTest, ALongConversationOpensAtItsEndLayingOutOnlyWhatIsSeen) {
     EXPECT_LT(t->laidOutRowCount(), 120);
 
     // Selecting the new-conversation entry empties the transcript.
-    const QRect newEntry = view->sidebar()->listView()->visualRect(view->sidebar()->listView()->model()->index(0, 0));
-    QTest::mouseClick(view->sidebar()->listView()->viewport(), Qt::LeftButton, {}, newEntry.center());
+    const QRect newEntry =
+        view->sidebar()->listView()->visualRect(view->sidebar()->listView()->model()->index(0, 0));
+    QTest::mouseClick(view->sidebar()->listView()->viewport(), Qt::LeftButton, {},
+                      newEntry.center());
     ASSERT_TRUE(eventually([&] { return t->messages().isEmpty(); }));
     EXPECT_EQ(model().conversationDescription(), "New Conversation");
     EXPECT_EQ(model().currentConversation(), nullptr);
@@ -266,7 +277,8 @@ TEST_F(MainViewTest, EachChunkScrollsTheGrowingReplyBackIntoView) {
     h.store.saveTOC({entry});
     h.store.writeConversation(entry.id().uuid(), transcript(60));
     std::string longReply;
-    for (int i = 0; i < 120; ++i) longReply += "Line " + std::to_string(i) + " of a long reply.\n\n";
+    for (int i = 0; i < 120; ++i)
+        longReply += "Line " + std::to_string(i) + " of a long reply.\n\n";
     ChatScript script = ChatScript::words(longReply, 15ms);
     h.server.setChatScript(script);
     start();
@@ -285,7 +297,8 @@ TEST_F(MainViewTest, EachChunkScrollsTheGrowingReplyBackIntoView) {
         const QRect reply = t->rowRect(61);
         return reply.bottom() <= visible && reply.bottom() > visible - 80;
     };
-    ASSERT_TRUE(eventually([&] { return t->rowRect(61).height() > visible && replyEndInView(); }, 10s));
+    ASSERT_TRUE(
+        eventually([&] { return t->rowRect(61).height() > visible && replyEndInView(); }, 10s));
     // The user scrolls up while the reply arrives; the next chunk brings the end back.
     bar->setValue(0);
     EXPECT_EQ(t->scrollPosition(), 0);
@@ -308,7 +321,8 @@ TEST_F(MainViewTest, TheSidebarSelectsRenamesAndDeletesThroughTheModel) {
 
     // Select "Second" by a click on its caption line.
     const QRect row = list->visualRect(list->model()->index(2, 0));
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(row.right() - 10, row.bottom() - 6));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      QPoint(row.right() - 10, row.bottom() - 6));
     ASSERT_TRUE(eventually([&] { return view->transcript()->messages().size() == 4; }));
     EXPECT_EQ(model().selectedConversation(), b.id());
     EXPECT_EQ(model().conversationDescription(), "Second");
@@ -390,7 +404,8 @@ TEST_F(MainViewTest, AlertsShowTheModelsTextsAndTheirButtonsCloseThem) {
     ASSERT_NE(load, nullptr);
     EXPECT_EQ(load->text(), "Waiting on Ollama…");
     EXPECT_EQ(load->informativeText(),
-              "It looks like Ollama isn’t running. Please launch the Ollama app, then press ‘Retry’ to continue.");
+              "It looks like Ollama isn’t running. Please launch the Ollama app, then press "
+              "‘Retry’ to continue.");
     ASSERT_EQ(load->buttons().size(), 1);
     EXPECT_EQ(load->buttons().first()->text(), "Retry");
     load->buttons().first()->click();
@@ -408,7 +423,8 @@ TEST_F(MainViewTest, SendingWithTheServiceDownRaisesTheWaitingAlertAndTheBanner)
     EXPECT_TRUE(model().messages().isEmpty());
     model().setOllamaRunning(false);
     EXPECT_TRUE(view->banner()->isVisible());
-    EXPECT_TRUE(view->banner()->findChild<QLabel*>(QString(), Qt::FindDirectChildrenOnly) != nullptr);
+    EXPECT_TRUE(view->banner()->findChild<QLabel*>(QString(), Qt::FindDirectChildrenOnly) !=
+                nullptr);
     h.server.setHangAll(false);
     model().setOllamaRunning(true);
     EXPECT_FALSE(view->banner()->isVisible());
@@ -450,7 +466,8 @@ TEST_F(MainViewTest, TheModelManagerInstallsWithProgressAndRemovesAfterConfirmat
     manager->setSelection(ModelManagerView::addEntry);
     QTest::keyClicks(manager->nameField(), "phi3:mini");
     manager->addButton()->click();
-    ASSERT_TRUE(eventually([&] { return manager->progressBar()->isVisible() && model().progress() > 0; }));
+    ASSERT_TRUE(
+        eventually([&] { return manager->progressBar()->isVisible() && model().progress() > 0; }));
     // Closing the sheet does not stop the download; opening it again starts afresh but
     // shows the download still under way.
     manager->doneButton()->click();

@@ -1,17 +1,16 @@
 // The application shell: the main window's title, sizes and menus, the help page, the
 // About command, Alt at launch, and quitting when the main window closes.
 
-#include "Harness.h"
-
-#include "AboutWindow.h"
-#include "AppInfo.h"
-#include "MainView.h"
-#include "ParloteApp.h"
-
 #include <QAction>
 #include <QApplication>
 #include <QMenuBar>
 #include <QTimer>
+
+#include "AboutWindow.h"
+#include "AppInfo.h"
+#include "Harness.h"
+#include "MainView.h"
+#include "ParloteApp.h"
 
 using namespace parlote;
 using namespace parlote::testing;
@@ -39,7 +38,8 @@ protected:
     }
     QStringList menuTitles(QMenu* menu) const {
         QStringList titles;
-        for (QAction* action : menu->actions()) titles << (action->isSeparator() ? "-" : action->text());
+        for (QAction* action : menu->actions())
+            titles << (action->isSeparator() ? "-" : action->text());
         return titles;
     }
 };

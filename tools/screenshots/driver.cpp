@@ -14,16 +14,6 @@
 // Expects a display (the `screenshots` script starts Xvfb), a throw-away XDG_DATA_HOME
 // and XDG_CONFIG_HOME, and OLLAMA_HOST pointing at the port.
 
-#include "AboutWindow.h"
-#include "ConversationListView.h"
-#include "CustomTextView.h"
-#include "MainView.h"
-#include "ModelManagerView.h"
-#include "ModelServiceBridge.h"
-#include "ParloteApp.h"
-#include "TranscriptView.h"
-#include "WelcomeView.h"
-
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDialog>
@@ -37,9 +27,18 @@
 #include <QStyleFactory>
 #include <QThread>
 #include <QToolButton>
-
 #include <cstdio>
 #include <functional>
+
+#include "AboutWindow.h"
+#include "ConversationListView.h"
+#include "CustomTextView.h"
+#include "MainView.h"
+#include "ModelManagerView.h"
+#include "ModelServiceBridge.h"
+#include "ParloteApp.h"
+#include "TranscriptView.h"
+#include "WelcomeView.h"
 
 using namespace parlote;
 
@@ -112,10 +111,14 @@ int main(int argc, char** argv) {
     bool dark = false;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--server") && i + 1 < args.size()) serverPath = args[++i];
-        else if (args[i] == QLatin1String("--port") && i + 1 < args.size()) port = args[++i];
-        else if (args[i] == QLatin1String("--out") && i + 1 < args.size()) outDir = args[++i];
-        else if (args[i] == QLatin1String("--dark")) dark = true;
+        if (args[i] == QLatin1String("--server") && i + 1 < args.size())
+            serverPath = args[++i];
+        else if (args[i] == QLatin1String("--port") && i + 1 < args.size())
+            port = args[++i];
+        else if (args[i] == QLatin1String("--out") && i + 1 < args.size())
+            outDir = args[++i];
+        else if (args[i] == QLatin1String("--dark"))
+            dark = true;
     }
     require(!serverPath.isEmpty() && !port.isEmpty() && !outDir.isEmpty(),
             "usage: parlote-screenshot-driver --server PATH --port N --out DIR [--dark]");
@@ -133,7 +136,8 @@ int main(int argc, char** argv) {
     ZoruveVede& model = view.viewModel();
 
     // 1. First launch with Ollama not answering.
-    require(waitFor([&] { return view.welcomeSheet() && view.welcomeSheet()->isVisible(); }), "no welcome sheet");
+    require(waitFor([&] { return view.welcomeSheet() && view.welcomeSheet()->isVisible(); }),
+            "no welcome sheet");
     require(waitFor([&] { return !model.ollamaRunning(); }), "no banner");
     shoot(QStringLiteral("01-welcome") + suffix);
 
@@ -159,17 +163,23 @@ int main(int argc, char** argv) {
     };
     send(QStringLiteral("Why is the sky blue?"));
     require(waitFor([&] { return !model.inSendingMessage(); }, 60000), "the reply did not finish");
-    require(waitFor([&] { return model.conversations().size() == 1 &&
-                                 model.conversations().first().title() != QLatin1String("New Conversation"); }),
+    require(waitFor([&] {
+                return model.conversations().size() == 1 &&
+                       model.conversations().first().title() != QLatin1String("New Conversation");
+            }),
             "no title");
     shoot(QStringLiteral("02-conversation") + suffix);
 
     // 3. The next reply while it streams.
     send(QStringLiteral("Can you show me that as a C++ function?"));
-    require(waitFor([&] { return model.messages().size() >= 4 && model.messages().last().content().size() > 250; }),
+    require(waitFor([&] {
+                return model.messages().size() >= 4 &&
+                       model.messages().last().content().size() > 250;
+            }),
             "the second reply did not start");
     shoot(QStringLiteral("03-streaming") + suffix);
-    require(waitFor([&] { return !model.inSendingMessage(); }, 60000), "the second reply did not finish");
+    require(waitFor([&] { return !model.inSendingMessage(); }, 60000),
+            "the second reply did not finish");
 
     // 4. The model manager on a model's details.
     view.setShowModelPopover(true);
@@ -180,7 +190,10 @@ int main(int argc, char** argv) {
     view.modelManager()->setSelection(ModelManagerView::addEntry);
     view.modelManager()->nameField()->setText(QStringLiteral("phi3:mini"));
     view.modelManager()->addButton()->click();
-    require(waitFor([&] { return model.isInstalling() && model.complete() > 0 && model.progress() * 3 > model.complete(); }),
+    require(waitFor([&] {
+                return model.isInstalling() && model.complete() > 0 &&
+                       model.progress() * 3 > model.complete();
+            }),
             "no download progress");
     shoot(QStringLiteral("05-model-pull") + suffix);
     require(waitFor([&] { return !model.isInstalling(); }, 60000), "the download did not finish");
