@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QKeySequence>
@@ -21,7 +20,7 @@ MainWindow::MainWindow(ZoruveVedeServices services, std::function<AboutWindow*()
     setObjectName(QStringLiteral("main"));
     setWindowTitle(QStringLiteral("Parlote"));
     setWindowIcon(AboutWindow::applicationIcon());
-    urlOpener_ = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    urlOpener_ = desktopLinkOpener();
 
     QMenu* file = menuBar()->addMenu(tr("&File"));
     quit_ = file->addAction(QIcon::fromTheme(QStringLiteral("application-exit")), tr("&Quit"));
@@ -50,7 +49,7 @@ MainWindow::MainWindow(ZoruveVedeServices services, std::function<AboutWindow*()
 
 MainWindow::~MainWindow() = default;
 
-void MainWindow::setUrlOpener(std::function<bool(const QUrl&)> opener) {
+void MainWindow::setUrlOpener(LinkOpener opener) {
     urlOpener_ = opener;
     view_->setUrlOpener(std::move(opener));
 }
@@ -74,7 +73,7 @@ namespace shell {
 
 bool applyLaunchModifiers(Qt::KeyboardModifiers held, QSettings& settings) {
     if (!(held & Qt::AltModifier)) return false;
-    settings.setValue(QStringLiteral("hasLaunched"), false);
+    settings.setValue(ZoruveVede::hasLaunchedKey, false);
     settings.sync();
     return true;
 }

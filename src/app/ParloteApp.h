@@ -4,6 +4,8 @@
 // 600) with the chat view as its content, the File and Help menus, and the About command,
 // which shows the one About window each time. Closing the main window quits.
 
+#include "MarkdownLinks.h"
+
 #include <QMainWindow>
 #include <QSettings>
 #include <QUrl>
@@ -38,7 +40,7 @@ public:
     QAction* quitAction() const { return quit_; }
 
     /// How the help page is opened; QDesktopServices::openUrl unless replaced (tests do).
-    void setUrlOpener(std::function<bool(const QUrl&)> opener);
+    void setUrlOpener(LinkOpener opener);
 
 signals:
     /// The window was painted for the first time.
@@ -54,7 +56,7 @@ private:
     QAction* help_ = nullptr;
     QAction* about_ = nullptr;
     QAction* quit_ = nullptr;
-    std::function<bool(const QUrl&)> urlOpener_;
+    LinkOpener urlOpener_;
     bool painted_ = false;
 };
 

@@ -8,7 +8,6 @@
 
 #include "AboutWindow.h"
 #include "ChatStore.h"
-#include "ConversationPool.h"
 #include "MainView.h"
 #include "ModelServiceBridge.h"
 #include "ParloteApp.h"

@@ -6,10 +6,6 @@
 
 namespace parlote {
 
-namespace {
-const QString kNewConversationTitle = QStringLiteral("New Conversation");
-}  // namespace
-
 void ZoruveVede::selectConversation(const SidebarID& id) {
     for (const Conversation& entry : conversations_) {
         if (entry.id() != id) continue;
@@ -32,16 +28,18 @@ void ZoruveVede::sendMessage() {
                        QStringLiteral("Please select a model first before chatting with Ollama"));
             return;
         }
-        settings()->setValue(QStringLiteral("selectedModel"), *selectedModel_);
+        // Written only when it changed: every write replaces the settings file.
+        if (auto s = settings(); s->value(selectedModelKey).toString() != *selectedModel_)
+            s->setValue(selectedModelKey, *selectedModel_);
         if (!currentConversation_) {
             auto manager = ConversationManager::makeNew(pool_.context());
             const SidebarID id = SidebarID::conversation(manager->id());
             pool_.insert(manager);
             setCurrentConversation(manager);
             QList<Conversation> list = conversations_;
-            list.prepend(Conversation(id, kNewConversationTitle, QString()));
+            list.prepend(Conversation(id, newConversationTitle, QString()));
             setConversations(std::move(list));
-            setConversationDescription(kNewConversationTitle);
+            setConversationDescription(newConversationTitle);
             setSelectedConversation(id);
             saveConversationList();
         }
@@ -61,7 +59,7 @@ void ZoruveVede::removeConversation(const SidebarID& id) {
     if (selectedConversation_ == id) {
         setSelectedConversation(SidebarID::newConversation());
         setCurrentConversation(nullptr);
-        setConversationDescription(kNewConversationTitle);
+        setConversationDescription(newConversationTitle);
     }
 }
 
@@ -97,6 +95,12 @@ void ZoruveVede::readInstallStream(const QString& name,
     auto finishInstall = [this] { reloadModels([this] { setIsInstalling(false); }); };
     pool_.context().tasks->start([this, alive = std::weak_ptr<int>(alive_), name, stream,
                                   finishInstall]() mutable {
+        auto fail = [&](const QString& title, const QString& message) {
+            post(alive, [this, name, title, message] {
+                raiseAlert(title, QStringLiteral("Model %1 could not be installed; error %2").arg(name, message));
+                setIsInstalling(false);
+            });
+        };
         try {
             while (auto status = stream.next()) {
                 if (status->status.isEmpty()) {
@@ -119,24 +123,11 @@ void ZoruveVede::readInstallStream(const QString& name,
                 finishInstall();
             });
         } catch (const OllamaError& error) {
-            post(alive, [this, name, message = error.message] {
-                raiseAlert(QStringLiteral("Error Installing Model"),
-                           QStringLiteral("Model %1 could not be installed; error %2").arg(name, message));
-                setIsInstalling(false);
-            });
+            fail(QStringLiteral("Error Installing Model"), error.message);
+        } catch (const std::exception& error) {
+            fail(QStringLiteral("Unexpected Error"), QString::fromUtf8(error.what()));
         } catch (...) {
-            QString message = QStringLiteral("unknown error");
-            try {
-                throw;
-            } catch (const std::exception& error) {
-                message = QString::fromUtf8(error.what());
-            } catch (...) {
-            }
-            post(alive, [this, name, message] {
-                raiseAlert(QStringLiteral("Unexpected Error"),
-                           QStringLiteral("Model %1 could not be installed; error %2").arg(name, message));
-                setIsInstalling(false);
-            });
+            fail(QStringLiteral("Unexpected Error"), QStringLiteral("unknown error"));
         }
     });
 }

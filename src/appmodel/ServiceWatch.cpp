@@ -7,8 +7,6 @@
 namespace parlote {
 
 namespace {
-const QString kHasLaunchedKey = QStringLiteral("hasLaunched");
-const QString kSelectedModelKey = QStringLiteral("selectedModel");
 constexpr qint64 kReloadGapMs = 15000;
 }  // namespace
 
@@ -33,12 +31,12 @@ void ZoruveVede::validateSelectedModel() {
 }
 
 void ZoruveVede::checkFirstLaunch(std::function<void(bool)> answer) {
-    if (settings()->value(kHasLaunchedKey, false).toBool()) {
+    if (settings()->value(hasLaunchedKey, false).toBool()) {
         answer(false);
         return;
     }
     bridge_.testOllamaConfiguration().then(then<bool>([this, answer](bool running) {
-        if (running) settings()->setValue(kHasLaunchedKey, true);
+        if (running) settings()->setValue(hasLaunchedKey, true);
         answer(!running);
     }));
 }
@@ -50,7 +48,7 @@ void ZoruveVede::startUp() {
             return;
         }
         reloadModels([this] {
-            const QVariant saved = settings()->value(kSelectedModelKey);
+            const QVariant saved = settings()->value(selectedModelKey);
             if (!saved.isValid()) return;
             const QString name = saved.toString();
             for (const ChatModel& model : availableModels_) {
@@ -65,19 +63,13 @@ void ZoruveVede::startUp() {
 
 void ZoruveVede::dismissWelcome() {
     setFirstLaunch(false);
-    settings()->setValue(kHasLaunchedKey, true);
+    settings()->setValue(hasLaunchedKey, true);
     reloadModels();
 }
 
 void ZoruveVede::refreshOllamaStatus() {
     // A check already running is not stopped: its answer still counts when it arrives.
-    checkOllama();
-}
-
-void ZoruveVede::checkOllama() {
-    Future<bool> check = bridge_.testOllamaConfiguration();
-    periodicTask_ = check;
-    check.then(then<bool>([this](bool running) {
+    bridge_.testOllamaConfiguration().then(then<bool>([this](bool running) {
         setOllamaRunning(running);
         if (!running) return;
         setShowLoadAlert(false);

@@ -2,12 +2,11 @@
 
 #include <QSettings>
 
-
 namespace parlote {
 
-namespace {
-const QString kNewConversationTitle = QStringLiteral("New Conversation");
-}  // namespace
+const QString ZoruveVede::newConversationTitle = QStringLiteral("New Conversation");
+const QString ZoruveVede::hasLaunchedKey = QStringLiteral("hasLaunched");
+const QString ZoruveVede::selectedModelKey = QStringLiteral("selectedModel");
 
 ZoruveVedeServices ZoruveVedeServices::standard() {
     ZoruveVedeServices services;
@@ -27,7 +26,7 @@ ZoruveVede::ZoruveVede(ZoruveVedeServices services, QObject* parent)
         conversations_.clear();  // a damaged list was kept aside by the store
     }
     setCurrentConversation(nullptr);
-    setConversationDescription(kNewConversationTitle);
+    setConversationDescription(newConversationTitle);
 
     // The start-up task runs once construction has finished.
     post(alive_, [this] { startUp(); });
@@ -148,15 +147,19 @@ void ZoruveVede::yieldChunk() {
 
 // Binding to the open conversation's manager.
 
+template <class F>
+auto ZoruveVede::forBinding(F step) {
+    return [this, alive = std::weak_ptr<int>(alive_), binding = binding_, step](auto&&... value) {
+        post(alive, [this, binding, step, value...] {
+            if (binding_ == binding) step(value...);
+        });
+    };
+}
+
 template <class T, class Apply>
 Subscription ZoruveVede::follow(Published<T>& field, Apply apply) {
-    const std::uint64_t binding = binding_;
-    auto [subscription, current] = field.subscribe(
-        [this, alive = std::weak_ptr<int>(alive_), binding, apply](const T& value) {
-            post(alive, [this, binding, apply, value] {
-                if (binding_ == binding) (this->*apply)(value);
-            });
-        });
+    auto [subscription, current] =
+        field.subscribe(forBinding([this, apply](const T& value) { (this->*apply)(value); }));
     (this->*apply)(current);  // the manager's state now, applied at once
     return std::move(subscription);
 }
@@ -175,12 +178,7 @@ void ZoruveVede::setCurrentConversation(std::shared_ptr<ConversationManager> man
     cancellables_.push_back(follow(m->messages(), &ZoruveVede::setMessages));
     cancellables_.push_back(follow(m->inSendingMessage(), &ZoruveVede::setInSendingMessage));
     cancellables_.push_back(follow(m->statusMessage(), &ZoruveVede::setStatusMessage));
-    const std::uint64_t binding = binding_;
-    cancellables_.push_back(m->chunkUpdated().subscribe([this, alive = std::weak_ptr<int>(alive_), binding] {
-        post(alive, [this, binding] {
-            if (binding_ == binding) yieldChunk();
-        });
-    }));
+    cancellables_.push_back(m->chunkUpdated().subscribe(forBinding([this] { yieldChunk(); })));
 }
 
 // The two notifications of conversation managers.
@@ -189,15 +187,15 @@ void ZoruveVede::applyUpdate(const std::any& object, bool isTitle) {
     const auto* update = std::any_cast<UpdatedMessage>(&object);
     if (!update) return;
     const SidebarID id = SidebarID::conversation(update->id);
+    if (isTitle) {
+        renameConversation(id, update->string);  // the model's title, as a rename would
+        return;
+    }
     for (qsizetype i = 0; i < conversations_.size(); ++i) {
         if (conversations_[i].id() != id) continue;
         QList<Conversation> list = conversations_;
-        if (isTitle)
-            list[i].setTitle(update->string);
-        else
-            list[i].setLastMessage(update->string);
+        list[i].setLastMessage(update->string);
         setConversations(std::move(list));
-        if (isTitle && id == selectedConversation_) setConversationDescription(update->string);
         saveConversationList();
         return;
     }

@@ -68,6 +68,13 @@ class ZoruveVede : public QObject {
     Q_PROPERTY(bool ollamaRunning READ ollamaRunning WRITE setOllamaRunning NOTIFY ollamaRunningChanged)
 
 public:
+    /// The sidebar title of a conversation not yet named, and the header text of the
+    /// new-conversation state.
+    static const QString newConversationTitle;
+    /// The two settings: whether a launch found Ollama answering, and the model chosen.
+    static const QString hasLaunchedKey;
+    static const QString selectedModelKey;
+
     explicit ZoruveVede(ZoruveVedeServices services = ZoruveVedeServices::standard(),
                         QObject* parent = nullptr);
     ~ZoruveVede() override;
@@ -120,7 +127,6 @@ public:
     /// One signal per change of the open transcript; the window is its one consumer.
     ThrowingStream<ChunkSignal>& chunkStream() { return chunk_.first; }
     std::optional<QDateTime> lastModelReloadTime() const { return lastModelReloadTime_; }
-    QTimer* timer() const { return timer_.get(); }
 
     // Start-up, model list and service watch.
     /// Fetches the model list and applies it; `done` runs afterwards on this thread.
@@ -188,6 +194,10 @@ private:
     /// has changed by then.
     template <class T, class Apply>
     Subscription follow(Published<T>& field, Apply apply);
+    /// A subscriber that hands its call to `step` on the interface thread, unless the
+    /// binding has changed (or the model is gone) by then. Callable from any thread.
+    template <class F>
+    auto forBinding(F step);
 
     void setMessages(MessageList messages);
     void setInSendingMessage(bool value);
@@ -198,7 +208,6 @@ private:
     void applyUpdate(const std::any& object, bool isTitle);
     void startUp();
     void checkFirstLaunch(std::function<void(bool)> answer);
-    void checkOllama();
     void readInstallStream(const QString& name, ThrowingStream<OllamaInstallationStatus> stream);
     std::unique_ptr<QSettings> settings() const;
 
@@ -238,7 +247,6 @@ private:
     bool ollamaRunning_ = true;
     std::unique_ptr<QTimer> timer_;
     std::optional<QDateTime> lastModelReloadTime_;
-    std::optional<Future<bool>> periodicTask_;
 };
 
 }  // namespace parlote

@@ -52,11 +52,6 @@ public:
         return {Future(state), Promise(state)};
     }
 
-    bool isReady() const {
-        std::lock_guard lock(state_->mutex);
-        return state_->value.has_value();
-    }
-
     /// Blocks until the value is set.
     const T& result() const {
         std::unique_lock lock(state_->mutex);

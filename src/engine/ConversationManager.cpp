@@ -70,11 +70,6 @@ std::shared_ptr<ConversationManager> ConversationManager::load(EngineContext con
         new ConversationManager(context, id, false, std::move(transcript)));
 }
 
-qint64 ConversationManager::index() const {
-    std::lock_guard lock(stateMutex_);
-    return index_;
-}
-
 void ConversationManager::send(const QString& text, const QString& model) {
     MessageList transcript;
     ChatMessage placeholder = ChatMessage::make(QString(), ChatMessageType::assistant);
@@ -84,7 +79,6 @@ void ConversationManager::send(const QString& text, const QString& model) {
         ++version_;
         messages_.update([&](MessageList& list) {
             list.append(ChatMessage::make(text, ChatMessageType::user));
-            index_ = list.size();
             transcript = list;
         });
         inSendingMessage_.set(true);
@@ -116,20 +110,19 @@ void ConversationManager::runReply(MessageList transcript, llm::SwiftLLMChatOpti
             ChatMessage reply =
                 placeholder.withContent(QString(accumulated.constData(), accumulated.size()));
             ++version_;
+            const bool first = !placed;
             messages_.update([&](MessageList& list) {
                 // The reply grows at its own message, wherever a later send has put it.
-                std::optional<qsizetype> at = placed ? list.lastIndexOf(placeholder.id()) : std::nullopt;
-                if (!at) {
-                    list.append(reply);
-                    at = list.size() - 1;
-                    placed = true;
-                } else {
+                const std::optional<qsizetype> at = placed ? list.lastIndexOf(placeholder.id()) : std::nullopt;
+                if (at) {
                     list.replace(*at, reply);
+                } else {
+                    list.append(reply);
+                    placed = true;
                 }
-                index_ = *at;
             });
             chunkUpdated_.fire();
-            statusMessage_.set(std::nullopt);
+            if (first) statusMessage_.set(std::nullopt);  // the waiting word ends with the first chunk
         }
     } catch (...) {
         {

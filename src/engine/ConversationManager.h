@@ -51,8 +51,6 @@ public:
 
     const QUuid& id() const { return id_; }
     bool isNew() const { return isNew_; }
-    /// Position of the reply being streamed.
-    qint64 index() const;
 
     Published<MessageList>& messages() { return messages_; }
     Published<bool>& inSendingMessage() { return inSendingMessage_; }
@@ -86,7 +84,6 @@ private:
     // Serialises the read-modify-write steps of send, the reply task and the title task,
     // which run on different threads.
     mutable std::mutex stateMutex_;
-    qint64 index_ = 0;
     std::atomic<bool> closed_{false};
     std::uint64_t version_ = 0;  // counts changes of the transcript
 

@@ -78,7 +78,7 @@ qreal MarkdownLayout::heightForWidth(qreal width) {
 }
 
 qreal MarkdownLayout::idealWidth(qreal limit) {
-    if (width_ != limit) setWidth(limit);
+    setWidth(limit);
     ensureLaidOut();
     qreal widest = 0;
     for (const auto& piece : pieces_) widest = qMax(widest, piece->doc->idealWidth());

@@ -9,6 +9,13 @@
 
 namespace parlote {
 
+/// `a` moved towards `b` by `amountOfB` (0 gives a, 1 gives b), opaque.
+QColor mixColors(const QColor& a, const QColor& b, qreal amountOfB);
+/// The colour of secondary text (times, captions, fallbacks) on the window background.
+QColor secondaryTextColor(const QPalette& palette);
+/// `font` `factor` times larger, whether it is sized in points or in pixels.
+QFont scaledFont(const QFont& font, qreal factor);
+
 struct MarkdownStyle {
     QFont body;
     QFont mono;

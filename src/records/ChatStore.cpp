@@ -193,14 +193,14 @@ void ChatStore::prefetchTOC() {
     // Qt takes the first thread that asks for its thread data as the main thread; at
     // start-up that must be the caller, not the reader.
     QThread::currentThread();
-    std::lock_guard lock(*prefetchMutex_);
+    std::lock_guard lock(prefetchMutex_);
     if (!prefetched_) prefetched_ = std::async(std::launch::async, [this] { return readTOC(); });
 }
 
 QList<Conversation> ChatStore::loadTOC() const {
     std::optional<std::future<QList<Conversation>>> prefetched;
     {
-        std::lock_guard lock(*prefetchMutex_);
+        std::lock_guard lock(prefetchMutex_);
         prefetched.swap(prefetched_);
     }
     if (prefetched) return prefetched->get();  // rethrows the reader's StoreError

@@ -11,7 +11,6 @@
 
 #include <chrono>
 #include <future>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -84,7 +83,7 @@ private:
 
     QString appFolder_;
     // The result of prefetchTOC(), until loadTOC() takes it.
-    std::unique_ptr<std::mutex> prefetchMutex_ = std::make_unique<std::mutex>();
+    mutable std::mutex prefetchMutex_;
     mutable std::optional<std::future<QList<Conversation>>> prefetched_;
 };
 

@@ -17,7 +17,19 @@ Block copied(const Block& block) {
 }  // namespace
 
 MessageList::MessageList(const QList<ChatMessage>& messages) {
-    for (const ChatMessage& message : messages) append(message);
+    // Blocks of its own, filled at once (never sharing the caller's storage).
+    const qsizetype blocks = messages.size() / kBlockSize;
+    auto full = std::make_shared<QList<Block>>();
+    full->reserve(blocks);
+    for (qsizetype b = 0; b < blocks; ++b) {
+        Block block;
+        block.reserve(kBlockSize);
+        block.append(messages.constBegin() + b * kBlockSize, messages.constBegin() + (b + 1) * kBlockSize);
+        full->append(std::move(block));
+    }
+    full_ = std::move(full);
+    tail_.append(messages.constBegin() + blocks * kBlockSize, messages.constEnd());
+    size_ = messages.size();
 }
 
 void MessageList::append(ChatMessage message) {

@@ -26,7 +26,6 @@ public:
 
     /// Called on Return; none set means Return does nothing.
     void setOnSubmit(std::function<void()> action) { onSubmit_ = std::move(action); }
-    const std::function<void()>& onSubmit() const { return onSubmit_; }
 
     /// The laid-out height of the text at the present width plus the two vertical insets.
     qreal measuredHeight() const;

@@ -1,6 +1,5 @@
 #include "MainView.h"
 
-#include <QDesktopServices>
 #include <QDialog>
 #include <QHBoxLayout>
 #include <QIcon>
@@ -19,6 +18,7 @@
 
 #include "ConversationListView.h"
 #include "CustomTextView.h"
+#include "MarkdownStyle.h"
 #include "ModelManagerView.h"
 #include "TranscriptView.h"
 #include "WelcomeView.h"
@@ -34,20 +34,11 @@ const QString MainView::loadAlertMessage = QStringLiteral(
 
 namespace {
 
-const QString newConversationText = QStringLiteral("New Conversation");
 const QString manageModelsText = QStringLiteral("Manage Models");
 
 QColor withAlpha(QColor color, qreal alpha) {
     color.setAlphaF(float(alpha));
     return color;
-}
-
-QColor secondaryColor(const QPalette& palette) {
-    const QColor a = palette.color(QPalette::Window);
-    const QColor b = palette.color(QPalette::WindowText);
-    return QColor::fromRgbF(float(a.redF() * 0.4 + b.redF() * 0.6),
-                            float(a.greenF() * 0.4 + b.greenF() * 0.6),
-                            float(a.blueF() * 0.4 + b.blueF() * 0.6));
 }
 
 // A window-modal dialog that hosts a sheet's content. The welcome sheet has one way out,
@@ -125,8 +116,6 @@ public:
         setToolTip(text);
         update();
     }
-    const QString& fullText() const { return full_; }
-    bool isSecondary() const { return secondary_; }
     QSize minimumSizeHint() const override { return QSize(0, fontMetrics().height()); }
     QSize sizeHint() const override {
         return QSize(fontMetrics().horizontalAdvance(full_) + 4, fontMetrics().height());
@@ -135,7 +124,7 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
-        painter.setPen(secondary_ ? secondaryColor(palette())
+        painter.setPen(secondary_ ? secondaryTextColor(palette())
                                   : palette().color(QPalette::WindowText));
         QString line = full_;
         line.replace(QLatin1Char('\n'), QLatin1Char(' '));
@@ -173,7 +162,7 @@ protected:
 
 MainView::MainView(ZoruveVedeServices services, QWidget* parent, ImageStore* images)
     : QWidget(parent) {
-    urlOpener_ = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    urlOpener_ = desktopLinkOpener();
     setMinimumSize(minimumWidth, minimumHeight);
 
     auto* column = new QVBoxLayout(this);
@@ -374,7 +363,7 @@ bool MainView::sendEnabled(const QString& inputText, bool inSendingMessage) {
     return !inputText.trimmed().isEmpty() && !inSendingMessage;
 }
 
-void MainView::setUrlOpener(std::function<bool(const QUrl&)> opener) {
+void MainView::setUrlOpener(LinkOpener opener) {
     urlOpener_ = std::move(opener);
     transcript_->setUrlOpener(urlOpener_);
     modelManager_->setUrlOpener(urlOpener_);
@@ -458,7 +447,7 @@ void MainView::sidebarSelectionChanged(const SidebarID& id) {
     if (!(model_->selectedConversation() == id)) model_->setSelectedConversation(id);
     if (id.isNewConversation()) {
         model_->setCurrentConversation(nullptr);
-        model_->setConversationDescription(newConversationText);
+        model_->setConversationDescription(ZoruveVede::newConversationTitle);
     } else {
         model_->selectConversation(id);
     }

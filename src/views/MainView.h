@@ -9,6 +9,8 @@
 //
 // Interface thread only.
 
+#include "MarkdownLinks.h"
+
 #include <QPointer>
 #include <QWidget>
 #include <functional>
@@ -71,7 +73,7 @@ public:
 
     /// How links (in messages, the welcome sheet and the model manager) are opened;
     /// QDesktopServices::openUrl unless replaced (tests do).
-    void setUrlOpener(std::function<bool(const QUrl&)> opener);
+    void setUrlOpener(LinkOpener opener);
 
     // The parts, for tests and tools.
     QWidget* banner() const;
@@ -111,7 +113,7 @@ private:
     void updateInstallState();
 
     std::unique_ptr<ZoruveVede> model_;
-    std::function<bool(const QUrl&)> urlOpener_;
+    LinkOpener urlOpener_;
     qreal textHeight_ = 30.0;
     bool showModelPopover_ = false;
     bool closingLoadAlert_ = false;

@@ -2,7 +2,6 @@
 
 #include "ViewFonts.h"
 
-#include <QDesktopServices>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -122,7 +121,7 @@ protected:
 
 ModelManagerView::ModelManagerView(QWidget* parent)
     : QWidget(parent),
-      urlOpener_([](const QUrl& url) { return QDesktopServices::openUrl(url); }),
+      urlOpener_(desktopLinkOpener()),
       splitter_(new QSplitter(Qt::Horizontal, this)),
       list_(new QListWidget(splitter_)),
       stack_(nullptr),
@@ -370,7 +369,7 @@ void ModelManagerView::changeEvent(QEvent* event) {
     }
 }
 
-void ModelManagerView::setUrlOpener(std::function<bool(const QUrl&)> opener) {
+void ModelManagerView::setUrlOpener(LinkOpener opener) {
     urlOpener_ = std::move(opener);
 }
 

@@ -7,6 +7,7 @@
 // receives installs, removals, closing and the closing of its alert through signals.
 
 #include "ChatRecords.h"
+#include "MarkdownLinks.h"
 
 #include <QList>
 #include <QPointer>
@@ -79,7 +80,7 @@ public:
     QMessageBox* alert() const;
 
     /// How a link is opened; QDesktopServices::openUrl unless replaced (tests do).
-    void setUrlOpener(std::function<bool(const QUrl&)> opener);
+    void setUrlOpener(LinkOpener opener);
 
     QSplitter* splitter() const { return splitter_; }
     QListWidget* listWidget() const { return list_; }
@@ -141,7 +142,7 @@ private:
     qint64 complete_ = 0;
     bool syncing_ = false;  // the list's selection is being set from `selection_`
 
-    std::function<bool(const QUrl&)> urlOpener_;
+    LinkOpener urlOpener_;
 
     QSplitter* splitter_;
     QListWidget* list_;

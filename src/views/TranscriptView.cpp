@@ -1,7 +1,6 @@
 #include "TranscriptView.h"
 
 #include <QClipboard>
-#include <QDesktopServices>
 #include <QEasingCurve>
 #include <QGuiApplication>
 #include <QHelpEvent>
@@ -13,7 +12,6 @@
 #include <QPropertyAnimation>
 #include <QRegularExpression>
 #include <QScrollBar>
-#include <QTimeZone>
 #include <QToolTip>
 #include <QUrl>
 #include <algorithm>
@@ -31,22 +29,11 @@ namespace {
 // free beside it.
 constexpr int itemSpacing = 6;
 
-QColor mixed(const QColor& a, const QColor& b, qreal amountOfB) {
-    const qreal k = 1.0 - amountOfB;
-    return QColor::fromRgbF(float(a.redF() * k + b.redF() * amountOfB),
-                            float(a.greenF() * k + b.greenF() * amountOfB),
-                            float(a.blueF() * k + b.blueF() * amountOfB));
-}
-
-QColor secondaryColor(const QPalette& palette) {
-    return mixed(palette.color(QPalette::Window), palette.color(QPalette::WindowText), 0.6);
-}
-
 // Blue and gray at opacity 0.1 over the window background.
 QColor bubbleColor(ChatMessageType type, const QPalette& palette) {
     const QColor background = palette.color(QPalette::Window);
-    return type == ChatMessageType::user ? mixed(background, QColor(0, 122, 255), 0.1)
-                                         : mixed(background, QColor(128, 128, 128), 0.1);
+    return type == ChatMessageType::user ? mixColors(background, QColor(0, 122, 255), 0.1)
+                                         : mixColors(background, QColor(128, 128, 128), 0.1);
 }
 
 QIcon copyIcon() {
@@ -85,18 +72,19 @@ TranscriptView::TranscriptView(QWidget* parent, ImageStore* images)
     viewport()->setAutoFillBackground(true);
     viewport()->setMouseTracking(true);
     verticalScrollBar()->setSingleStep(24);
+    updateMetrics();
     animation_->setDuration(scrollDuration);
     animation_->setEasingCurve(QEasingCurve::InOutQuad);
     // The last frame of an animation may land a little off when rows measured on the way
     // changed height; end exactly on the target.
     connect(animation_, &QPropertyAnimation::finished, this,
             [this] { scrollToLastMessage(false); });
-    urlOpener_ = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    urlOpener_ = desktopLinkOpener();
 }
 
 TranscriptView::~TranscriptView() = default;
 
-void TranscriptView::setUrlOpener(std::function<bool(const QUrl&)> opener) {
+void TranscriptView::setUrlOpener(LinkOpener opener) {
     urlOpener_ = std::move(opener);
 }
 
@@ -118,20 +106,23 @@ int TranscriptView::contentWidth() const {
     return qMax(60, viewport()->width() - 2 * padding);
 }
 
-int TranscriptView::metaHeight() const {
-    return qMax(iconSize + 4, QFontMetrics(views::captionFont(font())).height());
+void TranscriptView::updateMetrics() {
+    style_ = MarkdownStyle::from(font(), palette());
+    captionFont_ = views::captionFont(font());
+    const QFontMetrics metrics(font());
+    charWidth_ = metrics.averageCharWidth();
+    lineSpacing_ = metrics.lineSpacing();
+    captionHeight_ = QFontMetrics(captionFont_).height();
+    metaHeight_ = qMax(iconSize + 4, captionHeight_);
 }
 
 int TranscriptView::estimateHeight(int row) const {
-    const QFontMetrics metrics(font());
-    if (isStatusRow(row)) return QFontMetrics(views::captionFont(font())).height();
-    const ChatMessage& message = messages_.at(row);
+    if (isStatusRow(row)) return captionHeight_;
     const int textWidth = qMax(20, contentWidth() - sideSpace - itemSpacing - 2 * bubblePadding);
-    const qint64 chars = message.content().size();
-    const qint64 lines =
-        qMax<qint64>(1, (chars * metrics.averageCharWidth() + textWidth - 1) / textWidth);
-    const qint64 text = qMin<qint64>(lines * metrics.lineSpacing(), 10'000'000);
-    return int(text) + 2 * bubblePadding + metaSpacing + metaHeight();
+    const qint64 chars = messages_.at(row).content().size();
+    const qint64 lines = qMax<qint64>(1, (chars * charWidth_ + textWidth - 1) / textWidth);
+    const qint64 text = qMin<qint64>(lines * lineSpacing_, 10'000'000);
+    return int(text) + 2 * bubblePadding + metaSpacing + metaHeight_;
 }
 
 MarkdownLayout* TranscriptView::layoutFor(int row) {
@@ -150,14 +141,13 @@ MarkdownLayout* TranscriptView::layoutFor(int row) {
                 // Its row is laid out again (with a new layout) when it is next needed.
                 if (const auto at = messages_.lastIndexOf(oldest.key()))
                     rows_[size_t(*at)].exact = false;
-                offsetsDirty_ = true;
                 layouts_.erase(oldest);
             }
         }
         std::shared_ptr<CachedLayout>& fresh = layouts_[message.id()];
         fresh = std::make_shared<CachedLayout>();
         fresh->layout = std::make_unique<MarkdownLayout>(images_);
-        fresh->layout->setStyle(MarkdownStyle::from(font(), palette()));
+        fresh->layout->setStyle(style_);
         fresh->layout->setMarkdown(message.content());
         fresh->content = message.content();
         const QUuid id = message.id();
@@ -186,15 +176,14 @@ TranscriptView::RowGeometry TranscriptView::computeGeometry(int row) {
     RowGeometry g;
     const int width = contentWidth();
     if (isStatusRow(row)) {
-        const QFont caption = views::captionFont(font());
-        g.text = QFontMetrics(caption).boundingRect(QRect(0, 0, width, 1 << 24), Qt::TextWordWrap,
-                                                    *status_);
+        g.text = QFontMetrics(captionFont_).boundingRect(QRect(0, 0, width, 1 << 24),
+                                                         Qt::TextWordWrap, *status_);
         g.text.moveTopLeft(QPoint(0, 0));
         g.height = g.text.height();
         return g;
     }
     const ChatMessage& message = messages_.at(row);
-    const int meta = metaHeight();
+    const int meta = metaHeight_;
     if (message.type() == ChatMessageType::error) {
         const QRect text = fontMetrics().boundingRect(
             QRect(0, 0, width - 2 * bubblePadding, 1 << 24), Qt::TextWordWrap, message.content());
@@ -218,16 +207,15 @@ TranscriptView::RowGeometry TranscriptView::computeGeometry(int row) {
     g.bubble = QRect(x, 0, bubbleWidth, textHeight + 2 * bubblePadding);
     g.text = QRect(x + bubblePadding, bubblePadding, textWidth, textHeight);
     const int metaTop = g.bubble.bottom() + 1 + metaSpacing;
-    const QFont caption = views::captionFont(font());
-    const QFontMetrics captionMetrics(caption);
-    const int timeWidth = captionMetrics.horizontalAdvance(timestampText(message.timestamp())) + 2;
     const int iconTop = metaTop + (meta - iconSize) / 2;
+    // The time's width is taken when it is painted (the text changes at midnight): only
+    // the edge it keeps to the copy button is fixed here.
     if (message.type() == ChatMessageType::user) {
         g.copy = QRect(width - iconSize, iconTop, iconSize, iconSize);
-        g.time = QRect(g.copy.left() - itemSpacing - timeWidth, metaTop, timeWidth, meta);
+        g.time = QRect(g.copy.left() - itemSpacing, metaTop, 0, meta);
     } else {
         g.copy = QRect(0, iconTop, iconSize, iconSize);
-        g.time = QRect(g.copy.right() + 1 + itemSpacing, metaTop, timeWidth, meta);
+        g.time = QRect(g.copy.right() + 1 + itemSpacing, metaTop, 0, meta);
     }
     g.height = g.bubble.height() + metaSpacing + meta;
     return g;
@@ -236,10 +224,10 @@ TranscriptView::RowGeometry TranscriptView::computeGeometry(int row) {
 void TranscriptView::measure(int row) {
     Row& info = rows_[size_t(row)];
     info.geometry = computeGeometry(row);
+    if (info.height != info.geometry.height) offsetsDirty_ = true;
     info.height = info.geometry.height;
     info.exact = true;
     if (!isStatusRow(row)) info.everLaidOut = true;
-    offsetsDirty_ = true;
 }
 
 const TranscriptView::RowGeometry& TranscriptView::geometry(int row) {
@@ -346,7 +334,7 @@ void TranscriptView::updateScrollBar() {
 void TranscriptView::scrollContentsBy(int, int) {
     if (updatingScrollBar_) return;
     // The user moved the scroll bar, turned the wheel or pressed a key.
-    if (animation_->state() == QAbstractAnimation::Running) animation_->stop();
+    animation_->stop();  // the user took over
     top_ = verticalScrollBar()->value();
     setAnchorFromTop();
     viewport()->update();
@@ -363,10 +351,6 @@ bool TranscriptView::isScrolling() const {
     return animation_->state() == QAbstractAnimation::Running;
 }
 
-void TranscriptView::stopScrolling() {
-    animation_->stop();
-}
-
 void TranscriptView::scrollToLastMessage(bool animated) {
     if (messages_.isEmpty()) return;
     const int target = rowCount() - 1;  // the last message, or the status line under it
@@ -381,7 +365,7 @@ void TranscriptView::scrollToLastMessage(bool animated) {
     const qreal maxTop = qMax<qreal>(0, contentHeight() - visible);
     const qreal goal = qBound<qreal>(0, bottom - visible, maxTop);
     if (!animated || std::abs(goal - top_) < 1 || !isVisible()) {
-        if (animation_->state() == QAbstractAnimation::Running) animation_->stop();
+        animation_->stop();
         setScrollPosition(goal);
         return;
     }
@@ -449,8 +433,8 @@ void TranscriptView::setStatusMessage(const std::optional<QString>& text) {
 }
 
 void TranscriptView::updateStyle() {
-    const MarkdownStyle style = MarkdownStyle::from(font(), palette());
-    for (const auto& entry : std::as_const(layouts_)) entry->layout->setStyle(style);
+    updateMetrics();
+    for (const auto& entry : std::as_const(layouts_)) entry->layout->setStyle(style_);
     invalidateHeights();
     viewport()->update();
 }
@@ -507,8 +491,8 @@ void TranscriptView::paintEvent(QPaintEvent* event) {
     painter.setRenderHint(QPainter::Antialiasing);
     const QRect exposed = event->rect();
     const QPalette& pal = palette();
-    const QColor secondary = secondaryColor(pal);
-    const QFont caption = views::captionFont(font());
+    const QColor secondary = secondaryTextColor(pal);
+    const QFontMetrics captionMetrics(captionFont_);
     const QDateTime now = QDateTime::currentDateTime();
     const int visible = viewport()->height();
 
@@ -519,7 +503,7 @@ void TranscriptView::paintEvent(QPaintEvent* event) {
         painter.save();
         painter.translate(origin);
         if (isStatusRow(row)) {
-            painter.setFont(caption);
+            painter.setFont(captionFont_);
             painter.setPen(secondary);
             painter.drawText(g.text, Qt::TextWordWrap, *status_);
             painter.restore();
@@ -538,13 +522,11 @@ void TranscriptView::paintEvent(QPaintEvent* event) {
             layoutFor(row)->paint(&painter, g.text.topLeft(), textExposed);
             // The text is measured now: a row laid out yesterday shows its date today.
             const QString time = timestampText(message.timestamp(), now);
-            const int timeWidth = QFontMetrics(caption).horizontalAdvance(time) + 2;
+            const int timeWidth = captionMetrics.horizontalAdvance(time) + 2;
             QRect timeRect = g.time;
-            if (message.type() == ChatMessageType::user)
-                timeRect.setLeft(g.time.right() + 1 - timeWidth);
-            else
-                timeRect.setWidth(timeWidth);
-            painter.setFont(caption);
+            if (message.type() == ChatMessageType::user) timeRect.moveLeft(g.time.left() - timeWidth);
+            timeRect.setWidth(timeWidth);
+            painter.setFont(captionFont_);
             painter.setPen(secondary);
             painter.drawText(timeRect, Qt::AlignVCenter | Qt::AlignLeft, time);
         }

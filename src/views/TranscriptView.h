@@ -22,6 +22,8 @@
 #include <optional>
 #include <vector>
 
+#include "MarkdownLinks.h"
+#include "MarkdownStyle.h"
 #include "MessageList.h"
 
 class QPropertyAnimation;
@@ -71,7 +73,7 @@ public:
                                  const QDateTime& now = QDateTime::currentDateTime());
 
     /// How links in messages are opened; QDesktopServices::openUrl unless replaced.
-    void setUrlOpener(std::function<bool(const QUrl&)> opener);
+    void setUrlOpener(LinkOpener opener);
 
     // Geometry, for tests and tools. Rectangles are in viewport coordinates.
     /// The top of the content in content coordinates (the scroll position).
@@ -122,7 +124,7 @@ private:
     int messageRowCount() const { return int(messages_.size()); }
     bool isStatusRow(int row) const { return status_ && row == messageRowCount(); }
     int contentWidth() const;
-    int metaHeight() const;
+    void updateMetrics();  // fonts, metrics and the Markdown style, from font and palette
     int estimateHeight(int row) const;
     RowGeometry computeGeometry(int row);
     /// The row's geometry, measured first if needed.
@@ -138,7 +140,6 @@ private:
     void updateScrollBar();
     void setTopFromAnchor();
     void setAnchorFromTop();
-    void stopScrolling();
     void updateStyle();
     int rowAtPoint(const QPoint& pos, QPoint* inRow);
 
@@ -158,10 +159,16 @@ private:
     QHash<QUuid, std::shared_ptr<CachedLayout>> layouts_;
     quint64 useCounter_ = 0;
     int lastWidth_ = -1;
+    MarkdownStyle style_;
+    QFont captionFont_;
+    int charWidth_ = 0;
+    int lineSpacing_ = 0;
+    int captionHeight_ = 0;
+    int metaHeight_ = 0;
     int lastVisibleHeight_ = 0;  // of the last settle(), to tell whether the end was shown
 
     QPropertyAnimation* animation_;
-    std::function<bool(const QUrl&)> urlOpener_;
+    LinkOpener urlOpener_;
     QString pressedLink_;
     int pressedCopyRow_ = -1;
 };

@@ -4,7 +4,6 @@
 #include "Divider.h"
 #include "MarkdownView.h"
 
-#include <QDesktopServices>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QPushButton>
@@ -17,7 +16,7 @@ namespace parlote {
 const QString WelcomeView::fallbackText = QStringLiteral("Problem loading welcome text");
 
 WelcomeView::WelcomeView(QWidget* parent)
-    : QWidget(parent), urlOpener_([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
+    : QWidget(parent), urlOpener_(desktopLinkOpener()) {
     setFixedSize(fixedWidth, fixedHeight);
     setBackgroundRole(QPalette::Window);
     setAutoFillBackground(true);
@@ -93,7 +92,7 @@ void WelcomeView::paintStartButton() {
     start_->setPalette(filled);
 }
 
-void WelcomeView::setUrlOpener(std::function<bool(const QUrl&)> opener) {
+void WelcomeView::setUrlOpener(LinkOpener opener) {
     urlOpener_ = std::move(opener);
 }
 

@@ -7,6 +7,8 @@
 // sheet to dismiss it. A plain widget of a fixed 600 by 700, meant to be the content of a
 // window-modal QDialog; "Start Chatting!" then answers Return.
 
+#include "MarkdownLinks.h"
+
 #include <QWidget>
 
 #include <functional>
@@ -35,7 +37,7 @@ public:
 
     /// How addresses are opened, by the button and by links in the document;
     /// QDesktopServices::openUrl unless replaced (tests do).
-    void setUrlOpener(std::function<bool(const QUrl&)> opener);
+    void setUrlOpener(LinkOpener opener);
 
     MarkdownView* document() const { return document_; }
     QScrollArea* scrollArea() const { return scroll_; }
@@ -57,7 +59,7 @@ private:
     QScrollArea* scroll_ = nullptr;
     QPushButton* download_ = nullptr;
     QPushButton* start_ = nullptr;
-    std::function<bool(const QUrl&)> urlOpener_;
+    LinkOpener urlOpener_;
 };
 
 }  // namespace parlote

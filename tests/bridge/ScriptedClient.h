@@ -55,15 +55,7 @@ public:
         return answer(script_.status);
     }
     std::shared_ptr<llm::OllamaInstallInfo> getNextInstallStatus() override {
-        ++log_->polls;
-        if (script_.installRecords.empty()) {
-            last_ = script_.endError;
-            return nullptr;
-        }
-        auto record = std::make_shared<llm::OllamaInstallInfo>(script_.installRecords.front());
-        script_.installRecords.pop_front();
-        last_ = {};
-        return record;
+        return next(script_.installRecords);
     }
     std::string chat(const std::vector<llm::OllamaMessage>& messages,
                      const llm::SwiftLLMChatOptions&) override {
@@ -76,21 +68,24 @@ public:
         remember(messages);
         return answer(script_.status);
     }
-    std::shared_ptr<llm::OllamaChunkInfo> getNextChunk() override {
-        ++log_->polls;
-        if (script_.chunks.empty()) {
-            last_ = script_.endError;
-            return nullptr;
-        }
-        auto chunk = std::make_shared<llm::OllamaChunkInfo>(script_.chunks.front());
-        script_.chunks.pop_front();
-        last_ = {};
-        return chunk;
-    }
+    std::shared_ptr<llm::OllamaChunkInfo> getNextChunk() override { return next(script_.chunks); }
     llm::OllamaErrorInfo lastError() const override { return last_; }
     void abort() override {}
 
 private:
+    /// One polling call: the next scripted record, or null with the end's error.
+    template <class T>
+    std::shared_ptr<T> next(std::deque<T>& records) {
+        ++log_->polls;
+        if (records.empty()) {
+            last_ = script_.endError;
+            return nullptr;
+        }
+        auto record = std::make_shared<T>(std::move(records.front()));
+        records.pop_front();
+        last_ = {};
+        return record;
+    }
     std::int32_t answer(std::int32_t status) {
         last_ = status == 0 ? llm::OllamaErrorInfo{} : script_.error;
         return status;

@@ -13,7 +13,6 @@
 #include <QCoreApplication>
 #include <QStringList>
 
-#include <cstdio>
 #include <iostream>
 
 using namespace parlote;
@@ -60,10 +59,7 @@ int chat(ModelServiceBridge& bridge, const QString& model, const QString& text) 
         while (auto chunk = stream.next()) {
             std::cout << chunk->content.toStdString() << std::flush;
         }
-    } catch (const OllamaError& error) {
-        std::cout << '\n';
-        return failWith(error.message);
-    } catch (const std::exception& error) {
+    } catch (const std::exception& error) {  // an OllamaError's what() is its message
         std::cout << '\n';
         return failWith(QString::fromUtf8(error.what()));
     }
@@ -83,9 +79,7 @@ int pull(ModelServiceBridge& bridge, const QString& name) {
                           << (100 * status->complete / status->total) << "%)";
             std::cout << '\n' << std::flush;
         }
-    } catch (const OllamaError& error) {
-        return failWith(error.message);
-    } catch (const std::exception& error) {
+    } catch (const std::exception& error) {  // an OllamaError's what() is its message
         return failWith(QString::fromUtf8(error.what()));
     }
     return 0;

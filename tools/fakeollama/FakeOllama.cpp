@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cctype>
 #include <condition_variable>
-#include <deque>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -220,13 +219,6 @@ ChatScript ChatScript::repeated(std::size_t count, std::string text)
     return script;
 }
 
-std::string ChatScript::fullContent() const
-{
-    std::string out;
-    for (const auto& chunk : chunks) out += chunk.content;
-    return out + finalContent;
-}
-
 bool RecordedRequest::hasHeader(std::string_view name) const
 {
     return std::any_of(headers.begin(), headers.end(),
@@ -257,12 +249,9 @@ public:
     bool stopping = false;
     bool hangAll = false;
     std::uint64_t stallGeneration = 0;
-    Milliseconds livenessDelay{0};
-    std::string version = "0.12.6";
     std::vector<ModelInfo> models;
     std::vector<ModelInfo> registry;
     ChatScript defaultScript = ChatScript::words("Hello! How can I help you today?");
-    std::deque<ChatScript> queuedScripts;
     ChatResponder responder;
     PullScript pullScript;
     std::vector<RecordedRequest> requests;
@@ -282,7 +271,6 @@ private:
     void handleDelete(const httplib::Request& req, httplib::Response& res);
     void handleChat(const httplib::Request& req, httplib::Response& res);
     void handlePull(const httplib::Request& req, httplib::Response& res);
-    void handleLiveness(httplib::Response& res, const std::string& body, const char* type);
 
     std::optional<ModelInfo> findInstalled(std::string_view name) const;  // needs no lock held
     ChatScript nextScript(const nlohmann::json& request);
@@ -397,11 +385,6 @@ ChatScript FakeOllama::Impl::nextScript(const nlohmann::json& request)
     ChatResponder chooser;
     {
         std::lock_guard lock(mutex);
-        if (!queuedScripts.empty()) {
-            ChatScript script = std::move(queuedScripts.front());
-            queuedScripts.pop_front();
-            return script;
-        }
         if (!responder) return defaultScript;
         chooser = responder;
     }
@@ -412,16 +395,10 @@ void FakeOllama::Impl::installRoutes()
 {
     // GET handlers also answer HEAD (cpp-httplib then sends headers only).
     server_.Get("/", [this](const httplib::Request& req, httplib::Response& res) {
-        if (admit(req)) handleLiveness(res, "Ollama is running", kTextType);
+        if (admit(req)) res.set_content("Ollama is running", kTextType);
     });
     server_.Get("/api/version", [this](const httplib::Request& req, httplib::Response& res) {
-        if (!admit(req)) return;
-        std::string body;
-        {
-            std::lock_guard lock(mutex);
-            body = gojson::dump(ojson{{"version", version}});
-        }
-        handleLiveness(res, body, kJsonType);
+        if (admit(req)) res.set_content(gojson::dump(ojson{{"version", "0.12.6"}}), kJsonType);
     });
     server_.Get("/api/tags", [this](const httplib::Request& req, httplib::Response& res) {
         if (admit(req)) handleTags(res);
@@ -456,17 +433,6 @@ void FakeOllama::Impl::installRoutes()
     server_.Patch(".*", fallback);
     server_.Delete(".*", fallback);
     server_.Options(".*", fallback);
-}
-
-void FakeOllama::Impl::handleLiveness(httplib::Response& res, const std::string& body, const char* type)
-{
-    Milliseconds delay;
-    {
-        std::lock_guard lock(mutex);
-        delay = livenessDelay;
-    }
-    if (delay.count() > 0 && pause(delay, nullptr) != Step::Ok) return;
-    res.set_content(body, type);
 }
 
 void FakeOllama::Impl::handleTags(httplib::Response& res)
@@ -766,22 +732,10 @@ void FakeOllama::setRegistry(std::vector<ModelInfo> models)
     impl_->registry = std::move(models);
 }
 
-void FakeOllama::setVersion(std::string version)
-{
-    std::lock_guard lock(impl_->mutex);
-    impl_->version = std::move(version);
-}
-
 void FakeOllama::setChatScript(ChatScript script)
 {
     std::lock_guard lock(impl_->mutex);
     impl_->defaultScript = std::move(script);
-}
-
-void FakeOllama::queueChatScript(ChatScript script)
-{
-    std::lock_guard lock(impl_->mutex);
-    impl_->queuedScripts.push_back(std::move(script));
 }
 
 void FakeOllama::setChatResponder(ChatResponder responder)
@@ -794,12 +748,6 @@ void FakeOllama::setPullScript(PullScript script)
 {
     std::lock_guard lock(impl_->mutex);
     impl_->pullScript = std::move(script);
-}
-
-void FakeOllama::setLivenessDelay(Milliseconds delay)
-{
-    std::lock_guard lock(impl_->mutex);
-    impl_->livenessDelay = delay;
 }
 
 void FakeOllama::setHangAll(bool hang)
@@ -834,12 +782,6 @@ std::vector<RecordedRequest> FakeOllama::requestsTo(std::string_view path) const
         if (r.path == path) out.push_back(r);
     }
     return out;
-}
-
-void FakeOllama::clearRequests()
-{
-    std::lock_guard lock(impl_->mutex);
-    impl_->requests.clear();
 }
 
 int FakeOllama::chatStreamsStarted() const

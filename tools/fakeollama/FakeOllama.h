@@ -145,8 +145,6 @@ struct ChatScript {
     // 100,000 one-line writes take about a second on loopback, mostly system
     // calls; set linesPerWrite (e.g. 64) to measure the client's parsing instead.
     static ChatScript repeated(std::size_t count, std::string text);
-    // The reply as one string, as `"stream":false` would return it.
-    std::string fullContent() const;
 };
 
 // How the server answers /api/pull for a model the registry knows.
@@ -194,20 +192,16 @@ public:
     void setModels(std::vector<ModelInfo> models);
     std::vector<ModelInfo> models() const;
     void setRegistry(std::vector<ModelInfo> models);
-    void setVersion(std::string version);  // default "0.12.6"
 
-    // Chat replies. A request takes the first queued script if there is one,
-    // else asks the responder if one is set, else uses the default script
-    // (initially a short greeting). Requests that only load a model (no
+    // Chat replies. A request asks the responder if one is set, else uses the
+    // default script (initially a short greeting). Requests that only load a model (no
     // messages) answer at once and consume nothing.
     void setChatScript(ChatScript script);
-    void queueChatScript(ChatScript script);
     void setChatResponder(ChatResponder responder);
 
     void setPullScript(PullScript script);
 
     // Latency and hangs.
-    void setLivenessDelay(Milliseconds delay);  // before answering / and /api/version
     // While on, every request waits before doing anything; turning it off
     // lets the waiting requests proceed.
     void setHangAll(bool hang);
@@ -217,7 +211,6 @@ public:
     // What the server saw.
     std::vector<RecordedRequest> requests() const;
     std::vector<RecordedRequest> requestsTo(std::string_view path) const;
-    void clearRequests();
 
     // Chat streams: started, still sending, and aborted because the client
     // went away (a failed write or a closed socket noticed while waiting).

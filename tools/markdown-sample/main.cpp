@@ -20,6 +20,7 @@
 #include "ImageStore.h"
 #include "MarkdownView.h"
 #include "SelectableMarkdownView.h"
+#include "TestPalettes.h"
 
 using namespace parlote;
 
@@ -81,21 +82,6 @@ QByteArray redSquarePng() {
     return bytes;
 }
 
-QPalette darkPalette() {
-    QPalette p;
-    p.setColor(QPalette::Window, QColor(40, 42, 46));
-    p.setColor(QPalette::WindowText, QColor(225, 225, 228));
-    p.setColor(QPalette::Base, QColor(30, 31, 34));
-    p.setColor(QPalette::Text, QColor(225, 225, 228));
-    p.setColor(QPalette::Button, QColor(52, 54, 58));
-    p.setColor(QPalette::ButtonText, QColor(225, 225, 228));
-    p.setColor(QPalette::Highlight, QColor(60, 120, 216));
-    p.setColor(QPalette::HighlightedText, Qt::white);
-    p.setColor(QPalette::Link, QColor(110, 170, 255));
-    p.setColor(QPalette::Mid, QColor(80, 80, 84));
-    p.setColor(QPalette::Dark, QColor(20, 20, 22));
-    return p;
-}
 
 bool render(const QString& markdown, const QPalette& palette, const QString& path) {
     QWidget window;
@@ -151,7 +137,7 @@ int main(int argc, char** argv) {
     QString markdown = QString::fromUtf8(kSample).replace(QStringLiteral("PORT"), QString::number(port));
     QApplication::setStyle(QStringLiteral("Fusion"));
     const bool ok = render(markdown, QApplication::style()->standardPalette(), QString::fromLocal8Bit(argv[1])) &&
-                    render(markdown, darkPalette(), QString::fromLocal8Bit(argv[2]));
+                    render(markdown, parlote::testing::darkPalette(), QString::fromLocal8Bit(argv[2]));
     server.stop();
     serving.join();
     return ok ? 0 : 1;

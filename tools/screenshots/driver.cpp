@@ -37,6 +37,7 @@
 #include "ModelManagerView.h"
 #include "ModelServiceBridge.h"
 #include "ParloteApp.h"
+#include "TestPalettes.h"
 #include "TranscriptView.h"
 #include "WelcomeView.h"
 
@@ -79,27 +80,6 @@ void shoot(const QString& name) {
     std::fflush(stdout);
 }
 
-QPalette darkPalette() {
-    QPalette p;
-    const QColor window(0x2b, 0x2b, 0x2e), base(0x1e, 0x1e, 0x20), text(0xea, 0xea, 0xea);
-    p.setColor(QPalette::Window, window);
-    p.setColor(QPalette::WindowText, text);
-    p.setColor(QPalette::Base, base);
-    p.setColor(QPalette::AlternateBase, window);
-    p.setColor(QPalette::Text, text);
-    p.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3e));
-    p.setColor(QPalette::ButtonText, text);
-    p.setColor(QPalette::Highlight, QColor(0x2f, 0x6f, 0xd6));
-    p.setColor(QPalette::HighlightedText, Qt::white);
-    p.setColor(QPalette::PlaceholderText, QColor(0x8a, 0x8a, 0x8e));
-    p.setColor(QPalette::Link, QColor(0x6a, 0xa8, 0xff));
-    p.setColor(QPalette::ToolTipBase, base);
-    p.setColor(QPalette::ToolTipText, text);
-    p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x77, 0x77, 0x7a));
-    p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x77, 0x77, 0x7a));
-    p.setColor(QPalette::Disabled, QPalette::Text, QColor(0x77, 0x77, 0x7a));
-    return p;
-}
 
 }  // namespace
 
@@ -124,7 +104,7 @@ int main(int argc, char** argv) {
             "usage: parlote-screenshot-driver --server PATH --port N --out DIR [--dark]");
     QDir().mkpath(outDir);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    if (dark) QApplication::setPalette(darkPalette());
+    if (dark) QApplication::setPalette(parlote::testing::darkPalette());
     const QString suffix = dark ? QStringLiteral("-dark") : QString();
 
     AboutWindow about;
@@ -165,7 +145,7 @@ int main(int argc, char** argv) {
     require(waitFor([&] { return !model.inSendingMessage(); }, 60000), "the reply did not finish");
     require(waitFor([&] {
                 return model.conversations().size() == 1 &&
-                       model.conversations().first().title() != QLatin1String("New Conversation");
+                       model.conversations().first().title() != ZoruveVede::newConversationTitle;
             }),
             "no title");
     shoot(QStringLiteral("02-conversation") + suffix);

@@ -47,9 +47,7 @@ HttpTransfer::HttpTransfer(const HttpRequest& request) : body_(request.body) {
     headers_ = curl_slist_append(headers_, "Accept: application/json, application/x-ndjson");
     // No "Expect: 100-continue" round trip for large chat transcripts.
     headers_ = curl_slist_append(headers_, "Expect:");
-    if (request.method == "HEAD") {
-        curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L);
-    } else if (request.method != "GET") {
+    if (request.method != "GET") {
         if (request.method != "POST")
             curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, request.method.c_str());
         headers_ = curl_slist_append(headers_, "Content-Type: application/json");
@@ -153,10 +151,6 @@ HttpTransfer::Outcome HttpTransfer::waitForHeaders(Clock::time_point deadline) {
     }
 }
 
-bool HttpTransfer::hasLine() const {
-    return buffer_.find('\n', std::max(scanPos_, readPos_)) != std::string::npos;
-}
-
 std::string HttpTransfer::takeLine(std::size_t end) {
     std::size_t stop = end;
     if (stop > readPos_ && buffer_[stop - 1] == '\r') --stop;
@@ -175,7 +169,7 @@ std::string HttpTransfer::takeLine(std::size_t end) {
 HttpTransfer::Outcome HttpTransfer::nextLine(std::string& line, Clock::time_point deadline) {
     for (;;) {
         if (aborted_.load()) return Outcome::aborted;
-        const std::size_t newline = buffer_.find('\n', std::max(scanPos_, readPos_));
+        const std::size_t newline = buffer_.find('\n', scanPos_);  // never before readPos_
         if (newline != std::string::npos) {
             line = takeLine(newline);
             return Outcome::ready;

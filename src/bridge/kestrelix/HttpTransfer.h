@@ -16,7 +16,7 @@ struct curl_slist;
 namespace kestrelix::llm::detail {
 
 struct HttpRequest {
-    std::string method = "GET";  // GET, HEAD, POST or DELETE
+    std::string method = "GET";  // GET, POST or DELETE
     std::string url;
     std::string body;  // sent as application/json when not empty
     bool bypassProxy = false;
@@ -62,7 +62,6 @@ public:
 private:
     static std::size_t onBody(char* data, std::size_t size, std::size_t count, void* self);
     static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* self);
-    bool hasLine() const;
     std::string takeLine(std::size_t end);
     /// Lets libcurl move data, then waits for the socket until `deadline` at most.
     Outcome pump(Clock::time_point deadline);

@@ -110,6 +110,8 @@ public:
         lastError = OllamaErrorInfo{code, osType, osError, std::move(message)};
     }
 
+    void failAborted() { fail(kAborted, "The request to Ollama at " + baseUrl + " was cancelled."); }
+
     bool checkUsable() {
         if (baseUrl.empty()) {
             fail(kInvalidRequest, "The Ollama address \"" + rawHost +
@@ -119,7 +121,7 @@ public:
         }
         std::lock_guard lock(mutex);
         if (aborted) {
-            fail(kAborted, "The request to Ollama at " + baseUrl + " was cancelled.");
+            failAborted();
             return false;
         }
         return true;
@@ -154,7 +156,7 @@ public:
     void failTransfer(HttpTransfer::Outcome outcome, const HttpTransfer& transfer) {
         switch (outcome) {
             case HttpTransfer::Outcome::aborted:
-                fail(kAborted, "The request to Ollama at " + baseUrl + " was cancelled.");
+                failAborted();
                 return;
             case HttpTransfer::Outcome::timedOut:
                 fail(kTimedOut, "Ollama at " + baseUrl + " did not answer in time.");
@@ -335,7 +337,7 @@ public:
         {
             std::lock_guard lock(mutex);
             if (aborted && !(stream == kind && streamEnded)) {
-                fail(kAborted, "The request to Ollama at " + baseUrl + " was cancelled.");
+                failAborted();
                 return false;
             }
         }

@@ -1,6 +1,7 @@
 #pragma once
 
-// The dark palette the screenshot tests render with, beside Fusion's standard light one.
+// The dark palette that screenshots (of the tests and of the tools) are taken with,
+// beside Fusion's standard light one.
 
 #include <QColor>
 #include <QPalette>
