@@ -6,8 +6,7 @@
 
 namespace parlote::testing::detail {
 
-Step LineWriter::flush()
-{
+Step LineWriter::flush() {
     const std::size_t size = pending_.size();
     const std::size_t piece = writeSize_ == 0 ? size : writeSize_;
     for (std::size_t offset = 0; offset < size; offset += piece) {
@@ -24,8 +23,7 @@ Step LineWriter::flush()
     return Step::Ok;
 }
 
-ChatRender::ChatRender(std::string_view model)
-{
+ChatRender::ChatRender(std::string_view model) {
     prefix = "{\"model\":";
     gojson::appendString(prefix, model);
     prefix += ",\"created_at\":\"";
@@ -33,8 +31,7 @@ ChatRender::ChatRender(std::string_view model)
 
 namespace {
 
-void appendContent(std::string& out, const ChatChunk& chunk)
-{
+void appendContent(std::string& out, const ChatChunk& chunk) {
     if (chunk.raw) {
         out += '"';
         out += chunk.content;
@@ -46,8 +43,7 @@ void appendContent(std::string& out, const ChatChunk& chunk)
 
 }  // namespace
 
-void ChatRender::appendChunk(std::string& out, const ChatChunk& chunk) const
-{
+void ChatRender::appendChunk(std::string& out, const ChatChunk& chunk) const {
     out += prefix;
     out += gojson::nowRfc3339Nano();
     out += "\",\"message\":{\"role\":\"assistant\",\"content\":";
@@ -59,9 +55,8 @@ void ChatRender::appendChunk(std::string& out, const ChatChunk& chunk) const
     out += "},\"done\":false}\n";
 }
 
-void ChatRender::appendFinal(std::string& out, const ChatChunk& message, const std::string& doneReason,
-                             const ChatMetrics& m) const
-{
+void ChatRender::appendFinal(std::string& out, const ChatChunk& message,
+                             const std::string& doneReason, const ChatMetrics& m) const {
     out += prefix;
     out += gojson::nowRfc3339Nano();
     out += "\",\"message\":{\"role\":\"assistant\",\"content\":";
@@ -76,9 +71,12 @@ void ChatRender::appendFinal(std::string& out, const ChatChunk& message, const s
         gojson::appendString(out, doneReason);
     }
     const std::pair<const char*, std::int64_t> metrics[] = {
-        {"total_duration", m.totalDuration},       {"load_duration", m.loadDuration},
-        {"prompt_eval_count", m.promptEvalCount}, {"prompt_eval_duration", m.promptEvalDuration},
-        {"eval_count", m.evalCount},               {"eval_duration", m.evalDuration}};
+        {"total_duration", m.totalDuration},
+        {"load_duration", m.loadDuration},
+        {"prompt_eval_count", m.promptEvalCount},
+        {"prompt_eval_duration", m.promptEvalDuration},
+        {"eval_count", m.evalCount},
+        {"eval_duration", m.evalDuration}};
     for (const auto& [key, value] : metrics) {
         if (value == 0) continue;
         out += ",\"";
@@ -89,16 +87,17 @@ void ChatRender::appendFinal(std::string& out, const ChatChunk& message, const s
     out += '}';
 }
 
-ChatMetrics measuredMetrics(const ChatScript& script, std::size_t generated, Clock::time_point requestStart,
-                            Clock::time_point firstToken)
-{
+ChatMetrics measuredMetrics(const ChatScript& script, std::size_t generated,
+                            Clock::time_point requestStart, Clock::time_point firstToken) {
     if (script.metrics) return *script.metrics;
     const auto ns = [](Clock::duration d) {
-        return std::max<std::int64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(d).count(), 1);
+        return std::max<std::int64_t>(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(d).count(), 1);
     };
     ChatMetrics m;
     m.totalDuration = ns(Clock::now() - requestStart);
-    m.loadDuration = ns(std::chrono::duration_cast<Clock::duration>(script.firstByteDelay)) + 1334875;
+    m.loadDuration =
+        ns(std::chrono::duration_cast<Clock::duration>(script.firstByteDelay)) + 1334875;
     m.promptEvalCount = 26;
     m.promptEvalDuration = 34254600;
     m.evalCount = static_cast<std::int64_t>(generated);
@@ -107,8 +106,7 @@ ChatMetrics measuredMetrics(const ChatScript& script, std::size_t generated, Clo
 }
 
 Step streamChat(StreamControl& server, httplib::DataSink& sink, const ChatScript& script,
-                const ChatRender& render, Clock::time_point requestStart)
-{
+                const ChatRender& render, Clock::time_point requestStart) {
     LineWriter out(server, sink, script.linesPerWrite, script.writeSize, script.writeDelay);
     const auto firstToken = Clock::now();
     const std::size_t count = script.chunks.size();
@@ -122,7 +120,9 @@ Step streamChat(StreamControl& server, httplib::DataSink& sink, const ChatScript
             return step == Step::Ok ? Step::Dropped : step;
         }
         if (script.errorAfter && *script.errorAfter == sent) {
-            if (Step step = out.line(gojson::errorObject(script.errorMessage) + "\n"); step != Step::Ok) return step;
+            if (Step step = out.line(gojson::errorObject(script.errorMessage) + "\n");
+                step != Step::Ok)
+                return step;
             return out.flush();
         }
         if (sent == count) break;

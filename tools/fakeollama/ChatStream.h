@@ -2,13 +2,13 @@
 // shapes and faults a ChatScript asks for (pull streams reuse LineWriter).
 #pragma once
 
+#include <httplib.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <string>
 #include <string_view>
-
-#include <httplib.h>
 
 #include "FakeOllama.h"
 
@@ -34,17 +34,17 @@ class LineWriter {
 public:
     LineWriter(StreamControl& server, httplib::DataSink& sink, std::size_t linesPerWrite = 1,
                std::size_t writeSize = 0, Milliseconds writeDelay = Milliseconds{0})
-        : server_(server), sink_(sink), linesPerWrite_(std::max<std::size_t>(linesPerWrite, 1)),
-          writeSize_(writeSize), writeDelay_(writeDelay)
-    {
-    }
+        : server_(server),
+          sink_(sink),
+          linesPerWrite_(std::max<std::size_t>(linesPerWrite, 1)),
+          writeSize_(writeSize),
+          writeDelay_(writeDelay) {}
 
     std::string& buffer() { return pending_; }  // append a line here, then call lineAdded()
 
     Step lineAdded() { return ++pendingLines_ >= linesPerWrite_ ? flush() : Step::Ok; }
 
-    Step line(std::string_view text)
-    {
+    Step line(std::string_view text) {
         pending_ += text;
         return lineAdded();
     }
@@ -78,8 +78,8 @@ struct ChatRender {
 using Clock = std::chrono::steady_clock;
 
 // The script's metrics, or plausible ones measured from the run.
-ChatMetrics measuredMetrics(const ChatScript& script, std::size_t generated, Clock::time_point requestStart,
-                            Clock::time_point firstToken);
+ChatMetrics measuredMetrics(const ChatScript& script, std::size_t generated,
+                            Clock::time_point requestStart, Clock::time_point firstToken);
 
 // Streams one scripted chat answer. Returns how the stream ended.
 Step streamChat(StreamControl& server, httplib::DataSink& sink, const ChatScript& script,

@@ -37,13 +37,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 namespace parlote::testing {
 
@@ -51,7 +50,7 @@ using Milliseconds = std::chrono::milliseconds;
 
 // One installed (or pullable) model as /api/tags and /api/show describe it.
 struct ModelInfo {
-    std::string name;  // canonical "name:tag"; a name without a tag gets ":latest"
+    std::string name;    // canonical "name:tag"; a name without a tag gets ":latest"
     std::string digest;  // 64 hex chars, no "sha256:"; derived from the name when empty
     std::int64_t size = 0;
     std::string format = "gguf";
@@ -79,8 +78,9 @@ struct HttpReply {
     std::string body;
 
     static HttpReply jsonError(int status, std::string_view message);  // {"error":"..."}
-    static HttpReply busy();       // 503 "server busy, please try again.  maximum pending requests exceeded"
-    static HttpReply forbidden();  // 403 with an empty body (host/origin policy)
+    static HttpReply
+    busy();  // 503 "server busy, please try again.  maximum pending requests exceeded"
+    static HttpReply forbidden();                  // 403 with an empty body (host/origin policy)
     static HttpReply proxyPage(int status = 502);  // text/html error page from a proxy
 };
 
@@ -119,15 +119,16 @@ struct ChatScript {
     Milliseconds chunkDelay{0};      // pause before every chunk after the first
     Milliseconds firstByteDelay{0};  // "model load": nothing, not even headers, before it
     std::string doneReason = "stop";
-    std::string finalContent;             // content of the done:true line (normally "")
-    std::optional<ChatMetrics> metrics;   // nullopt: plausible values from the run
+    std::string finalContent;            // content of the done:true line (normally "")
+    std::optional<ChatMetrics> metrics;  // nullopt: plausible values from the run
 
     // Faults.
-    std::optional<HttpReply> httpError;    // answered instead of streaming
+    std::optional<HttpReply> httpError;     // answered instead of streaming
     std::optional<std::size_t> errorAfter;  // in-band {"error":...} line, then the stream ends
     std::string errorMessage = "an error was encountered while running the model";
-    bool omitDone = false;                  // end the stream without the done:true line
-    std::optional<std::size_t> dropAfter;   // close the connection without finishing the chunked body
+    bool omitDone = false;  // end the stream without the done:true line
+    std::optional<std::size_t>
+        dropAfter;  // close the connection without finishing the chunked body
     std::optional<std::size_t> stallAfter;  // hold the connection silent until releaseStalls()/stop
 
     // Delivery shape. Lines are grouped `linesPerWrite` to a write; each write
@@ -152,8 +153,8 @@ struct PullScript {
     // Layer sizes in bytes; empty: weights of the model's size plus the usual
     // small template/license/params/config blobs.
     std::vector<std::int64_t> layerSizes;
-    int stepsPerLayer = 4;    // progress lines per layer after the initial one
-    Milliseconds stepDelay{0};  // pause before every progress line
+    int stepsPerLayer = 4;                       // progress lines per layer after the initial one
+    Milliseconds stepDelay{0};                   // pause before every progress line
     std::optional<std::size_t> errorAfterSteps;  // in-band error after N layer progress lines
     std::string errorMessage = "max retries exceeded: unexpected EOF";
 };
@@ -166,7 +167,7 @@ struct RecordedRequest {
     std::string rawBody;
     nlohmann::json body;  // parsed body; null when empty or not JSON
 
-    bool hasHeader(std::string_view name) const;  // case-insensitive
+    bool hasHeader(std::string_view name) const;      // case-insensitive
     std::string header(std::string_view name) const;  // "" when absent
 };
 
