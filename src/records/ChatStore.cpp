@@ -1,14 +1,15 @@
 #include "ChatStore.h"
 
+#include <unistd.h>
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QThread>
-
+#include <cerrno>
 #include <exception>
 #include <new>
 #include <string>
@@ -22,7 +23,6 @@ using Json = nlohmann::ordered_json;
 
 constexpr QFile::Permissions kFolderPermissions =
     QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
-constexpr QFile::Permissions kFilePermissions = QFile::ReadOwner | QFile::WriteOwner;
 
 std::string utf8(const QString& text) {
     // QString::toStdString also encodes lone surrogates as valid UTF-8 (U+FFFD),
@@ -63,8 +63,7 @@ struct ReadResult {
 ReadResult readWhole(const QString& path) {
     QFile file(path);
     if (!file.exists()) return {ReadResult::missing, {}, {}};
-    if (!file.open(QIODevice::ReadOnly))
-        return {ReadResult::unreadable, {}, file.errorString()};
+    if (!file.open(QIODevice::ReadOnly)) return {ReadResult::unreadable, {}, file.errorString()};
     const qint64 size = file.size();
     if (size > ChatStore::maxFileSize)
         return {ReadResult::unreadable, {}, QStringLiteral("file is larger than the limit")};
@@ -106,8 +105,8 @@ QList<Conversation> decodeTOC(const Json& document) {
         if (!entry.is_object()) throw DecodingError("an entry is not an object");
         const Json& idText = member(entry, "id", Json::value_t::string);
         const std::string& idBytes = idText.get_ref<const std::string&>();
-        auto uuid = uuidFromText(QString::fromLatin1(idBytes.data(),
-                                                     static_cast<qsizetype>(idBytes.size())));
+        auto uuid = uuidFromText(
+            QString::fromLatin1(idBytes.data(), static_cast<qsizetype>(idBytes.size())));
         if (!uuid) throw DecodingError("malformed conversation id");
         list.emplace_back(SidebarID::conversation(*uuid),
                           fromUtf8(member(entry, "title", Json::value_t::string)),
@@ -116,47 +115,44 @@ QList<Conversation> decodeTOC(const Json& document) {
     return list;
 }
 
-/// Moves an undecodable "toc.json" to "toc.damaged-<UTC time>[-n].json" beside it.
-/// The rename never replaces an existing file, so two damaged files found in the same
-/// second both survive.
-void moveAside(const QString& folder, const QString& tocPath) {
+/// Moves an undecodable file "<name>.json" to "<name>.damaged-<UTC time>[-n].json" beside
+/// it and returns the new path (empty if it could not be moved). The rename never
+/// replaces an existing file, so two damaged files found in the same second both survive.
+QString moveAside(const QString& path) {
+    QString base = path;
+    if (base.endsWith(QStringLiteral(".json"))) base.chop(5);
     const QString stamp =
         QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
-    const QString base = folder + QStringLiteral("/toc.damaged-") + stamp;
+    base += QStringLiteral(".damaged-") + stamp;
     for (int n = 1; n < 1000; ++n) {
         const QString target =
-            n == 1 ? base + QStringLiteral(".json") : base + QLatin1Char('-') + QString::number(n) +
-                                                          QStringLiteral(".json");
-        if (QFile::rename(tocPath, target)) return;
-        if (!QFile::exists(tocPath) || !QFile::exists(target)) return;  // not a name clash
+            n == 1 ? base + QStringLiteral(".json")
+                   : base + QLatin1Char('-') + QString::number(n) + QStringLiteral(".json");
+        if (QFileInfo::exists(target)) continue;
+        // link + unlink never replaces a file that appeared meanwhile; rename would.
+        if (::link(QFile::encodeName(path).constData(), QFile::encodeName(target).constData()) ==
+            0) {
+            ::unlink(QFile::encodeName(path).constData());
+            return target;
+        }
+        if (errno == EEXIST) continue;
+        // File systems without hard links: a plain rename, after the check above.
+        if (QFile::rename(path, target)) return target;
+        return {};
     }
-}
-
-/// Replaces `path` with `bytes` through a temporary file in the same folder and a rename.
-/// Returns an empty string on success, else the reason.
-QString writeAtomically(const QString& path, const std::string& bytes) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return file.errorString();
-    // A new file would otherwise get 0666 minus the umask, and an existing one keeps its
-    // old mode; transcripts are private either way.
-    if (!file.setPermissions(kFilePermissions)) {
-        file.cancelWriting();
-        return file.errorString();
-    }
-    const qint64 size = static_cast<qint64>(bytes.size());
-    if (file.write(bytes.data(), size) != size) {
-        file.cancelWriting();
-        return file.errorString();
-    }
-    if (!file.commit()) return file.errorString();  // commit syncs before the rename
     return {};
 }
 
-/// Names of the temporary files QSaveFile makes beside "toc.json" and "<UUID>.json":
+QString writeAtomically(const QString& path, const std::string& bytes, const FileIo& io) {
+    return replaceFileAtomically(path, bytes.data(), bytes.size(), io);
+}
+
+/// Names of the temporary files a save makes beside "toc.json" and "<UUID>.json":
 /// the final name plus a dot and six random letters or digits.
 const QRegularExpression& temporaryFileName() {
-    static const QRegularExpression form(QStringLiteral(
-        "^(toc|[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12})\\.json\\.[A-Za-z0-9]{6}$"));
+    static const QRegularExpression form(
+        QStringLiteral("^(toc|[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12})\\."
+                       "json\\.[A-Za-z0-9]{6}$"));
     return form;
 }
 
@@ -221,7 +217,7 @@ QList<Conversation> ChatStore::readTOC() const {
     } catch (const std::exception& e) {
         // DecodingError, or bad_alloc on a file too large for memory. Keep the file
         // out of the way of the next save before reporting.
-        moveAside(appFolder_, path);
+        moveAside(path);
         throw StoreError(std::string("\"toc.json\" cannot be read: ") + e.what());
     }
 }
@@ -246,31 +242,50 @@ void ChatStore::saveTOC(const QList<Conversation>& list) const {
         throw StoreError(std::string("cannot encode the table of contents: ") + e.what());
     }
     if (appFolder_.isEmpty()) throw StoreError("no data folder");
-    const QString error = writeAtomically(tocPath(), bytes);
+    const QString error = writeAtomically(tocPath(), bytes, io_);
     if (!error.isEmpty())
-        throw StoreError("cannot write \"toc.json\": " + error.toStdString());
+        throw StoreError("cannot write \"toc.json\": " + error.toStdString(), error);
 }
 
-QList<ChatMessage> ChatStore::readConversation(const QUuid& id) const {
+TranscriptRead ChatStore::readConversationFile(const QUuid& id) const {
     if (appFolder_.isEmpty()) return {};
+    const QString path = conversationPath(id);
+    TranscriptRead result;
     try {
-        ReadResult read = readWhole(conversationPath(id));
-        if (read.status != ReadResult::ok) return {};
+        ReadResult read = readWhole(path);
+        if (read.status == ReadResult::missing) return {};
+        if (!QFileInfo(path).isFile()) {
+            // A folder or device under the file's name: nothing to keep, and no save can
+            // replace it either.
+            result.problem = QStringLiteral("it is not a file");
+            return result;
+        }
+        if (read.status != ReadResult::ok) throw DecodingError(read.error.toStdString());
         const Json document = parse(read.bytes);
         read.bytes = QByteArray();
-        if (document.is_discarded()) return {};
+        if (document.is_discarded()) throw DecodingError("malformed JSON");
         const Json::array_t& messages = memberArray(document, "messages");
-        QList<ChatMessage> transcript;
-        transcript.reserve(static_cast<qsizetype>(messages.size()));
-        for (const Json& message : messages) transcript.push_back(ChatMessage::fromJson(message));
-        return transcript;
-    } catch (const std::exception&) {
-        return {};  // DecodingError, or bad_alloc: an unreadable transcript reads as empty
+        result.messages.reserve(static_cast<qsizetype>(messages.size()));
+        for (const Json& message : messages)
+            result.messages.push_back(ChatMessage::fromJson(message));
+        return result;
+    } catch (const std::exception& e) {
+        // DecodingError, or bad_alloc: the transcript reads as empty, and the file goes
+        // out of the way of the next save, which would otherwise overwrite every message.
+        result.messages.clear();
+        result.problem = QString::fromUtf8(e.what());
+        result.setAsidePath = moveAside(path);
+        return result;
     }
 }
 
-bool ChatStore::writeConversation(const QUuid& id, const QList<ChatMessage>& messages) const {
-    if (appFolder_.isEmpty()) return false;
+QList<ChatMessage> ChatStore::readConversation(const QUuid& id) const {
+    return readConversationFile(id).messages;
+}
+
+WriteResult ChatStore::writeConversation(const QUuid& id,
+                                         const QList<ChatMessage>& messages) const {
+    if (appFolder_.isEmpty()) return {QStringLiteral("there is no data folder")};
     try {
         std::string bytes;
         {
@@ -281,9 +296,11 @@ bool ChatStore::writeConversation(const QUuid& id, const QList<ChatMessage>& mes
             for (const ChatMessage& message : messages) items.push_back(message.toJson());
             bytes = encode(document);
         }  // the tree goes before the write, so the peak holds one copy of the text
-        return writeAtomically(conversationPath(id), bytes).isEmpty();
-    } catch (const std::exception&) {
-        return false;
+        return {writeAtomically(conversationPath(id), bytes, io_)};
+    } catch (const std::bad_alloc&) {
+        return {QStringLiteral("out of memory")};
+    } catch (const std::exception& e) {
+        return {QString::fromUtf8(e.what())};
     }
 }
 

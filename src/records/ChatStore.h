@@ -3,31 +3,53 @@
 // The conversation store: the data folder with "toc.json" (the sidebar's table of
 // contents) and one "<UUID>.json" file per conversation.
 
-#include "ChatRecords.h"
-
 #include <QList>
 #include <QString>
 #include <QUuid>
-
 #include <chrono>
 #include <future>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
 
+#include "AtomicFile.h"
+#include "ChatRecords.h"
+#include "Limits.h"
+
 namespace parlote {
 
 /// Reading or writing "toc.json" failed.
 class StoreError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit StoreError(const std::string& what, QString reason = {})
+        : std::runtime_error(what), reason_(std::move(reason)) {}
+    /// Why a write failed, in the system's words ("No space left on device"); empty when
+    /// the failure was not a write.
+    const QString& reason() const { return reason_; }
+
+private:
+    QString reason_;
+};
+
+/// The outcome of writing a conversation file: true when written, else why not.
+struct WriteResult {
+    QString error;  // empty on success
+    explicit operator bool() const { return error.isEmpty(); }
+};
+
+/// A conversation file as read: its transcript, and where a file that existed but could
+/// not be decoded was moved (empty when the file was fine or missing).
+struct TranscriptRead {
+    QList<ChatMessage> messages;
+    QString setAsidePath;
+    QString problem;  // why it could not be decoded
 };
 
 class ChatStore {
 public:
     /// Files larger than this are not read: a conversation file over the limit reads as
     /// empty and a "toc.json" over it counts as damaged.
-    static constexpr qint64 maxFileSize = qint64(256) << 20;
+    static constexpr qint64 maxFileSize = limits::kMaxFileBytes;
     /// Temporary files of interrupted saves at least this old are removed when a store
     /// is created; younger ones may belong to a save in progress in another process.
     static constexpr std::chrono::seconds kStaleTemporaryAge = std::chrono::hours(1);
@@ -61,13 +83,21 @@ public:
     /// "toc.json", replacing the file atomically. Throws StoreError on failure.
     void saveTOC(const QList<Conversation>& list) const;
 
-    /// The transcript of conversation `id`; empty when the file is missing, unreadable
-    /// or not decodable.
+    /// The transcript of conversation `id`: empty when the file is missing. A file that
+    /// exists but cannot be read or decoded is first moved aside (renamed
+    /// "<UUID>.damaged-<time>.json") so that no later save can overwrite it; the result
+    /// says where it went.
+    TranscriptRead readConversationFile(const QUuid& id) const;
+    /// The messages of readConversationFile(id).
     QList<ChatMessage> readConversation(const QUuid& id) const;
 
-    /// Replaces the file of conversation `id` atomically with `messages`; failures are ignored.
-    /// Returns whether the file was written.
-    bool writeConversation(const QUuid& id, const QList<ChatMessage>& messages) const;
+    /// Replaces the file of conversation `id` atomically with `messages`. On failure the
+    /// old file is untouched and the result says why.
+    WriteResult writeConversation(const QUuid& id, const QList<ChatMessage>& messages) const;
+
+    /// Replaces the system calls that writes go through (for tests of failing disks).
+    /// Call before the store is shared with other threads.
+    void setFileIo(FileIo io) { io_ = std::move(io); }
 
     /// The path of conversation `id`'s file.
     QString conversationPath(const QUuid& id) const;
@@ -82,6 +112,7 @@ private:
     QList<Conversation> readTOC() const;
 
     QString appFolder_;
+    FileIo io_ = FileIo::system();
     // The result of prefetchTOC(), until loadTOC() takes it.
     mutable std::mutex prefetchMutex_;
     mutable std::optional<std::future<QList<Conversation>>> prefetched_;

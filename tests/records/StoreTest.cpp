@@ -1,9 +1,10 @@
 // The conversation store over a throw-away folder: file formats, round trips, damaged
 // and hostile files, file modes and concurrent use.
 
-#include "ChatStore.h"
-
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -11,13 +12,15 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-
-#include <sys/stat.h>
-
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "ChatStore.h"
 
 using namespace parlote;
 
@@ -41,8 +44,7 @@ unsigned mode(const QString& path) {
 }
 
 QStringList damagedFiles(const QString& folder) {
-    return QDir(folder).entryList({QStringLiteral("toc.damaged-*.json")}, QDir::Files,
-                                  QDir::Name);
+    return QDir(folder).entryList({QStringLiteral("toc.damaged-*.json")}, QDir::Files, QDir::Name);
 }
 
 QDateTime at(const char* isoText) {
@@ -71,10 +73,9 @@ TEST_F(StoreTest, CreatesPrivateFolderWithParents) {
     EXPECT_EQ(mode(temp.path() + QStringLiteral("/share")), 0700u);
 
     // A folder left with a looser mode (an older run, a copy) is tightened.
-    ASSERT_TRUE(QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner |
-                                                  QFile::ExeOwner | QFile::ReadGroup |
-                                                  QFile::ExeGroup | QFile::ReadOther |
-                                                  QFile::ExeOther));
+    ASSERT_TRUE(QFile::setPermissions(
+        folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
+                    QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther));
     ChatStore again = makeStore();
     EXPECT_EQ(mode(folder), 0700u);
 }
@@ -109,8 +110,8 @@ TEST_F(StoreTest, TocRoundTripKeepsOrderAndSkipsNewConversation) {
 TEST_F(StoreTest, TocFileFormat) {
     ChatStore store = makeStore();
     const QUuid id = QUuid::fromString(QStringLiteral("a1b2c3d4-e5f6-4a7b-8c9d-0e1f2a3b4c5d"));
-    store.saveTOC({Conversation(SidebarID::conversation(id), QStringLiteral("T"),
-                                QStringLiteral("m"))});
+    store.saveTOC(
+        {Conversation(SidebarID::conversation(id), QStringLiteral("T"), QStringLiteral("m"))});
     EXPECT_EQ(readFile(store.tocPath()),
               QByteArray(R"({"contents":[{"id":"A1B2C3D4-E5F6-4A7B-8C9D-0E1F2A3B4C5D",)"
                          R"("title":"T","lastMessage":"m"}]})"));
@@ -119,9 +120,9 @@ TEST_F(StoreTest, TocFileFormat) {
     writeFile(store.tocPath(), R"( { "version": 2, "contents" : [
         { "lastMessage": "m", "extra": {"a": [1, 2]}, "title": "T",
           "id": "a1b2c3d4-e5f6-4a7b-8c9d-0e1f2a3b4c5d" } ] } )");
-    EXPECT_EQ(store.loadTOC(), QList<Conversation>{Conversation(SidebarID::conversation(id),
-                                                                QStringLiteral("T"),
-                                                                QStringLiteral("m"))});
+    EXPECT_EQ(store.loadTOC(),
+              QList<Conversation>{Conversation(SidebarID::conversation(id), QStringLiteral("T"),
+                                               QStringLiteral("m"))});
 }
 
 TEST_F(StoreTest, DamagedTocIsMovedAsideBeforeRaising) {
@@ -151,9 +152,10 @@ TEST_F(StoreTest, DamagedTocIsMovedAsideBeforeRaising) {
     ASSERT_EQ(kept.size(), damaged.size());
     QList<QByteArray> contents;
     for (const QString& name : kept) {
-        EXPECT_TRUE(QRegularExpression(QStringLiteral(R"(^toc\.damaged-\d{8}T\d{6}Z(-\d+)?\.json$)"))
-                        .match(name)
-                        .hasMatch())
+        EXPECT_TRUE(
+            QRegularExpression(QStringLiteral(R"(^toc\.damaged-\d{8}T\d{6}Z(-\d+)?\.json$)"))
+                .match(name)
+                .hasMatch())
             << name.toStdString();
         contents.append(readFile(folder + QLatin1Char('/') + name));
     }
@@ -251,8 +253,9 @@ TEST_F(StoreTest, UndecodableConversationFilesReadEmpty) {
         R"("timestamp":"2025-01-31T09:15:00.123Z"}]})",
         R"({"messages":[{"id":"A1B2C3D4-E5F6-4A7B-8C9D-0E1F2A3B4C5D","content":"c","type":"bot",)"
         R"("timestamp":"2025-01-31T09:15:00Z"}]})",
-        R"({"messages":[)" + message + R"(,{"id":"nope","content":"c","type":"user",)"
-        R"("timestamp":"2025-01-31T09:15:00Z"}]})",
+        R"({"messages":[)" + message +
+            R"(,{"id":"nope","content":"c","type":"user",)"
+            R"("timestamp":"2025-01-31T09:15:00Z"}]})",
         QByteArray(R"({"messages":[{"id":"A1B2C3D4-E5F6-4A7B-8C9D-0E1F2A3B4C5D","content":")") +
             "ok \xED\xA0\x80 \xC0\xAF" + R"(","type":"user","timestamp":"2025-01-31T09:15:00Z"}]})",
         deep,
@@ -260,13 +263,36 @@ TEST_F(StoreTest, UndecodableConversationFilesReadEmpty) {
     };
     for (const QByteArray& bytes : bad) {
         writeFile(store.conversationPath(id), bytes);
-        EXPECT_TRUE(store.readConversation(id).isEmpty()) << bytes.left(200).toStdString();
+        const TranscriptRead read = store.readConversationFile(id);
+        EXPECT_TRUE(read.messages.isEmpty()) << bytes.left(200).toStdString();
+        // Kept byte for byte out of the way of the next save, and the reader is told where.
+        EXPECT_FALSE(QFile::exists(store.conversationPath(id)));
+        EXPECT_FALSE(read.problem.isEmpty());
+        ASSERT_FALSE(read.setAsidePath.isEmpty());
+        EXPECT_TRUE(QRegularExpression(uuidText(id) +
+                                       QStringLiteral(R"(\.damaged-\d{8}T\d{6}Z(-\d+)?\.json$)"))
+                        .match(read.setAsidePath)
+                        .hasMatch())
+            << read.setAsidePath.toStdString();
+        EXPECT_EQ(readFile(read.setAsidePath), bytes);
     }
+    // Each damaged version has a file of its own, also within one second.
+    EXPECT_EQ(QDir(folder)
+                  .entryList({uuidText(id) + QStringLiteral(".damaged-*.json")}, QDir::Files)
+                  .size(),
+              bad.size());
 
-    // A path that is a folder, not a file.
+    // A missing file is simply an empty transcript, and nothing is reported.
+    const TranscriptRead missing = store.readConversationFile(QUuid::createUuid());
+    EXPECT_TRUE(missing.messages.isEmpty());
+    EXPECT_TRUE(missing.setAsidePath.isEmpty());
+    EXPECT_TRUE(missing.problem.isEmpty());
+
+    // A path that is a folder, not a file: reported, left where it is.
     const QUuid folderId = QUuid::createUuid();
     ASSERT_TRUE(QDir().mkdir(store.conversationPath(folderId)));
     EXPECT_TRUE(store.readConversation(folderId).isEmpty());
+    EXPECT_TRUE(QFileInfo(store.conversationPath(folderId)).isDir());
     EXPECT_FALSE(store.writeConversation(folderId, {}));
 }
 
@@ -281,6 +307,7 @@ TEST_F(StoreTest, OversizedFilesAreNotRead) {
     EXPECT_TRUE(store.readConversation(id).isEmpty());
     EXPECT_THROW(store.loadTOC(), StoreError);
     EXPECT_EQ(damagedFiles(folder).size(), 1);
+    EXPECT_FALSE(QFile::exists(store.conversationPath(id)));  // kept aside as well
 }
 
 TEST_F(StoreTest, WriteFailuresAreReportedAndKeepOldFiles) {
@@ -296,6 +323,116 @@ TEST_F(StoreTest, WriteFailuresAreReportedAndKeepOldFiles) {
     EXPECT_FALSE(nowhere.writeConversation(QUuid::createUuid(), {}));
 }
 
+/// System calls of a disk that fills up: writes succeed until `room` bytes have been
+/// written, then fail with ENOSPC; or the final sync fails.
+struct FullDisk {
+    std::size_t room = 0;
+    bool syncFails = false;
+    std::size_t written = 0;
+
+    FileIo io() {
+        return {[this](int fd, const void* data, std::size_t size) -> ssize_t {
+                    const std::size_t n = std::min(size, room - std::min(room, written));
+                    if (n == 0) {
+                        errno = ENOSPC;
+                        return -1;
+                    }
+                    written += n;
+                    return ::write(fd, data, n);
+                },
+                [this](int fd) {
+                    if (!syncFails) return ::fsync(fd);
+                    errno = ENOSPC;  // delayed allocation: the disk is found full at sync
+                    return -1;
+                }};
+    }
+};
+
+QStringList filesIn(const QString& folder) {
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+TEST_F(StoreTest, AFullDiskNeverReplacesAGoodFile) {
+    ChatStore store = makeStore();
+    const QUuid id = QUuid::createUuid();
+    const QList<Conversation> list{
+        Conversation(SidebarID::conversation(id), QStringLiteral("Kept"), QStringLiteral("hi"))};
+    store.saveTOC(list);
+    ASSERT_TRUE(store.writeConversation(id, {ChatMessage::make("kept", ChatMessageType::user)}));
+    const QByteArray tocBefore = readFile(store.tocPath());
+    const QByteArray conversationBefore = readFile(store.conversationPath(id));
+    const QStringList filesBefore = filesIn(folder);
+
+    const QList<ChatMessage> longer{ChatMessage::make("kept", ChatMessageType::user),
+                                    ChatMessage::make("new words", ChatMessageType::assistant)};
+    // Room for nothing, for part of the file, and for all of it but a failing sync; the
+    // files are small, as most are (the failure then used to hide in a buffered flush).
+    for (const FullDisk& disk :
+         {FullDisk{0, false}, FullDisk{10, false}, FullDisk{1 << 20, true}}) {
+        FullDisk state = disk;
+        store.setFileIo(state.io());
+        try {
+            store.saveTOC(list);
+            ADD_FAILURE() << "a save on a full disk reported success";
+        } catch (const StoreError& e) {
+            EXPECT_EQ(e.reason(), QString::fromLocal8Bit(std::strerror(ENOSPC)));
+        }
+        const WriteResult result = store.writeConversation(id, longer);
+        EXPECT_FALSE(result);
+        EXPECT_EQ(result.error, QString::fromLocal8Bit(std::strerror(ENOSPC)));
+
+        EXPECT_EQ(readFile(store.tocPath()), tocBefore);
+        EXPECT_EQ(readFile(store.conversationPath(id)), conversationBefore);
+        EXPECT_EQ(filesIn(folder), filesBefore);  // no temporary file left behind
+    }
+
+    // Space comes back: the next save goes through.
+    store.setFileIo(FileIo::system());
+    ASSERT_TRUE(store.writeConversation(id, longer));
+    EXPECT_EQ(store.readConversation(id).size(), 2);
+}
+
+TEST_F(StoreTest, ARealFullFileSystemKeepsTheOldFiles) {
+    // A small tmpfs, filled up. Needs the right to mount (CI runs as root); skipped
+    // elsewhere, where the seam test above covers the same ground.
+    const QString mountPoint = temp.path() + QStringLiteral("/small");
+    ASSERT_TRUE(QDir().mkpath(mountPoint));
+    const QByteArray mountPath = QFile::encodeName(mountPoint);
+    if (::mount("parlote-test", mountPath.constData(), "tmpfs", 0, "size=256k,mode=0700") != 0)
+        GTEST_SKIP() << "cannot mount a small file system here (" << std::strerror(errno)
+                     << "); the ENOSPC seam test covers this case";
+    struct Unmount {
+        QByteArray path;
+        ~Unmount() { ::umount2(path.constData(), MNT_DETACH); }
+    } unmount{mountPath};
+
+    ChatStore store(mountPoint + QStringLiteral("/Parlote"));
+    const QUuid id = QUuid::createUuid();
+    const QList<Conversation> list{
+        Conversation(SidebarID::conversation(id), QStringLiteral("Kept"), QStringLiteral("hi"))};
+    store.saveTOC(list);
+    ASSERT_TRUE(store.writeConversation(id, {ChatMessage::make("kept", ChatMessageType::user)}));
+    const QByteArray tocBefore = readFile(store.tocPath());
+    const QByteArray conversationBefore = readFile(store.conversationPath(id));
+
+    {  // Fill every last block.
+        QFile filler(mountPoint + QStringLiteral("/filler"));
+        ASSERT_TRUE(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        const QByteArray block(4096, 'x');
+        while (filler.write(block) == block.size()) {
+        }
+        while (filler.write("x", 1) == 1) {
+        }
+    }
+    EXPECT_THROW(store.saveTOC(list), StoreError);
+    EXPECT_FALSE(store.writeConversation(
+        id, {ChatMessage::make("kept", ChatMessageType::user),
+             ChatMessage::make("a reply that does not fit", ChatMessageType::assistant)}));
+    EXPECT_EQ(readFile(store.tocPath()), tocBefore);
+    EXPECT_EQ(readFile(store.conversationPath(id)), conversationBefore);
+    EXPECT_EQ(store.loadTOC().size(), 1);
+}
+
 TEST_F(StoreTest, OddTextIsWrittenAsValidUtf8) {
     ChatStore store = makeStore();
     const QUuid id = QUuid::createUuid();
@@ -308,9 +445,9 @@ TEST_F(StoreTest, OddTextIsWrittenAsValidUtf8) {
     EXPECT_EQ(list[0].title().size(), 4);  // each lone surrogate became one replacement char
     EXPECT_TRUE(list[0].title().startsWith(QLatin1Char('a')));
 
-    ASSERT_TRUE(store.writeConversation(id, {ChatMessage(QUuid::createUuid(), lone + nul,
-                                                         ChatMessageType::user,
-                                                         QDateTime::currentDateTimeUtc())}));
+    ASSERT_TRUE(store.writeConversation(
+        id, {ChatMessage(QUuid::createUuid(), lone + nul, ChatMessageType::user,
+                         QDateTime::currentDateTimeUtc())}));
     EXPECT_EQ(store.readConversation(id).size(), 1);
 }
 
@@ -318,9 +455,9 @@ TEST_F(StoreTest, StaleTemporaryFilesAreRemovedAtStart) {
     ChatStore store = makeStore();
     const QString uuidName = uuidText(QUuid::createUuid());
     const QStringList stale{QStringLiteral("toc.json.Ab3dE9"), uuidName + ".json.x1Y2z3"};
-    const QStringList kept{QStringLiteral("toc.json.young1"),     // too young
-                           QStringLiteral("notes.json.abcdef"),    // not a store name
-                           uuidName.toLower() + ".json.abcdef",    // not a canonical name
+    const QStringList kept{QStringLiteral("toc.json.young1"),    // too young
+                           QStringLiteral("notes.json.abcdef"),  // not a store name
+                           uuidName.toLower() + ".json.abcdef",  // not a canonical name
                            QStringLiteral("toc.damaged-20250131T091500Z.json"),
                            QStringLiteral("toc.json.abc")};
     const QDateTime old = QDateTime::currentDateTimeUtc().addDays(-1);
@@ -334,8 +471,10 @@ TEST_F(StoreTest, StaleTemporaryFilesAreRemovedAtStart) {
         }
     }
     ChatStore restarted = makeStore();
-    for (const QString& name : stale) EXPECT_FALSE(QFile::exists(folder + '/' + name)) << name.toStdString();
-    for (const QString& name : kept) EXPECT_TRUE(QFile::exists(folder + '/' + name)) << name.toStdString();
+    for (const QString& name : stale)
+        EXPECT_FALSE(QFile::exists(folder + '/' + name)) << name.toStdString();
+    for (const QString& name : kept)
+        EXPECT_TRUE(QFile::exists(folder + '/' + name)) << name.toStdString();
     EXPECT_EQ(restarted.removeStaleTemporaryFiles(std::chrono::seconds(0)), 1);  // the young one
 }
 
@@ -394,8 +533,9 @@ TEST_F(StoreTest, ConcurrentUseOfDistinctFiles) {
 
 TEST_F(StoreTest, APrefetchedListIsTakenOnceWithItsError) {
     ChatStore store(folder);
-    const QList<Conversation> list{Conversation(SidebarID::conversation(QUuid::createUuid()), "One", "a"),
-                                   Conversation(SidebarID::conversation(QUuid::createUuid()), "Two", "b")};
+    const QList<Conversation> list{
+        Conversation(SidebarID::conversation(QUuid::createUuid()), "One", "a"),
+        Conversation(SidebarID::conversation(QUuid::createUuid()), "Two", "b")};
     store.saveTOC(list);
     store.prefetchTOC();
     store.prefetchTOC();  // one read under way is enough
