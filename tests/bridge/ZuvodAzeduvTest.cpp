@@ -1,14 +1,15 @@
 // The Ollama client against a fake Ollama server over loopback.
 
-#include "FakeOllama.h"
-#include "ZuvodAzeduv.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <future>
 #include <thread>
+
+#include "FakeOllama.h"
+#include "HttpTransfer.h"
+#include "ZuvodAzeduv.h"
 
 namespace llm = kestrelix::llm;
 using parlote::testing::ChatChunk;
@@ -340,8 +341,8 @@ TEST_F(ZuvodAzeduvTest, SilenceEndsAStreamButASlowModelLoadDoesNot) {
 
 TEST_F(ZuvodAzeduvTest, SeparateThinkingBecomesOneLeadingThinkBlock) {
     ChatScript script;
-    script.chunks = {ChatChunk{"", "Let me", false}, ChatChunk{"", " think.", false}, ChatChunk{"The", "", false},
-                     ChatChunk{" answer.", "", false}};
+    script.chunks = {ChatChunk{"", "Let me", false}, ChatChunk{"", " think.", false},
+                     ChatChunk{"The", "", false}, ChatChunk{" answer.", "", false}};
     server.setChatScript(script);
     llm::ZuvodAzeduv client(config());
     EXPECT_EQ(streamReply(client), "<think>Let me think.</think>\n\nThe answer.");
@@ -360,6 +361,81 @@ TEST_F(ZuvodAzeduvTest, AVeryLongRecordArrivesWhole) {
     server.setChatScript(script);
     llm::ZuvodAzeduv client(config());
     EXPECT_EQ(streamReply(client), big + "!");
+}
+
+TEST_F(ZuvodAzeduvTest, ALineOverTheLimitEndsTheStreamAfterTheChunksBeforeIt) {
+    auto c = config();
+    c.maxLineBytes = 4096;
+    llm::ZuvodAzeduv client(c);
+    ChatScript script;
+    script.chunks = {ChatChunk{"One", "", false}, ChatChunk{" two", "", false},
+                     ChatChunk{std::string(10000, 'y'), "", false}, ChatChunk{" four", "", false}};
+    for (const std::size_t writeSize : {std::size_t(0), std::size_t(512)}) {
+        script.writeSize = writeSize;  // 512: the limit is seen before the line's end arrives
+        server.setChatScript(script);
+        int chunks = 0;
+        EXPECT_EQ(streamReply(client, &chunks), "One two");
+        EXPECT_EQ(chunks, 2);
+        EXPECT_EQ(client.lastError().errorCode, llm::kMalformedResponse);
+        EXPECT_EQ(client.lastError().message, "Ollama at " + server.baseUrl() +
+                                                  " sent a line longer than 4 KiB; the answer "
+                                                  "was stopped.");
+        EXPECT_EQ(client.getNextChunk(), nullptr);
+        EXPECT_EQ(client.lastError().errorCode, llm::kMalformedResponse)
+            << "the end stays a failure";
+    }
+}
+
+TEST_F(ZuvodAzeduvTest, ALineThatNeverEndsIsStoppedAtTheDefaultLimit) {
+    ChatScript script = ChatScript::words("Start here");
+    script.endlessLineAfter = 1;
+    server.setChatScript(script);
+    llm::ZuvodAzeduv client(config());
+    EXPECT_EQ(streamReply(client), "Start");
+    EXPECT_EQ(client.lastError().errorCode, llm::kMalformedResponse);
+    EXPECT_NE(client.lastError().message.find("longer than 16 MiB"), std::string::npos)
+        << client.lastError().message;
+    EXPECT_TRUE(server.waitForAbortedChatStreams(1, 2s)) << "the connection is closed";
+}
+
+TEST_F(ZuvodAzeduvTest, MemoryStaysBoundedWhileALineNeverEnds) {
+    ChatScript script = ChatScript::words("Start");
+    script.endlessLineAfter = 1;
+    server.setChatScript(script);
+    llm::detail::HttpRequest request;
+    request.method = "POST";
+    request.url = server.baseUrl() + "/api/chat";
+    request.body = R"({"model":"llama3.2:latest","messages":[{"role":"user","content":"Hi"}]})";
+    request.maxLineBytes = 64 * 1024;
+    llm::detail::HttpTransfer transfer(request);
+    const auto deadline = Clock::now() + 5s;
+    ASSERT_EQ(transfer.waitForHeaders(deadline), llm::detail::HttpTransfer::Outcome::ready);
+    std::string line;
+    ASSERT_EQ(transfer.nextLine(line, deadline), llm::detail::HttpTransfer::Outcome::ready);
+    EXPECT_NE(line.find("\"Start\""), std::string::npos);
+    EXPECT_EQ(transfer.nextLine(line, deadline), llm::detail::HttpTransfer::Outcome::lineTooLong);
+    EXPECT_EQ(transfer.nextLine(line, deadline), llm::detail::HttpTransfer::Outcome::lineTooLong);
+    EXPECT_GT(transfer.peakHeld(), request.maxLineBytes);
+    EXPECT_LE(transfer.peakHeld(), transfer.holdLimit());
+    EXPECT_LE(transfer.holdLimit(), std::size_t(4) << 20);
+}
+
+TEST_F(ZuvodAzeduvTest, AWholeReplyOverItsLimitFailsAndStopsTheTransfer) {
+    auto c = config();
+    c.maxReplyBytes = 10;
+    llm::ZuvodAzeduv client(c);
+    server.setChatScript(ChatScript::words("0123 56789"));
+    EXPECT_EQ(client.chat(hello(), options()), "0123 56789") << "exactly at the limit";
+    EXPECT_EQ(client.lastError().errorCode, 0);
+
+    ChatScript script = ChatScript::words("This reply is far too long for a title");
+    script.stallAfter = 4;  // the server would wait here: only stopping ends the request
+    server.setChatScript(script);
+    EXPECT_EQ(client.chat(hello(), options()), "");
+    EXPECT_EQ(client.lastError().errorCode, llm::kMalformedResponse);
+    EXPECT_EQ(client.lastError().message, "The reply from Ollama at " + server.baseUrl() +
+                                              " is longer than 10 bytes; it was stopped.");
+    EXPECT_TRUE(server.waitForAbortedChatStreams(1, 2s));
 }
 
 TEST_F(ZuvodAzeduvTest, DestroyingTheClientMidStreamClosesTheConnectionAtOnce) {

@@ -105,6 +105,25 @@ ChatMetrics measuredMetrics(const ChatScript& script, std::size_t generated,
     return m;
 }
 
+namespace {
+
+Step sendEndlessLine(StreamControl& server, httplib::DataSink& sink, const ChatRender& render) {
+    constexpr std::size_t kPiece = 64 * 1024;
+    constexpr std::size_t kMostBytes = std::size_t(1) << 30;
+    std::string start;
+    render.appendChunk(start, ChatChunk{"x", "", false});
+    start.resize(start.find("\"x\"") + 1);  // up to the opening quote of the content
+    if (!sink.write(start.data(), start.size())) return Step::ClientGone;
+    const std::string piece(kPiece, 'x');
+    for (std::size_t sent = 0; sent < kMostBytes; sent += kPiece) {
+        if (Step step = server.pause(Milliseconds{0}, nullptr); step != Step::Ok) return step;
+        if (!sink.write(piece.data(), piece.size())) return Step::ClientGone;
+    }
+    return Step::Dropped;
+}
+
+}  // namespace
+
 Step streamChat(StreamControl& server, httplib::DataSink& sink, const ChatScript& script,
                 const ChatRender& render, Clock::time_point requestStart) {
     LineWriter out(server, sink, script.linesPerWrite, script.writeSize, script.writeDelay);
@@ -118,6 +137,10 @@ Step streamChat(StreamControl& server, httplib::DataSink& sink, const ChatScript
         if (script.dropAfter && *script.dropAfter == sent) {
             const Step step = out.flush();
             return step == Step::Ok ? Step::Dropped : step;
+        }
+        if (script.endlessLineAfter && *script.endlessLineAfter == sent) {
+            if (Step step = out.flush(); step != Step::Ok) return step;
+            return sendEndlessLine(server, sink, render);
         }
         if (script.errorAfter && *script.errorAfter == sent) {
             if (Step step = out.line(gojson::errorObject(script.errorMessage) + "\n");

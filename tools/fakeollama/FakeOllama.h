@@ -130,6 +130,10 @@ struct ChatScript {
     std::optional<std::size_t>
         dropAfter;  // close the connection without finishing the chunked body
     std::optional<std::size_t> stallAfter;  // hold the connection silent until releaseStalls()/stop
+    // A line that never ends: after this many chunk lines, a chunk line is begun and its
+    // content goes on without a "\n" until the client goes away (or 1 GiB has gone out,
+    // so that a client that keeps reading cannot hold a test forever).
+    std::optional<std::size_t> endlessLineAfter;
 
     // Delivery shape. Lines are grouped `linesPerWrite` to a write; each write
     // is cut into pieces of at most `writeSize` bytes (0 = whole), each piece

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <mutex>
 
 namespace kestrelix::llm::detail {
@@ -15,9 +16,23 @@ void initCurlOnce() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+/// What one call of curl_multi_perform may bring at most is far below this (libcurl reads
+/// up to 100 buffers of 16 KiB in a row), so a burst of short lines never trips the limit.
+constexpr std::size_t kMinHoldLimit = std::size_t(4) << 20;
+
+/// A few lines' worth: room for the line being received plus a burst after it.
+std::size_t holdLimitFor(std::size_t maxLineBytes) {
+    constexpr std::size_t most = std::numeric_limits<std::size_t>::max();
+    const std::size_t lines = maxLineBytes > most / 4 ? most : maxLineBytes * 4;
+    return std::max(lines, kMinHoldLimit);
+}
+
 }  // namespace
 
-HttpTransfer::HttpTransfer(const HttpRequest& request) : body_(request.body) {
+HttpTransfer::HttpTransfer(const HttpRequest& request)
+    : body_(request.body),
+      received_(request.maxLineBytes),
+      holdLimit_(holdLimitFor(request.maxLineBytes)) {
     initCurlOnce();
     easy_ = curl_easy_init();
     multi_ = curl_multi_init();
@@ -75,7 +90,12 @@ std::size_t HttpTransfer::onBody(char* data, std::size_t size, std::size_t count
     auto* transfer = static_cast<HttpTransfer*>(self);
     if (transfer->aborted_.load(std::memory_order_relaxed)) return 0;  // stops the transfer
     transfer->headersDone_ = true;
-    transfer->buffer_.append(data, size * count);
+    LineBuffer& received = transfer->received_;
+    // Returning less than offered stops the transfer: a line that never ends (or a reader
+    // that fell far behind) must not grow memory without bound.
+    if (received.overlong() || received.unread() + size * count > transfer->holdLimit_) return 0;
+    received.append(std::string_view(data, size * count));
+    transfer->peakHeld_ = std::max(transfer->peakHeld_, received.held());
     return size * count;
 }
 
@@ -109,7 +129,7 @@ std::string HttpTransfer::curlMessage() const {
 HttpTransfer::Outcome HttpTransfer::pump(Clock::time_point deadline) {
     if (aborted_.load()) return Outcome::aborted;
     if (Clock::now() >= deadline) return finished_ ? Outcome::finished : Outcome::timedOut;
-    const std::size_t bufferedBefore = buffer_.size();
+    const std::size_t bufferedBefore = received_.held();
     const bool headersBefore = headersDone_;
     int running = 0;
     if (curl_multi_perform(multi_, &running) != CURLM_OK) {
@@ -130,7 +150,7 @@ HttpTransfer::Outcome HttpTransfer::pump(Clock::time_point deadline) {
     if (aborted_.load()) return Outcome::aborted;
     if (finished_) return Outcome::finished;
     // Something arrived: let the caller look at it before waiting on the socket again.
-    if (buffer_.size() != bufferedBefore || headersDone_ != headersBefore) return Outcome::ready;
+    if (received_.held() != bufferedBefore || headersDone_ != headersBefore) return Outcome::ready;
     const auto now = Clock::now();
     if (now >= deadline) return Outcome::timedOut;
     const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
@@ -151,39 +171,21 @@ HttpTransfer::Outcome HttpTransfer::waitForHeaders(Clock::time_point deadline) {
     }
 }
 
-std::string HttpTransfer::takeLine(std::size_t end) {
-    std::size_t stop = end;
-    if (stop > readPos_ && buffer_[stop - 1] == '\r') --stop;
-    std::string line = buffer_.substr(readPos_, stop - readPos_);
-    readPos_ = std::min(end + 1, buffer_.size());
-    scanPos_ = readPos_;
-    // Drop consumed bytes once they outweigh the rest, keeping appends amortised O(1).
-    if (readPos_ > 65536 && readPos_ * 2 > buffer_.size()) {
-        buffer_.erase(0, readPos_);
-        scanPos_ -= readPos_;
-        readPos_ = 0;
-    }
-    return line;
-}
-
 HttpTransfer::Outcome HttpTransfer::nextLine(std::string& line, Clock::time_point deadline) {
     for (;;) {
         if (aborted_.load()) return Outcome::aborted;
-        const std::size_t newline = buffer_.find('\n', scanPos_);  // never before readPos_
-        if (newline != std::string::npos) {
-            line = takeLine(newline);
-            return Outcome::ready;
-        }
-        scanPos_ = buffer_.size();
-        if (finished_) {
-            // Bytes after the last line count only when the answer ended properly; a
-            // broken transfer's cut-off record is not a record.
-            if (readPos_ < buffer_.size() && curlCode_ == CURLE_OK) {
-                line = takeLine(buffer_.size());
+        // Bytes after the last line count only when the answer ended properly; a broken
+        // transfer's cut-off record is not a record.
+        const bool complete = finished_ && curlCode_ == CURLE_OK;
+        switch (complete ? received_.takeLast(line) : received_.takeLine(line)) {
+            case LineBuffer::Take::line:
                 return Outcome::ready;
-            }
-            return Outcome::finished;
+            case LineBuffer::Take::tooLong:
+                return Outcome::lineTooLong;  // onBody refuses the rest, which ends the transfer
+            case LineBuffer::Take::none:
+                break;
         }
+        if (finished_) return Outcome::finished;
         const Outcome outcome = pump(deadline);
         if (outcome == Outcome::aborted || outcome == Outcome::timedOut) return outcome;
     }
@@ -191,12 +193,15 @@ HttpTransfer::Outcome HttpTransfer::nextLine(std::string& line, Clock::time_poin
 
 HttpTransfer::Outcome HttpTransfer::readAll(std::string& body, Clock::time_point deadline,
                                             std::size_t limit) {
+    // The whole body is wanted here, not lines: hold enough to tell whether it passes the limit.
+    holdLimit_ =
+        std::max(holdLimit_, limit < std::numeric_limits<std::size_t>::max() ? limit + 1 : limit);
     for (;;) {
         if (aborted_.load()) return Outcome::aborted;
-        if (finished_ || buffer_.size() - readPos_ >= limit) {
-            truncated_ = !finished_ || buffer_.size() - readPos_ > limit;
-            body = buffer_.substr(readPos_, std::min(limit, buffer_.size() - readPos_));
-            readPos_ = scanPos_ = buffer_.size();
+        if (finished_ || received_.unread() >= limit) {
+            bool dropped = false;
+            body = received_.takeAll(limit, dropped);
+            truncated_ = !finished_ || dropped;
             return Outcome::ready;
         }
         const Outcome outcome = pump(deadline);

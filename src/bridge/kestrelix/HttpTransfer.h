@@ -9,6 +9,9 @@
 #include <cstddef>
 #include <string>
 
+#include "Limits.h"
+#include "LineBuffer.h"
+
 typedef void CURL;
 typedef void CURLM;
 struct curl_slist;
@@ -21,6 +24,8 @@ struct HttpRequest {
     std::string body;  // sent as application/json when not empty
     bool bypassProxy = false;
     std::chrono::milliseconds connectTimeout{5000};
+    /// The longest line nextLine() hands out; see Outcome::lineTooLong.
+    std::size_t maxLineBytes = parlote::limits::kMaxServerLineBytes;
 };
 
 class HttpTransfer {
@@ -28,10 +33,11 @@ public:
     using Clock = std::chrono::steady_clock;
 
     enum class Outcome {
-        ready,     // the awaited thing is there
-        finished,  // the transfer has ended (see curlCode()); nothing more will come
-        timedOut,  // the deadline passed first
-        aborted,   // abort() was called
+        ready,        // the awaited thing is there
+        finished,     // the transfer has ended (see curlCode()); nothing more will come
+        timedOut,     // the deadline passed first
+        aborted,      // abort() was called
+        lineTooLong,  // nextLine(): the next line passes the limit; the transfer was stopped
     };
 
     explicit HttpTransfer(const HttpRequest& request);
@@ -43,7 +49,9 @@ public:
     /// without them.
     Outcome waitForHeaders(Clock::time_point deadline);
     /// Next line of the body without its "\n" (and without a trailing "\r"). At the end
-    /// of the body, bytes after the last "\n" come as a last line; then `finished`.
+    /// of the body, bytes after the last "\n" come as a last line; then `finished`. A line
+    /// longer than the request's maxLineBytes gives `lineTooLong` as soon as the bytes
+    /// received prove it, and so does every later call.
     Outcome nextLine(std::string& line, Clock::time_point deadline);
     /// The rest of the body, at most `limit` bytes; see truncated().
     Outcome readAll(std::string& body, Clock::time_point deadline, std::size_t limit);
@@ -58,21 +66,25 @@ public:
     int curlCode() const { return curlCode_; }
     /// libcurl's description of the failure.
     std::string curlMessage() const;
+    /// The most body bytes held in memory at any time so far.
+    std::size_t peakHeld() const { return peakHeld_; }
+    /// Body bytes are refused, which stops the transfer, once this many are held unread;
+    /// nextLine() notices an overlong line long before, this only bounds one burst.
+    std::size_t holdLimit() const { return holdLimit_; }
 
 private:
     static std::size_t onBody(char* data, std::size_t size, std::size_t count, void* self);
     static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* self);
-    std::string takeLine(std::size_t end);
     /// Lets libcurl move data, then waits for the socket until `deadline` at most.
     Outcome pump(Clock::time_point deadline);
 
     CURL* easy_ = nullptr;
     CURLM* multi_ = nullptr;
     curl_slist* headers_ = nullptr;
-    std::string body_;         // request body, kept alive for libcurl
-    std::string buffer_;       // received body bytes not yet handed out
-    std::size_t readPos_ = 0;  // start of the unread part of buffer_
-    std::size_t scanPos_ = 0;  // buffer_ before this index holds no "\n" after readPos_
+    std::string body_;     // request body, kept alive for libcurl
+    LineBuffer received_;  // body bytes not yet handed out
+    std::size_t holdLimit_;
+    std::size_t peakHeld_ = 0;
     bool headersDone_ = false;
     bool finished_ = false;
     bool truncated_ = false;

@@ -2,20 +2,25 @@
 
 #include <curl/curl.h>
 
-#include <QString>
 #include <cstdlib>
 #include <mutex>
-#include <nlohmann/json.hpp>
 #include <optional>
 
+#include "ChatRecordReader.h"
 #include "HttpTransfer.h"
 #include "OllamaHost.h"
 
 namespace kestrelix::llm {
 
+using detail::ChatRecordReader;
+using detail::ChatStep;
+using detail::encodeJson;
+using detail::errorTextOf;
 using detail::HttpRequest;
 using detail::HttpTransfer;
-using json = nlohmann::json;
+using detail::json;
+using detail::parseJson;
+using detail::stringAt;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -24,12 +29,6 @@ constexpr std::size_t kErrorBodyLimit = 64 * 1024;
 constexpr std::size_t kModelListLimit = 64 * 1024 * 1024;
 /// Ollama's answer when the registry has no model of that name.
 constexpr const char* kNoSuchModelText = "file does not exist";
-
-std::string stringAt(const json& object, const char* key) {
-    if (!object.is_object()) return {};
-    const auto it = object.find(key);
-    return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
 
 std::int64_t integerAt(const json& object, const char* key) {
     if (!object.is_object()) return 0;
@@ -42,27 +41,12 @@ std::int64_t integerAt(const json& object, const char* key) {
     return static_cast<std::int64_t>(value);
 }
 
-/// Parses one JSON document. Bytes that are not valid UTF-8 are replaced by U+FFFD first,
-/// so a damaged character does not cost the whole record.
-std::optional<json> parseJson(const std::string& text) {
-    json value = json::parse(text, nullptr, false);
-    if (value.is_discarded()) {
-        const QByteArray repaired = QString::fromUtf8(text.data(), qsizetype(text.size())).toUtf8();
-        value = json::parse(repaired.begin(), repaired.end(), nullptr, false);
-        if (value.is_discarded()) return std::nullopt;
-    }
-    return value;
-}
-
-std::string encodeJson(const json& value) {
-    return value.dump(-1, ' ', false, json::error_handler_t::replace);
-}
-
-/// The text of an in-band {"error": ...} record (Ollama sends a string; anything else is
-/// shown as its JSON).
-std::string errorTextOf(const json& record) {
-    std::string text = stringAt(record, "error");
-    return text.empty() ? encodeJson(record.at("error")) : text;
+/// "16 MiB", "64 KiB" or "1000 bytes": a limit as the user reads it.
+std::string sizeText(std::size_t bytes) {
+    if (bytes >= (std::size_t(1) << 20) && bytes % (std::size_t(1) << 20) == 0)
+        return std::to_string(bytes >> 20) + " MiB";
+    if (bytes >= 1024 && bytes % 1024 == 0) return std::to_string(bytes >> 10) + " KiB";
+    return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
 }
 
 enum class StreamKind { none, pull, chat };
@@ -99,8 +83,7 @@ public:
     bool streamEnded = false;
     bool sawFinalRecord = false;  // chat: done:true; pull: status "success"
     bool sawFirstRecord = false;
-    bool thinkOpen = false;                   // a "<think>" block has been opened and not closed
-    bool contentStarted = false;              // the reply's own text has begun
+    ChatRecordReader chatReader;              // the reply text of a chat stream's records
     std::optional<std::string> pendingError;  // server error to report on the next poll
 
     void succeed() { lastError = OllamaErrorInfo{}; }
@@ -110,7 +93,9 @@ public:
         lastError = OllamaErrorInfo{code, osType, osError, std::move(message)};
     }
 
-    void failAborted() { fail(kAborted, "The request to Ollama at " + baseUrl + " was cancelled."); }
+    void failAborted() {
+        fail(kAborted, "The request to Ollama at " + baseUrl + " was cancelled.");
+    }
 
     bool checkUsable() {
         if (baseUrl.empty()) {
@@ -135,12 +120,14 @@ public:
         request.body = std::move(body);
         request.bypassProxy = loopback;
         request.connectTimeout = connectTimeout;
+        request.maxLineBytes = config.maxLineBytes;
         auto next = std::make_unique<HttpTransfer>(request);
         std::lock_guard lock(mutex);
         if (aborted) next->abort();
         transfer = std::move(next);
         stream = StreamKind::none;
-        streamEnded = sawFinalRecord = sawFirstRecord = thinkOpen = contentStarted = false;
+        streamEnded = sawFinalRecord = sawFirstRecord = false;
+        chatReader = ChatRecordReader();
         pendingError.reset();
         return *transfer;
     }
@@ -160,6 +147,11 @@ public:
                 return;
             case HttpTransfer::Outcome::timedOut:
                 fail(kTimedOut, "Ollama at " + baseUrl + " did not answer in time.");
+                return;
+            case HttpTransfer::Outcome::lineTooLong:
+                fail(kMalformedResponse, "Ollama at " + baseUrl + " sent a line longer than " +
+                                             sizeText(config.maxLineBytes) +
+                                             "; the answer was stopped.");
                 return;
             case HttpTransfer::Outcome::ready:
             case HttpTransfer::Outcome::finished:
@@ -206,7 +198,7 @@ public:
     /// Turns an HTTP error status and its body into lastError.
     void failStatus(long status, const std::string& body) {
         std::string text;
-        if (auto value = parseJson(body)) text = stringAt(*value, "error");
+        text = stringAt(parseJson(body), "error");
         std::string message;
         if (!text.empty()) {
             message = "Ollama at " + baseUrl + " reported an error: " + text;
@@ -275,28 +267,6 @@ public:
         return result;
     }
 
-    /// The text a chat record adds to the reply: a model's separate reasoning is folded
-    /// into one leading "<think>...</think>" block ahead of the answer.
-    std::string replyText(const std::string& content, const std::string& thinking, bool done) {
-        std::string text;
-        if (!thinking.empty() && !contentStarted) {
-            if (!thinkOpen) text = "<think>";
-            thinkOpen = true;
-            text += thinking;
-        }
-        if (!content.empty()) {
-            if (thinkOpen) text += "</think>\n\n";
-            thinkOpen = false;
-            contentStarted = true;
-            text += content;
-        }
-        if (done && thinkOpen) {
-            text += "</think>";
-            thinkOpen = false;
-        }
-        return text;
-    }
-
     /// Ends a polled sequence: null with lastError set.
     template <class Record>
     std::shared_ptr<Record> finishStream() {
@@ -322,9 +292,10 @@ public:
                     failTransfer(outcome, *transfer);
                 return std::nullopt;
             }
-            if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
-            auto record = parseJson(line);
-            if (!record || !record->is_object()) {
+            json record;
+            const detail::LineKind kind = detail::readRecordLine(line, record);
+            if (kind == detail::LineKind::blank) continue;
+            if (kind == detail::LineKind::malformed) {
                 failMalformed();
                 return std::nullopt;
             }
@@ -379,8 +350,7 @@ std::int32_t ZuvodAzeduv::testConfiguration() const {
     // /api/version proves that Ollama itself answers, not some other service on the port.
     const auto body = d.fetch("GET", "/api/version", {}, timeout, kErrorBodyLimit);
     if (!body) return d.lastError.errorCode;
-    const auto value = parseJson(*body);
-    if (!value || stringAt(*value, "version").empty()) {
+    if (stringAt(parseJson(*body), "version").empty()) {
         d.failMalformed();
         return d.lastError.errorCode;
     }
@@ -393,14 +363,14 @@ std::vector<OllamaModelInfo> ZuvodAzeduv::getAvailableModels() const {
     if (!d.checkUsable()) return {};
     const auto body = d.fetch("GET", "/api/tags", {}, d.config.requestTimeout, kModelListLimit);
     if (!body) return {};
-    const auto value = parseJson(*body);
-    if (!value || !value->is_object()) {
+    const json value = parseJson(*body);
+    if (!value.is_object()) {
         d.failMalformed();
         return {};
     }
     std::vector<OllamaModelInfo> models;
-    const auto list = value->find("models");
-    if (list != value->end() && !list->is_null()) {
+    const auto list = value.find("models");
+    if (list != value.end() && !list->is_null()) {
         if (!list->is_array()) {
             d.failMalformed();
             return {};
@@ -513,18 +483,13 @@ std::shared_ptr<OllamaChunkInfo> ZuvodAzeduv::getNextChunk() const {
         const auto record = d.nextRecord(d.sawFirstRecord ? d.config.chatSilenceTimeout
                                                           : d.config.firstRecordTimeout);
         if (!record) return d.finishStream<OllamaChunkInfo>();
-        if (record->contains("error")) {
-            d.failServer(errorTextOf(*record));
+        ChatStep step = d.chatReader.read(*record);
+        if (step.kind != ChatStep::Kind::text) {
+            d.failServer(step.text);
             return d.finishStream<OllamaChunkInfo>();
         }
-        const json noMessage;
-        const auto message = record->find("message");
-        const json& fields = message != record->end() ? *message : noMessage;
-        const auto doneField = record->find("done");
-        const bool done =
-            doneField != record->end() && doneField->is_boolean() && doneField->get<bool>();
-        std::string text =
-            d.replyText(stringAt(fields, "content"), stringAt(fields, "thinking"), done);
+        std::string text = std::move(step.text);
+        const bool done = step.done;
         if (done) {
             d.sawFinalRecord = true;
             d.finishStream<OllamaChunkInfo>();  // a later poll reports the normal end
@@ -540,16 +505,24 @@ std::shared_ptr<OllamaChunkInfo> ZuvodAzeduv::getNextChunk() const {
 std::string ZuvodAzeduv::chat(const std::vector<OllamaMessage>& messages,
                               const SwiftLLMChatOptions& options) const {
     if (startChat(messages, options) != kNoError) return {};
+    Impl& d = *impl_;
     std::string reply;
     while (const auto chunk = getNextChunk()) {
+        if (chunk->content.size() > d.config.maxReplyBytes - reply.size()) {
+            d.finishStream<OllamaChunkInfo>();  // closes the connection: Ollama stops generating
+            d.fail(kMalformedResponse, "The reply from Ollama at " + d.baseUrl +
+                                           " is longer than " + sizeText(d.config.maxReplyBytes) +
+                                           "; it was stopped.");
+            return {};
+        }
         reply += chunk->content;
         if (chunk->isComplete) {
-            impl_->succeed();
+            d.succeed();
             return reply;
         }
     }
-    if (impl_->lastError.errorCode == kEndOfStream) {
-        impl_->succeed();
+    if (d.lastError.errorCode == kEndOfStream) {
+        d.succeed();
         return reply;
     }
     return {};

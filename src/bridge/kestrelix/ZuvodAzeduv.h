@@ -17,10 +17,13 @@
 // official Ollama clients read it (default http://127.0.0.1:11434).
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "Limits.h"
 
 namespace kestrelix::llm {
 
@@ -120,6 +123,11 @@ struct ZuvodAzeduvConfig {
     std::chrono::milliseconds chatSilenceTimeout{std::chrono::minutes(3)};
     /// Longest silence of a model download (verifying a large model sends nothing for a while).
     std::chrono::milliseconds pullSilenceTimeout{std::chrono::minutes(15)};
+    /// Longest line (one record) of a streamed answer; a longer one ends the stream with
+    /// kMalformedResponse. Memory stays within a few times this however the server behaves.
+    std::size_t maxLineBytes = parlote::limits::kMaxServerLineBytes;
+    /// Longest whole reply chat() collects, in bytes; a longer one fails with kMalformedResponse.
+    std::size_t maxReplyBytes = static_cast<std::size_t>(parlote::limits::kMaxReplyLength);
 };
 
 /// Reads an OLLAMA_HOST value into a base address: "http://127.0.0.1:11434" for an empty
@@ -147,7 +155,8 @@ public:
     /// Blocks until the next progress record; null at the end (see the header comment).
     std::shared_ptr<OllamaInstallInfo> getNextInstallStatus() const;
 
-    /// The whole reply, or "" with `lastError` set.
+    /// The whole reply, or "" with `lastError` set (also when the reply grows past
+    /// maxReplyBytes: the transfer is then stopped).
     std::string chat(const std::vector<OllamaMessage>& messages,
                      const SwiftLLMChatOptions& options) const;
     /// Starts a streamed reply; 0 when Ollama has begun answering.
