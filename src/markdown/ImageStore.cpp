@@ -9,12 +9,20 @@
 #include <QPointer>
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 
 #include "MarkdownLinks.h"
 
 namespace parlote {
+
+namespace {
+
+// How far Qt may read ahead of the store while a download runs.
+constexpr qint64 kReadAhead = 256 * 1024;
+
+}  // namespace
 
 // One worker thread that turns downloaded bytes into images, so that decoding a large
 // picture never stalls the interface. Jobs and results cross threads only through the
@@ -141,7 +149,8 @@ QImage ImageStore::image(const QString& source) const {
 
 void ImageStore::startDownload(const QString& source) {
     QNetworkRequest request{QUrl(source, QUrl::StrictMode)};
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setMaximumRedirectsAllowed(5);
     request.setTransferTimeout(limits_.transferTimeoutMs);
     QNetworkReply* reply = network_->get(request);
@@ -150,23 +159,39 @@ void ImageStore::startDownload(const QString& source) {
         return;
     }
     const qint64 cap = limits_.maxDownloadBytes;
-    // The cap holds whether or not the server announces a length: a longer body is cut
-    // off as soon as its received size passes the cap.
-    connect(reply, &QNetworkReply::downloadProgress, reply, [reply, cap](qint64 received, qint64 total) {
-        if (received > cap || total > cap) reply->abort();
+    // Qt reads the socket on a thread of its own, however busy this thread is: bounding
+    // its buffer makes it stop reading until the bytes are taken here, where they are
+    // counted as they come. So a body far larger than the cap is never pulled in.
+    reply->setReadBufferSize(qBound<qint64>(1, cap + 1, kReadAhead));
+    auto body = std::make_shared<QByteArray>();
+    // A body announced larger than the cap is refused with its headers, before any of it.
+    connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, cap] {
+        bool known = false;
+        const qint64 length =
+            reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+        if (known && length > cap) reply->abort();
     });
-    connect(reply, &QNetworkReply::finished, this, [this, reply, source] { finishDownload(reply, source); });
+    // Any body, announced or not, stops as soon as what came of it passes the cap.
+    connect(reply, &QNetworkReply::readyRead, reply, [reply, cap, body] {
+        body->append(reply->read(cap + 1 - body->size()));
+        if (body->size() > cap) reply->abort();
+    });
+    connect(reply, &QNetworkReply::finished, this, [this, reply, source, body] {
+        finishDownload(reply, source, std::exchange(*body, {}));
+    });
 }
 
-void ImageStore::finishDownload(QNetworkReply* reply, const QString& source) {
+void ImageStore::finishDownload(QNetworkReply* reply, const QString& source, QByteArray body) {
     reply->deleteLater();
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (reply->error() == QNetworkReply::NoError)
+        body.append(reply->read(limits_.maxDownloadBytes + 1 - body.size()));
     if (reply->error() != QNetworkReply::NoError || status < 200 || status >= 300 ||
-        reply->bytesAvailable() > limits_.maxDownloadBytes) {
+        body.size() > limits_.maxDownloadBytes) {
         settle(source, State::Failed, {});
         return;
     }
-    decoder_->add(source, reply->readAll());
+    decoder_->add(source, std::move(body));
 }
 
 void ImageStore::takeDecoded() {

@@ -5,13 +5,17 @@
 //
 // Only absolute http and https addresses are ever fetched. A download stops at a size
 // cap, and an image whose decoded size would pass the pixel cap is not decoded: both
-// count as failures, and the views keep showing the alternative text.
+// count as failures, and the views keep showing the alternative text. The size cap holds
+// as the bytes arrive: a body announced larger is refused before it is read, and Qt is
+// never left to read far ahead of what the store has counted.
 
 #include <QHash>
 #include <QImage>
 #include <QObject>
 #include <QString>
 #include <memory>
+
+#include "Limits.h"
 
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -21,7 +25,7 @@ namespace parlote {
 class ImageDecoder;
 
 struct ImageLimits {
-    qint64 maxDownloadBytes = 10 * 1024 * 1024;
+    qint64 maxDownloadBytes = limits::kMaxImageBytes;
     qint64 maxDecodedPixels = 4096LL * 4096LL;
     int transferTimeoutMs = 30000;
     int maxEntries = 256;  // older finished entries are dropped beyond this
@@ -65,7 +69,7 @@ private:
     };
 
     void startDownload(const QString& source);
-    void finishDownload(QNetworkReply* reply, const QString& source);
+    void finishDownload(QNetworkReply* reply, const QString& source, QByteArray body);
     void settle(const QString& source, State state, QImage image);
     void dropOldEntries();
 
