@@ -2,13 +2,12 @@
 
 // All conversation managers of the run, by conversation id.
 
-#include "ConversationManager.h"
-
 #include <QHash>
 #include <QUuid>
-
 #include <memory>
 #include <mutex>
+
+#include "ConversationManager.h"
 
 namespace parlote {
 

@@ -28,7 +28,9 @@ void InterfaceThread::post(std::function<void()> work) {
     if (wake) QMetaObject::invokeMethod(&self, "drain", Qt::QueuedConnection);
 }
 
-void InterfaceThread::drainNow() { instance().drain(); }
+void InterfaceThread::drainNow() {
+    instance().drain();
+}
 
 void InterfaceThread::drain() {
     // One item at a time: should an item run a nested event loop (a modal dialog), the

@@ -7,7 +7,6 @@
 // synchronisation that ThreadSanitizer sees; Qt's event loop only carries the wake-up.
 
 #include <QObject>
-
 #include <deque>
 #include <functional>
 #include <mutex>

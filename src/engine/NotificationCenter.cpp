@@ -1,8 +1,8 @@
 #include "NotificationCenter.h"
 
-#include "InterfaceThread.h"
-
 #include <algorithm>
+
+#include "InterfaceThread.h"
 
 namespace parlote {
 
