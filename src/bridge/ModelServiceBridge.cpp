@@ -201,24 +201,31 @@ Future<APIResult<QString>> ModelServiceBridge::sendChat(const QList<ChatMessage>
 ThrowingStream<ZoruveVedeChunk> ModelServiceBridge::streamChat(const QList<ChatMessage>& messages,
                                                                const SwiftLLMChatOptions& options) {
     auto [stream, producer] = ThrowingStream<ZoruveVedeChunk>::make();
-    jobs_.start([this, producer = producer, converted = convertMessages(messages), options]() mutable {
-        failOnException(producer, [&] {
-            ClientLease client(*this);
-            if (client->startChat(converted, options) != 0) {
-                producer.fail(errorFrom(client->lastError()));
-                return;
-            }
-            while (auto chunk = client->getNextChunk()) {
-                producer.yield(
-                    ZoruveVedeChunk{chunk->isComplete, QString::fromStdString(chunk->content)});
-                if (chunk->isComplete) {
-                    producer.finish();
+    jobs_.start(
+        [this, producer = producer, converted = convertMessages(messages), options]() mutable {
+            failOnException(producer, [&] {
+                ClientLease client(*this);
+                // A consumer that cancels closes the connection, which stops Ollama generating.
+                producer.setOnCancel([&client] { client->abort(); });
+                struct Detach {
+                    decltype(producer)& p;
+                    ~Detach() { p.setOnCancel(nullptr); }  // before the client goes
+                } detach{producer};
+                if (client->startChat(converted, options) != 0) {
+                    producer.fail(errorFrom(client->lastError()));
                     return;
                 }
-            }
-            endStream(producer, client->lastError());
+                while (auto chunk = client->getNextChunk()) {
+                    producer.yield(
+                        ZoruveVedeChunk{chunk->isComplete, QString::fromStdString(chunk->content)});
+                    if (chunk->isComplete) {
+                        producer.finish();
+                        return;
+                    }
+                }
+                endStream(producer, client->lastError());
+            });
         });
-    });
     return stream;
 }
 

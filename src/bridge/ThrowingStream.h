@@ -2,8 +2,10 @@
 
 // An asynchronous sequence that ends once, normally or with an error. The producer
 // never waits: elements queue without bound until the single consumer takes them, in
-// the order they were produced.
+// the order they were produced. The consumer may cancel: queued elements are dropped,
+// later ones ignored, and the producer is told so that it can stop its work.
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -25,6 +27,8 @@ class ThrowingStream {
         int waiting = 0;  // consumers blocked in next()
         std::exception_ptr error;
         std::function<void()> onChange;
+        bool cancelled = false;
+        std::function<void()> onCancel;
     };
 
 public:
@@ -49,6 +53,22 @@ public:
         template <class E>
         void fail(E error) {
             fail(std::make_exception_ptr(std::move(error)));
+        }
+        /// Runs `handler` when the consumer cancels (at once if it already has). It is
+        /// called under the stream's lock: it must be quick and must not use this stream.
+        /// Setting an empty handler guarantees that the old one is not running and will
+        /// not be called.
+        void setOnCancel(std::function<void()> handler) {
+            std::lock_guard lock(state_->mutex);
+            if (state_->cancelled) {
+                if (handler) handler();
+                return;
+            }
+            state_->onCancel = std::move(handler);
+        }
+        bool cancelled() const {
+            std::lock_guard lock(state_->mutex);
+            return state_->cancelled;
         }
 
     private:
@@ -84,6 +104,32 @@ public:
         state_->changed.wait(lock, [&] { return !state_->items.empty() || state_->ended; });
         --state_->waiting;
         return takeLocked();
+    }
+
+    /// Like next(), but waits at most `timeout`: nullopt with `timedOut` true when nothing
+    /// arrived in that time.
+    template <class Rep, class Period>
+    std::optional<T> nextWithin(std::chrono::duration<Rep, Period> timeout, bool& timedOut) {
+        std::unique_lock lock(state_->mutex);
+        ++state_->waiting;
+        const bool ready = state_->changed.wait_for(
+            lock, timeout, [&] { return !state_->items.empty() || state_->ended; });
+        --state_->waiting;
+        timedOut = !ready;
+        if (!ready) return std::nullopt;
+        return takeLocked();
+    }
+
+    /// Ends the stream from the consumer's side: what is queued is dropped, the producer's
+    /// cancel handler runs, and next() answers nullopt from now on.
+    void cancel() {
+        std::lock_guard lock(state_->mutex);
+        if (state_->cancelled) return;
+        state_->cancelled = true;
+        state_->ended = true;
+        state_->items.clear();
+        state_->error = nullptr;
+        if (auto handler = std::exchange(state_->onCancel, nullptr)) handler();
     }
 
     /// Like next(), but without waiting: nullopt with `ended` false when nothing is there yet.
