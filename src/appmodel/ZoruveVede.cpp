@@ -1,6 +1,8 @@
 #include "ZoruveVede.h"
 
 #include <QSettings>
+#include <algorithm>
+#include <mutex>
 
 namespace parlote {
 
@@ -20,6 +22,12 @@ ZoruveVede::ZoruveVede(ZoruveVedeServices services, QObject* parent)
       pool_(*services_.pool),
       store_(*pool_.context().store),
       bridge_(*pool_.context().bridge) {
+    // While something could not be saved, try again now and then: space may come back
+    // without the user doing anything.
+    saveRetryTimer_ = std::make_unique<QTimer>();
+    saveRetryTimer_->setInterval(std::chrono::seconds(15));
+    connect(saveRetryTimer_.get(), &QTimer::timeout, this, &ZoruveVede::retrySaving);
+
     try {
         conversations_ = store_.loadTOC();
     } catch (const std::exception&) {
@@ -41,6 +49,8 @@ ZoruveVede::ZoruveVede(ZoruveVedeServices services, QObject* parent)
                           [this](const std::any& object) { applyUpdate(object, false); });
     notifications.observe(kTitleUpdated, alive_,
                           [this](const std::any& object) { applyUpdate(object, true); });
+    notifications.observe(kSaveStateChanged, alive_,
+                          [this](const std::any& object) { applySaveState(object); });
 }
 
 ZoruveVede::~ZoruveVede() {
@@ -156,6 +166,28 @@ auto ZoruveVede::forBinding(F step) {
     };
 }
 
+struct ZoruveVede::TranscriptMailbox {
+    std::mutex mutex;
+    std::optional<MessageList> messages;
+    bool chunk = false;
+    bool scheduled = false;
+};
+
+void ZoruveVede::deliverTranscript(const std::shared_ptr<TranscriptMailbox>& mailbox,
+                                   std::uint64_t binding) {
+    std::optional<MessageList> messages;
+    bool chunk;
+    {
+        std::lock_guard lock(mailbox->mutex);
+        messages.swap(mailbox->messages);
+        chunk = std::exchange(mailbox->chunk, false);
+        mailbox->scheduled = false;
+    }
+    if (binding_ != binding) return;
+    if (messages) setMessages(std::move(*messages));
+    if (chunk) yieldChunk();
+}
+
 template <class T, class Apply>
 Subscription ZoruveVede::follow(Published<T>& field, Apply apply) {
     auto [subscription, current] =
@@ -173,12 +205,33 @@ void ZoruveVede::setCurrentConversation(std::shared_ptr<ConversationManager> man
         setMessages(MessageList());
         setInSendingMessage(false);
         setStatusMessage(std::nullopt);
+        updateStorageProblem();  // "this conversation" is no longer open
         return;
     }
-    cancellables_.push_back(follow(m->messages(), &ZoruveVede::setMessages));
+    // The transcript and its chunk signals go through one mailbox, so that a burst of
+    // chunks costs the interface thread one update, not one per chunk.
+    auto mailbox = std::make_shared<TranscriptMailbox>();
+    auto schedule = [this, alive = std::weak_ptr<int>(alive_), binding = binding_,
+                     mailbox](auto&& change) {
+        bool first;
+        {
+            std::lock_guard lock(mailbox->mutex);
+            change(*mailbox);
+            first = !std::exchange(mailbox->scheduled, true);
+        }
+        if (first) post(alive, [this, mailbox, binding] { deliverTranscript(mailbox, binding); });
+    };
+    auto [messagesSubscription, current] =
+        m->messages().subscribe([schedule](const MessageList& list) {
+            schedule([&](TranscriptMailbox& box) { box.messages = list; });
+        });
+    cancellables_.push_back(std::move(messagesSubscription));
+    setMessages(std::move(current));
     cancellables_.push_back(follow(m->inSendingMessage(), &ZoruveVede::setInSendingMessage));
     cancellables_.push_back(follow(m->statusMessage(), &ZoruveVede::setStatusMessage));
-    cancellables_.push_back(m->chunkUpdated().subscribe(forBinding([this] { yieldChunk(); })));
+    cancellables_.push_back(m->chunkUpdated().subscribe(
+        [schedule] { schedule([](TranscriptMailbox& box) { box.chunk = true; }); }));
+    updateStorageProblem();  // "this conversation" now means another one
 }
 
 // The two notifications of conversation managers.
@@ -202,15 +255,89 @@ void ZoruveVede::applyUpdate(const std::any& object, bool isTitle) {
 }
 
 void ZoruveVede::saveConversationList() {
+    QString error;
     try {
         store_.saveTOC(conversations_);
-    } catch (const std::exception&) {
-        // The list in memory keeps the change; the next save writes it.
+    } catch (const StoreError& e) {
+        // The list in memory keeps the change; the next change or a retry writes it.
+        error = e.reason().isEmpty() ? QString::fromUtf8(e.what()) : e.reason();
+    } catch (const std::exception& e) {
+        error = QString::fromUtf8(e.what());
     }
+    if (error == listSaveError_) return;
+    listSaveError_ = error;
+    updateStorageProblem();
+}
+
+// Saving failures: shown in the window, tried again, never silent.
+
+void ZoruveVede::applySaveState(const std::any& object) {
+    const auto* update = std::any_cast<UpdatedMessage>(&object);
+    if (!update) return;
+    if (update->string.isEmpty())
+        unsavedConversations_.remove(update->id);
+    else
+        unsavedConversations_.insert(update->id, update->string);
+    updateStorageProblem();
+}
+
+void ZoruveVede::updateStorageProblem() {
+    // Only conversations still in the list count: a deleted one's words are gone anyway.
+    for (auto it = unsavedConversations_.begin(); it != unsavedConversations_.end();) {
+        const SidebarID id = SidebarID::conversation(it.key());
+        const bool listed = std::any_of(conversations_.begin(), conversations_.end(),
+                                        [&](const Conversation& c) { return c.id() == id; });
+        it = listed ? std::next(it) : unsavedConversations_.erase(it);
+    }
+    QString text;
+    const QUuid current = currentConversation_ ? currentConversation_->id() : QUuid();
+    if (!current.isNull() && unsavedConversations_.contains(current)) {
+        text = tr("Could not save this conversation: %1").arg(unsavedConversations_.value(current));
+    } else if (!unsavedConversations_.isEmpty()) {
+        const QString reason = unsavedConversations_.begin().value();
+        text = unsavedConversations_.size() == 1
+                   ? tr("Could not save another conversation: %1").arg(reason)
+                   : tr("Could not save %1 other conversations: %2")
+                         .arg(unsavedConversations_.size())
+                         .arg(reason);
+    } else if (!listSaveError_.isEmpty()) {
+        text = tr("Could not save the conversation list: %1").arg(listSaveError_);
+    }
+    if (text.isEmpty())
+        saveRetryTimer_->stop();
+    else if (!saveRetryTimer_->isActive())
+        saveRetryTimer_->start();
+    if (text == storageProblem_) return;
+    storageProblem_ = text;
+    emit storageProblemChanged();
+}
+
+void ZoruveVede::retrySaving() {
+    if (!listSaveError_.isEmpty()) saveConversationList();
+    for (const QUuid& id : unsavedConversations_.keys()) {
+        if (!pool_.contains(id)) continue;
+        std::shared_ptr<ConversationManager> manager = pool_.managerFor(id);
+        // A successful write posts its new state, which clears the bar.
+        pool_.context().tasks->start([manager] { manager->retrySave(); });
+    }
+}
+
+QStringList ZoruveVede::unsavedAfterLastTry() {
+    if (!listSaveError_.isEmpty()) saveConversationList();
+    QStringList titles;
+    for (const QUuid& id : unsavedConversations_.keys()) {
+        if (pool_.contains(id) && pool_.managerFor(id)->retrySave()) continue;
+        const SidebarID sidebarId = SidebarID::conversation(id);
+        for (const Conversation& c : conversations_)
+            if (c.id() == sidebarId) titles.append(c.title());
+    }
+    if (!listSaveError_.isEmpty()) titles.append(tr("the conversation list"));
+    return titles;
 }
 
 void ZoruveVede::applicationWillQuit() {
     timer_->stop();
+    saveRetryTimer_->stop();
     pool_.closeAll();
     bridge_.shutdown();
     pool_.context().tasks->waitForAll();

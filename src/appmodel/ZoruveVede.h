@@ -5,6 +5,19 @@
 // each change fires its signal (also when the value is unchanged). Background steps
 // hand their changes to the interface thread in the order they make them.
 
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
 #include "ChatRecords.h"
 #include "ConversationPool.h"
 #include "InterfaceThread.h"
@@ -13,18 +26,6 @@
 #include "NotificationCenter.h"
 #include "Published.h"
 #include "ThrowingStream.h"
-
-#include <QDateTime>
-#include <QList>
-#include <QObject>
-#include <QString>
-#include <QTimer>
-
-#include <chrono>
-#include <functional>
-#include <memory>
-#include <optional>
-#include <vector>
 
 class QSettings;
 
@@ -47,25 +48,37 @@ struct ZoruveVedeServices {
 
 class ZoruveVede : public QObject {
     Q_OBJECT
-    Q_PROPERTY(QList<parlote::ChatModel> availableModels READ availableModels WRITE setAvailableModels NOTIFY availableModelsChanged)
-    Q_PROPERTY(QList<parlote::Conversation> conversations READ conversations WRITE setConversations NOTIFY conversationsChanged)
-    Q_PROPERTY(parlote::SidebarID selectedConversation READ selectedConversation WRITE setSelectedConversation NOTIFY selectedConversationChanged)
+    Q_PROPERTY(QList<parlote::ChatModel> availableModels READ availableModels WRITE
+                   setAvailableModels NOTIFY availableModelsChanged)
+    Q_PROPERTY(QList<parlote::Conversation> conversations READ conversations WRITE setConversations
+                   NOTIFY conversationsChanged)
+    Q_PROPERTY(parlote::SidebarID selectedConversation READ selectedConversation WRITE
+                   setSelectedConversation NOTIFY selectedConversationChanged)
     Q_PROPERTY(parlote::MessageList messages READ messages NOTIFY messagesChanged)
     Q_PROPERTY(bool inSendingMessage READ inSendingMessage NOTIFY inSendingMessageChanged)
     Q_PROPERTY(std::optional<QString> statusMessage READ statusMessage NOTIFY statusMessageChanged)
     Q_PROPERTY(QString inputText READ inputText WRITE setInputText NOTIFY inputTextChanged)
-    Q_PROPERTY(std::optional<QString> selectedModel READ selectedModel WRITE setSelectedModel NOTIFY selectedModelChanged)
-    Q_PROPERTY(QString conversationDescription READ conversationDescription WRITE setConversationDescription NOTIFY conversationDescriptionChanged)
+    Q_PROPERTY(std::optional<QString> selectedModel READ selectedModel WRITE setSelectedModel NOTIFY
+                   selectedModelChanged)
+    Q_PROPERTY(QString conversationDescription READ conversationDescription WRITE
+                   setConversationDescription NOTIFY conversationDescriptionChanged)
     Q_PROPERTY(bool isInstalling READ isInstalling WRITE setIsInstalling NOTIFY isInstallingChanged)
-    Q_PROPERTY(QString installationStatus READ installationStatus WRITE setInstallationStatus NOTIFY installationStatusChanged)
+    Q_PROPERTY(QString installationStatus READ installationStatus WRITE setInstallationStatus NOTIFY
+                   installationStatusChanged)
     Q_PROPERTY(qint64 progress READ progress WRITE setProgress NOTIFY progressChanged)
     Q_PROPERTY(qint64 complete READ complete WRITE setComplete NOTIFY completeChanged)
-    Q_PROPERTY(bool showModalAlert READ showModalAlert WRITE setShowModalAlert NOTIFY showModalAlertChanged)
-    Q_PROPERTY(QString modalAlertTitle READ modalAlertTitle WRITE setModalAlertTitle NOTIFY modalAlertTitleChanged)
-    Q_PROPERTY(QString modalAlertMessage READ modalAlertMessage WRITE setModalAlertMessage NOTIFY modalAlertMessageChanged)
-    Q_PROPERTY(bool showLoadAlert READ showLoadAlert WRITE setShowLoadAlert NOTIFY showLoadAlertChanged)
+    Q_PROPERTY(bool showModalAlert READ showModalAlert WRITE setShowModalAlert NOTIFY
+                   showModalAlertChanged)
+    Q_PROPERTY(QString modalAlertTitle READ modalAlertTitle WRITE setModalAlertTitle NOTIFY
+                   modalAlertTitleChanged)
+    Q_PROPERTY(QString modalAlertMessage READ modalAlertMessage WRITE setModalAlertMessage NOTIFY
+                   modalAlertMessageChanged)
+    Q_PROPERTY(
+        bool showLoadAlert READ showLoadAlert WRITE setShowLoadAlert NOTIFY showLoadAlertChanged)
     Q_PROPERTY(bool firstLaunch READ firstLaunch WRITE setFirstLaunch NOTIFY firstLaunchChanged)
-    Q_PROPERTY(bool ollamaRunning READ ollamaRunning WRITE setOllamaRunning NOTIFY ollamaRunningChanged)
+    Q_PROPERTY(
+        bool ollamaRunning READ ollamaRunning WRITE setOllamaRunning NOTIFY ollamaRunningChanged)
+    Q_PROPERTY(QString storageProblem READ storageProblem NOTIFY storageProblemChanged)
 
 public:
     /// The sidebar title of a conversation not yet named, and the header text of the
@@ -116,6 +129,9 @@ public:
     void setFirstLaunch(bool value);
     bool ollamaRunning() const { return ollamaRunning_; }
     void setOllamaRunning(bool value);
+    /// What could not be saved, for the bar above the transcript ("Could not save this
+    /// conversation: No space left on device"); empty when everything is on disk.
+    const QString& storageProblem() const { return storageProblem_; }
 
     // Fields that are not observed.
     const std::shared_ptr<ConversationManager>& currentConversation() const {
@@ -141,6 +157,15 @@ public:
     void sendMessage();
     void removeConversation(const SidebarID& id);
     void renameConversation(const SidebarID& id, const QString& title);
+
+    // Saving.
+    /// Tries every failed save again: the conversation list and each conversation whose
+    /// file is behind (on background tasks; the bar follows their outcome).
+    void retrySaving();
+    /// For quitting: tries every failed save again, on this thread, and returns the titles
+    /// of the conversations whose words are still not on disk (the conversation list
+    /// itself counts as one, by the name "the conversation list").
+    QStringList unsavedAfterLastTry();
 
     // Model installation and removal.
     void startModelInstall(const QString& name);
@@ -170,6 +195,7 @@ signals:
     void showLoadAlertChanged();
     void firstLaunchChanged();
     void ollamaRunningChanged();
+    void storageProblemChanged();
     /// Emitted on this thread with every signal put on chunkStream.
     void chunkArrived();
 
@@ -198,6 +224,15 @@ private:
     /// binding has changed (or the model is gone) by then. Callable from any thread.
     template <class F>
     auto forBinding(F step);
+
+    /// Latest transcript and chunk signal of the bound manager, waiting for the interface
+    /// thread: however fast a reply streams, at most one delivery is queued, carrying
+    /// the newest state.
+    struct TranscriptMailbox;
+    void deliverTranscript(const std::shared_ptr<TranscriptMailbox>& mailbox,
+                           std::uint64_t binding);
+    void applySaveState(const std::any& object);
+    void updateStorageProblem();
 
     void setMessages(MessageList messages);
     void setInSendingMessage(bool value);
@@ -245,9 +280,12 @@ private:
     bool showLoadAlert_ = false;
     bool firstLaunch_ = false;
     bool ollamaRunning_ = true;
+    QString storageProblem_;
+    QHash<QUuid, QString> unsavedConversations_;  // id -> why its file could not be written
+    QString listSaveError_;                       // why "toc.json" could not be written
+    std::unique_ptr<QTimer> saveRetryTimer_;      // tries again while something is unsaved
     std::unique_ptr<QTimer> timer_;
     std::optional<QDateTime> lastModelReloadTime_;
 };
 
 }  // namespace parlote
-

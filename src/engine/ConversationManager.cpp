@@ -1,6 +1,10 @@
 #include "ConversationManager.h"
 
+#include <QLocale>
 #include <QRandomGenerator>
+#include <chrono>
+
+#include "Limits.h"
 
 namespace parlote {
 
@@ -11,9 +15,25 @@ const QStringList kStatusWords = {
     QStringLiteral("Ruminating"), QStringLiteral("Considering"),   QStringLiteral("Analyzing"),
     QStringLiteral("Evaluating"), QStringLiteral("Cogitating"),    QStringLiteral("Reviewing")};
 
-const QString kTitlePrompt = QStringLiteral("Please summarize this conversation in 10 words or less");
+const QString kTitlePrompt =
+    QStringLiteral("Please summarize this conversation in 10 words or less");
+
+const QString kReplyTooLongText =
+    QStringLiteral(
+        "Error: The reply grew past %1 characters, the longest Parlote keeps; it "
+        "was stopped there. The text above is kept.")
+        .arg(QLocale::c().toString(static_cast<qlonglong>(limits::kMaxReplyLength)));
 
 namespace {
+
+/// The reply is shown at most this often while it streams: a burst of chunks from a fast
+/// server becomes one update, while a model's normal pace (tens of milliseconds between
+/// chunks) is shown chunk by chunk as before.
+constexpr auto kPublishInterval = std::chrono::milliseconds(16);
+using Clock = std::chrono::steady_clock;
+
+/// Thrown into the reply's error path when it passes the length limit.
+struct ReplyTooLong {};
 
 constexpr double kTemperature = 0.7;
 constexpr std::int32_t kMaxTokens = 2147483647;
@@ -26,6 +46,8 @@ llm::SwiftLLMChatOptions chatOptions(const QString& model) {
 QString errorText(std::exception_ptr failure) {
     try {
         std::rethrow_exception(failure);
+    } catch (const ReplyTooLong&) {
+        return kReplyTooLongText;
     } catch (const OllamaError& error) {
         return QStringLiteral("Error: ") + error.message;
     } catch (const std::exception& error) {
@@ -54,6 +76,32 @@ QString withoutThinkBlock(const QString& text) {
     return text.mid(end + close.size()).trimmed();
 }
 
+QString titleFromReply(const QString& reply) {
+    const QString text = withoutThinkBlock(reply);
+    QString line;
+    for (QStringView candidate : QStringView(text).split(QLatin1Char('\n'))) {
+        line = candidate.trimmed().toString();
+        if (!line.isEmpty()) break;
+    }
+    if (line.size() <= limits::kMaxTitleLength) return line;
+    // Cut at the last space that keeps the title within the limit, ellipsis included.
+    const qsizetype room = limits::kMaxTitleLength - 1;
+    qsizetype cut = line.lastIndexOf(QLatin1Char(' '), room);
+    if (cut < room / 2) cut = room;                            // one very long word: cut inside it
+    if (cut > 0 && line.at(cut - 1).isHighSurrogate()) --cut;  // never split a character
+    return line.left(cut).trimmed() + QChar(0x2026);
+}
+
+QString damagedFileNotice(const QString& problem, const QString& keptAs) {
+    if (keptAs.isEmpty())
+        return QStringLiteral("Error: This conversation's file could not be read (%1).")
+            .arg(problem);
+    return QStringLiteral(
+               "Error: This conversation's file could not be read (%1). It was kept unchanged "
+               "as \"%2\"; new messages are saved to a new file.")
+        .arg(problem, keptAs);
+}
+
 ConversationManager::ConversationManager(EngineContext context, QUuid id, bool isNew,
                                          MessageList messages)
     : context_(context), id_(id), isNew_(isNew), messages_(std::move(messages)) {}
@@ -65,7 +113,11 @@ std::shared_ptr<ConversationManager> ConversationManager::makeNew(EngineContext 
 
 std::shared_ptr<ConversationManager> ConversationManager::load(EngineContext context,
                                                                const QUuid& id) {
-    MessageList transcript(context.store->readConversation(id));
+    TranscriptRead read = context.store->readConversationFile(id);
+    if (!read.setAsidePath.isEmpty() || !read.problem.isEmpty())
+        read.messages.append(ChatMessage::make(damagedFileNotice(read.problem, read.setAsidePath),
+                                               ChatMessageType::error));
+    MessageList transcript(std::move(read.messages));
     return std::shared_ptr<ConversationManager>(
         new ConversationManager(context, id, false, std::move(transcript)));
 }
@@ -91,6 +143,28 @@ void ConversationManager::send(const QString& text, const QString& model) {
     });
 }
 
+void ConversationManager::publishReply(const ChatMessage& placeholder, const QString& text,
+                                       bool& placed) {
+    // The published text gets storage of its own: the reply keeps growing in place in
+    // the reply task while readers on other threads hold this version.
+    ChatMessage reply = placeholder.withContent(QString(text.constData(), text.size()));
+    ++version_;
+    const bool first = !placed;
+    messages_.update([&](MessageList& list) {
+        // The reply grows at its own message, wherever a later send has put it.
+        const std::optional<qsizetype> at =
+            placed ? list.lastIndexOf(placeholder.id()) : std::nullopt;
+        if (at) {
+            list.replace(*at, reply);
+        } else {
+            list.append(reply);
+            placed = true;
+        }
+    });
+    chunkUpdated_.fire();
+    if (first) statusMessage_.set(std::nullopt);  // the waiting word ends with the first chunk
+}
+
 void ConversationManager::runReply(MessageList transcript, llm::SwiftLLMChatOptions options,
                                    ChatMessage placeholder) {
     // The user's message is on disk before the reply starts, so that neither a crash nor
@@ -98,40 +172,67 @@ void ConversationManager::runReply(MessageList transcript, llm::SwiftLLMChatOpti
     writeFile();
 
     auto stream = context_.bridge->streamChat(transcript.toList(), options);
+    // The reply grows here, in place; what the window sees is published from it at most
+    // once per kPublishInterval, so the cost of a chunk does not grow with the reply.
     QString accumulated;
     bool placed = false;
+    bool unpublished = false;  // `accumulated` holds text not yet published
+    Clock::time_point publishedAt;
     try {
-        while (auto chunk = stream.next()) {
-            std::lock_guard lock(stateMutex_);
-            if (closed_) return;
-            accumulated += chunk->content;
-            // The published text gets storage of its own: `accumulated` keeps growing in
-            // place here while readers on other threads hold earlier versions.
-            ChatMessage reply =
-                placeholder.withContent(QString(accumulated.constData(), accumulated.size()));
-            ++version_;
-            const bool first = !placed;
-            messages_.update([&](MessageList& list) {
-                // The reply grows at its own message, wherever a later send has put it.
-                const std::optional<qsizetype> at = placed ? list.lastIndexOf(placeholder.id()) : std::nullopt;
-                if (at) {
-                    list.replace(*at, reply);
-                } else {
-                    list.append(reply);
-                    placed = true;
+        for (;;) {
+            std::optional<ZoruveVedeChunk> chunk;
+            if (unpublished) {
+                // Wait no longer than the rest of the interval for more text.
+                const auto wait = std::max(Clock::duration::zero(),
+                                           publishedAt + kPublishInterval - Clock::now());
+                bool timedOut = false;
+                chunk = stream.nextWithin(wait, timedOut);
+                if (timedOut) {
+                    std::lock_guard lock(stateMutex_);
+                    if (closed_) return stream.cancel();
+                    publishReply(placeholder, accumulated, placed);
+                    publishedAt = Clock::now();
+                    unpublished = false;
+                    continue;
                 }
-            });
-            chunkUpdated_.fire();
-            if (first) statusMessage_.set(std::nullopt);  // the waiting word ends with the first chunk
+            } else {
+                chunk = stream.next();
+            }
+            if (!chunk) break;
+            std::lock_guard lock(stateMutex_);
+            if (closed_) return stream.cancel();  // closes the connection
+            accumulated += chunk->content;
+            if (accumulated.size() > limits::kMaxReplyLength) {
+                stream.cancel();  // closes the connection: Ollama stops generating
+                qsizetype keep = limits::kMaxReplyLength;
+                if (accumulated.at(keep - 1).isHighSurrogate()) --keep;
+                accumulated.truncate(keep);
+                unpublished = true;  // the error path publishes what is kept
+                throw ReplyTooLong{};
+            }
+            if (placed && chunk->content.isEmpty()) continue;  // nothing new to show
+            const auto now = Clock::now();
+            if (!placed || now - publishedAt >= kPublishInterval) {
+                publishReply(placeholder, accumulated, placed);
+                publishedAt = now;
+                unpublished = false;
+            } else {
+                unpublished = true;
+            }
         }
+        std::lock_guard lock(stateMutex_);
+        if (closed_) return;
+        if (unpublished) publishReply(placeholder, accumulated, placed);
     } catch (...) {
         {
             std::lock_guard lock(stateMutex_);
             if (closed_) return;
+            if (unpublished) publishReply(placeholder, accumulated, placed);  // kept, not lost
             const QString text = errorText(std::current_exception());
             ++version_;
-            messages_.update(
-                [&](MessageList& list) { list.append(ChatMessage::make(text, ChatMessageType::error)); });
+            messages_.update([&](MessageList& list) {
+                list.append(ChatMessage::make(text, ChatMessageType::error));
+            });
             chunkUpdated_.fire();
             statusMessage_.set(std::nullopt);
         }
@@ -153,10 +254,11 @@ void ConversationManager::requestTitle(const llm::SwiftLLMChatOptions& options) 
         std::lock_guard lock(self->stateMutex_);
         if (self->closed_) return;
         if (!result.isSuccess()) {
-            self->statusMessage_.set(QStringLiteral("Unable to get title: ") + result.error().message);
+            self->statusMessage_.set(QStringLiteral("Unable to get title: ") +
+                                     result.error().message);
         } else {
             self->context_.notifications->post(
-                kTitleUpdated, UpdatedMessage{self->id_, withoutThinkBlock(result.value())});
+                kTitleUpdated, UpdatedMessage{self->id_, titleFromReply(result.value())});
         }
         self->inSendingMessage_.set(false);
     });
@@ -171,7 +273,7 @@ void ConversationManager::save() {
     writeFile();
 }
 
-void ConversationManager::writeFile() {
+bool ConversationManager::writeFile() {
     // Each write takes the transcript as it is at that moment; writes of one manager are
     // serialised so that an older transcript never replaces a newer one on disk.
     std::lock_guard lock(fileMutex_);
@@ -182,7 +284,33 @@ void ConversationManager::writeFile() {
         transcript = messages_.get();
         version = version_;
     }
-    if (context_.store->writeConversation(id_, transcript.toList())) writtenVersion_ = version;
+    const WriteResult result = context_.store->writeConversation(id_, transcript.toList());
+    const bool wasFailing = !saveError_.isEmpty();
+    if (result) {
+        writtenVersion_ = version;
+        saveError_.clear();
+        if (wasFailing) context_.notifications->post(kSaveStateChanged, UpdatedMessage{id_, {}});
+        return true;
+    }
+    // The transcript stays in memory; the user is told, and the next change, a retry or
+    // quitting writes it again.
+    saveError_ = result.error;
+    context_.notifications->post(kSaveStateChanged, UpdatedMessage{id_, result.error});
+    return false;
+}
+
+QString ConversationManager::saveError() const {
+    std::lock_guard lock(fileMutex_);
+    return saveError_;
+}
+
+bool ConversationManager::retrySave() {
+    {
+        std::lock_guard file(fileMutex_);
+        std::lock_guard state(stateMutex_);
+        if (version_ == writtenVersion_ && saveError_.isEmpty()) return true;
+    }
+    return writeFile();
 }
 
 void ConversationManager::close() {
@@ -198,7 +326,7 @@ void ConversationManager::close() {
         written = writtenVersion_;
     }
     // A reply still arriving, or a write that failed, leaves the file behind the transcript.
-    if (version != written) writeFile();
+    if (version != written || !saveError().isEmpty()) writeFile();
 }
 
 }  // namespace parlote

@@ -4,21 +4,20 @@
 // grows the streamed reply in place, asks for a title, saves the conversation file and
 // announces the finished reply and each title through the notification centre.
 
+#include <QString>
+#include <QStringList>
+#include <QUuid>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+
 #include "ChatStore.h"
 #include "MessageList.h"
 #include "ModelServiceBridge.h"
 #include "NotificationCenter.h"
 #include "Published.h"
 #include "TaskRunner.h"
-
-#include <QString>
-#include <QStringList>
-#include <QUuid>
-
-#include <atomic>
-#include <memory>
-#include <mutex>
-#include <optional>
 
 namespace parlote {
 
@@ -40,6 +39,18 @@ extern const QString kTitlePrompt;
 
 /// The text of a reply or title without a leading "<think>...</think>" block.
 QString withoutThinkBlock(const QString& text);
+
+/// A model's answer to the title request made fit for the sidebar: without a think
+/// block, its first non-empty line, and at most limits::kMaxTitleLength characters (a
+/// longer line is cut at a word boundary and ends with an ellipsis).
+QString titleFromReply(const QString& reply);
+
+/// The transcript notice for a conversation file that could not be read and was moved
+/// aside to `keptAs`.
+QString damagedFileNotice(const QString& problem, const QString& keptAs);
+
+/// The error that ends a reply that grew past limits::kMaxReplyLength.
+extern const QString kReplyTooLongText;
 
 class ConversationManager : public std::enable_shared_from_this<ConversationManager> {
 public:
@@ -69,13 +80,24 @@ public:
     /// now on replies still arriving change nothing.
     void close();
 
+    /// Why the last write of the conversation file failed; empty when the file holds the
+    /// transcript as it was last written successfully and no write has failed since.
+    QString saveError() const;
+    /// Writes the file again if it is behind the transcript (after a failed save).
+    /// Blocks for the write; returns whether the file is now up to date.
+    bool retrySave();
+
 private:
     ConversationManager(EngineContext context, QUuid id, bool isNew, MessageList messages);
 
     void runReply(MessageList transcript, kestrelix::llm::SwiftLLMChatOptions options,
                   ChatMessage placeholder);
     void requestTitle(const kestrelix::llm::SwiftLLMChatOptions& options);
-    void writeFile();
+    /// Returns whether the file now holds the transcript as it was when called.
+    bool writeFile();
+    /// Publishes `text` as the reply's content, placing the reply on first use.
+    /// Called under stateMutex_.
+    void publishReply(const ChatMessage& placeholder, const QString& text, bool& placed);
 
     const EngineContext context_;
     const QUuid id_;
@@ -87,8 +109,9 @@ private:
     std::atomic<bool> closed_{false};
     std::uint64_t version_ = 0;  // counts changes of the transcript
 
-    std::mutex fileMutex_;  // taken before stateMutex_ when both are needed
+    mutable std::mutex fileMutex_;      // taken before stateMutex_ when both are needed
     std::uint64_t writtenVersion_ = 0;  // the version last written to disk; under fileMutex_
+    QString saveError_;                 // the reason of the last failed write; under fileMutex_
 
     Published<MessageList> messages_;
     Published<bool> inSendingMessage_{false};

@@ -4,7 +4,6 @@
 // observer receives the posts of one name on the interface thread.
 
 #include <QString>
-
 #include <any>
 #include <functional>
 #include <memory>
@@ -16,6 +15,9 @@ namespace parlote {
 /// Names of the notifications conversation managers post.
 inline const QString kLastMessageUpdated = QStringLiteral("lastMessageUpdated");
 inline const QString kTitleUpdated = QStringLiteral("titleUpdated");
+/// Posted when a conversation file could not be written (`string` holds the reason) and
+/// again when it is written after that (`string` empty).
+inline const QString kSaveStateChanged = QStringLiteral("saveStateChanged");
 
 class NotificationCenter {
 public:
