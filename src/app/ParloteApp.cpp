@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QKeySequence>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
 
 #include "AboutWindow.h"
 #include "AppInfo.h"
@@ -63,7 +65,39 @@ bool MainWindow::event(QEvent* event) {
     return handled;
 }
 
+namespace {
+
+/// Tells the user which conversations are not on disk and asks whether to quit anyway.
+bool askToQuitWithUnsaved(QWidget* parent, const QStringList& unsaved) {
+    QMessageBox box(QMessageBox::Warning, QObject::tr("Not Everything Could Be Saved"),
+                    QObject::tr("Some words could not be saved"), QMessageBox::NoButton, parent);
+    QStringList lines;
+    for (const QString& title : unsaved) lines.append(QStringLiteral("\u2022 ") + title);
+    box.setInformativeText(
+        QObject::tr("These are only in memory and are lost if Parlote quits now:\n%1\n\n"
+                    "Free some space, then choose Cancel and Retry in the bar.")
+            .arg(lines.join(QLatin1Char('\n'))));
+    box.setTextFormat(Qt::PlainText);
+    QPushButton* quit = box.addButton(QObject::tr("Quit Anyway"), QMessageBox::DestructiveRole);
+    box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.exec();
+    return box.clickedButton() == static_cast<QAbstractButton*>(quit);
+}
+
+}  // namespace
+
 void MainWindow::closeEvent(QCloseEvent* event) {
+    // Words that could not be saved are not thrown away without the user knowing.
+    const QStringList unsaved = view_->viewModel().unsavedAfterLastTry();
+    if (!unsaved.isEmpty()) {
+        const bool quit =
+            confirmQuit_ ? confirmQuit_(unsaved) : askToQuitWithUnsaved(this, unsaved);
+        if (!quit) {
+            event->ignore();
+            return;
+        }
+    }
     QMainWindow::closeEvent(event);
     // The main window is the application: the About window does not keep it running.
     if (event->isAccepted()) QCoreApplication::quit();

@@ -4,14 +4,13 @@
 // 600) with the chat view as its content, the File and Help menus, and the About command,
 // which shows the one About window each time. Closing the main window quits.
 
-#include "MarkdownLinks.h"
-
 #include <QMainWindow>
 #include <QSettings>
 #include <QUrl>
 #include <functional>
 #include <memory>
 
+#include "MarkdownLinks.h"
 #include "ZoruveVede.h"
 
 class QAction;
@@ -42,6 +41,11 @@ public:
     /// How the help page is opened; QDesktopServices::openUrl unless replaced (tests do).
     void setUrlOpener(LinkOpener opener);
 
+    /// Asked when the window closes while some conversations could not be saved, with
+    /// their titles; true quits anyway. By default a warning box asks the user.
+    using QuitConfirmation = std::function<bool(const QStringList& unsaved)>;
+    void setQuitConfirmation(QuitConfirmation confirm) { confirmQuit_ = std::move(confirm); }
+
 signals:
     /// The window was painted for the first time.
     void firstPainted();
@@ -57,6 +61,7 @@ private:
     QAction* about_ = nullptr;
     QAction* quit_ = nullptr;
     LinkOpener urlOpener_;
+    QuitConfirmation confirmQuit_;
     bool painted_ = false;
 };
 

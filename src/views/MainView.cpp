@@ -20,6 +20,7 @@
 #include "CustomTextView.h"
 #include "MarkdownStyle.h"
 #include "ModelManagerView.h"
+#include "StorageBar.h"
 #include "TranscriptView.h"
 #include "WelcomeView.h"
 
@@ -171,6 +172,8 @@ MainView::MainView(ZoruveVedeServices services, QWidget* parent, ImageStore* ima
     banner_ = new views_detail::Banner(this);
     banner_->hide();
     column->addWidget(banner_);
+    storageBar_ = new StorageBar(this);
+    column->addWidget(storageBar_);
 
     splitter_ = new QSplitter(Qt::Horizontal, this);
     splitter_->setChildrenCollapsible(false);
@@ -276,6 +279,12 @@ void MainView::connectModel() {
     connect(m, &ZoruveVede::ollamaRunningChanged, this,
             [this] { banner_->setVisible(!model_->ollamaRunning()); });
     banner_->setVisible(!m->ollamaRunning());
+
+    // Saving problems: shown until everything is on disk, with a way to try again.
+    connect(m, &ZoruveVede::storageProblemChanged, this,
+            [this] { storageBar_->setProblem(model_->storageProblem()); });
+    connect(storageBar_, &StorageBar::retryRequested, m, &ZoruveVede::retrySaving);
+    storageBar_->setProblem(m->storageProblem());
 
     // Sidebar, bound both ways to the list and the selection.
     connect(m, &ZoruveVede::conversationsChanged, this,

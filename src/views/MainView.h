@@ -33,6 +33,7 @@ class ConversationListView;
 class CustomTextView;
 class ImageStore;
 class ModelManagerView;
+class StorageBar;
 class TranscriptView;
 class WelcomeView;
 
@@ -77,6 +78,7 @@ public:
 
     // The parts, for tests and tools.
     QWidget* banner() const;
+    StorageBar* storageBar() const { return storageBar_; }
     QSplitter* splitter() const { return splitter_; }
     ConversationListView* sidebar() const { return sidebar_; }
     QToolButton* modelButton() const { return modelButton_; }
@@ -120,6 +122,7 @@ private:
     bool movingGeneralAlert_ = false;
 
     views_detail::Banner* banner_ = nullptr;
+    StorageBar* storageBar_ = nullptr;
     QSplitter* splitter_ = nullptr;
     ConversationListView* sidebar_ = nullptr;
     QToolButton* modelButton_ = nullptr;

@@ -1,0 +1,48 @@
+#include "StorageBar.h"
+
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+
+namespace parlote {
+
+StorageBar::StorageBar(QWidget* parent) : QFrame(parent) {
+    setObjectName(QStringLiteral("storageBar"));
+    setAccessibleName(tr("Saving problem"));
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(16, 4, 8, 4);
+    auto* icon = new QLabel(this);
+    icon->setPixmap(QIcon::fromTheme(QStringLiteral("dialog-error"),
+                                     QIcon(QStringLiteral(":/resources/icons/dialog-warning.svg")))
+                        .pixmap(16, 16));
+    label_ = new QLabel(this);
+    label_->setWordWrap(true);
+    label_->setTextFormat(Qt::PlainText);
+    label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    retry_ = new QPushButton(tr("Retry"), this);
+    connect(retry_, &QPushButton::clicked, this, &StorageBar::retryRequested);
+    row->addWidget(icon, 0, Qt::AlignTop);
+    row->addWidget(label_, 1);
+    row->addWidget(retry_, 0, Qt::AlignVCenter);
+    hide();
+}
+
+void StorageBar::setProblem(const QString& text) {
+    label_->setText(text);
+    setVisible(!text.isEmpty());
+}
+
+void StorageBar::paintEvent(QPaintEvent*) {
+    // A red tint that reads in light and dark palettes alike.
+    QColor fill(220, 40, 40), edge(220, 40, 40);
+    fill.setAlphaF(0.18);
+    edge.setAlphaF(0.6);
+    QPainter painter(this);
+    painter.fillRect(rect(), fill);
+    painter.setPen(edge);
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+}  // namespace parlote
