@@ -1,6 +1,11 @@
 // parlote-fake-ollama: serves the demo scenario until SIGINT or SIGTERM.
 //
 //     parlote-fake-ollama [--port N] [--host ADDRESS]     (default 127.0.0.1:11434)
+//                         [--flood CHUNKS [--pace MS]]
+//
+// --flood answers every chat with CHUNKS chunks of " word", as fast as loopback allows
+// (64 records to a write) or one every MS milliseconds; for floods in a process apart
+// from the one measured.
 
 #include <csignal>
 #include <cstdio>
@@ -14,21 +19,23 @@
 
 namespace {
 
-int usage(const char* program)
-{
-    std::fprintf(stderr, "usage: %s [--port N] [--host ADDRESS]\n", program);
+int usage(const char* program) {
+    std::fprintf(stderr, "usage: %s [--port N] [--host ADDRESS] [--flood CHUNKS [--pace MS]]\n",
+                 program);
     return 2;
 }
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     std::string host = "127.0.0.1";
     int port = 11434;
+    long flood = -1;
+    long pace = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
-        if ((arg == "--port" || arg == "--host") && i + 1 < argc) {
+        if ((arg == "--port" || arg == "--host" || arg == "--flood" || arg == "--pace") &&
+            i + 1 < argc) {
             const char* value = argv[++i];
             if (arg == "--host") {
                 host = value;
@@ -36,8 +43,15 @@ int main(int argc, char** argv)
             }
             char* end = nullptr;
             const long parsed = std::strtol(value, &end, 10);
-            if (*end != '\0' || parsed < 0 || parsed > 65535) return usage(argv[0]);
-            port = static_cast<int>(parsed);
+            if (*end != '\0' || parsed < 0) return usage(argv[0]);
+            if (arg == "--flood") {
+                flood = parsed;
+            } else if (arg == "--pace") {
+                pace = parsed;
+            } else {
+                if (parsed > 65535) return usage(argv[0]);
+                port = static_cast<int>(parsed);
+            }
         } else {
             return usage(argv[0]);
         }
@@ -54,6 +68,19 @@ int main(int argc, char** argv)
     try {
         parlote::testing::FakeOllama server(host, port);
         parlote::testing::installDemoScenario(server);
+        if (flood >= 0) {
+            using namespace parlote::testing;
+            ChatScript reply = ChatScript::repeated(static_cast<std::size_t>(flood), " word");
+            reply.chunkDelay = Milliseconds(pace);
+            if (pace == 0) reply.linesPerWrite = 64;
+            server.setChatResponder([reply](const nlohmann::json& request) {
+                const auto& messages = request["messages"];
+                if (!messages.empty() &&
+                    messages.back().value("content", "").rfind("Please summarize", 0) == 0)
+                    return ChatScript::words("Flood");
+                return reply;
+            });
+        }
         std::printf("Fake Ollama listening on %s\n", server.baseUrl().c_str());
         std::fflush(stdout);
         int signal = 0;
