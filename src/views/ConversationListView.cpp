@@ -1,7 +1,5 @@
 #include "ConversationListView.h"
 
-#include "ViewFonts.h"
-
 #include <QAbstractListModel>
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -17,6 +15,9 @@
 #include <QStyledItemDelegate>
 #include <QTextLayout>
 #include <QVBoxLayout>
+#include <algorithm>
+
+#include "ViewFonts.h"
 
 namespace parlote {
 
@@ -51,9 +52,14 @@ QRect captionRect(const QRect& row, const QFont& headline, const QFont& caption)
 
 // The last message cut after its second line; the second line ends in an ellipsis when
 // there is more.
-QStringList twoLines(const QString& text, const QFont& font, int width) {
-    if (text.isEmpty() || width <= 0)
-        return {};
+QStringList twoLines(const QString& fullText, const QFont& font, int width) {
+    if (fullText.isEmpty() || width <= 0) return {};
+    // Two lines of a sidebar never show more than a few hundred characters: laying out a
+    // reply of megabytes to find them would stall every paint and take hundreds of MB.
+    constexpr qsizetype kPreviewLength = 2000;
+    qsizetype keep = std::min(fullText.size(), kPreviewLength);
+    if (keep < fullText.size() && fullText.at(keep - 1).isHighSurrogate()) --keep;
+    const QString text = keep < fullText.size() ? fullText.left(keep) + QChar(0x2026) : fullText;
     QString wrappable = text;
     wrappable.replace(QLatin1Char('\n'), QChar::LineSeparator);
     QTextLayout layout(wrappable, font);
@@ -67,14 +73,12 @@ QStringList twoLines(const QString& text, const QFont& font, int width) {
     const int firstEnd = first.textStart() + first.textLength();
     QStringList lines{oneLine(text.mid(0, firstEnd)).trimmed()};
     const QString rest = oneLine(text.mid(firstEnd)).trimmed();
-    if (!rest.isEmpty())
-        lines << QFontMetrics(font).elidedText(rest, Qt::ElideRight, width);
+    if (!rest.isEmpty()) lines << QFontMetrics(font).elidedText(rest, Qt::ElideRight, width);
     return lines;
 }
 
 QPalette::ColorGroup colorGroup(const QStyleOptionViewItem& option) {
-    if (!(option.state & QStyle::State_Enabled))
-        return QPalette::Disabled;
+    if (!(option.state & QStyle::State_Enabled)) return QPalette::Disabled;
     return (option.state & QStyle::State_Active) ? QPalette::Active : QPalette::Inactive;
 }
 
@@ -96,8 +100,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override {
         if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
             event->accept();
-            if (onEscape)
-                onEscape();
+            if (onEscape) onEscape();
             return;
         }
         QLineEdit::keyPressEvent(event);
@@ -120,8 +123,7 @@ public:
     void setConversations(const QList<Conversation>& conversations) {
         if (sameIds(conversations)) {
             conversations_ = conversations;
-            if (!conversations_.isEmpty())
-                emit dataChanged(index(1), index(conversations_.size()));
+            if (!conversations_.isEmpty()) emit dataChanged(index(1), index(conversations_.size()));
             return;
         }
         beginResetModel();
@@ -134,19 +136,18 @@ public:
     }
 
     QVariant data(const QModelIndex& index, int role) const override {
-        if (!index.isValid() || index.row() >= rowCount())
-            return {};
+        if (!index.isValid() || index.row() >= rowCount()) return {};
         if (index.row() == 0)
             return role == Qt::DisplayRole ? QVariant(newConversationText) : QVariant();
         const Conversation& conversation = conversations_[index.row() - 1];
         switch (role) {
-        case Qt::DisplayRole:
-            return conversation.title();
-        case LastMessageRole:
-        case Qt::AccessibleDescriptionRole:
-            return conversation.lastMessage();
-        default:
-            return {};
+            case Qt::DisplayRole:
+                return conversation.title();
+            case LastMessageRole:
+            case Qt::AccessibleDescriptionRole:
+                return conversation.lastMessage();
+            default:
+                return {};
         }
     }
 
@@ -155,11 +156,9 @@ public:
     }
 
     bool sameIds(const QList<Conversation>& other) const {
-        if (other.size() != conversations_.size())
-            return false;
+        if (other.size() != conversations_.size()) return false;
         for (qsizetype i = 0; i < other.size(); ++i)
-            if (!(other[i].id() == conversations_[i].id()))
-                return false;
+            if (!(other[i].id() == conversations_[i].id())) return false;
         return true;
     }
 
@@ -169,7 +168,8 @@ private:
 
 class SidebarDelegate : public QStyledItemDelegate {
 public:
-    explicit SidebarDelegate(ConversationListView* owner) : QStyledItemDelegate(owner), owner_(owner) {}
+    explicit SidebarDelegate(ConversationListView* owner)
+        : QStyledItemDelegate(owner), owner_(owner) {}
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override {
         return QSize(qMax(option.rect.width(), 100), ConversationListView::rowHeight);
@@ -219,11 +219,12 @@ public:
         painter->setPen(captionColor);
         painter->setFont(caption);
         const QRect captionArea = captionRect(option.rect, headline, caption);
-        const QStringList lines =
-            twoLines(index.data(SidebarModel::LastMessageRole).toString(), caption, captionArea.width());
+        const QStringList lines = twoLines(index.data(SidebarModel::LastMessageRole).toString(),
+                                           caption, captionArea.width());
         const int step = QFontMetrics(caption).lineSpacing();
         for (int i = 0; i < lines.size(); ++i) {
-            const QRect line(captionArea.left(), captionArea.top() + i * step, captionArea.width(), step);
+            const QRect line(captionArea.left(), captionArea.top() + i * step, captionArea.width(),
+                             step);
             painter->drawText(line, Qt::AlignLeft | Qt::AlignVCenter, lines[i]);
         }
         painter->restore();
@@ -248,8 +249,8 @@ public:
         const QRect field = titleFieldRect(row, headline);
         const QFontMetrics metrics(headline);
         const QString shown = metrics.elidedText(oneLine(titleText), Qt::ElideRight, field.width());
-        return QRect(field.topLeft(), QSize(qMin(metrics.horizontalAdvance(shown), field.width()),
-                                            field.height()));
+        return QRect(field.topLeft(),
+                     QSize(qMin(metrics.horizontalAdvance(shown), field.width()), field.height()));
     }
 
 protected:
@@ -259,7 +260,8 @@ protected:
 
 private:
     bool isBeingEdited(const QModelIndex& index) const {
-        return owner_->editing_ && index.row() > 0 && owner_->idAt(index.row()) == *owner_->editing_;
+        return owner_->editing_ && index.row() > 0 &&
+               owner_->idAt(index.row()) == *owner_->editing_;
     }
 
     ConversationListView* owner_;
@@ -297,8 +299,7 @@ protected:
         const int row = pressRow_;
         pressRow_ = -1;
         const QPoint pos = event->position().toPoint();
-        if (row < 0 || event->button() != Qt::LeftButton)
-            return;
+        if (row < 0 || event->button() != Qt::LeftButton) return;
         const QModelIndex index = indexAt(pos);
         if (index.row() == row && titleRectAt(index).contains(pos) &&
             (pos - pressPos_).manhattanLength() < QApplication::startDragDistance())
@@ -324,9 +325,8 @@ protected:
     }
 
     void contextMenuEvent(QContextMenuEvent* event) override {
-        const QModelIndex index = event->reason() == QContextMenuEvent::Mouse
-                                      ? indexAt(event->pos())
-                                      : currentIndex();
+        const QModelIndex index =
+            event->reason() == QContextMenuEvent::Mouse ? indexAt(event->pos()) : currentIndex();
         if (index.row() <= 0) {
             event->ignore();
             return;
@@ -402,25 +402,21 @@ QListView* ConversationListView::listView() const {
 
 QRect ConversationListView::titleTextRect(const SidebarID& id) const {
     const int row = rowOf(id);
-    if (row <= 0)
-        return {};
+    if (row <= 0) return {};
     return delegate_->titleTextRect(list_->visualRect(model_->index(row)), list_->font(),
                                     model_->conversations()[row - 1].title());
 }
 
 int ConversationListView::rowOf(const SidebarID& id) const {
-    if (id.isNewConversation())
-        return 0;
+    if (id.isNewConversation()) return 0;
     const QList<Conversation>& rows = model_->conversations();
     for (qsizetype i = 0; i < rows.size(); ++i)
-        if (rows[i].id() == id)
-            return int(i) + 1;
+        if (rows[i].id() == id) return int(i) + 1;
     return -1;
 }
 
 SidebarID ConversationListView::idAt(int row) const {
-    if (row <= 0 || row > model_->conversations().size())
-        return SidebarID::newConversation();
+    if (row <= 0 || row > model_->conversations().size()) return SidebarID::newConversation();
     return model_->conversations()[row - 1].id();
 }
 
@@ -435,13 +431,11 @@ void ConversationListView::setConversations(const QList<Conversation>& conversat
     editor_ = nullptr;  // resetting the model releases the title field
     model_->setConversations(conversations);
     syncing_ = false;
-    if (editing_ && rowOf(*editing_) <= 0)
-        editing_.reset();
+    if (editing_ && rowOf(*editing_) <= 0) editing_.reset();
     showSelection();
     if (editing_) {
         openEditor();
-        if (editorHadFocus && editor_)
-            editor_->setFocus();
+        if (editorHadFocus && editor_) editor_->setFocus();
     }
 }
 
@@ -452,8 +446,7 @@ void ConversationListView::setSelectedConversation(const SidebarID& id) {
     }
     selected_ = id;
     showSelection();
-    if (shown_)
-        emit selectionChanged(selected_);
+    if (shown_) emit selectionChanged(selected_);
 }
 
 void ConversationListView::showEvent(QShowEvent* event) {
@@ -476,8 +469,7 @@ void ConversationListView::showSelection() {
 }
 
 void ConversationListView::listSelectionChanged() {
-    if (syncing_)
-        return;
+    if (syncing_) return;
     const QModelIndexList rows = list_->selectionModel()->selectedRows();
     if (rows.isEmpty()) {
         // A single-selection sidebar always shows its selection (Ctrl+click must not
@@ -486,8 +478,7 @@ void ConversationListView::listSelectionChanged() {
         return;
     }
     const SidebarID id = idAt(rows.first().row());
-    if (id == selected_)
-        return;
+    if (id == selected_) return;
     selected_ = id;
     emit selectionChanged(selected_);
 }
@@ -500,7 +491,8 @@ QLineEdit* ConversationListView::makeEditor(QWidget* parent) {
     editor->setText(editingTitle_);
     editor->setAccessibleName(tr("Title"));
     editor->onEscape = [this] { cancelRename(); };
-    connect(editor, &QLineEdit::textChanged, this, [this](const QString& text) { editingTitle_ = text; });
+    connect(editor, &QLineEdit::textChanged, this,
+            [this](const QString& text) { editingTitle_ = text; });
     connect(editor, &QLineEdit::returnPressed, this, [this] { commitRename(); });
     editor_ = editor;
     return editor;
@@ -508,8 +500,7 @@ QLineEdit* ConversationListView::makeEditor(QWidget* parent) {
 
 void ConversationListView::openEditor() {
     const int row = editing_ ? rowOf(*editing_) : -1;
-    if (row <= 0)
-        return;
+    if (row <= 0) return;
     list_->openPersistentEditor(model_->index(row));
     list_->viewport()->update();
 }
@@ -517,20 +508,16 @@ void ConversationListView::openEditor() {
 void ConversationListView::closeEditor() {
     const bool hadFocus = editor_ && editor_->hasFocus();
     const int row = editing_ ? rowOf(*editing_) : -1;
-    if (row > 0)
-        list_->closePersistentEditor(model_->index(row));
+    if (row > 0) list_->closePersistentEditor(model_->index(row));
     editor_ = nullptr;
     list_->viewport()->update();
-    if (hadFocus)
-        list_->setFocus();
+    if (hadFocus) list_->setFocus();
 }
 
 void ConversationListView::startRename(const SidebarID& id) {
     const int row = rowOf(id);
-    if (row <= 0)
-        return;
-    if (editing_)
-        closeEditor();
+    if (row <= 0) return;
+    if (editing_) closeEditor();
     editing_ = id;
     editingTitle_ = model_->conversations()[row - 1].title();
     openEditor();
@@ -541,8 +528,7 @@ void ConversationListView::startRename(const SidebarID& id) {
 }
 
 void ConversationListView::commitRename() {
-    if (!editing_)
-        return;
+    if (!editing_) return;
     const SidebarID id = *editing_;
     emit renameRequested(id, editingTitle_);
     if (editing_ == id) {
@@ -552,46 +538,43 @@ void ConversationListView::commitRename() {
 }
 
 void ConversationListView::cancelRename() {
-    if (!editing_)
-        return;
+    if (!editing_) return;
     closeEditor();
     editing_.reset();
 }
 
 void ConversationListView::showContextMenu(int row, const QPoint& globalPos) {
-    if (row <= 0)
-        return;
+    if (row <= 0) return;
     const SidebarID id = idAt(row);
     auto* menu = new QMenu(list_);
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    QAction* remove = menu->addAction(QIcon::fromTheme(QStringLiteral("edit-delete")), tr("Delete"));
+    QAction* remove =
+        menu->addAction(QIcon::fromTheme(QStringLiteral("edit-delete")), tr("Delete"));
     connect(remove, &QAction::triggered, this, [this, id] { askDelete(id); });
     menu->popup(globalPos);
 }
 
 void ConversationListView::deleteKeyPressed() {
-    if (selected_.isNewConversation())
-        return;
+    if (selected_.isNewConversation()) return;
     askDelete(selected_);
 }
 
 void ConversationListView::askDelete(const SidebarID& id) {
-    if (!id.isConversation() || confirmation_)
-        return;
+    if (!id.isConversation() || confirmation_) return;
     pendingDelete_ = id;
 
     auto* box = new QMessageBox(this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setIcon(QMessageBox::Warning);
     box->setWindowTitle(tr("Delete Conversation"));
-    box->setText(tr("Are you sure you want to delete this conversation? This action cannot be undone."));
+    box->setText(
+        tr("Are you sure you want to delete this conversation? This action cannot be undone."));
     QPushButton* cancel = box->addButton(tr("Cancel"), QMessageBox::RejectRole);
     QPushButton* remove = box->addButton(tr("Delete"), QMessageBox::DestructiveRole);
     box->setDefaultButton(cancel);
     box->setEscapeButton(cancel);
     connect(box, &QDialog::finished, this, [this, box, remove] {
-        if (box->clickedButton() == remove && pendingDelete_)
-            emit deleteRequested(*pendingDelete_);
+        if (box->clickedButton() == remove && pendingDelete_) emit deleteRequested(*pendingDelete_);
     });
     confirmation_ = box;
     box->open();  // window-modal, like a sheet over the main window
