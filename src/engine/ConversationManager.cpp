@@ -178,6 +178,18 @@ void ConversationManager::runReply(MessageList transcript, llm::SwiftLLMChatOpti
     bool placed = false;
     bool unpublished = false;  // `accumulated` holds text not yet published
     Clock::time_point publishedAt;
+    // Once close() has run (the application quits), the text received since the last
+    // publication still reaches the transcript and the file; nothing else happens.
+    auto keepAfterClose = [&] {
+        stream.cancel();
+        if (!unpublished) return;
+        {
+            std::lock_guard lock(stateMutex_);
+            publishReply(placeholder, accumulated, placed);
+            unpublished = false;
+        }
+        writeFile();
+    };
     try {
         for (;;) {
             std::optional<ZoruveVedeChunk> chunk;
@@ -188,8 +200,8 @@ void ConversationManager::runReply(MessageList transcript, llm::SwiftLLMChatOpti
                 bool timedOut = false;
                 chunk = stream.nextWithin(wait, timedOut);
                 if (timedOut) {
+                    if (closed_) return keepAfterClose();
                     std::lock_guard lock(stateMutex_);
-                    if (closed_) return stream.cancel();
                     publishReply(placeholder, accumulated, placed);
                     publishedAt = Clock::now();
                     unpublished = false;
@@ -199,8 +211,7 @@ void ConversationManager::runReply(MessageList transcript, llm::SwiftLLMChatOpti
                 chunk = stream.next();
             }
             if (!chunk) break;
-            std::lock_guard lock(stateMutex_);
-            if (closed_) return stream.cancel();  // closes the connection
+            std::unique_lock lock(stateMutex_);
             accumulated += chunk->content;
             if (accumulated.size() > limits::kMaxReplyLength) {
                 stream.cancel();  // closes the connection: Ollama stops generating
@@ -212,21 +223,25 @@ void ConversationManager::runReply(MessageList transcript, llm::SwiftLLMChatOpti
             }
             if (placed && chunk->content.isEmpty()) continue;  // nothing new to show
             const auto now = Clock::now();
-            if (!placed || now - publishedAt >= kPublishInterval) {
+            if (!closed_ && (!placed || now - publishedAt >= kPublishInterval)) {
                 publishReply(placeholder, accumulated, placed);
                 publishedAt = now;
                 unpublished = false;
             } else {
                 unpublished = true;
             }
+            if (closed_) {
+                lock.unlock();
+                return keepAfterClose();
+            }
         }
+        if (closed_) return keepAfterClose();
         std::lock_guard lock(stateMutex_);
-        if (closed_) return;
         if (unpublished) publishReply(placeholder, accumulated, placed);
     } catch (...) {
+        if (closed_) return keepAfterClose();
         {
             std::lock_guard lock(stateMutex_);
-            if (closed_) return;
             if (unpublished) publishReply(placeholder, accumulated, placed);  // kept, not lost
             const QString text = errorText(std::current_exception());
             ++version_;
