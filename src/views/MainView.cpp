@@ -18,8 +18,10 @@
 
 #include "ConversationListView.h"
 #include "CustomTextView.h"
+#include "DisplayName.h"
 #include "MarkdownStyle.h"
 #include "ModelManagerView.h"
+#include "ModelMenu.h"
 #include "StorageBar.h"
 #include "TranscriptView.h"
 #include "WelcomeView.h"
@@ -34,8 +36,6 @@ const QString MainView::loadAlertMessage = QStringLiteral(
     "continue.");
 
 namespace {
-
-const QString manageModelsText = QStringLiteral("Manage Models");
 
 QColor withAlpha(QColor color, qreal alpha) {
     color.setAlphaF(float(alpha));
@@ -247,8 +247,11 @@ QWidget* MainView::buildHeader(QWidget* parent) {
         "QToolButton#modelMenuButton:focus { border: 1px solid palette(highlight); }"
         "QToolButton#modelMenuButton::menu-indicator { subcontrol-position: right center;"
         " subcontrol-origin: padding; right: 4px; }"));
-    modelMenu_ = new QMenu(modelButton_);
+    modelMenu_ = new ModelMenu(modelMenuWidth, modelButton_);
     modelButton_->setMenu(modelMenu_);
+    connect(modelMenu_, &ModelMenu::modelChosen, this,
+            [this](const QString& id) { model_->setSelectedModel(id); });
+    connect(modelMenu_, &ModelMenu::manageRequested, this, [this] { setShowModelPopover(true); });
     row->addWidget(modelButton_);
     row->addStretch(1);
     description_ = new views_detail::ElidedLabel(header);
@@ -407,28 +410,21 @@ WelcomeView* MainView::welcomeView() const {
 // ---- header ------------------------------------------------------------------------------
 
 void MainView::rebuildModelMenu() {
-    modelMenu_->clear();
-    const QList<ChatModel>& models = model_->availableModels();
-    for (const ChatModel& entry : models) {
-        QAction* action = modelMenu_->addAction(entry.model);
-        action->setData(entry.id);
-        connect(action, &QAction::triggered, this,
-                [this, id = entry.id] { model_->setSelectedModel(id); });
-    }
-    if (!models.isEmpty()) modelMenu_->addSeparator();
-    QAction* manage = modelMenu_->addAction(manageModelsText);
-    connect(manage, &QAction::triggered, this, [this] { setShowModelPopover(true); });
+    modelMenu_->setModels(model_->availableModels());
 }
 
 void MainView::updateModelButton() {
     const std::optional<QString>& selected = model_->selectedModel();
-    const QString label = selected ? *selected : QStringLiteral("Select Model");
-    // A tool button reads '&' as a mnemonic marker: double it to show the name verbatim.
-    QString shown = label;
-    shown.replace(QLatin1Char('&'), QStringLiteral("&&"));
     const int room = modelMenuWidth - 24 - 20;  // padding and the menu arrow
-    modelButton_->setText(modelButton_->fontMetrics().elidedText(shown, Qt::ElideMiddle, room));
-    modelButton_->setToolTip(label);
+    if (!selected) {
+        modelButton_->setText(tr("Select Model"));
+        modelButton_->setToolTip(tr("Select Model"));
+        return;
+    }
+    // Cut to fit first, then '&' doubled: the button reads it as a shortcut marker.
+    modelButton_->setText(views::withLiteralAmpersands(
+        views::displayName(*selected, modelButton_->fontMetrics(), room)));
+    modelButton_->setToolTip(views::plainToolTip(views::displayName(*selected)));
 }
 
 void MainView::updateDescription() {
@@ -525,9 +521,10 @@ void MainView::updateGeneralAlert() {
         generalAlert_ = box;
         box->open();
     }
-    generalAlert_->setWindowTitle(title);
-    generalAlert_->setText(title);
-    generalAlert_->setInformativeText(message);
+    // The texts may quote a model's name: shown so that it cannot pass for another.
+    generalAlert_->setWindowTitle(views::displayMessage(title));
+    generalAlert_->setText(views::displayMessage(title));
+    generalAlert_->setInformativeText(views::displayMessage(message));
 }
 
 void MainView::updateLoadAlert() {

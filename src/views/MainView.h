@@ -9,13 +9,13 @@
 //
 // Interface thread only.
 
-#include "MarkdownLinks.h"
-
 #include <QPointer>
 #include <QWidget>
 #include <functional>
 #include <memory>
 
+#include "MarkdownLinks.h"
+#include "ModelMenu.h"
 #include "ZoruveVede.h"
 
 class QDialog;
@@ -82,7 +82,7 @@ public:
     QSplitter* splitter() const { return splitter_; }
     ConversationListView* sidebar() const { return sidebar_; }
     QToolButton* modelButton() const { return modelButton_; }
-    QMenu* modelMenu() const { return modelMenu_; }
+    ModelMenu* modelMenu() const { return modelMenu_; }
     QLabel* descriptionLabel() const;
     TranscriptView* transcript() const { return transcript_; }
     CustomTextView* input() const { return input_; }
@@ -126,7 +126,7 @@ private:
     QSplitter* splitter_ = nullptr;
     ConversationListView* sidebar_ = nullptr;
     QToolButton* modelButton_ = nullptr;
-    QMenu* modelMenu_ = nullptr;
+    ModelMenu* modelMenu_ = nullptr;
     views_detail::ElidedLabel* description_ = nullptr;
     TranscriptView* transcript_ = nullptr;
     views_detail::InputFrame* inputFrame_ = nullptr;

@@ -1,7 +1,5 @@
 #include "ModelManagerView.h"
 
-#include "ViewFonts.h"
-
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -17,10 +15,12 @@
 #include <QStyle>
 #include <QUrl>
 #include <QVBoxLayout>
-
 #include <algorithm>
 #include <cmath>
 #include <utility>
+
+#include "DisplayName.h"
+#include "ViewFonts.h"
 
 namespace parlote {
 
@@ -33,22 +33,19 @@ constexpr int detailSpacing = 12;
 constexpr int progressSpacing = 8;
 constexpr int progressSteps = 10000;  // resolution of the bar's 0 to 1.0
 constexpr int idRole = Qt::UserRole + 1;
+constexpr int confirmationNameWidth = 360;  // pixels a name may take in a confirmation
 
 const char* const libraryAddress = "https://ollama.com/library";
 
 QString nameHint() {
-    return QObject::tr("Model names should match exactly as shown on the Ollama library "
-                       "(e.g., 'llama3.2', 'gemma2:9b', 'codellama:7b').");
+    return QObject::tr(
+        "Model names should match exactly as shown on the Ollama library "
+        "(e.g., 'llama3.2', 'gemma2:9b', 'codellama:7b').");
 }
 
 // The pane titles: larger than a headline, semibold.
-QFont titleFont(const QFont& base) { return views::titleFont(base, 1.45); }
-
-QString oneLine(QString text) {
-    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    text.replace(QChar::LineSeparator, QLatin1Char(' '));
-    text.replace(QChar::ParagraphSeparator, QLatin1Char(' '));
-    return text;
+QFont titleFont(const QFont& base) {
+    return views::titleFont(base, 1.45);
 }
 
 QLabel* bodyLabel(const QString& text, QWidget* parent) {
@@ -72,9 +69,9 @@ QVBoxLayout* paneLayout(QWidget* pane) {
     return layout;
 }
 
-// A value of the details pane: the text verbatim on one line, cut in the middle with an
-// ellipsis when the column is too narrow (digests are long); the whole text is in the
-// tool tip.
+// A value of the details pane: the text as a name is shown (views::displayName) on one
+// line, cut in the middle with an ellipsis when the column is too narrow (digests are
+// long); the whole text is in the tool tip.
 class ValueLabel : public QLabel {
 public:
     explicit ValueLabel(QWidget* parent) : QLabel(parent) {
@@ -85,9 +82,11 @@ public:
     }
 
     void setValue(const QString& value) {
-        setText(value);
-        setToolTip(value);
-        setAccessibleName(value);
+        value_ = value;
+        const QString shown = views::displayName(value);
+        setText(shown);
+        setToolTip(views::plainToolTip(shown));
+        setAccessibleName(shown);
     }
 
     QSize minimumSizeHint() const override { return QSize(0, QLabel::minimumSizeHint().height()); }
@@ -96,10 +95,13 @@ protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         const QRect area = contentsRect();
-        const QString shown = fontMetrics().elidedText(oneLine(text()), Qt::ElideMiddle, area.width());
+        const QString shown = views::displayName(value_, fontMetrics(), area.width());
         style()->drawItemText(&painter, area, Qt::AlignLeft | Qt::AlignVCenter, palette(),
                               isEnabled(), shown, foregroundRole());
     }
+
+private:
+    QString value_;
 };
 
 // The progress box's background: the secondary colour at opacity 0.1 (from the present
@@ -136,7 +138,7 @@ ModelManagerView::ModelManagerView(QWidget* parent)
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
     list_->setUniformItemSizes(true);
     list_->setWordWrap(false);
-    list_->setTextElideMode(Qt::ElideRight);
+    list_->setTextElideMode(Qt::ElideMiddle);
     list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     list_->setFont(views::headlineFont(list_->font()));
     list_->setAccessibleName(tr("Models"));
@@ -188,18 +190,14 @@ QString ModelManagerView::formatSize(std::uint64_t size) {
     constexpr std::uint64_t kib = 1024;
     constexpr std::uint64_t mib = kib * 1024;
     constexpr std::uint64_t gib = mib * 1024;
-    if (size < kib)
-        return QString::number(size) + QStringLiteral(" bytes");
-    if (size < mib)
-        return QString::number(size / kib) + QStringLiteral(" kb");
-    if (size < gib)
-        return QString::number(size / mib) + QStringLiteral(" mb");
+    if (size < kib) return QString::number(size) + QStringLiteral(" bytes");
+    if (size < mib) return QString::number(size / kib) + QStringLiteral(" kb");
+    if (size < gib) return QString::number(size / mib) + QStringLiteral(" mb");
     return QString::number(size / gib) + QStringLiteral(" gb");
 }
 
 float ModelManagerView::progressFraction(qint64 progress, qint64 complete) {
-    if (complete == 0)
-        return 0.0f;
+    if (complete == 0) return 0.0f;
     return static_cast<float>(progress) / static_cast<float>(complete);
 }
 
@@ -223,7 +221,8 @@ QWidget* ModelManagerView::buildBrowseLine(QWidget* parent, QLabel** link) {
     anchor->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     anchor->setToolTip(url.toString());
     anchor->setAccessibleName(label);
-    connect(anchor, &QLabel::linkActivated, this, [this](const QString& target) { openLink(target); });
+    connect(anchor, &QLabel::linkActivated, this,
+            [this](const QString& target) { openLink(target); });
     row->addWidget(text);
     row->addWidget(anchor);
     row->addStretch(1);
@@ -243,11 +242,12 @@ QWidget* ModelManagerView::buildHelpPane() {
     auto* pane = new QWidget(stack_);
     QVBoxLayout* layout = paneLayout(pane);
     layout->addWidget(titleLabel(tr("Manage Models"), pane));
+    layout->addWidget(bodyLabel(tr("This panel displays all models currently installed with Ollama "
+                                   "on your system. You can:"),
+                                pane));
     layout->addWidget(bodyLabel(
-        tr("This panel displays all models currently installed with Ollama on your system. You can:"),
+        tr("• View details for each installed model including size, family, and parameters"),
         pane));
-    layout->addWidget(bodyLabel(
-        tr("• View details for each installed model including size, family, and parameters"), pane));
     layout->addWidget(bodyLabel(
         tr("• Install new models by selecting 'Add New Model' and entering the model name"), pane));
     layout->addWidget(bodyLabel(tr("• Remove models you no longer need"), pane));
@@ -261,7 +261,8 @@ QWidget* ModelManagerView::buildAddPane() {
     auto* pane = new QWidget(stack_);
     QVBoxLayout* layout = paneLayout(pane);
     layout->addWidget(titleLabel(tr("Add Model"), pane));
-    layout->addWidget(bodyLabel(tr("Enter the name of the model you would like to install."), pane));
+    layout->addWidget(
+        bodyLabel(tr("Enter the name of the model you would like to install."), pane));
     layout->addWidget(buildBrowseLine(pane, &addLink_));
     layout->addWidget(makeCaptionHint(pane));
 
@@ -311,7 +312,7 @@ QWidget* ModelManagerView::buildDetailsPane() {
 
     auto* rows = new QVBoxLayout;
     rows->setSpacing(detailSpacing);
-    const QStringList labels{tr("Name:"), tr("Digest:"), tr("Size:"), tr("Family"),
+    const QStringList labels{tr("Name:"),  tr("Digest:"),    tr("Size:"),       tr("Family"),
                              tr("Format"), tr("Parameters"), tr("Quantization")};
     for (const QString& text : labels) {
         auto* row = new QHBoxLayout;
@@ -340,12 +341,12 @@ QWidget* ModelManagerView::buildDetailsPane() {
 
 QLabel* ModelManagerView::browseLink(Pane pane) const {
     switch (pane) {
-    case Pane::Help:
-        return helpLink_;
-    case Pane::Add:
-        return addLink_;
-    case Pane::Details:
-        break;
+        case Pane::Help:
+            return helpLink_;
+        case Pane::Add:
+            return addLink_;
+        case Pane::Details:
+            break;
     }
     return nullptr;
 }
@@ -364,8 +365,7 @@ void ModelManagerView::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange) {
         for (QLabel* anchor : {helpLink_, addLink_})
-            if (anchor)
-                updateLink(anchor);
+            if (anchor) updateLink(anchor);
     }
 }
 
@@ -374,27 +374,23 @@ void ModelManagerView::setUrlOpener(LinkOpener opener) {
 }
 
 void ModelManagerView::openLink(const QString& link) {
-    if (urlOpener_)
-        urlOpener_(QUrl(link));
+    if (urlOpener_) urlOpener_(QUrl(link));
 }
 
 const ChatModel* ModelManagerView::selectedModel() const {
-    if (!selection_ || *selection_ == addEntry)
-        return nullptr;
+    if (!selection_ || *selection_ == addEntry) return nullptr;
     const auto it = std::find_if(models_.cbegin(), models_.cend(),
                                  [this](const ChatModel& m) { return m.id == *selection_; });
     return it == models_.cend() ? nullptr : &*it;
 }
 
 ModelManagerView::Pane ModelManagerView::currentPane() const {
-    if (selection_ == addEntry)
-        return Pane::Add;
+    if (selection_ == addEntry) return Pane::Add;
     return selectedModel() ? Pane::Details : Pane::Help;
 }
 
 void ModelManagerView::setModels(const QList<ChatModel>& models) {
-    if (models == models_)
-        return;
+    if (models == models_) return;
     models_ = models;
     rebuildList();
     updatePane();
@@ -406,10 +402,11 @@ void ModelManagerView::rebuildList() {
     list_->clear();
     const QSize rowSize(0, rowHeight);
     for (const ChatModel& m : models_) {
-        auto* item = new QListWidgetItem(oneLine(m.model), list_);
+        const QString shown = views::displayName(m.model);
+        auto* item = new QListWidgetItem(shown, list_);
         item->setData(idRole, m.id);
         item->setSizeHint(rowSize);
-        item->setToolTip(m.model);
+        item->setToolTip(views::plainToolTip(shown));
     }
     auto* add = new QListWidgetItem(tr("+ Add New Model"), list_);
     add->setData(idRole, addEntry);
@@ -439,12 +436,10 @@ void ModelManagerView::showSelection() {
 }
 
 void ModelManagerView::listSelectionChanged() {
-    if (syncing_)
-        return;
+    if (syncing_) return;
     const QList<QListWidgetItem*> items = list_->selectedItems();
     selection_.reset();
-    if (!items.isEmpty())
-        selection_ = items.first()->data(idRole).toString();
+    if (!items.isEmpty()) selection_ = items.first()->data(idRole).toString();
     updatePane();
 }
 
@@ -456,21 +451,21 @@ void ModelManagerView::setSelection(const std::optional<QString>& selection) {
 
 void ModelManagerView::updatePane() {
     switch (currentPane()) {
-    case Pane::Help:
-        stack_->setCurrentWidget(helpPane_);
-        break;
-    case Pane::Add:
-        stack_->setCurrentWidget(addPane_);
-        break;
-    case Pane::Details: {
-        const ChatModel& m = *selectedModel();
-        const QStringList values{m.model,  m.digest,    formatSize(m.size), m.family,
-                                 m.format, m.paramSize, m.quantLevel};
-        for (int i = 0; i < values.size(); ++i)
-            static_cast<ValueLabel*>(detailValues_[i])->setValue(values[i]);
-        stack_->setCurrentWidget(detailsPane_);
-        break;
-    }
+        case Pane::Help:
+            stack_->setCurrentWidget(helpPane_);
+            break;
+        case Pane::Add:
+            stack_->setCurrentWidget(addPane_);
+            break;
+        case Pane::Details: {
+            const ChatModel& m = *selectedModel();
+            const QStringList values{m.model,  m.digest,    formatSize(m.size), m.family,
+                                     m.format, m.paramSize, m.quantLevel};
+            for (int i = 0; i < values.size(); ++i)
+                static_cast<ValueLabel*>(detailValues_[i])->setValue(values[i]);
+            stack_->setCurrentWidget(detailsPane_);
+            break;
+        }
     }
 }
 
@@ -501,8 +496,7 @@ void ModelManagerView::addClicked() {
 
 void ModelManagerView::reset() {
     pendingDelete_.reset();  // closing the confirmation now removes nothing
-    if (confirmation_)
-        confirmation_->close();
+    if (confirmation_) confirmation_->close();
     nameField_->clear();
     setSelection(std::nullopt);
 }
@@ -519,17 +513,17 @@ QMessageBox* ModelManagerView::alert() const {
 
 void ModelManagerView::askDelete() {
     const ChatModel* model = selectedModel();
-    if (!model || confirmation_)
-        return;
+    if (!model || confirmation_) return;
     pendingDelete_ = model->id;
 
     auto* box = new QMessageBox(this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setIcon(QMessageBox::Warning);
     box->setWindowTitle(tr("Delete Model"));
-    box->setText(QStringLiteral("Are you sure you want to delete '") + model->id +
-                 QStringLiteral("'? This action cannot be undone."));
     box->setTextFormat(Qt::PlainText);
+    box->setText(QStringLiteral("Are you sure you want to delete '") +
+                 views::displayName(model->id, box->fontMetrics(), confirmationNameWidth) +
+                 QStringLiteral("'? This action cannot be undone."));
     QPushButton* cancel = box->addButton(tr("Cancel"), QMessageBox::RejectRole);
     QPushButton* remove = box->addButton(tr("Delete"), QMessageBox::DestructiveRole);
     box->setDefaultButton(cancel);
@@ -547,16 +541,17 @@ void ModelManagerView::askDelete() {
 }
 
 void ModelManagerView::showAlert(const QString& title, const QString& message) {
+    // The texts may quote a model's name: shown so that it cannot pass for another.
     if (alert_) {
-        alert_->setWindowTitle(title);
-        alert_->setText(message);
+        alert_->setWindowTitle(views::displayMessage(title));
+        alert_->setText(views::displayMessage(message));
         return;
     }
     auto* box = new QMessageBox(this);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowTitle(title);
+    box->setWindowTitle(views::displayMessage(title));
     box->setTextFormat(Qt::PlainText);
-    box->setText(message);
+    box->setText(views::displayMessage(message));
     QPushButton* ok = box->addButton(tr("OK"), QMessageBox::AcceptRole);
     box->setDefaultButton(ok);
     box->setEscapeButton(ok);
@@ -569,8 +564,7 @@ void ModelManagerView::showAlert(const QString& title, const QString& message) {
 }
 
 void ModelManagerView::closeAlert() {
-    if (alert_)
-        alert_->close();
+    if (alert_) alert_->close();
 }
 
 }  // namespace parlote

@@ -130,6 +130,70 @@ TEST_F(MainViewTest, TheModelMenuListsTheModelsThenManageModels) {
     EXPECT_FALSE(view->showModelPopover());
 }
 
+// What a menu item or a button shows of `text`: '&' marks the next character as the
+// shortcut, "&&" is a literal '&'.
+QString shownByMnemonicWidget(const QString& text) {
+    QString shown;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i) == QLatin1Char('&') && ++i == text.size()) break;
+        shown += text.at(i);
+    }
+    return shown;
+}
+
+TEST_F(MainViewTest, ModelNamesShowAsTheyAreAndCannotPassForOthers) {
+    const QString spoof = QStringLiteral("gpt-\u202Elave:7b");  // would read "gpt-eval:7b"
+    const QString longName = "x&y/" + QString(300, QLatin1Char('m')) + ":q4&k";
+    h.server.setModels({ModelInfo::make("fish&chips:latest"), ModelInfo::make(spoof.toStdString()),
+                        ModelInfo::make(longName.toStdString())});
+    view = std::make_unique<MainView>(h.services());
+    view->resize(1000, 700);
+    view->show();
+    ASSERT_TRUE(eventually([&] { return model().availableModels().size() == 3; }));
+
+    const QList<QAction*> items = view->modelMenu()->actions();
+    ASSERT_EQ(items.size(), 5);
+    EXPECT_EQ(shownByMnemonicWidget(items[0]->text()), "fish&chips:latest");
+    EXPECT_EQ(shownByMnemonicWidget(items[1]->text()), "gpt-<U+202E>lave:7b");
+    const QString cut = shownByMnemonicWidget(items[2]->text());
+    EXPECT_TRUE(cut.startsWith("x&y/m") && cut.endsWith(":q4&k")) << cut.toStdString();
+    EXPECT_LE(view->modelMenu()->sizeHint().width(), MainView::modelMenuWidth);
+
+    for (int i = 0; i < 2; ++i) {
+        items[i]->trigger();
+        EXPECT_EQ(shownByMnemonicWidget(view->modelButton()->text()),
+                  shownByMnemonicWidget(items[i]->text()))
+            << "the button shows the name as the menu does";
+    }
+    items[2]->trigger();
+    const QString button = shownByMnemonicWidget(view->modelButton()->text());
+    EXPECT_TRUE(button.startsWith("x&y/m") && button.endsWith(":q4&k")) << button.toStdString();
+    EXPECT_LT(button.size(), 60);
+
+    // The model manager's list and its removal confirmation.
+    view->setShowModelPopover(true);
+    ModelManagerView* manager = view->modelManager();
+    EXPECT_EQ(manager->listWidget()->item(0)->text(), "fish&chips:latest");
+    EXPECT_EQ(manager->listWidget()->item(1)->text(), "gpt-<U+202E>lave:7b");
+    manager->setSelection(spoof);
+    EXPECT_EQ(manager->detailValues()[0]->text(), "gpt-<U+202E>lave:7b");
+    manager->askDelete();
+    ASSERT_NE(manager->deleteConfirmation(), nullptr);
+    EXPECT_EQ(manager->deleteConfirmation()->text(),
+              "Are you sure you want to delete 'gpt-<U+202E>lave:7b'? This action cannot be "
+              "undone.");
+    manager->deleteConfirmation()->close();
+    view->setShowModelPopover(false);
+
+    // An alert quoting a name.
+    model().setModalAlertTitle("Error");
+    model().setModalAlertMessage("Unable to remove model '" + spoof + "': error 500");
+    model().setShowModalAlert(true);
+    ASSERT_NE(view->generalAlert(), nullptr);
+    EXPECT_EQ(view->generalAlert()->informativeText(),
+              "Unable to remove model 'gpt-<U+202E>lave:7b': error 500");
+}
+
 TEST_F(MainViewTest, TypingReturnAndSendFollowTheEnablingRule) {
     h.server.setChatScript(ChatScript::words("The **answer** is 42.", 40ms));
     start();

@@ -1,0 +1,71 @@
+#pragma once
+
+// The model menu under the model button: one item per installed model, then "Manage
+// Models". With many models it opens with a filter field instead: "Manage Models" comes
+// first, then the field, then the models whose names hold what was typed, at most
+// `listedLimit` of them (more are announced in a last, disabled line). Typing anywhere in
+// the menu goes to the field, the arrow keys move through the models and Return chooses
+// the highlighted model, or the first one listed. The menu is as wide as the button and
+// scrolls when it would not fit on the screen.
+//
+// Item texts go through views::displayName: cut in the middle to fit, '&' shown as it is.
+
+#include <QList>
+#include <QMenu>
+#include <QString>
+
+#include "ChatRecords.h"
+
+class QLineEdit;
+class QWidgetAction;
+
+namespace parlote {
+
+class ModelMenu : public QMenu {
+    Q_OBJECT
+public:
+    /// More models than this and the menu opens with the filter field.
+    static constexpr int filterThreshold = 25;
+    /// The most models listed at once; a filter narrows the rest down.
+    static constexpr int listedLimit = 25;
+    static const QString manageModelsText;
+
+    explicit ModelMenu(int width, QWidget* parent = nullptr);
+    ~ModelMenu() override;
+
+    /// Lists `models`, in the order given.
+    void setModels(const QList<ChatModel>& models);
+
+    /// The filter field while the menu has one, else null.
+    QLineEdit* filterField() const;
+    /// The items of the models listed now, in order (their data is the model's id).
+    const QList<QAction*>& modelActions() const { return modelActions_; }
+    QAction* manageAction() const { return manage_; }
+
+signals:
+    void modelChosen(const QString& id);
+    void manageRequested();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    bool filtering() const { return models_.size() > filterThreshold; }
+    void rebuild();
+    void relist();  // the model items and the line under them, for the present filter
+    QAction* addModelAction(const ChatModel& model, QAction* before);
+    int textRoom();  // the width left for an item's text
+
+    QList<ChatModel> models_;
+    QList<QAction*> modelActions_;
+    QAction* manage_ = nullptr;
+    QWidgetAction* filter_ = nullptr;
+    QLineEdit* field_ = nullptr;
+    QAction* listEnd_ = nullptr;  // after the listed models: "N more…" or "No models match"
+    int room_ = -1;
+};
+
+}  // namespace parlote
