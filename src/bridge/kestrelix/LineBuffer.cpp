@@ -4,14 +4,6 @@
 
 namespace kestrelix::llm::detail {
 
-namespace {
-
-/// Consumed bytes are released once there are more of them than this and they outweigh
-/// the unread rest: appends stay amortised O(1) without moving memory on every line.
-constexpr std::size_t kCompactAfter = 65536;
-
-}  // namespace
-
 void LineBuffer::append(std::string_view bytes) {
     if (overlong_) return;  // the stream is over; keep memory flat
     buffer_.append(bytes);
@@ -23,7 +15,7 @@ std::string LineBuffer::cut(std::size_t end) {
     std::string line = buffer_.substr(readPos_, stop - readPos_);
     readPos_ = std::min(end + 1, buffer_.size());
     scanPos_ = readPos_;
-    if (readPos_ > kCompactAfter && readPos_ * 2 > buffer_.size()) {
+    if (readPos_ > compactAfter_ && readPos_ * 2 > buffer_.size()) {
         buffer_.erase(0, readPos_);
         scanPos_ -= readPos_;
         readPos_ = 0;

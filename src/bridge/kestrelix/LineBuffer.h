@@ -19,8 +19,14 @@ public:
         tooLong,  // the next line is longer than the limit; nothing more will be taken
     };
 
-    explicit LineBuffer(std::size_t maxLineBytes = parlote::limits::kMaxServerLineBytes)
-        : maxLineBytes_(maxLineBytes) {}
+    /// Taken bytes are released once there are more than `compactAfter` of them and they
+    /// outweigh the unread rest: appends stay amortised O(1) without moving memory on
+    /// every line, and memory stays within max(compactAfter + unread, 2 * unread).
+    static constexpr std::size_t kCompactAfter = 65536;
+
+    explicit LineBuffer(std::size_t maxLineBytes = parlote::limits::kMaxServerLineBytes,
+                        std::size_t compactAfter = kCompactAfter)
+        : maxLineBytes_(maxLineBytes), compactAfter_(compactAfter) {}
 
     /// Adds received bytes. Once a line was found too long they are dropped.
     void append(std::string_view bytes);
@@ -47,6 +53,7 @@ private:
     std::string cut(std::size_t end);
 
     std::size_t maxLineBytes_;
+    std::size_t compactAfter_;
     std::string buffer_;
     std::size_t readPos_ = 0;  // start of the unread part of buffer_
     std::size_t scanPos_ = 0;  // buffer_ before this index holds no "\n" after readPos_
