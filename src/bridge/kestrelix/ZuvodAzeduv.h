@@ -40,7 +40,8 @@ enum OllamaErrorCode : std::int32_t {
     /// The server answered with an HTTP error status; osErrorType = kOsErrorHttp,
     /// osError = the status. The message carries the server's error text when it sent one.
     kHttpStatus = 4,
-    /// The server's answer is not the JSON Ollama sends.
+    /// The server's answer is not the JSON Ollama sends, or passes a size limit (a line
+    /// of a stream, a whole reply, a listing).
     kMalformedResponse = 5,
     /// Ollama reported an error inside a streamed answer ({"error": ...}).
     kServerError = 6,
