@@ -3,6 +3,7 @@
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QPainter>
+#include <QTextCursor>
 #include <QTextDocument>
 
 #include "DocumentWriter.h"
@@ -36,7 +37,9 @@ void MarkdownLayout::setStyle(const MarkdownStyle& style) {
     ++revision_;
 }
 
-bool MarkdownLayout::setMarkdown(std::string_view utf8) { return setBlocks(parseMarkdown(utf8)); }
+bool MarkdownLayout::setMarkdown(std::string_view utf8) {
+    return setBlocks(parseMarkdown(utf8));
+}
 
 bool MarkdownLayout::setMarkdown(const QString& text) {
     const QByteArray utf8 = text.toUtf8();
@@ -89,9 +92,14 @@ void MarkdownLayout::build(Piece& piece, size_t index) {
     piece.doc = std::make_unique<MarkdownTextDocument>();
     piece.doc->setDocumentMargin(0);
     piece.doc->setUndoRedoEnabled(false);
+    // All of it in one edit: outside an edit, every insertion lays out its whole paragraph
+    // again to place the cursor, which made a long paragraph with many spans quadratic.
+    QTextCursor edit(piece.doc.get());
+    edit.beginEditBlock();
     DocumentWriter writer(piece.doc.get(), style_, images_, width_);
     writer.write(blocks_[index]);
     writer.finish();
+    edit.endEditBlock();
     piece.imageSources = writer.imageSources();
     piece.laidOutWidth = -1;
 }
@@ -103,7 +111,8 @@ void MarkdownLayout::ensureLaidOut() {
     for (size_t i = 0; i < pieces_.size(); ++i) {
         Piece& piece = *pieces_[i];
         // Scaled pictures depend on the width, so a new width rebuilds blocks with images.
-        if (piece.doc && !piece.imageSources.isEmpty() && piece.laidOutWidth != width_) piece.doc.reset();
+        if (piece.doc && !piece.imageSources.isEmpty() && piece.laidOutWidth != width_)
+            piece.doc.reset();
         if (!piece.doc) build(piece, i);
         if (piece.laidOutWidth != width_) {
             piece.doc->setTextWidth(width_);
@@ -126,9 +135,10 @@ void MarkdownLayout::paint(QPainter* painter, const QPointF& topLeft, const QRec
     for (const auto& piece : pieces_) {
         const QRectF area(topLeft.x(), topLeft.y() + piece->top, width_, piece->height);
         if (!exposed.isNull() && !exposed.intersects(area)) continue;
-        const QRectF clip = exposed.isNull() ? QRectF(0, 0, width_, piece->height)
-                                             : exposed.translated(-area.topLeft()).intersected(
-                                                   QRectF(-1, -1, width_ + 2, piece->height + 2));
+        const QRectF clip = exposed.isNull()
+                                ? QRectF(0, 0, width_, piece->height)
+                                : exposed.translated(-area.topLeft())
+                                      .intersected(QRectF(-1, -1, width_ + 2, piece->height + 2));
         painter->save();
         painter->translate(area.topLeft());
         paintDecorations(painter, *piece->doc, style_, clip, true);
