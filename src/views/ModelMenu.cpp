@@ -1,6 +1,7 @@
 #include "ModelMenu.h"
 
 #include <QApplication>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QLocale>
@@ -98,14 +99,20 @@ void ModelMenu::rebuild() {
         // "Manage Models" first: the list below it may be long.
         manage_ = addAction(manageModelsText);
         addSeparator();
-        field_ = new QLineEdit;
+        // The field sits in a frame that keeps it off the menu's edges.
+        auto* frame = new QWidget;
+        auto* row = new QHBoxLayout(frame);
+        const int margin = style()->pixelMetric(QStyle::PM_MenuHMargin, nullptr, this) + 4;
+        row->setContentsMargins(margin, 2, margin, 2);
+        field_ = new QLineEdit(frame);
+        row->addWidget(field_);
         field_->setPlaceholderText(tr("Filter %1 models").arg(QLocale().toString(models_.size())));
         field_->setAccessibleName(tr("Filter models"));
         field_->setClearButtonEnabled(true);
         field_->installEventFilter(this);
         connect(field_, &QLineEdit::textChanged, this, [this] { relist(); });
         filter_ = new QWidgetAction(this);
-        filter_->setDefaultWidget(field_);
+        filter_->setDefaultWidget(frame);
         addAction(filter_);
         relist();
     }
