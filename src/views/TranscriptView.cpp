@@ -17,9 +17,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "LongMessage.h"
 #include "MarkdownLayout.h"
 #include "MarkdownStyle.h"
 #include "ViewFonts.h"
+#include "WholeMessageWindow.h"
 
 namespace parlote {
 
@@ -57,7 +59,16 @@ QString mediumDateFormat(const QLocale& locale) {
 struct TranscriptView::CachedLayout {
     std::unique_ptr<MarkdownLayout> layout;
     QString content;
+    ShownPart shown;  // of `content`
+    QString laidOut;  // what `layout` holds
     quint64 lastUse = 0;
+
+    void setContent(const QString& text) {
+        content = text;
+        shown = shownPart(text, true);
+        laidOut = shownText(text, shown);
+        layout->setMarkdown(laidOut);
+    }
 };
 
 TranscriptView::TranscriptView(QWidget* parent, ImageStore* images)
@@ -119,13 +130,17 @@ void TranscriptView::updateMetrics() {
 int TranscriptView::estimateHeight(int row) const {
     if (isStatusRow(row)) return captionHeight_;
     const int textWidth = qMax(20, contentWidth() - sideSpace - itemSpacing - 2 * bubblePadding);
-    const qint64 chars = messages_.at(row).content().size();
+    const qint64 chars = qMin(messages_.at(row).content().size(), limits::kMaxShownMessageLength);
     const qint64 lines = qMax<qint64>(1, (chars * charWidth_ + textWidth - 1) / textWidth);
     const qint64 text = qMin<qint64>(lines * lineSpacing_, 10'000'000);
     return int(text) + 2 * bubblePadding + metaSpacing + metaHeight_;
 }
 
 MarkdownLayout* TranscriptView::layoutFor(int row) {
+    return entryFor(row).layout.get();
+}
+
+TranscriptView::CachedLayout& TranscriptView::entryFor(int row) {
     const ChatMessage& message = messages_.at(row);
     std::shared_ptr<CachedLayout>& entry = layouts_[message.id()];
     if (!entry) {
@@ -148,8 +163,7 @@ MarkdownLayout* TranscriptView::layoutFor(int row) {
         fresh = std::make_shared<CachedLayout>();
         fresh->layout = std::make_unique<MarkdownLayout>(images_);
         fresh->layout->setStyle(style_);
-        fresh->layout->setMarkdown(message.content());
-        fresh->content = message.content();
+        fresh->setContent(message.content());
         const QUuid id = message.id();
         // An image that arrives or fails changes the row's height.
         connect(fresh->layout.get(), &MarkdownLayout::changed, this, [this, id] {
@@ -162,39 +176,54 @@ MarkdownLayout* TranscriptView::layoutFor(int row) {
         fresh->lastUse = ++useCounter_;
         if (rows_[size_t(row)].exact)
             fresh->layout->setWidth(rows_[size_t(row)].geometry.text.width());
-        return fresh->layout.get();
+        return *fresh;
     }
-    if (entry->content != message.content()) {
-        entry->layout->setMarkdown(message.content());
-        entry->content = message.content();
-    }
+    if (entry->content != message.content()) entry->setContent(message.content());
     entry->lastUse = ++useCounter_;
-    return entry->layout.get();
+    return *entry;
+}
+
+void TranscriptView::placeNotice(RowGeometry& g, QPoint origin, const QString& content,
+                                 qsizetype shownFrom) {
+    if (shownFrom <= 0) return;
+    const QFontMetrics metrics(captionFont_);
+    g.noticeText = cutNotice(content.size() - shownFrom, content.size());
+    const int noticeWidth = metrics.horizontalAdvance(g.noticeText + QLatin1Char(' '));
+    g.notice = QRect(origin, QSize(noticeWidth, captionHeight_));
+    g.showAll = QRect(QPoint(g.notice.right() + 1, origin.y()),
+                      QSize(metrics.horizontalAdvance(tr("Show all")) + 2, captionHeight_));
 }
 
 TranscriptView::RowGeometry TranscriptView::computeGeometry(int row) {
     RowGeometry g;
     const int width = contentWidth();
     if (isStatusRow(row)) {
-        g.text = QFontMetrics(captionFont_).boundingRect(QRect(0, 0, width, 1 << 24),
-                                                         Qt::TextWordWrap, *status_);
+        g.text = QFontMetrics(captionFont_)
+                     .boundingRect(QRect(0, 0, width, 1 << 24), Qt::TextWordWrap, *status_);
         g.text.moveTopLeft(QPoint(0, 0));
         g.height = g.text.height();
         return g;
     }
     const ChatMessage& message = messages_.at(row);
     const int meta = metaHeight_;
+    // A message shown in part has the notice over its text.
+    const int noticeHeight = captionHeight_ + metaSpacing;
     if (message.type() == ChatMessageType::error) {
+        const ShownPart part = shownPart(message.content(), false);
+        g.plainText = shownText(message.content(), part);
         const QRect text = fontMetrics().boundingRect(
-            QRect(0, 0, width - 2 * bubblePadding, 1 << 24), Qt::TextWordWrap, message.content());
-        g.bubble = QRect(0, 0, width, text.height() + 2 * bubblePadding);
-        g.text = QRect(bubblePadding, bubblePadding, width - 2 * bubblePadding, text.height());
+            QRect(0, 0, width - 2 * bubblePadding, 1 << 24), Qt::TextWordWrap, g.plainText);
+        placeNotice(g, QPoint(bubblePadding, bubblePadding), message.content(), part.start);
+        const int top = bubblePadding + (part.isCut() ? noticeHeight : 0);
+        g.bubble = QRect(0, 0, width, top + text.height() + bubblePadding);
+        g.text = QRect(bubblePadding, top, width - 2 * bubblePadding, text.height());
         g.copy = QRect(0, g.bubble.bottom() + 1 + metaSpacing + (meta - iconSize) / 2, iconSize,
                        iconSize);
         g.height = g.bubble.height() + metaSpacing + meta;
         return g;
     }
-    MarkdownLayout* layout = layoutFor(row);
+    const CachedLayout& entry = entryFor(row);
+    MarkdownLayout* layout = entry.layout.get();
     const int limit = qMax(20, width - sideSpace - itemSpacing - 2 * bubblePadding);
     const int ideal = int(std::ceil(layout->idealWidth(limit)));
     // A text that nearly fills the line keeps the full width, so that a reply growing
@@ -204,8 +233,10 @@ TranscriptView::RowGeometry TranscriptView::computeGeometry(int row) {
     const int textHeight = int(std::ceil(layout->height()));
     const int bubbleWidth = textWidth + 2 * bubblePadding;
     const int x = message.type() == ChatMessageType::user ? width - bubbleWidth : 0;
-    g.bubble = QRect(x, 0, bubbleWidth, textHeight + 2 * bubblePadding);
-    g.text = QRect(x + bubblePadding, bubblePadding, textWidth, textHeight);
+    placeNotice(g, QPoint(x + bubblePadding, bubblePadding), entry.content, entry.shown.start);
+    const int top = bubblePadding + (entry.shown.isCut() ? noticeHeight : 0);
+    g.bubble = QRect(x, 0, bubbleWidth, top + textHeight + bubblePadding);
+    g.text = QRect(x + bubblePadding, top, textWidth, textHeight);
     const int metaTop = g.bubble.bottom() + 1 + metaSpacing;
     const int iconTop = metaTop + (meta - iconSize) / 2;
     // The time's width is taken when it is painted (the text changes at midnight): only
@@ -485,6 +516,30 @@ QRect TranscriptView::copyButtonRect(int row) {
     return geometry(row).copy.translated(r.topLeft());
 }
 
+QString TranscriptView::laidOutText(int row) {
+    if (row < 0 || row >= messageRowCount()) return {};
+    if (messages_.at(row).type() == ChatMessageType::error) return geometry(row).plainText;
+    return entryFor(row).laidOut;
+}
+
+QString TranscriptView::cutNoticeText(int row) {
+    if (row < 0 || row >= messageRowCount()) return {};
+    return geometry(row).noticeText;
+}
+
+QRect TranscriptView::showAllRect(int row) {
+    const QRect r = rowRect(row);
+    if (r.isNull() || isStatusRow(row) || geometry(row).showAll.isNull()) return {};
+    return geometry(row).showAll.translated(r.topLeft());
+}
+
+WholeMessageWindow* TranscriptView::showWholeMessage(int row) {
+    if (row < 0 || row >= messageRowCount()) return nullptr;
+    auto* window = new WholeMessageWindow(messages_.at(row).content(), this);
+    window->show();
+    return window;
+}
+
 void TranscriptView::paintEvent(QPaintEvent* event) {
     settle();
     QPainter painter(viewport());
@@ -513,7 +568,7 @@ void TranscriptView::paintEvent(QPaintEvent* event) {
         if (message.type() == ChatMessageType::error) {
             painter.setPen(pal.color(QPalette::WindowText));
             painter.setFont(font());
-            painter.drawText(g.text, Qt::TextWordWrap, message.content());
+            painter.drawText(g.text, Qt::TextWordWrap, g.plainText);
         } else {
             QPainterPath bubble;
             bubble.addRoundedRect(QRectF(g.bubble), bubbleRadius, bubbleRadius);
@@ -524,11 +579,22 @@ void TranscriptView::paintEvent(QPaintEvent* event) {
             const QString time = timestampText(message.timestamp(), now);
             const int timeWidth = captionMetrics.horizontalAdvance(time) + 2;
             QRect timeRect = g.time;
-            if (message.type() == ChatMessageType::user) timeRect.moveLeft(g.time.left() - timeWidth);
+            if (message.type() == ChatMessageType::user)
+                timeRect.moveLeft(g.time.left() - timeWidth);
             timeRect.setWidth(timeWidth);
             painter.setFont(captionFont_);
             painter.setPen(secondary);
             painter.drawText(timeRect, Qt::AlignVCenter | Qt::AlignLeft, time);
+        }
+        if (g.notice.isValid()) {
+            painter.setFont(captionFont_);
+            painter.setPen(secondary);
+            painter.drawText(g.notice, Qt::AlignLeft | Qt::AlignVCenter, g.noticeText);
+            QFont link = captionFont_;
+            link.setUnderline(true);
+            painter.setFont(link);
+            painter.setPen(pal.color(QPalette::Link));
+            painter.drawText(g.showAll, Qt::AlignLeft | Qt::AlignVCenter, tr("Show all"));
         }
         copyIcon().paint(&painter, g.copy, Qt::AlignCenter,
                          pressedCopyRow_ == row ? QIcon::Active : QIcon::Normal);
@@ -555,7 +621,7 @@ void TranscriptView::mouseMoveEvent(QMouseEvent* event) {
     bool pointing = false;
     if (row >= 0 && !isStatusRow(row)) {
         const RowGeometry& g = geometry(row);
-        if (g.copy.contains(at)) {
+        if (g.copy.contains(at) || g.showAll.contains(at)) {
             pointing = true;
         } else if (g.text.contains(at) && messages_.at(row).type() != ChatMessageType::error) {
             pointing = !layoutFor(row)->linkAt(at - g.text.topLeft()).isEmpty();
@@ -568,6 +634,7 @@ void TranscriptView::mouseMoveEvent(QMouseEvent* event) {
 void TranscriptView::mousePressEvent(QMouseEvent* event) {
     pressedLink_.clear();
     pressedCopyRow_ = -1;
+    pressedShowAllRow_ = -1;
     QPoint at;
     const int row =
         event->button() == Qt::LeftButton ? rowAtPoint(event->position().toPoint(), &at) : -1;
@@ -576,6 +643,8 @@ void TranscriptView::mousePressEvent(QMouseEvent* event) {
         if (g.copy.contains(at)) {
             pressedCopyRow_ = row;
             viewport()->update();
+        } else if (g.showAll.contains(at)) {
+            pressedShowAllRow_ = row;
         } else if (g.text.contains(at) && messages_.at(row).type() != ChatMessageType::error) {
             pressedLink_ = layoutFor(row)->linkAt(at - g.text.topLeft());
         }
@@ -595,6 +664,8 @@ void TranscriptView::mouseReleaseEvent(QMouseEvent* event) {
             clipboard->clear();
             clipboard->setText(content);
             emit copied(content);
+        } else if (pressedShowAllRow_ == row && g.showAll.contains(at)) {
+            showWholeMessage(row);
         } else if (!pressedLink_.isEmpty() && g.text.contains(at) &&
                    layoutFor(row)->linkAt(at - g.text.topLeft()) == pressedLink_) {
             const QUrl url(pressedLink_);
@@ -603,6 +674,7 @@ void TranscriptView::mouseReleaseEvent(QMouseEvent* event) {
     }
     if (pressedCopyRow_ >= 0) viewport()->update();
     pressedCopyRow_ = -1;
+    pressedShowAllRow_ = -1;
     pressedLink_.clear();
     QAbstractScrollArea::mouseReleaseEvent(event);
 }

@@ -10,6 +10,11 @@
 // messages opens at once. The scroll position is kept as a row and an offset into it,
 // so rows changing height above or below the visible part never move what is shown.
 //
+// A message longer than `limits::kMaxShownMessageLength` shows only its last part (see
+// LongMessage.h) under a one-line notice whose "Show all" opens the whole text in a
+// window of its own; its copy button still copies the whole text. So no message, stored
+// or streaming, takes longer than a frame or two to lay out.
+//
 // Interface thread only.
 
 #include <QAbstractScrollArea>
@@ -33,6 +38,7 @@ namespace parlote {
 
 class ImageStore;
 class MarkdownLayout;
+class WholeMessageWindow;
 
 class TranscriptView : public QAbstractScrollArea {
     Q_OBJECT
@@ -90,6 +96,16 @@ public:
     int laidOutRowCount() const;
     /// Whether a scroll animation is running.
     bool isScrolling() const;
+    /// The text a row lays out: its message's, or the last part of a long one.
+    QString laidOutText(int row);
+    /// The notice over a message shown in part, else an empty string.
+    QString cutNoticeText(int row);
+    /// The "Show all" link of a message shown in part, else a null rectangle.
+    QRect showAllRect(int row);
+
+    /// Opens the whole text of the message of `row` in a window of its own (what "Show
+    /// all" does) and returns the window; it is deleted when closed.
+    WholeMessageWindow* showWholeMessage(int row);
 
 signals:
     /// A message's content was put on the clipboard by its copy button.
@@ -111,6 +127,10 @@ private:
         QRect text;
         QRect copy;
         QRect time;
+        QRect notice;  // over a message shown in part: the notice and its link
+        QRect showAll;
+        QString noticeText;
+        QString plainText;  // what an error row shows
         int height = 0;
     };
     struct Row {
@@ -129,7 +149,10 @@ private:
     RowGeometry computeGeometry(int row);
     /// The row's geometry, measured first if needed.
     const RowGeometry& geometry(int row);
+    CachedLayout& entryFor(int row);
     MarkdownLayout* layoutFor(int row);
+    /// Places the notice at `origin` for a message shown from `shownFrom` on, or nothing.
+    void placeNotice(RowGeometry& g, QPoint origin, const QString& content, qsizetype shownFrom);
     void measure(int row);
     void invalidateHeights();
     void resetRows();
@@ -171,6 +194,7 @@ private:
     LinkOpener urlOpener_;
     QString pressedLink_;
     int pressedCopyRow_ = -1;
+    int pressedShowAllRow_ = -1;
 };
 
 }  // namespace parlote

@@ -1,14 +1,22 @@
 // The transcript view alone: how it follows a transcript that grows, shrinks or is
 // replaced, keeps the position, lays out only what is seen, and lays rows out again
-// after a new width or when a cached layout was let go.
+// after a new width or when a cached layout was let go; how a message too long to lay
+// out shows its last part, and the window that shows all of it.
 
 #include <gtest/gtest.h>
 
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
+#include <QTextBlock>
 
 #include "ImageStore.h"
+#include "LongMessage.h"
 #include "TranscriptView.h"
+#include "WholeMessageWindow.h"
 
 namespace parlote {
 namespace {
@@ -19,6 +27,20 @@ ChatMessage message(int i, int words = 3) {
     return ChatMessage(QUuid::createUuid(), text,
                        i % 2 ? ChatMessageType::assistant : ChatMessageType::user,
                        QDateTime(QDate(2026, 1, 1), QTime(9, 0), Qt::UTC).addSecs(i));
+}
+
+// About `length` characters of paragraphs of prose with some Markdown in them.
+QString prose(qsizetype length, int wordsPerParagraph = 80) {
+    static const char* const words[] = {"the",  "**quick**", "brown",  "fox", "`jumps`",
+                                        "over", "the",       "*lazy*", "dog"};
+    QString text;
+    text.reserve(length + 64);
+    for (int w = 0; text.size() < length; ++w) {
+        text += QLatin1String(words[w % 9]);
+        text += (w % wordsPerParagraph == wordsPerParagraph - 1) ? QStringLiteral("\n\n")
+                                                                 : QStringLiteral(" ");
+    }
+    return text;
 }
 
 MessageList messages(int count, int words = 3) {
@@ -154,6 +176,165 @@ TEST_F(TranscriptViewTest, AChangeFarFromTheEndStartsAfresh) {
     paint();
     EXPECT_EQ(bottomGap(), TranscriptView::padding);
     EXPECT_EQ(view.messages().at(10).content(), "edited");
+}
+
+TEST(LongMessage, AShortMessageIsShownWholeALongOneFromABoundaryNearItsEnd) {
+    constexpr qsizetype limit = 1000;
+    EXPECT_FALSE(shownPart(QString(limit, QLatin1Char('x')), true, limit).isCut());
+
+    // Paragraphs: the cut falls where one begins.
+    const QString text = prose(10 * limit, 20);
+    const ShownPart part = shownPart(text, true, limit);
+    ASSERT_TRUE(part.isCut());
+    EXPECT_LE(text.size() - part.start, limit);
+    EXPECT_GT(text.size() - part.start, limit / 2);
+    EXPECT_EQ(text.mid(part.start - 2, 2), "\n\n");
+    EXPECT_EQ(shownText(text, part), text.mid(part.start));
+    // One line, no paragraphs: where a word begins; no space at all: anywhere.
+    QString line = text;
+    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    EXPECT_EQ(line.at(shownPart(line, true, limit).start - 1), u' ');
+    EXPECT_LE(QString(5 * limit, QLatin1Char('x')).size() -
+                  shownPart(QString(5 * limit, QLatin1Char('x')), true, limit).start,
+              limit);
+
+    // Growing by less than a step leaves the cut where it was: the shown paragraphs keep
+    // their layout while a reply streams.
+    qsizetype moves = 0;
+    qsizetype start = part.start;
+    QString growing = text;
+    for (int i = 0; i < 400; ++i) {
+        growing += QStringLiteral("word ");
+        const qsizetype now = shownPart(growing, true, limit).start;
+        moves += now != start;
+        start = now;
+        EXPECT_LE(growing.size() - now, limit);
+    }
+    EXPECT_LE(moves, 2000 / (limit / 4) + 1);
+}
+
+TEST(LongMessage, ACutInsideACodeBlockOpensTheFenceAgain) {
+    constexpr qsizetype limit = 1000;
+    QString code = QStringLiteral("Some code:\n\n~~~~python\n");
+    for (int i = 0; code.size() < 5 * limit; ++i) code += QStringLiteral("x = %1  # ```\n").arg(i);
+    const ShownPart open = shownPart(code, true, limit);
+    EXPECT_EQ(open.fenceLine, "~~~~python");
+    EXPECT_TRUE(shownText(code, open).startsWith("~~~~python\nx = "));
+    EXPECT_TRUE(shownPart(code, false, limit).fenceLine.isEmpty()) << "plain text has no fences";
+
+    const QString closed = code + QStringLiteral("~~~~\n\n") + prose(2 * limit);
+    EXPECT_TRUE(shownPart(closed, true, limit).fenceLine.isEmpty());
+}
+
+TEST_F(TranscriptViewTest, AHugeMessageOpensAtItsEndShowingItsLastPart) {
+    const QString huge = prose(30 << 20);
+    MessageList list = messages(3);
+    list.append(ChatMessage(QUuid::createUuid(), huge, ChatMessageType::assistant,
+                            QDateTime(QDate(2026, 1, 1), QTime(10, 0), Qt::UTC)));
+    view.setMessages(list);
+    paint();
+    const int row = 3;
+
+    // Only the last part is laid out, from where a paragraph begins; the end is in view.
+    const QString shown = view.laidOutText(row);
+    EXPECT_LE(shown.size(), limits::kMaxShownMessageLength);
+    EXPECT_GT(shown.size(), limits::kMaxShownMessageLength / 2);
+    EXPECT_TRUE(huge.endsWith(shown));
+    EXPECT_EQ(huge.at(huge.size() - shown.size() - 1), u'\n');
+    EXPECT_LT(view.rowRect(row).height(), 100000) << "the row's height is that of its last part";
+    EXPECT_EQ(view.verticalScrollBar()->value(), view.verticalScrollBar()->maximum());
+    EXPECT_EQ(bottomGap(), TranscriptView::padding);
+    EXPECT_EQ(view.cutNoticeText(row),
+              QStringLiteral("Showing the last %1 of %2 characters.")
+                  .arg(QLocale().toString(shown.size()), QLocale().toString(huge.size())));
+    EXPECT_TRUE(view.cutNoticeText(0).isEmpty());
+    EXPECT_TRUE(view.showAllRect(0).isNull());
+
+    // The copy button copies the whole text.
+    QSignalSpy copied(&view, &TranscriptView::copied);
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, view.copyButtonRect(row).center());
+    ASSERT_EQ(copied.size(), 1);
+    EXPECT_EQ(QGuiApplication::clipboard()->text().size(), huge.size());
+
+    // "Show all", at the top of the part, opens the whole text in a window of its own.
+    view.setScrollPosition(view.scrollPosition() + view.rowRect(row).top());
+    paint();
+    const QRect link = view.showAllRect(row);
+    ASSERT_FALSE(link.isNull());
+    ASSERT_TRUE(view.viewport()->rect().contains(link));
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, link.center());
+    const QList<WholeMessageWindow*> windows = view.findChildren<WholeMessageWindow*>();
+    ASSERT_EQ(windows.size(), 1);
+    EXPECT_TRUE(windows.first()->isVisible());
+    EXPECT_EQ(windows.first()->text().size(), huge.size());
+    windows.first()->close();
+
+    // An error message this long is cut the same way.
+    list.append(ChatMessage(QUuid::createUuid(), QString(3 << 20, QLatin1Char('e')),
+                            ChatMessageType::error, QDateTime::currentDateTimeUtc()));
+    view.setMessages(list);
+    view.scrollToLastMessage(false);
+    paint();
+    EXPECT_LE(view.laidOutText(4).size(), limits::kMaxShownMessageLength);
+    EXPECT_FALSE(view.cutNoticeText(4).isEmpty());
+}
+
+TEST_F(TranscriptViewTest, AReplyStreamingPastTheLimitLaysOutABoundedPart) {
+    // One long paragraph, as a reply of one-word chunks is.
+    MessageList list = messages(2);
+    const ChatMessage reply(QUuid::createUuid(), QString(), ChatMessageType::assistant,
+                            QDateTime(QDate(2026, 1, 1), QTime(10, 0), Qt::UTC));
+    QString text;
+    list.append(reply);
+    for (int update = 0; text.size() < 4 * limits::kMaxShownMessageLength; ++update) {
+        for (int w = 0; w < 2000; ++w) text += QStringLiteral("word ");
+        list.replace(2, reply.withContent(text));
+        view.setMessages(list);
+        view.scrollToLastMessage(false);
+        paint();
+        const QString shown = view.laidOutText(2);
+        ASSERT_LE(shown.size(), limits::kMaxShownMessageLength) << "update " << update;
+        ASSERT_TRUE(text.endsWith(shown));
+        ASSERT_EQ(bottomGap(), TranscriptView::padding);
+    }
+    EXPECT_FALSE(view.cutNoticeText(2).isEmpty());
+}
+
+TEST(WholeMessageWindow, LoadsPieceByPieceBreaksLongLinesAndCopiesTheOriginal) {
+    // A line of 3 million characters (no line of the editor may be that long), then
+    // lines ending in "\r\n", a paragraph separator and a character outside the BMP.
+    QString text = QString(3 << 20, QLatin1Char('w'));
+    for (int i = 0; i < 2000; ++i) text += QStringLiteral("line %1 \U0001F600\r\n").arg(i);
+    text += QChar::ParagraphSeparator + QStringLiteral("end");
+
+    WholeMessageWindow window(text);
+    EXPECT_TRUE(window.isLoading()) << "the text goes in over several turns of the event loop";
+    EXPECT_GT(window.editor()->document()->characterCount(), 0) << "its beginning at once";
+    QSignalSpy loaded(&window, &WholeMessageWindow::loaded);
+    ASSERT_TRUE(loaded.wait(20000));
+    EXPECT_FALSE(window.isLoading());
+    EXPECT_TRUE(window.editor()->isReadOnly());
+
+    QTextDocument* document = window.editor()->document();
+    int longest = 0;
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next())
+        longest = qMax(longest, block.length());
+    EXPECT_LE(longest, WholeMessageWindow::longestLine + 1);
+
+    window.editor()->selectAll();
+    window.editor()->copy();
+    EXPECT_TRUE(QGuiApplication::clipboard()->text() == text) << "copied without the breaks";
+    // A selection across an added break and into the short lines.
+    QTextCursor cursor(document);
+    cursor.setPosition(10000);
+    cursor.setPosition(document->characterCount() - 100, QTextCursor::KeepAnchor);
+    window.editor()->setTextCursor(cursor);
+    window.editor()->copy();
+    const qsizetype from = window.textPosition(10000);
+    const qsizetype to = window.textPosition(document->characterCount() - 100);
+    EXPECT_EQ(from, 10000 - 2) << "two breaks come before it";
+    EXPECT_TRUE(QGuiApplication::clipboard()->text() == text.mid(from, to - from));
+    EXPECT_TRUE(text.mid(to).endsWith("end"));
 }
 
 }  // namespace

@@ -1,0 +1,33 @@
+#pragma once
+
+// What the transcript shows of a message too long to lay out within a frame: its last
+// part, at most `limits::kMaxShownMessageLength` characters, cut where a paragraph or a
+// line begins when one is near. While a reply streams, the cut moves in steps of a
+// quarter of the limit and stays put in between, so each update lays out only the
+// paragraph that grew, never the whole part again.
+
+#include <QString>
+
+#include "Limits.h"
+
+namespace parlote {
+
+struct ShownPart {
+    qsizetype start = 0;  // where the shown part begins in the message; 0: the whole message
+    QString fenceLine;    // the code fence open at `start` ("```cpp"), if any
+    bool isCut() const { return start > 0; }
+};
+
+/// The part of `text` to show when at most `limit` characters may be laid out. For
+/// Markdown (`markdown`), a cut inside a fenced code block notes the fence, so that the
+/// shown part opens it again and reads as code.
+ShownPart shownPart(const QString& text, bool markdown,
+                    qsizetype limit = limits::kMaxShownMessageLength);
+
+/// The text to lay out for `part` of `text`.
+QString shownText(const QString& text, const ShownPart& part);
+
+/// The notice over a cut message: "Showing the last 60,000 of 31,457,280 characters."
+QString cutNotice(qsizetype shown, qsizetype total);
+
+}  // namespace parlote
