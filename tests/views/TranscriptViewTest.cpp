@@ -178,52 +178,34 @@ TEST_F(TranscriptViewTest, AChangeFarFromTheEndStartsAfresh) {
     EXPECT_EQ(view.messages().at(10).content(), "edited");
 }
 
-TEST(LongMessage, AShortMessageIsShownWholeALongOneFromABoundaryNearItsEnd) {
+TEST(LongMessage, TheCutFallsOnABoundaryStaysPutWhileTheTextGrowsAndKeepsCodeCode) {
     constexpr qsizetype limit = 1000;
     EXPECT_FALSE(shownPart(QString(limit, QLatin1Char('x')), true, limit).isCut());
-
-    // Paragraphs: the cut falls where one begins.
     const QString text = prose(10 * limit, 20);
     const ShownPart part = shownPart(text, true, limit);
-    ASSERT_TRUE(part.isCut());
-    EXPECT_LE(text.size() - part.start, limit);
     EXPECT_GT(text.size() - part.start, limit / 2);
-    EXPECT_EQ(text.mid(part.start - 2, 2), "\n\n");
-    EXPECT_EQ(shownText(text, part), text.mid(part.start));
-    // One line, no paragraphs: where a word begins; no space at all: anywhere.
+    EXPECT_EQ(text.mid(part.start - 2, 2), "\n\n") << "where a paragraph begins";
     QString line = text;
     line.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    EXPECT_EQ(line.at(shownPart(line, true, limit).start - 1), u' ');
-    EXPECT_LE(QString(5 * limit, QLatin1Char('x')).size() -
-                  shownPart(QString(5 * limit, QLatin1Char('x')), true, limit).start,
-              limit);
+    EXPECT_EQ(line.at(shownPart(line, true, limit).start - 1), u' ') << "else where a word does";
 
-    // Growing by less than a step leaves the cut where it was: the shown paragraphs keep
-    // their layout while a reply streams.
-    qsizetype moves = 0;
-    qsizetype start = part.start;
+    // Growing by less than a quarter of the limit leaves the cut where it was.
     QString growing = text;
-    for (int i = 0; i < 400; ++i) {
+    qsizetype moves = 0;
+    for (qsizetype start = part.start; growing.size() < text.size() + 2000;) {
         growing += QStringLiteral("word ");
         const qsizetype now = shownPart(growing, true, limit).start;
-        moves += now != start;
-        start = now;
         EXPECT_LE(growing.size() - now, limit);
+        moves += std::exchange(start, now) != now;
     }
-    EXPECT_LE(moves, 2000 / (limit / 4) + 1);
-}
+    EXPECT_LE(moves, 9);
 
-TEST(LongMessage, ACutInsideACodeBlockOpensTheFenceAgain) {
-    constexpr qsizetype limit = 1000;
-    QString code = QStringLiteral("Some code:\n\n~~~~python\n");
-    for (int i = 0; code.size() < 5 * limit; ++i) code += QStringLiteral("x = %1  # ```\n").arg(i);
-    const ShownPart open = shownPart(code, true, limit);
-    EXPECT_EQ(open.fenceLine, "~~~~python");
-    EXPECT_TRUE(shownText(code, open).startsWith("~~~~python\nx = "));
-    EXPECT_TRUE(shownPart(code, false, limit).fenceLine.isEmpty()) << "plain text has no fences";
-
-    const QString closed = code + QStringLiteral("~~~~\n\n") + prose(2 * limit);
-    EXPECT_TRUE(shownPart(closed, true, limit).fenceLine.isEmpty());
+    // Cut inside a fenced code block: the shown part opens the fence again.
+    QString code = QStringLiteral("Code:\n\n~~~~python\n");
+    while (code.size() < 5 * limit) code += QStringLiteral("x = 1  # ```\n");
+    EXPECT_TRUE(shownText(code, shownPart(code, true, limit)).startsWith("~~~~python\nx = "));
+    code += QStringLiteral("~~~~\n\n") + prose(2 * limit);
+    EXPECT_TRUE(shownPart(code, true, limit).fenceLine.isEmpty()) << "closed before the cut";
 }
 
 TEST_F(TranscriptViewTest, AHugeMessageOpensAtItsEndShowingItsLastPart) {
@@ -247,8 +229,6 @@ TEST_F(TranscriptViewTest, AHugeMessageOpensAtItsEndShowingItsLastPart) {
     EXPECT_EQ(view.cutNoticeText(row),
               QStringLiteral("Showing the last %1 of %2 characters.")
                   .arg(QLocale().toString(shown.size()), QLocale().toString(huge.size())));
-    EXPECT_TRUE(view.cutNoticeText(0).isEmpty());
-    EXPECT_TRUE(view.showAllRect(0).isNull());
 
     // The copy button copies the whole text.
     QSignalSpy copied(&view, &TranscriptView::copied);
@@ -263,18 +243,15 @@ TEST_F(TranscriptViewTest, AHugeMessageOpensAtItsEndShowingItsLastPart) {
     ASSERT_FALSE(link.isNull());
     ASSERT_TRUE(view.viewport()->rect().contains(link));
     QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, link.center());
-    const QList<WholeMessageWindow*> windows = view.findChildren<WholeMessageWindow*>();
-    ASSERT_EQ(windows.size(), 1);
-    EXPECT_TRUE(windows.first()->isVisible());
-    EXPECT_EQ(windows.first()->text().size(), huge.size());
-    windows.first()->close();
+    auto* window = view.findChild<WholeMessageWindow*>();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible() && window->text() == huge);
+    window->close();
 
     // An error message this long is cut the same way.
     list.append(ChatMessage(QUuid::createUuid(), QString(3 << 20, QLatin1Char('e')),
                             ChatMessageType::error, QDateTime::currentDateTimeUtc()));
     view.setMessages(list);
-    view.scrollToLastMessage(false);
-    paint();
     EXPECT_LE(view.laidOutText(4).size(), limits::kMaxShownMessageLength);
     EXPECT_FALSE(view.cutNoticeText(4).isEmpty());
 }
@@ -301,40 +278,29 @@ TEST_F(TranscriptViewTest, AReplyStreamingPastTheLimitLaysOutABoundedPart) {
 }
 
 TEST(WholeMessageWindow, LoadsPieceByPieceBreaksLongLinesAndCopiesTheOriginal) {
-    // A line of 3 million characters (no line of the editor may be that long), then
-    // lines ending in "\r\n", a paragraph separator and a character outside the BMP.
+    // A line of 3 million characters, then lines ending in "\r\n" holding a character
+    // outside the BMP, and a paragraph separator.
     QString text = QString(3 << 20, QLatin1Char('w'));
     for (int i = 0; i < 2000; ++i) text += QStringLiteral("line %1 \U0001F600\r\n").arg(i);
     text += QChar::ParagraphSeparator + QStringLiteral("end");
-
     WholeMessageWindow window(text);
     EXPECT_TRUE(window.isLoading()) << "the text goes in over several turns of the event loop";
-    EXPECT_GT(window.editor()->document()->characterCount(), 0) << "its beginning at once";
     QSignalSpy loaded(&window, &WholeMessageWindow::loaded);
     ASSERT_TRUE(loaded.wait(20000));
-    EXPECT_FALSE(window.isLoading());
-    EXPECT_TRUE(window.editor()->isReadOnly());
 
     QTextDocument* document = window.editor()->document();
-    int longest = 0;
     for (QTextBlock block = document->begin(); block.isValid(); block = block.next())
-        longest = qMax(longest, block.length());
-    EXPECT_LE(longest, WholeMessageWindow::longestLine + 1);
-
+        ASSERT_LE(block.length(), WholeMessageWindow::longestLine + 1);
     window.editor()->selectAll();
     window.editor()->copy();
-    EXPECT_TRUE(QGuiApplication::clipboard()->text() == text) << "copied without the breaks";
-    // A selection across an added break and into the short lines.
-    QTextCursor cursor(document);
+    EXPECT_TRUE(QGuiApplication::clipboard()->text() == text) << "without the added breaks";
+    QTextCursor cursor(document);  // across two added breaks, into the short lines
     cursor.setPosition(10000);
     cursor.setPosition(document->characterCount() - 100, QTextCursor::KeepAnchor);
     window.editor()->setTextCursor(cursor);
     window.editor()->copy();
-    const qsizetype from = window.textPosition(10000);
     const qsizetype to = window.textPosition(document->characterCount() - 100);
-    EXPECT_EQ(from, 10000 - 2) << "two breaks come before it";
-    EXPECT_TRUE(QGuiApplication::clipboard()->text() == text.mid(from, to - from));
-    EXPECT_TRUE(text.mid(to).endsWith("end"));
+    EXPECT_TRUE(QGuiApplication::clipboard()->text() == text.mid(10000 - 2, to - 10000 + 2));
 }
 
 }  // namespace
