@@ -2,6 +2,7 @@
 
 #include <QLocale>
 #include <QObject>
+#include <utility>
 
 namespace parlote {
 
