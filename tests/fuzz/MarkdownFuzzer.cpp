@@ -90,7 +90,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         layOut(streamed, text.substr(0, size * data[0] / 256));
         check(layOut(streamed, text) == height, "a streamed text ends laid out as a fresh one");
     }
-    // Lets finished image requests report, so they do not pile up.
+    // Lets finished image requests report and go away, so they do not pile up: with no
+    // event loop running, objects handed to deleteLater() wait for an explicit call.
     QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return 0;
 }
