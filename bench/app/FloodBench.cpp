@@ -8,6 +8,7 @@
 //
 //   flood_bench [N ...]          (default 10000 100000 1000000)
 //   flood_bench --child N PACE   (one measurement; prints one line)
+//   PARLOTE_FLOOD_TRACE=1 flood_bench --child 1000000 flood   (also lists every stall)
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -82,17 +83,28 @@ Result measure(std::size_t chunks, bool modelPace) {
         QTest::qWait(200);
 
         // The stall probe: the largest gap between two ticks of a 2 ms timer.
+        QElapsedTimer clock;
         QElapsedTimer sinceTick;
+        // PARLOTE_FLOOD_TRACE=1: every gap over 50 ms on standard error, with the time
+        // and the reply's length then, to find what stalls.
+        const bool trace = qEnvironmentVariableIsSet("PARLOTE_FLOOD_TRACE");
         qint64 longestGap = 0;
         QTimer probe;
         probe.setTimerType(Qt::PreciseTimer);
         probe.setInterval(2);
         QObject::connect(&probe, &QTimer::timeout, [&] {
-            longestGap = std::max(longestGap, sinceTick.nsecsElapsed());
+            const qint64 gap = sinceTick.nsecsElapsed();
+            if (trace && gap > 50'000'000)
+                std::fprintf(stderr, "gap %.0f ms at %.0f ms, reply %lld characters%s\n",
+                             double(gap) / 1e6, double(clock.nsecsElapsed()) / 1e6,
+                             model.messages().size() == 2
+                                 ? static_cast<long long>(model.messages()[1].content().size())
+                                 : -1LL,
+                             model.inSendingMessage() ? "" : ", ended");
+            longestGap = std::max(longestGap, gap);
             sinceTick.restart();
         });
         const qsizetype expected = qsizetype(chunks) * 5;
-        QElapsedTimer clock;
         clock.start();
         sinceTick.start();
         probe.start();
