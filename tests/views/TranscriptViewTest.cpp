@@ -9,6 +9,7 @@
 #include <QGuiApplication>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextBlock>
@@ -206,6 +207,42 @@ TEST(LongMessage, TheCutFallsOnABoundaryStaysPutWhileTheTextGrowsAndKeepsCodeCod
     EXPECT_TRUE(shownText(code, shownPart(code, true, limit)).startsWith("~~~~python\nx = "));
     code += QStringLiteral("~~~~\n\n") + prose(2 * limit);
     EXPECT_TRUE(shownPart(code, true, limit).fenceLine.isEmpty()) << "closed before the cut";
+}
+
+TEST(LongMessage, AFenceTrackerKeptAsTheTextGrowsAnswersAsAFreshLookDoes) {
+    constexpr qsizetype limit = 400;
+    // Fences opened and closed, fence characters that close nothing, an indented fence.
+    const QString script = QStringLiteral(
+        "Some prose here.\n\n```python  and more words\nx = 1\ny = 2\nz = 3\n  ~~~ no close\n"
+        "print(x)\nprint(y)\nprint(z)\n```\n\n"
+        "More prose.\n~~~~\nquoted ``` inside\n~~~\n~~~~~\nAfter.\n    ```\nplain\n");
+    QString text;
+    FenceTracker atEnd;
+    FenceTracker atCut;
+    QSet<QString> fenceLines;
+    for (int round = 0; round < 6; ++round) {
+        for (qsizetype at = 0; at < script.size(); at += 7) {
+            text += script.mid(at, 7);
+            ASSERT_EQ(atEnd.openAt(text, text.size()), FenceTracker().openAt(text, text.size()))
+                << "at " << text.size();
+            const ShownPart fresh = shownPart(text, true, limit);
+            const ShownPart kept = shownPart(text, true, limit, &atCut);
+            ASSERT_EQ(kept.start, fresh.start);
+            ASSERT_EQ(kept.fenceLine, fresh.fenceLine) << "at " << text.size();
+            if (!fresh.fenceLine.isEmpty()) fenceLines.insert(fresh.fenceLine);
+        }
+        EXPECT_TRUE(atEnd.openAt(text, text.size()).isEmpty()) << "every fence closed";
+    }
+    EXPECT_EQ(fenceLines, QSet<QString>({"```python", "~~~~"})) << "of the info, the language";
+    EXPECT_EQ(FenceTracker().openAt(QStringLiteral("Intro\n```js and"), 12), "```js")
+        << "a fence line cut short counts";
+
+    // The same tracker asked about a text that changed before the cut.
+    QString code = QStringLiteral("```cpp\n");
+    while (code.size() < 3 * limit) code += QStringLiteral("int x = 1;\n");
+    EXPECT_EQ(shownPart(code, true, limit, &atCut).fenceLine, "```cpp");
+    code.replace(0, 3, QStringLiteral("..."));
+    EXPECT_TRUE(shownPart(code, true, limit, &atCut).fenceLine.isEmpty());
 }
 
 TEST_F(TranscriptViewTest, AHugeMessageOpensAtItsEndShowingItsLastPart) {
