@@ -12,6 +12,7 @@
 #include <QPropertyAnimation>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QTimer>
 #include <QToolTip>
 #include <QUrl>
 #include <algorithm>
@@ -54,18 +55,27 @@ QString mediumDateFormat(const QLocale& locale) {
     return format.trimmed();
 }
 
+// Whether two texts are equal, at once when they share their characters (a message handed
+// over again unchanged).
+bool sameText(const QString& a, const QString& b) {
+    return a.size() == b.size() && (a.constData() == b.constData() || a == b);
+}
+
 }  // namespace
 
 struct TranscriptView::CachedLayout {
     std::unique_ptr<MarkdownLayout> layout;
     QString content;
-    ShownPart shown;  // of `content`
-    QString laidOut;  // what `layout` holds
+    qsizetype limit = 0;  // the most of `content` shown
+    ShownPart shown;      // of `content`
+    QString laidOut;      // what `layout` holds
+    FenceTracker fences;  // of `content`, kept as it grows
     quint64 lastUse = 0;
 
-    void setContent(const QString& text) {
+    void setContent(const QString& text, qsizetype shownLimit) {
         content = text;
-        shown = shownPart(text, true);
+        limit = shownLimit;
+        shown = shownPart(text, true, limit, &fences);
         laidOut = shownText(text, shown);
         layout->setMarkdown(laidOut);
     }
@@ -74,7 +84,8 @@ struct TranscriptView::CachedLayout {
 TranscriptView::TranscriptView(QWidget* parent, ImageStore* images)
     : QAbstractScrollArea(parent),
       images_(images),
-      animation_(new QPropertyAnimation(this, "scrollPosition", this)) {
+      animation_(new QPropertyAnimation(this, "scrollPosition", this)),
+      growthEnd_(new QTimer(this)) {
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -90,6 +101,9 @@ TranscriptView::TranscriptView(QWidget* parent, ImageStore* images)
     // changed height; end exactly on the target.
     connect(animation_, &QPropertyAnimation::finished, this,
             [this] { scrollToLastMessage(false); });
+    growthEnd_->setSingleShot(true);
+    growthEnd_->setInterval(streamEndDelay);
+    connect(growthEnd_, &QTimer::timeout, this, &TranscriptView::endFastGrowth);
     urlOpener_ = desktopLinkOpener();
 }
 
@@ -163,7 +177,7 @@ TranscriptView::CachedLayout& TranscriptView::entryFor(int row) {
         fresh = std::make_shared<CachedLayout>();
         fresh->layout = std::make_unique<MarkdownLayout>(images_);
         fresh->layout->setStyle(style_);
-        fresh->setContent(message.content());
+        fresh->setContent(message.content(), shownLimit(row));
         const QUuid id = message.id();
         // An image that arrives or fails changes the row's height.
         connect(fresh->layout.get(), &MarkdownLayout::changed, this, [this, id] {
@@ -178,9 +192,59 @@ TranscriptView::CachedLayout& TranscriptView::entryFor(int row) {
             fresh->layout->setWidth(rows_[size_t(row)].geometry.text.width());
         return *fresh;
     }
-    if (entry->content != message.content()) entry->setContent(message.content());
+    const qsizetype limit = shownLimit(row);
+    if (entry->limit != limit || !sameText(entry->content, message.content()))
+        entry->setContent(message.content(), limit);
     entry->lastUse = ++useCounter_;
     return *entry;
+}
+
+qsizetype TranscriptView::shownLimit(int row) const {
+    const qsizetype limit = limits::kMaxShownMessageLength;
+    if (!rows_[size_t(row)].growingFast || messages_.at(row).content().size() <= limit)
+        return limit;
+    return qMin(limit, streamingShownLength());
+}
+
+qsizetype TranscriptView::streamingShownLength() const {
+    // Lines as wide as the text, of characters half as wide as the average one, one line
+    // more than the visible area holds.
+    const qint64 textWidth = qMax(20, contentWidth() - sideSpace - itemSpacing - 2 * bubblePadding);
+    const qint64 lines = viewport()->height() / qMax(1, lineSpacing_) + 1;
+    const qint64 perLine = 2 * textWidth / qMax(1, charWidth_) + 1;
+    constexpr qint64 unit = 1000;
+    const qint64 chars = (lines * perLine + unit - 1) / unit * unit;
+    return qsizetype(qBound<qint64>(4 * unit, chars, limits::kMaxShownMessageLength));
+}
+
+quint64 TranscriptView::markdownLayoutCount(int row) const {
+    if (row < 0 || row >= messageRowCount()) return 0;
+    const auto entry = layouts_.value(messages_.at(row).id());
+    return entry ? entry->layout->blockLayoutCount() : 0;
+}
+
+void TranscriptView::endFastGrowth() {
+    std::vector<int> ended;
+    for (int row = 0; row < messageRowCount(); ++row)
+        if (std::exchange(rows_[size_t(row)].growingFast, false)) ended.push_back(row);
+    if (ended.empty()) return;
+    // A view following the end keeps showing it; else the text in view stays in place.
+    const bool atEnd = isScrolling() ||
+                       (lastVisibleHeight_ > 0 && top_ >= contentHeight() - lastVisibleHeight_ - 1);
+    for (const int row : ended) {
+        Row& info = rows_[size_t(row)];
+        if (!info.exact) continue;  // laid out with its whole part when next needed
+        const int before = info.height;
+        measure(row);
+        // The part grew at its top: what was in view of this row moved down by as much.
+        if (row == anchorRow_) anchorOffset_ += info.height - before;
+    }
+    if (atEnd) {
+        scrollToLastMessage(false);
+    } else {
+        settle();
+        viewport()->update();
+    }
 }
 
 void TranscriptView::placeNotice(RowGeometry& g, QPoint origin, const QString& content,
@@ -366,6 +430,7 @@ void TranscriptView::scrollContentsBy(int, int) {
     if (updatingScrollBar_) return;
     // The user moved the scroll bar, turned the wheel or pressed a key.
     animation_->stop();  // the user took over
+    followPending_ = false;
     top_ = verticalScrollBar()->value();
     setAnchorFromTop();
     viewport()->update();
@@ -379,10 +444,29 @@ void TranscriptView::setScrollPosition(qreal top) {
 }
 
 bool TranscriptView::isScrolling() const {
-    return animation_->state() == QAbstractAnimation::Running;
+    return followPending_ || animation_->state() == QAbstractAnimation::Running;
 }
 
 void TranscriptView::scrollToLastMessage(bool animated) {
+    if (messages_.isEmpty()) return;
+    if (animated && isVisible()) {
+        // Once the updates that came with this one are in: several updates in one turn
+        // of the event loop (a flooding server) then measure and lay out the last rows
+        // once, for their latest text.
+        if (!std::exchange(followPending_, true))
+            QMetaObject::invokeMethod(this, &TranscriptView::followLastMessage,
+                                      Qt::QueuedConnection);
+        return;
+    }
+    followPending_ = false;
+    scrollToEnd(false);
+}
+
+void TranscriptView::followLastMessage() {
+    if (std::exchange(followPending_, false)) scrollToEnd(true);
+}
+
+void TranscriptView::scrollToEnd(bool animated) {
     if (messages_.isEmpty()) return;
     const int target = rowCount() - 1;  // the last message, or the status line under it
     const int visible = viewport()->height();
@@ -446,8 +530,20 @@ void TranscriptView::setMessages(const MessageList& messages) {
     if (status_) statusRow = rows_.back();
     rows_.resize(size_t(oldCount));
     rows_.resize(size_t(newCount));
-    for (qsizetype i = same; i < newCount; ++i)
-        rows_[size_t(i)].exact = false;  // old height stays as estimate
+    bool growingFast = false;
+    for (qsizetype i = same; i < newCount; ++i) {
+        Row& row = rows_[size_t(i)];
+        row.exact = false;  // old height stays as estimate
+        // A message that grew fast counts as growing fast for as long as it grows at all,
+        // so that a flood going a little slower for a moment does not lay out its whole
+        // part.
+        const qsizetype growth = i < oldCount && old.at(i).id() == messages.at(i).id()
+                                     ? messages.at(i).content().size() - old.at(i).content().size()
+                                     : 0;
+        row.growingFast = growth > fastGrowth || (row.growingFast && growth > 0);
+        growingFast = growingFast || row.growingFast;
+    }
+    if (growingFast) growthEnd_->start();
     if (statusRow) rows_.push_back(*statusRow);
     offsetsDirty_ = true;
     viewport()->update();

@@ -15,6 +15,13 @@
 // window of its own; its copy button still copies the whole text. So no message, stored
 // or streaming, takes longer than a frame or two to lay out.
 //
+// A reply past that limit that grows faster than anyone reads (a server flooding the
+// window) shows a shorter last part while it grows, enough to fill the visible area, and
+// its whole last part once it has not grown for `streamEndDelay`. Following the end
+// (scrollToLastMessage(true)) is done once per turn of the event loop, however many
+// updates came in that turn, so a row is laid out at most once per turn, for its latest
+// text.
+//
 // Interface thread only.
 
 #include <QAbstractScrollArea>
@@ -32,6 +39,7 @@
 #include "MessageList.h"
 
 class QPropertyAnimation;
+class QTimer;
 class QUrl;
 
 namespace parlote {
@@ -55,6 +63,14 @@ public:
     static constexpr int scrollDuration = 100;  // ms
     /// How many laid-out messages are kept for rows that left the view.
     static constexpr int layoutCacheSize = 160;
+    /// A message past the length limit that grows by more than this many characters from
+    /// one update to the next streams faster than anyone reads (a model's pace adds a few
+    /// words per update): it shows streamingShownLength() characters for as long as it
+    /// keeps growing.
+    static constexpr qsizetype fastGrowth = 1000;
+    /// How long such a message has not grown when it counts as finished and shows all of
+    /// its last part again.
+    static constexpr int streamEndDelay = 500;  // ms
 
     explicit TranscriptView(QWidget* parent = nullptr, ImageStore* images = nullptr);
     ~TranscriptView() override;
@@ -69,7 +85,9 @@ public:
 
     /// Scrolls the last message's bottom edge to the bottom of the visible area (or the
     /// status line's, when one is shown), over `scrollDuration` with an ease-in-ease-out
-    /// curve when `animated`. Nothing moves when there are no messages.
+    /// curve when `animated`. Nothing moves when there are no messages. An animated
+    /// scroll of a visible view starts when control returns to the event loop, measured
+    /// with the transcript as it is then.
     void scrollToLastMessage(bool animated = true);
 
     /// The time of a message as its row shows it: only the short time for a moment of
@@ -94,7 +112,7 @@ public:
     QRect copyButtonRect(int row);
     /// Rows whose Markdown has been laid out at least once since the last reset.
     int laidOutRowCount() const;
-    /// Whether a scroll animation is running.
+    /// Whether a scroll animation is running or about to start.
     bool isScrolling() const;
     /// The text a row lays out: its message's, or the last part of a long one.
     QString laidOutText(int row);
@@ -102,6 +120,12 @@ public:
     QString cutNoticeText(int row);
     /// The "Show all" link of a message shown in part, else a null rectangle.
     QRect showAllRect(int row);
+    /// How many characters a message past the limit shows while it grows fast: enough to
+    /// fill the visible area even with narrow characters, in whole thousands.
+    qsizetype streamingShownLength() const;
+    /// How many times the Markdown of the message of `row` has been laid out since its
+    /// layout was made (0 when it has none): lets tests count the work of an update.
+    quint64 markdownLayoutCount(int row) const;
 
     /// Opens the whole text of the message of `row` in a window of its own (what "Show
     /// all" does) and returns the window; it is deleted when closed.
@@ -137,6 +161,7 @@ private:
         int height = 0;      // exact when `exact`, else an estimate (0: not made yet)
         bool exact = false;  // `geometry` is that of the present content and width
         bool everLaidOut = false;
+        bool growingFast = false;  // grew by more than `fastGrowth` and is still growing
         RowGeometry geometry;
     };
     struct CachedLayout;
@@ -150,6 +175,13 @@ private:
     /// The row's geometry, measured first if needed.
     const RowGeometry& geometry(int row);
     CachedLayout& entryFor(int row);
+    /// How many characters of the message of `row` may be laid out.
+    qsizetype shownLimit(int row) const;
+    /// Rows that stopped growing fast show their whole last part again.
+    void endFastGrowth();
+    /// The animated scroll asked for by scrollToLastMessage(true).
+    void followLastMessage();
+    void scrollToEnd(bool animated);
     MarkdownLayout* layoutFor(int row);
     /// Places the notice at `origin` for a message shown from `shownFrom` on, or nothing.
     void placeNotice(RowGeometry& g, QPoint origin, const QString& content, qsizetype shownFrom);
@@ -191,6 +223,8 @@ private:
     int lastVisibleHeight_ = 0;  // of the last settle(), to tell whether the end was shown
 
     QPropertyAnimation* animation_;
+    bool followPending_ = false;  // followLastMessage() is queued
+    QTimer* growthEnd_;           // runs endFastGrowth() once rows stop growing
     LinkOpener urlOpener_;
     QString pressedLink_;
     int pressedCopyRow_ = -1;

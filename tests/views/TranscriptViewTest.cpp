@@ -293,25 +293,67 @@ TEST_F(TranscriptViewTest, AHugeMessageOpensAtItsEndShowingItsLastPart) {
     EXPECT_FALSE(view.cutNoticeText(4).isEmpty());
 }
 
-TEST_F(TranscriptViewTest, AReplyStreamingPastTheLimitLaysOutABoundedPart) {
-    // One long paragraph, as a reply of one-word chunks is.
+TEST_F(TranscriptViewTest, AReplyPastTheLimitShowsItsLastPartAtAModelsPaceAndLessWhileItFloods) {
     MessageList list = messages(2);
     const ChatMessage reply(QUuid::createUuid(), QString(), ChatMessageType::assistant,
                             QDateTime(QDate(2026, 1, 1), QTime(10, 0), Qt::UTC));
-    QString text;
-    list.append(reply);
-    for (int update = 0; text.size() < 4 * limits::kMaxShownMessageLength; ++update) {
-        for (int w = 0; w < 2000; ++w) text += QStringLiteral("word ");
+    QString text = prose(limits::kMaxShownMessageLength + 100);
+    list.append(reply.withContent(text));
+    view.setMessages(list);
+    int word = 0;
+    auto update = [&](int words) {
+        for (int w = 0; w < words; ++w) text += QStringLiteral("w%1 ").arg(++word);
         list.replace(2, reply.withContent(text));
         view.setMessages(list);
-        view.scrollToLastMessage(false);
+        view.scrollToLastMessage(true);
+    };
+
+    // A few words an update: the part a stored message of that text shows.
+    for (int i = 0; i < 20; ++i) {
+        update(3);
         paint();
-        const QString shown = view.laidOutText(2);
-        ASSERT_LE(shown.size(), limits::kMaxShownMessageLength) << "update " << update;
-        ASSERT_TRUE(text.endsWith(shown));
-        ASSERT_EQ(bottomGap(), TranscriptView::padding);
+        ASSERT_EQ(view.laidOutText(2), shownText(text, shownPart(text, true)));
     }
-    EXPECT_FALSE(view.cutNoticeText(2).isEmpty());
+
+    // Thousands of words an update, two updates a turn of the event loop: one layout a
+    // turn, of a part that fills the view but is shorter than the limit, even when the
+    // flood slows down for a moment. (Past the first update the part is one paragraph.)
+    const qsizetype shortPart = view.streamingShownLength();
+    ASSERT_LT(shortPart, limits::kMaxShownMessageLength);
+    update(10000);
+    QCoreApplication::processEvents();
+    for (int turn = 0; turn < 20; ++turn) {
+        const quint64 before = view.markdownLayoutCount(2);
+        update(1000);
+        update(turn == 10 ? 10 : 1000);
+        QCoreApplication::processEvents();
+        paint();
+        ASSERT_EQ(view.markdownLayoutCount(2) - before, 1u) << "turn " << turn;
+        const QString shown = view.laidOutText(2);
+        ASSERT_LE(shown.size(), shortPart);
+        ASSERT_TRUE(text.endsWith(shown));
+    }
+
+    // Once it stops growing it shows its whole last part, laid out once, and the view that
+    // followed the end still shows the end.
+    quint64 before = view.markdownLayoutCount(2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.laidOutText(2).size() > shortPart; }));
+    EXPECT_EQ(view.laidOutText(2), shownText(text, shownPart(text, true)));
+    EXPECT_EQ(view.markdownLayoutCount(2) - before, 1u);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view.isScrolling(); }));
+    paint();
+    EXPECT_EQ(bottomGap(), TranscriptView::padding);
+
+    // Read a little above the end when it stops: the lines in view stay where they are.
+    update(2000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view.isScrolling(); }));
+    ASSERT_LE(view.laidOutText(2).size(), shortPart);
+    view.setScrollPosition(view.scrollPosition() - 100);
+    paint();
+    const int bottom = view.rowRect(2).bottom();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.laidOutText(2).size() > shortPart; }));
+    paint();
+    EXPECT_EQ(view.rowRect(2).bottom(), bottom);
 }
 
 TEST(WholeMessageWindow, LoadsPieceByPieceBreaksLongLinesAndCopiesTheOriginal) {
