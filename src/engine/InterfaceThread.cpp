@@ -29,20 +29,43 @@ void InterfaceThread::post(std::function<void()> work) {
 }
 
 void InterfaceThread::drainNow() {
-    instance().drain();
+    InterfaceThread& self = instance();
+    for (;;) {
+        {
+            std::lock_guard lock(self.mutex_);
+            if (self.queue_.empty()) return;
+        }
+        self.runQueued();
+    }
 }
 
 void InterfaceThread::drain() {
+    runQueued();
+    {
+        std::lock_guard lock(mutex_);
+        if (queue_.empty()) {
+            wakeScheduled_ = false;
+            return;
+        }
+    }
+    // What was handed over while this turn ran waits for the next turn, so that input and
+    // painting come in between, however fast the hand-overs arrive.
+    QMetaObject::invokeMethod(this, "drain", Qt::QueuedConnection);
+}
+
+void InterfaceThread::runQueued() {
+    std::size_t count;
+    {
+        std::lock_guard lock(mutex_);
+        count = queue_.size();
+    }
     // One item at a time: should an item run a nested event loop (a modal dialog), the
     // items after it still run in order, inside or after it, never before it.
-    for (;;) {
+    for (; count > 0; --count) {
         std::function<void()> work;
         {
             std::lock_guard lock(mutex_);
-            if (queue_.empty()) {
-                wakeScheduled_ = false;
-                return;
-            }
+            if (queue_.empty()) return;
             work = std::move(queue_.front());
             queue_.pop_front();
         }

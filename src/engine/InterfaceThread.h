@@ -29,6 +29,8 @@ private:
     InterfaceThread() = default;
     static InterfaceThread& instance();
     Q_INVOKABLE void drain();
+    /// Runs the items queued when it is called, not those handed over meanwhile.
+    void runQueued();
 
     std::mutex mutex_;
     std::deque<std::function<void()>> queue_;
