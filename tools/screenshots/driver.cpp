@@ -8,11 +8,15 @@
 //   05-model-pull    the model manager's add pane while a model downloads
 //   06-about         the About window
 //   07-banner        the banner after the server stopped
+//   08-save-failed   the bar shown when a save fails (the disk is made "full" for it)
+//   09-long-message  a 200,000-character reply: its last part, the notice and "Show all"
 //
 //   parlote-screenshot-driver --server PATH --port N --out DIR [--dark]
 //
 // Expects a display (the `screenshots` script starts Xvfb), a throw-away XDG_DATA_HOME
 // and XDG_CONFIG_HOME, and OLLAMA_HOST pointing at the port.
+
+#include <unistd.h>
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -27,16 +31,20 @@
 #include <QStyleFactory>
 #include <QThread>
 #include <QToolButton>
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <functional>
 
 #include "AboutWindow.h"
+#include "ChatStore.h"
 #include "ConversationListView.h"
 #include "CustomTextView.h"
 #include "MainView.h"
 #include "ModelManagerView.h"
 #include "ModelServiceBridge.h"
 #include "ParloteApp.h"
+#include "StorageBar.h"
 #include "TestPalettes.h"
 #include "TranscriptView.h"
 #include "WelcomeView.h"
@@ -80,7 +88,6 @@ void shoot(const QString& name) {
     std::fflush(stdout);
 }
 
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -106,6 +113,17 @@ int main(int argc, char** argv) {
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     if (dark) QApplication::setPalette(parlote::testing::darkPalette());
     const QString suffix = dark ? QStringLiteral("-dark") : QString();
+
+    // A disk that can be made full on demand, for the failed-save scene.
+    static std::atomic<bool> diskFull{false};
+    ChatStore::shared().setFileIo({[](int fd, const void* data, std::size_t size) -> ssize_t {
+                                       if (diskFull) {
+                                           errno = ENOSPC;
+                                           return -1;
+                                       }
+                                       return ::write(fd, data, size);
+                                   },
+                                   [](int fd) { return ::fsync(fd); }});
 
     AboutWindow about;
     MainWindow window(ZoruveVedeServices::standard(), [&about] { return &about; });
@@ -178,6 +196,45 @@ int main(int argc, char** argv) {
     shoot(QStringLiteral("05-model-pull") + suffix);
     require(waitFor([&] { return !model.isInstalling(); }, 60000), "the download did not finish");
     view.modelManager()->doneButton()->click();
+
+    // 8. A save fails: the bar, with the reason and Retry.
+    diskFull = true;
+    send(QStringLiteral("Thanks! One more question about colours."));
+    require(waitFor([&] { return !model.inSendingMessage(); }, 60000),
+            "the third reply did not finish");
+    require(waitFor([&] { return view.storageBar()->isVisible(); }), "no storage bar");
+    shoot(QStringLiteral("08-save-failed") + suffix);
+    diskFull = false;
+    view.storageBar()->retryButton()->click();
+    require(waitFor([&] { return !view.storageBar()->isVisible(); }), "the bar stayed");
+
+    // 9. A very long message: its last part under the notice.
+    {
+        QString text;
+        for (int i = 0; text.size() < 200'000; ++i)
+            text +=
+                QStringLiteral("Paragraph %1 of a very long reply, with **some** words in it.\n\n")
+                    .arg(i);
+        const QUuid id = QUuid::createUuid();
+        ChatStore::shared().writeConversation(
+            id,
+            {ChatMessage::make(QStringLiteral("Write as much as you can."), ChatMessageType::user),
+             ChatMessage::make(text, ChatMessageType::assistant)});
+        QList<Conversation> list = model.conversations();
+        list.append(Conversation(SidebarID::conversation(id), QStringLiteral("A long reply"),
+                                 text.left(200)));
+        model.setConversations(list);
+        model.setSelectedConversation(SidebarID::conversation(id));
+        require(waitFor([&] { return model.messages().size() == 2; }),
+                "the long reply did not open");
+        view.transcript()->scrollToLastMessage(false);
+        pump(300);
+        const int row = 1;
+        // The top of the reply, where the notice and "Show all" are.
+        view.transcript()->setScrollPosition(view.transcript()->scrollPosition() +
+                                             view.transcript()->rowRect(row).top() - 8);
+        shoot(QStringLiteral("09-long-message") + suffix);
+    }
 
     // 6. The About window.
     window.aboutAction()->trigger();
