@@ -152,7 +152,6 @@ void ZoruveVede::raiseAlert(const QString& title, const QString& message) {
 
 void ZoruveVede::yieldChunk() {
     chunk_.second.yield(ChunkSignal{});
-    emit chunkArrived();
 }
 
 // Binding to the open conversation's manager.
@@ -205,6 +204,7 @@ void ZoruveVede::setCurrentConversation(std::shared_ptr<ConversationManager> man
         setMessages(MessageList());
         setInSendingMessage(false);
         setStatusMessage(std::nullopt);
+        emit conversationOpened();
         updateStorageProblem();  // "this conversation" is no longer open
         return;
     }
@@ -227,6 +227,7 @@ void ZoruveVede::setCurrentConversation(std::shared_ptr<ConversationManager> man
         });
     cancellables_.push_back(std::move(messagesSubscription));
     setMessages(std::move(current));
+    emit conversationOpened();
     cancellables_.push_back(follow(m->inSendingMessage(), &ZoruveVede::setInSendingMessage));
     cancellables_.push_back(follow(m->statusMessage(), &ZoruveVede::setStatusMessage));
     cancellables_.push_back(m->chunkUpdated().subscribe(

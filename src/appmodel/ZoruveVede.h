@@ -140,7 +140,8 @@ public:
     /// Binds the model to `manager` (or to none): from now on messages, inSendingMessage
     /// and statusMessage follow it alone.
     void setCurrentConversation(std::shared_ptr<ConversationManager> manager);
-    /// One signal per change of the open transcript; the window is its one consumer.
+    /// One signal per change of the open transcript that the window should follow; the
+    /// window is its one consumer. Items are put on it on this (the interface) thread.
     ThrowingStream<ChunkSignal>& chunkStream() { return chunk_.first; }
     std::optional<QDateTime> lastModelReloadTime() const { return lastModelReloadTime_; }
 
@@ -196,8 +197,9 @@ signals:
     void firstLaunchChanged();
     void ollamaRunningChanged();
     void storageProblemChanged();
-    /// Emitted on this thread with every signal put on chunkStream.
-    void chunkArrived();
+    /// Another conversation's transcript (or none) is now in `messages`: the view shows
+    /// it from its end instead of following it as a growing transcript.
+    void conversationOpened();
 
 private:
     /// Runs `step` on the interface thread if the model `alive` belongs to still exists
@@ -264,7 +266,7 @@ private:
     MessageList messages_;
     bool inSendingMessage_ = false;
     std::optional<QString> statusMessage_;
-    // chunkStream and its producing end, chunkContinuation.
+    // chunkStream and its producing end.
     std::pair<ThrowingStream<ChunkSignal>, ThrowingStream<ChunkSignal>::Producer> chunk_ =
         ThrowingStream<ChunkSignal>::make();
     QString inputText_;

@@ -316,18 +316,21 @@ void MainView::connectModel() {
     updateModelButton();
     updateDescription();
 
-    // Transcript, and following the reply: one scroll for each signal of the chunk stream.
+    // Transcript, and following the reply: one scroll for the signals of the chunk stream
+    // that are there when the window looks (they arrive on this thread).
     connect(m, &ZoruveVede::messagesChanged, this,
             [this] { transcript_->setMessages(model_->messages()); });
+    connect(m, &ZoruveVede::conversationOpened, this,
+            [this] { transcript_->openTranscript(model_->messages()); });
     connect(m, &ZoruveVede::statusMessageChanged, this,
             [this] { transcript_->setStatusMessage(model_->statusMessage()); });
-    connect(m, &ZoruveVede::chunkArrived, this, [this] {
+    m->chunkStream().setOnChange([this] {
         bool ended = false;
-        while (model_->chunkStream().tryNext(ended)) {
-        }
-        if (transcript_->isVisible()) transcript_->scrollToLastMessage(true);
+        bool any = false;
+        while (model_->chunkStream().tryNext(ended)) any = true;
+        if (any && transcript_->isVisible()) transcript_->scrollToLastMessage(true);
     });
-    transcript_->setMessages(m->messages());
+    transcript_->openTranscript(m->messages());
     transcript_->setStatusMessage(m->statusMessage());
 
     // Input row.

@@ -497,6 +497,15 @@ void TranscriptView::scrollToEnd(bool animated) {
 
 // ---- content ----------------------------------------------------------------------------
 
+void TranscriptView::openTranscript(const MessageList& messages) {
+    messages_ = messages;
+    animation_->stop();
+    resetRows();
+    // A transcript opens at its end, where the conversation stands.
+    if (!messages_.isEmpty()) scrollToLastMessage(false);
+    viewport()->update();
+}
+
 void TranscriptView::resetRows() {
     rows_.assign(size_t(rowCount()), Row{});
     offsetsDirty_ = true;
@@ -514,14 +523,8 @@ void TranscriptView::setMessages(const MessageList& messages) {
     messages_ = messages;
 
     if (same == oldCount && same == newCount) return;
-    const bool anotherTranscript =
-        (oldCount > 0 && same == 0) || oldCount - same > MessageList::kBlockSize;
-    if (anotherTranscript || oldCount == 0) {
-        animation_->stop();
-        resetRows();
-        // A transcript opens at its end, where the conversation stands.
-        if (newCount > 0) scrollToLastMessage(false);
-        viewport()->update();
+    if (oldCount == 0) {
+        openTranscript(messages);
         return;
     }
     // The same transcript, grown or changed near its end: keep the rows before the change

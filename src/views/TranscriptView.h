@@ -77,7 +77,11 @@ public:
 
     /// Shows `messages`. Rows that did not change keep their layout; a transcript that
     /// only grew or changed near its end keeps the scroll position.
+    /// The open transcript changed (grew, or changed near its end): rows before the change
+    /// and the position are kept.
     void setMessages(const MessageList& messages);
+    /// Another conversation's transcript: shown from its end.
+    void openTranscript(const MessageList& messages);
     const MessageList& messages() const { return messages_; }
     /// The status line under the last row; none hides it.
     void setStatusMessage(const std::optional<QString>& text);

@@ -104,7 +104,7 @@ TEST_F(TranscriptViewTest, GrowingKeepsThePositionAndAnotherTranscriptOpensAtIts
     EXPECT_EQ(view.rowCount(), 150);
 
     // Another conversation opens at its end; an empty one shows nothing.
-    view.setMessages(messages(40));
+    view.openTranscript(messages(40));
     paint();
     EXPECT_EQ(bottomGap(), TranscriptView::padding);
     view.setMessages(MessageList());
@@ -165,18 +165,22 @@ TEST_F(TranscriptViewTest, RowsAreLaidOutWhenSeenAndAgainAfterTheirLayoutWasLetG
     EXPECT_EQ(bottomGap(), TranscriptView::padding);
 }
 
-TEST_F(TranscriptViewTest, AChangeFarFromTheEndStartsAfresh) {
+TEST_F(TranscriptViewTest, AChangeFarFromTheEndOfTheSameTranscriptKeepsThePlace) {
     MessageList list = messages(300);
     view.setMessages(list);
     paint();
     view.setScrollPosition(0);
     paint();
-    // An early message replaced: more than a block from the end, so a new transcript.
+    // An early message replaced: still the same conversation, so the view stays where
+    // the reader is; only opening another transcript jumps to its end.
     list.replace(10, list.at(10).withContent(QStringLiteral("edited")));
     view.setMessages(list);
     paint();
-    EXPECT_EQ(bottomGap(), TranscriptView::padding);
+    EXPECT_EQ(view.scrollPosition(), 0);
     EXPECT_EQ(view.messages().at(10).content(), "edited");
+    view.openTranscript(list);
+    paint();
+    EXPECT_EQ(bottomGap(), TranscriptView::padding);
 }
 
 TEST(LongMessage, TheCutFallsOnABoundaryStaysPutWhileTheTextGrowsAndKeepsCodeCode) {
