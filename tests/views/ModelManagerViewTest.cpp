@@ -1,27 +1,21 @@
 // The model manager panel as a user works it: the list and its three panes, the install
 // form with its progress, the removal confirmation, the browse link and the alert.
 
-#include "ModelManagerView.h"
+#include <gtest/gtest.h>
 
 #include <QAbstractButton>
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSplitter>
-#include <QStyleFactory>
 #include <QTest>
 #include <QTextDocumentFragment>
 #include <QUrl>
-
-#include <gtest/gtest.h>
-
-#include "TestPalettes.h"
-
 #include <cstdint>
+
+#include "ModelManagerView.h"
 
 namespace parlote {
 namespace {
@@ -29,16 +23,17 @@ namespace {
 using Pane = ModelManagerView::Pane;
 
 ChatModel model(const QString& name, std::uint64_t size, const QString& family = "llama") {
-    return ChatModel{name, name, "sha256:" + QString(64, QLatin1Char('a')), size, family, "gguf",
+    return ChatModel{name,   name,  "sha256:" + QString(64, QLatin1Char('a')), size, family, "gguf",
                      "8.0B", "Q4_0"};
 }
 
 TEST(ModelManagerRules, SizeRuleUsesWholeUnitsOfBinaryMultiples) {
     const std::pair<std::uint64_t, const char*> table[] = {
-        {0, "0 bytes"},           {512, "512 bytes"},      {1023, "1023 bytes"},
-        {1024, "1 kb"},           {1048575, "1023 kb"},    {1048576, "1 mb"},
-        {1073741823, "1023 mb"},  {1073741824, "1 gb"},    {4700000000, "4 gb"},
-        {UINT64_MAX, "17179869183 gb"},
+        {0, "0 bytes"},          {512, "512 bytes"},
+        {1023, "1023 bytes"},    {1024, "1 kb"},
+        {1048575, "1023 kb"},    {1048576, "1 mb"},
+        {1073741823, "1023 mb"}, {1073741824, "1 gb"},
+        {4700000000, "4 gb"},    {UINT64_MAX, "17179869183 gb"},
     };
     for (const auto& [size, text] : table)
         EXPECT_EQ(ModelManagerView::formatSize(size), QString(text)) << size;
@@ -61,7 +56,6 @@ protected:
                          [this](const QString& name) { added << name; });
         QObject::connect(&view, &ModelManagerView::deleteModelRequested,
                          [this](const QString& id) { deleted << id; });
-        QObject::connect(&view, &ModelManagerView::dismissRequested, [this] { ++dismissals; });
         QObject::connect(&view, &ModelManagerView::alertClosed, [this] { ++alertsClosed; });
     }
 
@@ -81,14 +75,12 @@ protected:
     }
     QStringList rowTexts() const {
         QStringList texts;
-        for (int i = 0; i < list()->count(); ++i)
-            texts << list()->item(i)->text();
+        for (int i = 0; i < list()->count(); ++i) texts << list()->item(i)->text();
         return texts;
     }
     QStringList detailTexts(const QList<QLabel*>& labels) const {
         QStringList texts;
-        for (const QLabel* label : labels)
-            texts << label->text();
+        for (const QLabel* label : labels) texts << label->text();
         return texts;
     }
     void answer(QMessageBox* box, const QString& buttonText) {
@@ -105,21 +97,8 @@ protected:
     ModelManagerView view;
     QStringList added;
     QStringList deleted;
-    int dismissals = 0;
     int alertsClosed = 0;
 };
-
-TEST_F(ModelManager, LayoutHasADraggableSplitAndDoneDismisses) {
-    show();
-    EXPECT_EQ(view.splitter()->count(), 2);
-    EXPECT_EQ(view.splitter()->minimumSize(), QSize(600, 400));
-    EXPECT_EQ(list()->minimumSize(), QSize(200, 400));
-    EXPECT_EQ(view.splitter()->widget(1)->minimumSize(), QSize(400, 400));
-    EXPECT_GE(view.minimumSizeHint().width(), 600);
-
-    QTest::mouseClick(view.doneButton(), Qt::LeftButton);
-    EXPECT_EQ(dismissals, 1);
-}
 
 TEST_F(ModelManager, WithoutModelsOnlyTheAddEntryAndTheHelpPaneShow) {
     show();
@@ -137,7 +116,8 @@ TEST_F(ModelManager, SelectingAModelShowsItsDetailsInTheSevenRows) {
     // The second entry shares the first one's id: the first in list order is shown.
     ChatModel twin = model("llama3.2:latest", 1);
     twin.model = "Twin";
-    view.setModels({model("gemma2:9b", 5443152417, "gemma2"), model("llama3.2:latest", 2019393189), twin});
+    view.setModels(
+        {model("gemma2:9b", 5443152417, "gemma2"), model("llama3.2:latest", 2019393189), twin});
     show();
     EXPECT_EQ(rowTexts(), (QStringList{"gemma2:9b", "llama3.2:latest", "Twin", "+ Add New Model"}));
     for (int i = 0; i < list()->count(); ++i)
@@ -147,10 +127,11 @@ TEST_F(ModelManager, SelectingAModelShowsItsDetailsInTheSevenRows) {
     EXPECT_EQ(view.selection(), "llama3.2:latest");
     EXPECT_EQ(view.currentPane(), Pane::Details);
     EXPECT_EQ(detailTexts(view.detailLabels()),
-              (QStringList{"Name:", "Digest:", "Size:", "Family", "Format", "Parameters", "Quantization"}));
+              (QStringList{"Name:", "Digest:", "Size:", "Family", "Format", "Parameters",
+                           "Quantization"}));
     EXPECT_EQ(detailTexts(view.detailValues()),
-              (QStringList{"llama3.2:latest", "sha256:" + QString(64, QLatin1Char('a')), "1 gb", "llama",
-                           "gguf", "8.0B", "Q4_0"}));
+              (QStringList{"llama3.2:latest", "sha256:" + QString(64, QLatin1Char('a')), "1 gb",
+                           "llama", "gguf", "8.0B", "Q4_0"}));
     for (const QLabel* label : view.detailLabels())
         EXPECT_EQ(label->width(), ModelManagerView::labelWidth);
 
@@ -205,7 +186,8 @@ TEST_F(ModelManager, WhileInstallingTheFormIsDisabledAndTheProgressBoxShows) {
     view.setInstallState(true, "downloading 6a0746a1ec1a", 250, 1000);
     EXPECT_EQ(view.statusLabel()->text(), "downloading 6a0746a1ec1a");
     const QProgressBar* bar = view.progressBar();
-    EXPECT_DOUBLE_EQ(double(bar->value() - bar->minimum()) / (bar->maximum() - bar->minimum()), 0.25);
+    EXPECT_DOUBLE_EQ(double(bar->value() - bar->minimum()) / (bar->maximum() - bar->minimum()),
+                     0.25);
 
     view.setInstallState(false, "success", 1000, 1000);
     EXPECT_TRUE(view.nameField()->isEnabled());
@@ -221,10 +203,10 @@ TEST_F(ModelManager, CancellingTheRemovalKeepsTheDetails) {
     QMessageBox* box = view.deleteConfirmation();
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(box->windowTitle(), "Delete Model");
-    EXPECT_EQ(box->text(), "Are you sure you want to delete 'gemma2:9b'? This action cannot be undone.");
+    EXPECT_EQ(box->text(),
+              "Are you sure you want to delete 'gemma2:9b'? This action cannot be undone.");
     QStringList buttons;
-    for (QAbstractButton* button : box->buttons())
-        buttons << button->text();
+    for (QAbstractButton* button : box->buttons()) buttons << button->text();
     buttons.sort();
     EXPECT_EQ(buttons, (QStringList{"Cancel", "Delete"}));
 
@@ -261,10 +243,12 @@ TEST_F(ModelManager, TheBrowseLinkOpensTheLibraryThroughTheSeam) {
         QLabel* link = view.browseLink(pane);
         ASSERT_NE(link, nullptr);
         ASSERT_TRUE(link->isVisible());
-        EXPECT_EQ(QTextDocumentFragment::fromHtml(link->text()).toPlainText(), "ollama.com/library");
+        EXPECT_EQ(QTextDocumentFragment::fromHtml(link->text()).toPlainText(),
+                  "ollama.com/library");
         QTest::mouseClick(link, Qt::LeftButton, {}, link->rect().center());
     }
-    EXPECT_EQ(opened, (QList<QUrl>{QUrl("https://ollama.com/library"), QUrl("https://ollama.com/library")}));
+    EXPECT_EQ(opened, (QList<QUrl>{QUrl("https://ollama.com/library"),
+                                   QUrl("https://ollama.com/library")}));
 }
 
 TEST_F(ModelManager, ResetStartsAfreshWithoutRemovingAnything) {
@@ -308,46 +292,6 @@ TEST_F(ModelManager, TheAlertShowsTheTextsVerbatimAndReportsItsClosing) {
     answer(box, "OK");
     EXPECT_EQ(alertsClosed, 1);
     EXPECT_EQ(view.alert(), nullptr);
-}
-
-// The panel on a model's details and on the add pane during an install, under a light and
-// a dark palette; written to PARLOTE_SCREENS_DIR for a person to look at.
-TEST(ModelManagerScreens, DetailsAndInstallUnderLightAndDarkPalettes) {
-    QStyle* fusion = QStyleFactory::create("Fusion");
-    ASSERT_NE(fusion, nullptr);
-    QApplication::setStyle(fusion);
-    const QPalette dark = testing::darkPalette();
-
-    const QString folder = qEnvironmentVariable("PARLOTE_SCREENS_DIR");
-    for (const auto& [name, palette] : {std::pair("light", fusion->standardPalette()), std::pair("dark", dark)}) {
-        ModelManagerView view;
-        view.setPalette(palette);
-        view.setAutoFillBackground(true);
-        view.setModels({ChatModel{"llama3.2:latest", "llama3.2:latest",
-                                  "a80c4f17acd55265feec403c7aef86be0c25983ab279d83f3bcd3abbcb5b8b72",
-                                  2019393189, "llama", "gguf", "3.2B", "Q4_K_M"},
-                        model("gemma2:9b", 5443152417, "gemma2"), model("codellama:7b", 3825910662)});
-        view.resize(720, 480);
-        view.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
-
-        view.setSelection("llama3.2:latest");
-        QCoreApplication::processEvents();
-        const QImage details = view.grab().toImage();
-
-        view.setSelection(ModelManagerView::addEntry);
-        view.setInstallState(true, "downloading 6a0746a1ec1a", 1342177280, 2019393189);
-        QCoreApplication::processEvents();
-        const QImage install = view.grab().toImage();
-
-        ASSERT_FALSE(details.isNull());
-        ASSERT_FALSE(install.isNull());
-        if (!folder.isEmpty()) {
-            QDir().mkpath(folder);
-            EXPECT_TRUE(details.save(folder + "/modelmanager-details-" + name + ".png"));
-            EXPECT_TRUE(install.save(folder + "/modelmanager-install-" + name + ".png"));
-        }
-    }
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Test entry point: the rendering tests need a QApplication, on the offscreen platform
-// unless the caller chose another.
+// The entry point of the widget tests (views, app, markdown): a QApplication, on the
+// offscreen platform unless the caller chose another.
 
 #include <gtest/gtest.h>
 

@@ -4,21 +4,21 @@
 // cannot produce (a null chunk with error code 0, say) and to see exactly what the
 // bridge passes to the client.
 
-#include "ModelClient.h"
-
 #include <atomic>
 #include <deque>
 #include <mutex>
+
+#include "ModelClient.h"
 
 namespace parlote::testing {
 
 namespace llm = kestrelix::llm;
 
 struct ClientScript {
-    std::int32_t status = 0;  // of testConfiguration, removeModel, startInstallModel, startChat
+    std::int32_t status = 0;     // of testConfiguration, removeModel, startInstallModel, startChat
     llm::OllamaErrorInfo error;  // lastError after a failing call, and after the last poll
     std::vector<llm::OllamaModelInfo> models;
-    std::string reply;                               // of chat
+    std::string reply;  // of chat
     std::deque<llm::OllamaInstallInfo> installRecords;
     std::deque<llm::OllamaChunkInfo> chunks;
     llm::OllamaErrorInfo endError{llm::kEndOfStream, 0, 0, ""};  // lastError when polls run out

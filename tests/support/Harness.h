@@ -3,8 +3,7 @@
 // A ZoruveVede over real parts: a store in a temporary folder, a settings file of its
 // own, and a bridge to a fake Ollama server on loopback.
 
-#include "FakeOllama.h"
-#include "ZoruveVede.h"
+#include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -13,12 +12,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
-
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
-
 #include <chrono>
 #include <memory>
+#include <nlohmann/json.hpp>
+
+#include "FakeOllama.h"
+#include "ZoruveVede.h"
 
 namespace parlote::testing {
 
@@ -75,7 +74,6 @@ struct Harness {
         return s;
     }
 
-    /// Makes the model and waits for its start-up task to finish.
     /// Makes the model and, unless it is a first launch, waits for the start-up task's
     /// model list to be applied.
     ZoruveVede& start(std::chrono::milliseconds watch = std::chrono::hours(1)) {
