@@ -1,6 +1,5 @@
 #include "ConversationListView.h"
 
-#include <QAbstractListModel>
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
@@ -9,78 +8,17 @@
 #include <QListView>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QStyledItemDelegate>
-#include <QTextLayout>
 #include <QVBoxLayout>
-#include <algorithm>
 
+#include "SidebarDelegate.h"
+#include "SidebarModel.h"
 #include "ViewFonts.h"
 
 namespace parlote {
 
 namespace {
-
-const QString newConversationText = QStringLiteral("New Conversation");
-
-// Geometry of a conversation row: the title line on top, then the last message in up
-// to two caption lines, with the content aligned to the top of the row.
-constexpr int horizontalPadding = 8;
-constexpr int verticalPadding = 2;
-constexpr int lineSpacing = 4;
-
-QString oneLine(QString text) {
-    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    text.replace(QChar::LineSeparator, QLatin1Char(' '));
-    text.replace(QChar::ParagraphSeparator, QLatin1Char(' '));
-    return text;
-}
-
-QRect titleFieldRect(const QRect& row, const QFont& headline) {
-    return QRect(row.left() + horizontalPadding, row.top() + verticalPadding,
-                 qMax(0, row.width() - 2 * horizontalPadding), QFontMetrics(headline).height());
-}
-
-QRect captionRect(const QRect& row, const QFont& headline, const QFont& caption) {
-    const QRect title = titleFieldRect(row, headline);
-    QRect rect(title.left(), title.bottom() + 1 + lineSpacing, title.width(),
-               2 * QFontMetrics(caption).lineSpacing());
-    return rect.intersected(row);
-}
-
-// The last message cut after its second line; the second line ends in an ellipsis when
-// there is more.
-QStringList twoLines(const QString& fullText, const QFont& font, int width) {
-    if (fullText.isEmpty() || width <= 0) return {};
-    // Two lines of a sidebar never show more than a few hundred characters: laying out a
-    // reply of megabytes to find them would stall every paint and take hundreds of MB.
-    constexpr qsizetype kPreviewLength = 2000;
-    qsizetype keep = std::min(fullText.size(), kPreviewLength);
-    if (keep < fullText.size() && fullText.at(keep - 1).isHighSurrogate()) --keep;
-    const QString text = keep < fullText.size() ? fullText.left(keep) + QChar(0x2026) : fullText;
-    QString wrappable = text;
-    wrappable.replace(QLatin1Char('\n'), QChar::LineSeparator);
-    QTextLayout layout(wrappable, font);
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
-    layout.beginLayout();
-    QTextLine first = layout.createLine();
-    first.setLineWidth(width);
-    layout.endLayout();
-    const int firstEnd = first.textStart() + first.textLength();
-    QStringList lines{oneLine(text.mid(0, firstEnd)).trimmed()};
-    const QString rest = oneLine(text.mid(firstEnd)).trimmed();
-    if (!rest.isEmpty()) lines << QFontMetrics(font).elidedText(rest, Qt::ElideRight, width);
-    return lines;
-}
-
-QPalette::ColorGroup colorGroup(const QStyleOptionViewItem& option) {
-    if (!(option.state & QStyle::State_Enabled)) return QPalette::Disabled;
-    return (option.state & QStyle::State_Active) ? QPalette::Active : QPalette::Inactive;
-}
 
 // The rename field: Escape is its own (it cancels), not a shortcut of the window.
 class TitleEditor : public QLineEdit {
@@ -110,163 +48,6 @@ protected:
 }  // namespace
 
 namespace views_detail {
-
-/// Row 0 is the new-conversation entry, row i the conversation i - 1.
-class SidebarModel : public QAbstractListModel {
-public:
-    enum Role { LastMessageRole = Qt::UserRole + 1 };
-
-    using QAbstractListModel::QAbstractListModel;
-
-    const QList<Conversation>& conversations() const { return conversations_; }
-
-    void setConversations(const QList<Conversation>& conversations) {
-        if (sameIds(conversations)) {
-            conversations_ = conversations;
-            if (!conversations_.isEmpty()) emit dataChanged(index(1), index(conversations_.size()));
-            return;
-        }
-        beginResetModel();
-        conversations_ = conversations;
-        endResetModel();
-    }
-
-    int rowCount(const QModelIndex& parent = {}) const override {
-        return parent.isValid() ? 0 : 1 + int(conversations_.size());
-    }
-
-    QVariant data(const QModelIndex& index, int role) const override {
-        if (!index.isValid() || index.row() >= rowCount()) return {};
-        if (index.row() == 0)
-            return role == Qt::DisplayRole ? QVariant(newConversationText) : QVariant();
-        const Conversation& conversation = conversations_[index.row() - 1];
-        switch (role) {
-            case Qt::DisplayRole:
-                return conversation.title();
-            case LastMessageRole:
-            case Qt::AccessibleDescriptionRole:
-                return conversation.lastMessage();
-            default:
-                return {};
-        }
-    }
-
-    Qt::ItemFlags flags(const QModelIndex& index) const override {
-        return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
-    }
-
-    bool sameIds(const QList<Conversation>& other) const {
-        if (other.size() != conversations_.size()) return false;
-        for (qsizetype i = 0; i < other.size(); ++i)
-            if (!(other[i].id() == conversations_[i].id())) return false;
-        return true;
-    }
-
-private:
-    QList<Conversation> conversations_;
-};
-
-class SidebarDelegate : public QStyledItemDelegate {
-public:
-    explicit SidebarDelegate(ConversationListView* owner)
-        : QStyledItemDelegate(owner), owner_(owner) {}
-
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override {
-        return QSize(qMax(option.rect.width(), 100), ConversationListView::rowHeight);
-    }
-
-    void paint(QPainter* painter, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override {
-        QStyleOptionViewItem background = option;
-        initStyleOption(&background, index);
-        background.text.clear();
-        background.features &= ~QStyleOptionViewItem::HasDisplay;
-        const QWidget* widget = option.widget;
-        QStyle* style = widget ? widget->style() : QApplication::style();
-        style->drawControl(QStyle::CE_ItemViewItem, &background, painter, widget);
-
-        const bool selected = option.state & QStyle::State_Selected;
-        const QPalette::ColorGroup group = colorGroup(option);
-        const QColor textColor =
-            option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
-        const QFont headline = views::headlineFont(option.font);
-
-        painter->save();
-        painter->setClipRect(option.rect);
-        painter->setPen(textColor);
-        painter->setFont(headline);
-        if (index.row() == 0) {
-            painter->drawText(option.rect, Qt::AlignCenter, newConversationText);
-            painter->restore();
-            return;
-        }
-
-        const QRect title = titleFieldRect(option.rect, headline);
-        if (!isBeingEdited(index)) {
-            const QString text = QFontMetrics(headline).elidedText(
-                oneLine(index.data(Qt::DisplayRole).toString()), Qt::ElideRight, title.width());
-            painter->drawText(title, Qt::AlignLeft | Qt::AlignVCenter, text);
-        }
-
-        const QFont caption = views::captionFont(option.font);
-        QColor captionColor;
-        if (selected) {
-            captionColor = textColor;
-            captionColor.setAlphaF(0.75f);
-        } else {
-            captionColor = option.palette.color(group, QPalette::PlaceholderText);
-        }
-        painter->setPen(captionColor);
-        painter->setFont(caption);
-        const QRect captionArea = captionRect(option.rect, headline, caption);
-        const QStringList lines = twoLines(index.data(SidebarModel::LastMessageRole).toString(),
-                                           caption, captionArea.width());
-        const int step = QFontMetrics(caption).lineSpacing();
-        for (int i = 0; i < lines.size(); ++i) {
-            const QRect line(captionArea.left(), captionArea.top() + i * step, captionArea.width(),
-                             step);
-            painter->drawText(line, Qt::AlignLeft | Qt::AlignVCenter, lines[i]);
-        }
-        painter->restore();
-    }
-
-    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&,
-                          const QModelIndex&) const override {
-        return owner_->makeEditor(parent);
-    }
-    // The field is filled once when the rename starts and then belongs to the user.
-    void setEditorData(QWidget*, const QModelIndex&) const override {}
-    void setModelData(QWidget*, QAbstractItemModel*, const QModelIndex&) const override {}
-
-    void updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option,
-                              const QModelIndex&) const override {
-        editor->setGeometry(titleFieldRect(option.rect, views::headlineFont(option.font)));
-    }
-
-    /// The part of the row the title text covers (what a click must hit to rename).
-    QRect titleTextRect(const QRect& row, const QFont& font, const QString& titleText) const {
-        const QFont headline = views::headlineFont(font);
-        const QRect field = titleFieldRect(row, headline);
-        const QFontMetrics metrics(headline);
-        const QString shown = metrics.elidedText(oneLine(titleText), Qt::ElideRight, field.width());
-        return QRect(field.topLeft(),
-                     QSize(qMin(metrics.horizontalAdvance(shown), field.width()), field.height()));
-    }
-
-protected:
-    // Return, Escape and leaving the field are handled by the pane itself; the default
-    // handling would commit on focus loss.
-    bool eventFilter(QObject*, QEvent*) override { return false; }
-
-private:
-    bool isBeingEdited(const QModelIndex& index) const {
-        return owner_->editing_ && index.row() > 0 &&
-               owner_->idAt(index.row()) == *owner_->editing_;
-    }
-
-    ConversationListView* owner_;
-};
-
 class SidebarList : public QListView {
 public:
     explicit SidebarList(ConversationListView* owner) : QListView(owner), owner_(owner) {
@@ -358,7 +139,9 @@ using views_detail::SidebarModel;
 ConversationListView::ConversationListView(QWidget* parent)
     : QWidget(parent),
       model_(new SidebarModel(this)),
-      delegate_(new SidebarDelegate(this)),
+      delegate_(new SidebarDelegate(
+          this, [this](QWidget* parent) { return makeEditor(parent); },
+          [this](int row) { return editing_ && row > 0 && idAt(row) == *editing_; })),
       list_(new SidebarList(this)),
       heading_(new QLabel(tr("Conversations"), this)) {
     heading_->setFont(views::headlineFont(heading_->font()));

@@ -5,14 +5,13 @@
 // the rows and the selection in, and receives selection changes, renames and confirmed
 // deletions through the three signals.
 
-#include "ChatRecords.h"
-
 #include <QList>
 #include <QPointer>
 #include <QRect>
 #include <QWidget>
-
 #include <optional>
+
+#include "ChatRecords.h"
 
 class QLabel;
 class QLineEdit;
@@ -78,12 +77,11 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    friend class views_detail::SidebarDelegate;
     friend class views_detail::SidebarList;
 
     int rowOf(const SidebarID& id) const;  // -1 when not in the list
     SidebarID idAt(int row) const;
-    void showSelection();                  // highlights `selected_` without reporting
+    void showSelection();  // highlights `selected_` without reporting
     void listSelectionChanged();
     void openEditor();
     void closeEditor();
