@@ -9,6 +9,7 @@
 #include <QObject>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 namespace parlote {
@@ -20,6 +21,9 @@ public:
     /// Runs `work` on the interface thread soon, after everything posted before it.
     /// Needs a QCoreApplication.
     static void post(std::function<void()> work);
+    /// Like post(), but `work` runs only if `receiver` still exists when its turn comes:
+    /// the way a background step hands a result to an object that may be gone by then.
+    static void post(std::weak_ptr<const void> receiver, std::function<void()> work);
 
     /// Runs everything posted so far, on the calling (interface) thread. For tests and
     /// for the last moments before quitting.

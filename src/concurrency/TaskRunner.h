@@ -24,6 +24,8 @@ public:
     /// The runner of the application's own background tasks.
     static TaskRunner& shared();
 
+    /// Runs `task` on a thread of its own. An exception that escapes it ends that task
+    /// only.
     void start(std::function<void()> task);
     /// Blocks until no task of this runner is running and their threads have ended
     /// (thread-local clean-up included, so that nothing of theirs outlives this call).

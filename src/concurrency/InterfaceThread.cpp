@@ -28,6 +28,12 @@ void InterfaceThread::post(std::function<void()> work) {
     if (wake) QMetaObject::invokeMethod(&self, "drain", Qt::QueuedConnection);
 }
 
+void InterfaceThread::post(std::weak_ptr<const void> receiver, std::function<void()> work) {
+    post([receiver = std::move(receiver), work = std::move(work)] {
+        if (auto alive = receiver.lock()) work();
+    });
+}
+
 void InterfaceThread::drainNow() {
     InterfaceThread& self = instance();
     for (;;) {

@@ -4,7 +4,9 @@
 
 namespace parlote {
 
-TaskRunner::~TaskRunner() { waitForAll(); }
+TaskRunner::~TaskRunner() {
+    waitForAll();
+}
 
 TaskRunner& TaskRunner::shared() {
     static TaskRunner runner;
@@ -34,10 +36,13 @@ void TaskRunner::start(std::function<void()> task) {
     Worker& worker = workers_.emplace_back();
     try {
         worker.thread = std::thread([this, &worker, task = std::move(task)]() mutable {
-            {
+            try {
                 // The task and everything it holds are gone before it counts as finished.
                 auto finishing = std::move(task);
                 finishing();
+            } catch (...) {
+                // A task reports its own failures (a future, a stream); one that lets an
+                // exception escape ends alone instead of ending the process.
             }
             std::lock_guard lock(mutex_);
             worker.finished = true;
