@@ -9,10 +9,12 @@
 #include <QPointer>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
 
+#include "InterfaceThread.h"
 #include "MarkdownLinks.h"
 
 namespace parlote {
@@ -25,17 +27,16 @@ constexpr qint64 kReadAhead = 256 * 1024;
 }  // namespace
 
 // One worker thread that turns downloaded bytes into images, so that decoding a large
-// picture never stalls the interface. Jobs and results cross threads only through the
-// queues below, under the mutex; the receiver is woken by a queued call that carries no
-// data of its own.
+// picture never stalls the interface. Jobs reach it through the queue below, under the
+// mutex; each result goes to `deliver`, called on the worker thread.
 class ImageDecoder {
 public:
-    struct Result {
-        QString source;
-        QImage image;  // null when decoding failed or the image was too large
-    };
+    /// Called with the source and its image (null when decoding failed or the image was
+    /// too large).
+    using Deliver = std::function<void(QString source, QImage image)>;
 
-    ImageDecoder(QObject* receiver, qint64 maxPixels) : receiver_(receiver), maxPixels_(maxPixels) {
+    ImageDecoder(Deliver deliver, qint64 maxPixels)
+        : deliver_(std::move(deliver)), maxPixels_(maxPixels) {
         thread_ = std::thread([this] { run(); });
     }
 
@@ -56,11 +57,6 @@ public:
         wake_.notify_one();
     }
 
-    std::deque<Result> takeResults() {
-        std::lock_guard lock(mutex_);
-        return std::exchange(results_, {});
-    }
-
 private:
     struct Job {
         QString source;
@@ -77,12 +73,7 @@ private:
                 job = std::move(jobs_.front());
                 jobs_.pop_front();
             }
-            QImage image = decode(job.bytes);
-            {
-                std::lock_guard lock(mutex_);
-                results_.push_back({std::move(job.source), std::move(image)});
-            }
-            QMetaObject::invokeMethod(receiver_, "takeDecoded", Qt::QueuedConnection);
+            deliver_(std::move(job.source), decode(job.bytes));
         }
     }
 
@@ -101,12 +92,11 @@ private:
         return image;
     }
 
-    QObject* receiver_;
+    const Deliver deliver_;
     const qint64 maxPixels_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<Job> jobs_;
-    std::deque<Result> results_;
     bool stopping_ = false;
     std::thread thread_;  // last: started once everything above exists
 };
@@ -115,7 +105,17 @@ ImageStore::ImageStore(QNetworkAccessManager* network, Limits limits, QObject* p
     : QObject(parent),
       network_(network ? network : new QNetworkAccessManager(this)),
       limits_(limits),
-      decoder_(std::make_unique<ImageDecoder>(this, limits.maxDecodedPixels)) {}
+      decoder_(std::make_unique<ImageDecoder>(
+          // Results come back through the interface-thread hand-over, and only while
+          // this store exists.
+          [this, alive = std::weak_ptr<const void>(alive_)](QString source, QImage image) {
+              InterfaceThread::post(
+                  alive, [this, source = std::move(source), image = std::move(image)]() mutable {
+                      const State state = image.isNull() ? State::Failed : State::Ready;
+                      settle(source, state, std::move(image));
+                  });
+          },
+          limits.maxDecodedPixels)) {}
 
 ImageStore::~ImageStore() {
     decoder_.reset();  // joins the worker before the members it reports to go away
@@ -192,13 +192,6 @@ void ImageStore::finishDownload(QNetworkReply* reply, const QString& source, QBy
         return;
     }
     decoder_->add(source, std::move(body));
-}
-
-void ImageStore::takeDecoded() {
-    for (ImageDecoder::Result& result : decoder_->takeResults()) {
-        const State state = result.image.isNull() ? State::Failed : State::Ready;
-        settle(result.source, state, std::move(result.image));
-    }
 }
 
 void ImageStore::settle(const QString& source, State state, QImage image) {

@@ -58,9 +58,6 @@ signals:
     /// `source` became Ready or Failed.
     void imageChanged(const QString& source);
 
-private slots:
-    void takeDecoded();  // called on this object's thread by the decoder
-
 private:
     struct Entry {
         State state = State::Loading;
@@ -77,7 +74,9 @@ private:
     Limits limits_;
     QHash<QString, Entry> entries_;
     quint64 nextSerial_ = 0;
-    std::unique_ptr<ImageDecoder> decoder_;
+    // Held only by this store: decoded images handed over after it is gone are dropped.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    std::unique_ptr<ImageDecoder> decoder_;  // last: its worker reports to the members above
 };
 
 }  // namespace parlote
