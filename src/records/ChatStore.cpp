@@ -9,11 +9,15 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QThread>
+
+#include <nlohmann/json.hpp>
 #include <cerrno>
 #include <exception>
 #include <new>
 #include <string>
 #include <utility>
+
+#include "TaskRunner.h"
 
 namespace parlote {
 
@@ -190,16 +194,29 @@ void ChatStore::prefetchTOC() {
     // start-up that must be the caller, not the reader.
     QThread::currentThread();
     std::lock_guard lock(prefetchMutex_);
-    if (!prefetched_) prefetched_ = std::async(std::launch::async, [this] { return readTOC(); });
+    if (prefetched_) return;
+    auto [future, promise] = Future<Prefetch>::make();
+    prefetched_ = future;
+    TaskRunner::shared().start([this, promise = promise]() mutable {
+        try {
+            promise.set({readTOC(), nullptr});
+        } catch (...) {
+            promise.set({{}, std::current_exception()});
+        }
+    });
 }
 
 QList<Conversation> ChatStore::loadTOC() const {
-    std::optional<std::future<QList<Conversation>>> prefetched;
+    std::optional<Future<Prefetch>> prefetched;
     {
         std::lock_guard lock(prefetchMutex_);
         prefetched.swap(prefetched_);
     }
-    if (prefetched) return prefetched->get();  // rethrows the reader's StoreError
+    if (prefetched) {
+        const Prefetch& result = prefetched->result();
+        if (result.second) std::rethrow_exception(result.second);  // the reader's StoreError
+        return result.first;
+    }
     return readTOC();
 }
 

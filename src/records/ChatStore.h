@@ -7,13 +7,14 @@
 #include <QString>
 #include <QUuid>
 #include <chrono>
-#include <future>
+#include <exception>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
 
 #include "AtomicFile.h"
 #include "ChatRecords.h"
+#include "Future.h"
 #include "Limits.h"
 
 namespace parlote {
@@ -113,9 +114,10 @@ private:
 
     QString appFolder_;
     FileIo io_ = FileIo::system();
-    // The result of prefetchTOC(), until loadTOC() takes it.
+    // The result of prefetchTOC() (the list, or the reader's error), until loadTOC() takes it.
+    using Prefetch = std::pair<QList<Conversation>, std::exception_ptr>;
     mutable std::mutex prefetchMutex_;
-    mutable std::optional<std::future<QList<Conversation>>> prefetched_;
+    mutable std::optional<Future<Prefetch>> prefetched_;
 };
 
 }  // namespace parlote
