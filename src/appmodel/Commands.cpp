@@ -1,8 +1,8 @@
 // ZoruveVede: the conversation commands, and model installation and removal.
 
-#include "ZoruveVede.h"
-
 #include <QSettings>
+
+#include "ZoruveVede.h"
 
 namespace parlote {
 
@@ -18,7 +18,7 @@ void ZoruveVede::selectConversation(const SidebarID& id) {
 void ZoruveVede::sendMessage() {
     const QString text = inputText_.trimmed();
     if (text.isEmpty()) return;
-    bridge_.testOllamaConfiguration().then(then<bool>([this, text](bool running) {
+    bridge_.testOllamaConfiguration().then(onInterfaceThread<bool>([this, text](bool running) {
         if (!running) {
             setShowLoadAlert(true);
             return;
@@ -44,7 +44,8 @@ void ZoruveVede::sendMessage() {
             saveConversationList();
         }
         setInputText(QString());
-        if (selectedModel_ && currentConversation_) currentConversation_->send(text, *selectedModel_);
+        if (selectedModel_ && currentConversation_)
+            currentConversation_->send(text, *selectedModel_);
         yieldChunk();
     }));
 }
@@ -79,7 +80,7 @@ void ZoruveVede::renameConversation(const SidebarID& id, const QString& title) {
 void ZoruveVede::startModelInstall(const QString& name) {
     if (isInstalling_ || name.isEmpty()) return;
     setIsInstalling(true);
-    bridge_.testOllamaConfiguration().then(then<bool>([this, name](bool running) {
+    bridge_.testOllamaConfiguration().then(onInterfaceThread<bool>([this, name](bool running) {
         if (!running) {
             setShowLoadAlert(true);
             setIsInstalling(false);
@@ -97,7 +98,9 @@ void ZoruveVede::readInstallStream(const QString& name,
                                   finishInstall]() mutable {
         auto fail = [&](const QString& title, const QString& message) {
             post(alive, [this, name, title, message] {
-                raiseAlert(title, QStringLiteral("Model %1 could not be installed; error %2").arg(name, message));
+                raiseAlert(
+                    title,
+                    QStringLiteral("Model %1 could not be installed; error %2").arg(name, message));
                 setIsInstalling(false);
             });
         };
@@ -105,8 +108,10 @@ void ZoruveVede::readInstallStream(const QString& name,
             while (auto status = stream.next()) {
                 if (status->status.isEmpty()) {
                     post(alive, [this, name, finishInstall] {
-                        raiseAlert(QStringLiteral("Model Does Not Exist"),
-                                   QStringLiteral("Unable to install model %1; model does not exist.").arg(name));
+                        raiseAlert(
+                            QStringLiteral("Model Does Not Exist"),
+                            QStringLiteral("Unable to install model %1; model does not exist.")
+                                .arg(name));
                         finishInstall();
                     });
                     return;
@@ -134,23 +139,24 @@ void ZoruveVede::readInstallStream(const QString& name,
 
 void ZoruveVede::removeInstalledModel(const QString& name) {
     using Result = APIResult<std::monostate>;
-    bridge_.testOllamaConfiguration().then(then<bool>([this, name](bool running) {
+    bridge_.testOllamaConfiguration().then(onInterfaceThread<bool>([this, name](bool running) {
         if (!running) {
             setShowLoadAlert(true);
             return;
         }
-        bridge_.deleteOllamaModel(name).then(then<Result>([this, name](const Result& result) {
-            if (!result.isSuccess()) {
-                raiseAlert(QStringLiteral("Unable To Remove Model"),
-                           QStringLiteral("Unable to remove model '%1': error %2")
-                               .arg(name, result.error().message));
-                return;
-            }
-            if (selectedModel_ == name) setSelectedModel(std::nullopt);
-            QList<ChatModel> remaining = availableModels_;
-            remaining.removeIf([&](const ChatModel& model) { return model.model == name; });
-            setAvailableModels(std::move(remaining));
-        }));
+        bridge_.deleteOllamaModel(name).then(
+            onInterfaceThread<Result>([this, name](const Result& result) {
+                if (!result.isSuccess()) {
+                    raiseAlert(QStringLiteral("Unable To Remove Model"),
+                               QStringLiteral("Unable to remove model '%1': error %2")
+                                   .arg(name, result.error().message));
+                    return;
+                }
+                if (selectedModel_ == name) setSelectedModel(std::nullopt);
+                QList<ChatModel> remaining = availableModels_;
+                remaining.removeIf([&](const ChatModel& model) { return model.model == name; });
+                setAvailableModels(std::move(remaining));
+            }));
     }));
 }
 

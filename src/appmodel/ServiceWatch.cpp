@@ -1,8 +1,8 @@
 // ZoruveVede: start-up, the installed-model list and the service watch.
 
-#include "ZoruveVede.h"
-
 #include <QSettings>
+
+#include "ZoruveVede.h"
 
 namespace parlote {
 
@@ -12,15 +12,16 @@ constexpr qint64 kReloadGapMs = 15000;
 
 void ZoruveVede::reloadModels(std::function<void()> done) {
     using Result = APIResult<QList<ChatModel>>;
-    bridge_.loadAvailableModels().then(then<Result>([this, done](const Result& result) {
-        if (result.isSuccess()) {
-            setAvailableModels(result.value());
-        } else {
-            setShowLoadAlert(true);
-            setModalAlertMessage(result.error().message);
-        }
-        if (done) done();
-    }));
+    bridge_.loadAvailableModels().then(
+        onInterfaceThread<Result>([this, done](const Result& result) {
+            if (result.isSuccess()) {
+                setAvailableModels(result.value());
+            } else {
+                setShowLoadAlert(true);
+                setModalAlertMessage(result.error().message);
+            }
+            if (done) done();
+        }));
 }
 
 void ZoruveVede::validateSelectedModel() {
@@ -35,7 +36,7 @@ void ZoruveVede::checkFirstLaunch(std::function<void(bool)> answer) {
         answer(false);
         return;
     }
-    bridge_.testOllamaConfiguration().then(then<bool>([this, answer](bool running) {
+    bridge_.testOllamaConfiguration().then(onInterfaceThread<bool>([this, answer](bool running) {
         if (running) settings()->setValue(hasLaunchedKey, true);
         answer(!running);
     }));
@@ -69,7 +70,7 @@ void ZoruveVede::dismissWelcome() {
 
 void ZoruveVede::refreshOllamaStatus() {
     // A check already running is not stopped: its answer still counts when it arrives.
-    bridge_.testOllamaConfiguration().then(then<bool>([this](bool running) {
+    bridge_.testOllamaConfiguration().then(onInterfaceThread<bool>([this](bool running) {
         setOllamaRunning(running);
         if (!running) return;
         setShowLoadAlert(false);

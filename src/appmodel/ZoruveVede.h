@@ -206,13 +206,12 @@ private:
     /// then. Callable from any thread.
     template <class F>
     static void post(std::weak_ptr<int> alive, F step) {
-        InterfaceThread::post([alive = std::move(alive), step = std::move(step)]() mutable {
-            if (auto stillAlive = alive.lock()) step();
-        });
+        InterfaceThread::post(std::move(alive), [step = std::move(step)]() mutable { step(); });
     }
-    /// A future's continuation that hands the value to `step` on the interface thread.
+    /// A future's continuation that hands the value to `step` on the interface thread
+    /// (while this model exists).
     template <class T, class F>
-    std::function<void(const T&)> then(F step) {
+    std::function<void(const T&)> onInterfaceThread(F step) {
         return [alive = std::weak_ptr<int>(alive_), step](const T& value) {
             post(alive, [step, value]() mutable { step(value); });
         };
