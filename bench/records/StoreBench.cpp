@@ -9,6 +9,8 @@
 
 #include "ChatStore.h"
 
+#include <nlohmann/json.hpp>
+
 #include <benchmark/benchmark.h>
 
 #include <QFileInfo>

@@ -3,6 +3,8 @@
 #include <QRegularExpression>
 #include <QTimeZone>
 
+#include <nlohmann/json.hpp>
+
 namespace parlote {
 
 QString uuidText(const QUuid& uuid) {

@@ -11,7 +11,8 @@
 #include <QUuid>
 #include <cstdint>
 #include <functional>
-#include <nlohmann/json.hpp>
+// Only the names: the JSON library itself reaches just the files that read or write JSON.
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <stdexcept>
 

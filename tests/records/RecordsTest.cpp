@@ -3,6 +3,7 @@
 #include "ChatRecords.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <QRegularExpression>
 #include <QSet>
