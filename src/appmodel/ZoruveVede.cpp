@@ -160,7 +160,7 @@ template <class F>
 auto ZoruveVede::forBinding(F step) {
     return [this, alive = std::weak_ptr<int>(alive_), binding = binding_, step](auto&&... value) {
         post(alive, [this, binding, step, value...] {
-            (void)binding; step(value...);  // FAULT-b1
+            if (binding_ == binding) step(value...);
         });
     };
 }
