@@ -21,7 +21,7 @@
 
 namespace parlote {
 
-using kestrelix::llm::SwiftLLMChatOptions;
+using SwiftLLMChatOptions = kestrelix::llm::SwiftLLMChatOptions;
 
 class ModelServiceBridge {
 public:

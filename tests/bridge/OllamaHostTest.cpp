@@ -1,9 +1,7 @@
-#include "OllamaHost.h"
-#include "ZuvodAzeduv.h"
-
 #include <gtest/gtest.h>
 
-using kestrelix::llm::parseOllamaHost;
+#include "OllamaHost.h"
+#include "ZuvodAzeduv.h"
 
 // OLLAMA_HOST is read the way the official Ollama clients read it, so that one exported
 // value works for the ollama command and for Parlote alike.
@@ -32,14 +30,14 @@ TEST(OllamaHost, ReadsTheFormsTheOfficialClientsAccept) {
         {"ollama.com", "https://ollama.com:443"},
     };
     for (const auto& [input, expected] : cases) {
-        EXPECT_EQ(parseOllamaHost(input), expected) << "OLLAMA_HOST=" << input;
+        EXPECT_EQ(kestrelix::llm::parseOllamaHost(input), expected) << "OLLAMA_HOST=" << input;
     }
 }
 
 TEST(OllamaHost, RejectsWhatCannotBeAnHttpAddress) {
-    EXPECT_EQ(parseOllamaHost("ftp://1.2.3.4"), "");
-    EXPECT_EQ(parseOllamaHost("[::1"), "");
-    EXPECT_EQ(parseOllamaHost("[::1]x"), "");
+    EXPECT_EQ(kestrelix::llm::parseOllamaHost("ftp://1.2.3.4"), "");
+    EXPECT_EQ(kestrelix::llm::parseOllamaHost("[::1"), "");
+    EXPECT_EQ(kestrelix::llm::parseOllamaHost("[::1]x"), "");
 }
 
 TEST(OllamaHost, OnlyThisMachinesAddressesCountAsLoopback) {
