@@ -4,12 +4,12 @@
 // the conversation sidebar beside the chat pane (the model menu and the conversation's
 // description, the transcript, the input box with "Send"), and the four overlays: the
 // model manager sheet, the general alert, the "Waiting on Ollama…" alert and the welcome
-// sheet. It owns the application model for the window's lifetime, shows its fields and
-// hands every user action to it; it holds no chat logic of its own.
+// sheet (kept by an OverlayController, Overlays.h). It owns the application model for the
+// window's lifetime, shows its fields and hands every user action to it; it holds no chat
+// logic of its own.
 //
 // Interface thread only.
 
-#include <QPointer>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -33,6 +33,7 @@ class ConversationListView;
 class CustomTextView;
 class ImageStore;
 class ModelManagerView;
+class OverlayController;
 class StorageBar;
 class TranscriptView;
 class WelcomeView;
@@ -70,7 +71,7 @@ public:
 
     /// Opens or closes the model manager sheet.
     void setShowModelPopover(bool show);
-    bool showModelPopover() const { return showModelPopover_; }
+    bool showModelPopover() const;
 
     /// How links (in messages, the welcome sheet and the model manager) are opened;
     /// QDesktopServices::openUrl unless replaced (tests do).
@@ -91,7 +92,7 @@ public:
     qreal textHeight() const { return textHeight_; }
     /// The overlays while they are shown, else null.
     QDialog* modelSheet() const;
-    ModelManagerView* modelManager() const { return modelManager_; }
+    ModelManagerView* modelManager() const;
     QMessageBox* generalAlert() const;
     QMessageBox* loadAlert() const;
     QDialog* welcomeSheet() const;
@@ -102,6 +103,12 @@ private:
     QWidget* buildHeader(QWidget* parent);
     QWidget* buildInputRow(QWidget* parent);
     void connectModel();
+    void connectBanner();
+    void connectStorageBar();
+    void connectSidebar();
+    void connectHeader();
+    void connectTranscript();
+    void connectInputRow();
 
     void rebuildModelMenu();
     void updateModelButton();
@@ -109,17 +116,9 @@ private:
     void updateSendButton();
     void setTextHeight(qreal height);
     void sidebarSelectionChanged(const SidebarID& id);
-    void updateGeneralAlert();
-    void updateLoadAlert();
-    void updateWelcomeSheet();
-    void updateInstallState();
 
     std::unique_ptr<ZoruveVede> model_;
-    LinkOpener urlOpener_;
     qreal textHeight_ = 30.0;
-    bool showModelPopover_ = false;
-    bool closingLoadAlert_ = false;
-    bool movingGeneralAlert_ = false;
 
     views_detail::Banner* banner_ = nullptr;
     StorageBar* storageBar_ = nullptr;
@@ -133,12 +132,7 @@ private:
     CustomTextView* input_ = nullptr;
     QPushButton* send_ = nullptr;
 
-    QDialog* modelSheetDialog_ = nullptr;
-    ModelManagerView* modelManager_ = nullptr;
-    QPointer<QMessageBox> generalAlert_;
-    QPointer<QMessageBox> loadAlert_;
-    QPointer<QDialog> welcomeSheet_;
-    QPointer<WelcomeView> welcomeView_;
+    std::unique_ptr<OverlayController> overlays_;  // the sheets and alerts
 };
 
 }  // namespace parlote
