@@ -22,6 +22,11 @@
 // updates came in that turn, so a row is laid out at most once per turn, for its latest
 // text.
 //
+// The class is written in four files: TranscriptView.cpp (the content, painting and the
+// mouse), TranscriptRows.cpp (measuring rows and where each begins), TranscriptScrolling.cpp
+// (the scroll position) and TranscriptLayoutCache.cpp (the laid-out Markdown kept per
+// message).
+//
 // Interface thread only.
 
 #include <QAbstractScrollArea>
@@ -44,8 +49,10 @@ class QUrl;
 
 namespace parlote {
 
+struct CachedLayout;
 class ImageStore;
 class MarkdownLayout;
+class TranscriptLayoutCache;
 class WholeMessageWindow;
 
 class TranscriptView : public QAbstractScrollArea {
@@ -168,7 +175,14 @@ private:
         bool growingFast = false;  // grew by more than `fastGrowth` and is still growing
         RowGeometry geometry;
     };
-    struct CachedLayout;
+    /// What a point of the viewport is over: a message's copy button, its "Show all"
+    /// link, its Markdown text, or none of these.
+    struct Hit {
+        enum class Part { nothing, copyButton, showAll, text };
+        Part part = Part::nothing;
+        int row = -1;   // of the message, when `part` is not `nothing`
+        QPoint inText;  // for `text`: relative to the text's top-left corner
+    };
 
     int messageRowCount() const { return int(messages_.size()); }
     bool isStatusRow(int row) const { return status_ && row == messageRowCount(); }
@@ -200,7 +214,10 @@ private:
     void setTopFromAnchor();
     void setAnchorFromTop();
     void updateStyle();
-    int rowAtPoint(const QPoint& pos, QPoint* inRow);
+    /// The one place the mouse and tool tip handlers learn what is under the pointer.
+    Hit hitTest(const QPoint& pos);
+    /// The link under a `text` hit, or an empty string.
+    QString linkAt(const Hit& hit);
 
     MessageList messages_;
     std::optional<QString> status_;
@@ -214,9 +231,7 @@ private:
     qreal top_ = 0;
     bool updatingScrollBar_ = false;
 
-    ImageStore* images_;
-    QHash<QUuid, std::shared_ptr<CachedLayout>> layouts_;
-    quint64 useCounter_ = 0;
+    std::unique_ptr<TranscriptLayoutCache> layouts_;
     int lastWidth_ = -1;
     MarkdownStyle style_;
     QFont captionFont_;

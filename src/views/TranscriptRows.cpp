@@ -1,0 +1,247 @@
+// TranscriptView: its rows, how each is measured and laid out, and where each begins.
+// A row's height is an estimate until the row is measured; offsets_ holds the top of
+// every row, rebuilt when a height changed.
+
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+
+#include "LongMessage.h"
+#include "MarkdownLayout.h"
+#include "TranscriptLayoutCache.h"
+#include "TranscriptView.h"
+#include "ViewFonts.h"
+
+namespace parlote {
+
+namespace {
+
+// Space between the pieces of a meta line, and between a bubble and the space kept
+// free beside it.
+constexpr int itemSpacing = 6;
+
+}  // namespace
+
+int TranscriptView::rowCount() const {
+    return messageRowCount() + (status_ ? 1 : 0);
+}
+
+int TranscriptView::contentWidth() const {
+    return qMax(60, viewport()->width() - 2 * padding);
+}
+
+void TranscriptView::updateMetrics() {
+    style_ = MarkdownStyle::from(font(), palette());
+    captionFont_ = views::captionFont(font());
+    const QFontMetrics metrics(font());
+    charWidth_ = metrics.averageCharWidth();
+    lineSpacing_ = metrics.lineSpacing();
+    captionHeight_ = QFontMetrics(captionFont_).height();
+    metaHeight_ = qMax(iconSize + 4, captionHeight_);
+}
+
+int TranscriptView::estimateHeight(int row) const {
+    if (isStatusRow(row)) return captionHeight_;
+    const int textWidth = qMax(20, contentWidth() - sideSpace - itemSpacing - 2 * bubblePadding);
+    const qint64 chars = qMin(messages_.at(row).content().size(), limits::kMaxShownMessageLength);
+    const qint64 lines = qMax<qint64>(1, (chars * charWidth_ + textWidth - 1) / textWidth);
+    const qint64 text = qMin<qint64>(lines * lineSpacing_, 10'000'000);
+    return int(text) + 2 * bubblePadding + metaSpacing + metaHeight_;
+}
+
+MarkdownLayout* TranscriptView::layoutFor(int row) {
+    return entryFor(row).layout.get();
+}
+
+CachedLayout& TranscriptView::entryFor(int row) {
+    const ChatMessage& message = messages_.at(row);
+    const qsizetype limit = shownLimit(row);
+    if (CachedLayout* entry = layouts_->update(message.id(), message.content(), limit))
+        return *entry;
+    CachedLayout& fresh = layouts_->add(message.id(), style_, message.content(), limit);
+    const QUuid id = message.id();
+    // An image that arrives or fails changes the row's height.
+    connect(fresh.layout.get(), &MarkdownLayout::changed, this, [this, id] {
+        if (const auto at = messages_.lastIndexOf(id)) {
+            rows_[size_t(*at)].exact = false;
+            offsetsDirty_ = true;
+            viewport()->update();
+        }
+    });
+    if (rows_[size_t(row)].exact) fresh.layout->setWidth(rows_[size_t(row)].geometry.text.width());
+    return fresh;
+}
+
+qsizetype TranscriptView::shownLimit(int row) const {
+    const qsizetype limit = limits::kMaxShownMessageLength;
+    if (!rows_[size_t(row)].growingFast || messages_.at(row).content().size() <= limit)
+        return limit;
+    return qMin(limit, streamingShownLength());
+}
+
+qsizetype TranscriptView::streamingShownLength() const {
+    // Lines as wide as the text, of characters half as wide as the average one, one line
+    // more than the visible area holds.
+    const qint64 textWidth = qMax(20, contentWidth() - sideSpace - itemSpacing - 2 * bubblePadding);
+    const qint64 lines = viewport()->height() / qMax(1, lineSpacing_) + 1;
+    const qint64 perLine = 2 * textWidth / qMax(1, charWidth_) + 1;
+    constexpr qint64 unit = 1000;
+    const qint64 chars = (lines * perLine + unit - 1) / unit * unit;
+    return qsizetype(qBound<qint64>(4 * unit, chars, limits::kMaxShownMessageLength));
+}
+
+quint64 TranscriptView::markdownLayoutCount(int row) const {
+    if (row < 0 || row >= messageRowCount()) return 0;
+    const CachedLayout* entry = layouts_->find(messages_.at(row).id());
+    return entry ? entry->layout->blockLayoutCount() : 0;
+}
+
+void TranscriptView::endFastGrowth() {
+    std::vector<int> ended;
+    for (int row = 0; row < messageRowCount(); ++row)
+        if (std::exchange(rows_[size_t(row)].growingFast, false)) ended.push_back(row);
+    if (ended.empty()) return;
+    // A view following the end keeps showing it; else the text in view stays in place.
+    const bool atEnd = isScrolling() ||
+                       (lastVisibleHeight_ > 0 && top_ >= contentHeight() - lastVisibleHeight_ - 1);
+    for (const int row : ended) {
+        Row& info = rows_[size_t(row)];
+        if (!info.exact) continue;  // laid out with its whole part when next needed
+        const int before = info.height;
+        measure(row);
+        // The part grew at its top: what was in view of this row moved down by as much.
+        if (row == anchorRow_) anchorOffset_ += info.height - before;
+    }
+    if (atEnd) {
+        scrollToLastMessage(false);
+    } else {
+        settle();
+        viewport()->update();
+    }
+}
+
+void TranscriptView::placeNotice(RowGeometry& g, QPoint origin, const QString& content,
+                                 qsizetype shownFrom) {
+    if (shownFrom <= 0) return;
+    const QFontMetrics metrics(captionFont_);
+    g.noticeText = cutNotice(content.size() - shownFrom, content.size());
+    const int noticeWidth = metrics.horizontalAdvance(g.noticeText + QLatin1Char(' '));
+    g.notice = QRect(origin, QSize(noticeWidth, captionHeight_));
+    g.showAll = QRect(QPoint(g.notice.right() + 1, origin.y()),
+                      QSize(metrics.horizontalAdvance(tr("Show all")) + 2, captionHeight_));
+}
+
+TranscriptView::RowGeometry TranscriptView::computeGeometry(int row) {
+    RowGeometry g;
+    const int width = contentWidth();
+    if (isStatusRow(row)) {
+        g.text = QFontMetrics(captionFont_)
+                     .boundingRect(QRect(0, 0, width, 1 << 24), Qt::TextWordWrap, *status_);
+        g.text.moveTopLeft(QPoint(0, 0));
+        g.height = g.text.height();
+        return g;
+    }
+    const ChatMessage& message = messages_.at(row);
+    const int meta = metaHeight_;
+    // A message shown in part has the notice over its text.
+    const int noticeHeight = captionHeight_ + metaSpacing;
+    if (message.type() == ChatMessageType::error) {
+        const ShownPart part = shownPart(message.content(), false);
+        g.plainText = shownText(message.content(), part);
+        const QRect text = fontMetrics().boundingRect(
+            QRect(0, 0, width - 2 * bubblePadding, 1 << 24), Qt::TextWordWrap, g.plainText);
+        placeNotice(g, QPoint(bubblePadding, bubblePadding), message.content(), part.start);
+        const int top = bubblePadding + (part.isCut() ? noticeHeight : 0);
+        g.bubble = QRect(0, 0, width, top + text.height() + bubblePadding);
+        g.text = QRect(bubblePadding, top, width - 2 * bubblePadding, text.height());
+        g.copy = QRect(0, g.bubble.bottom() + 1 + metaSpacing + (meta - iconSize) / 2, iconSize,
+                       iconSize);
+        g.height = g.bubble.height() + metaSpacing + meta;
+        return g;
+    }
+    const CachedLayout& entry = entryFor(row);
+    MarkdownLayout* layout = entry.layout.get();
+    const int limit = qMax(20, width - sideSpace - itemSpacing - 2 * bubblePadding);
+    const int ideal = int(std::ceil(layout->idealWidth(limit)));
+    // A text that nearly fills the line keeps the full width, so that a reply growing
+    // line by line is not laid out at a new width with every chunk.
+    const int textWidth = ideal >= limit * 0.6 ? limit : qMax(1, ideal);
+    layout->setWidth(textWidth);
+    const int textHeight = int(std::ceil(layout->height()));
+    const int bubbleWidth = textWidth + 2 * bubblePadding;
+    const int x = message.type() == ChatMessageType::user ? width - bubbleWidth : 0;
+    placeNotice(g, QPoint(x + bubblePadding, bubblePadding), entry.content, entry.shown.start);
+    const int top = bubblePadding + (entry.shown.isCut() ? noticeHeight : 0);
+    g.bubble = QRect(x, 0, bubbleWidth, top + textHeight + bubblePadding);
+    g.text = QRect(x + bubblePadding, top, textWidth, textHeight);
+    const int metaTop = g.bubble.bottom() + 1 + metaSpacing;
+    const int iconTop = metaTop + (meta - iconSize) / 2;
+    // The time's width is taken when it is painted (the text changes at midnight): only
+    // the edge it keeps to the copy button is fixed here.
+    if (message.type() == ChatMessageType::user) {
+        g.copy = QRect(width - iconSize, iconTop, iconSize, iconSize);
+        g.time = QRect(g.copy.left() - itemSpacing, metaTop, 0, meta);
+    } else {
+        g.copy = QRect(0, iconTop, iconSize, iconSize);
+        g.time = QRect(g.copy.right() + 1 + itemSpacing, metaTop, 0, meta);
+    }
+    g.height = g.bubble.height() + metaSpacing + meta;
+    return g;
+}
+
+void TranscriptView::measure(int row) {
+    Row& info = rows_[size_t(row)];
+    info.geometry = computeGeometry(row);
+    if (info.height != info.geometry.height) offsetsDirty_ = true;
+    info.height = info.geometry.height;
+    info.exact = true;
+    if (!isStatusRow(row)) info.everLaidOut = true;
+}
+
+const TranscriptView::RowGeometry& TranscriptView::geometry(int row) {
+    if (!rows_[size_t(row)].exact) measure(row);
+    return rows_[size_t(row)].geometry;
+}
+
+int TranscriptView::laidOutRowCount() const {
+    return int(std::count_if(rows_.begin(), rows_.begin() + messageRowCount(),
+                             [](const Row& r) { return r.everLaidOut; }));
+}
+
+void TranscriptView::invalidateHeights() {
+    for (Row& row : rows_) row.exact = false;
+    offsetsDirty_ = true;
+}
+
+void TranscriptView::rebuildOffsets() {
+    if (!offsetsDirty_ && offsets_.size() == rows_.size() + 1) return;
+    offsets_.resize(rows_.size() + 1);
+    qreal y = padding;
+    for (size_t i = 0; i < rows_.size(); ++i) {
+        if (!rows_[i].exact && rows_[i].height <= 0) rows_[i].height = estimateHeight(int(i));
+        offsets_[i] = y;
+        y += rows_[i].height + rowSpacing;
+    }
+    offsets_[rows_.size()] = y;
+    offsetsDirty_ = false;
+}
+
+qreal TranscriptView::rowTop(int row) {
+    rebuildOffsets();
+    return offsets_[size_t(qBound(0, row, int(rows_.size())))];
+}
+
+qreal TranscriptView::contentHeight() {
+    rebuildOffsets();
+    if (rows_.empty()) return 2 * padding;
+    return offsets_.back() - rowSpacing + padding;
+}
+
+int TranscriptView::rowAt(qreal y) {
+    rebuildOffsets();
+    if (rows_.empty()) return 0;
+    const auto it = std::upper_bound(offsets_.begin(), offsets_.end() - 1, y);
+    return qBound(0, int(it - offsets_.begin()) - 1, int(rows_.size()) - 1);
+}
+
+}  // namespace parlote

@@ -1,0 +1,134 @@
+// TranscriptView: the scroll position, kept as a row and an offset into it so that rows
+// changing height elsewhere never move what is shown, and the scroll to the last message.
+
+#include <QPropertyAnimation>
+#include <QScrollBar>
+#include <cmath>
+
+#include "TranscriptView.h"
+
+namespace parlote {
+
+void TranscriptView::setTopFromAnchor() {
+    if (rows_.empty()) {
+        top_ = 0;
+        return;
+    }
+    anchorRow_ = qBound(0, anchorRow_, int(rows_.size()) - 1);
+    top_ = rowTop(anchorRow_) + anchorOffset_;
+}
+
+void TranscriptView::setAnchorFromTop() {
+    anchorRow_ = rowAt(top_);
+    anchorOffset_ = top_ - rowTop(anchorRow_);
+}
+
+void TranscriptView::settle() {
+    const int visible = viewport()->height();
+    lastVisibleHeight_ = visible;
+    for (int round = 0; round < 4; ++round) {
+        setTopFromAnchor();
+        const qreal maxTop = qMax<qreal>(0, contentHeight() - visible);
+        if (top_ > maxTop || top_ < 0) {
+            top_ = qBound<qreal>(0, top_, maxTop);
+            setAnchorFromTop();
+        }
+        bool measured = false;
+        for (int row = rowAt(top_); row < int(rows_.size()) && rowTop(row) < top_ + visible;
+             ++row) {
+            if (!rows_[size_t(row)].exact) {
+                measure(row);
+                measured = true;
+            }
+        }
+        if (!measured) break;
+    }
+    setTopFromAnchor();
+    const qreal maxTop = qMax<qreal>(0, contentHeight() - visible);
+    if (top_ > maxTop || top_ < 0) {
+        top_ = qBound<qreal>(0, top_, maxTop);
+        setAnchorFromTop();
+    }
+    updateScrollBar();
+}
+
+void TranscriptView::updateScrollBar() {
+    updatingScrollBar_ = true;
+    QScrollBar* bar = verticalScrollBar();
+    const int visible = viewport()->height();
+    bar->setRange(0, qMax(0, int(std::ceil(contentHeight())) - visible));
+    bar->setPageStep(visible);
+    bar->setValue(int(std::lround(top_)));
+    updatingScrollBar_ = false;
+}
+
+void TranscriptView::scrollContentsBy(int, int) {
+    if (updatingScrollBar_) return;
+    // The user moved the scroll bar, turned the wheel or pressed a key.
+    animation_->stop();  // the user took over
+    followPending_ = false;
+    top_ = verticalScrollBar()->value();
+    setAnchorFromTop();
+    viewport()->update();
+}
+
+void TranscriptView::setScrollPosition(qreal top) {
+    top_ = top;
+    setAnchorFromTop();
+    settle();
+    viewport()->update();
+}
+
+bool TranscriptView::isScrolling() const {
+    return followPending_ || animation_->state() == QAbstractAnimation::Running;
+}
+
+void TranscriptView::scrollToLastMessage(bool animated) {
+    if (messages_.isEmpty()) return;
+    if (animated && isVisible()) {
+        // Once the updates that came with this one are in: several updates in one turn
+        // of the event loop (a flooding server) then measure and lay out the last rows
+        // once, for their latest text.
+        if (!std::exchange(followPending_, true))
+            QMetaObject::invokeMethod(this, &TranscriptView::followLastMessage,
+                                      Qt::QueuedConnection);
+        return;
+    }
+    followPending_ = false;
+    scrollToEnd(false);
+}
+
+void TranscriptView::followLastMessage() {
+    if (std::exchange(followPending_, false)) scrollToEnd(true);
+}
+
+void TranscriptView::scrollToEnd(bool animated) {
+    if (messages_.isEmpty()) return;
+    const int target = rowCount() - 1;  // the last message, or the status line under it
+    const int visible = viewport()->height();
+    // Measure the rows that will be on screen at the end, from the bottom up.
+    qreal covered = 0;
+    for (int row = target; row >= 0 && covered < visible + padding; --row) {
+        if (!rows_[size_t(row)].exact) measure(row);
+        covered += rows_[size_t(row)].height + rowSpacing;
+    }
+    const qreal bottom = rowTop(target) + rows_[size_t(target)].height + padding;
+    const qreal maxTop = qMax<qreal>(0, contentHeight() - visible);
+    const qreal goal = qBound<qreal>(0, bottom - visible, maxTop);
+    if (!animated || std::abs(goal - top_) < 1 || !isVisible()) {
+        animation_->stop();
+        setScrollPosition(goal);
+        return;
+    }
+    if (animation_->state() == QAbstractAnimation::Running) {
+        // Chunks come faster than one animation lasts: move the running one's goal
+        // rather than start again from rest, which would fall behind the text.
+        animation_->setEndValue(goal);
+        return;
+    }
+    animation_->setStartValue(top_);
+    animation_->setEndValue(goal);
+    animation_->start();
+}
+
+}  // namespace parlote
