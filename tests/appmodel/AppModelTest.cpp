@@ -1,8 +1,9 @@
 // ZoruveVede driven as the window drives it, headless, against the fake Ollama server.
 
-#include "Harness.h"
-
 #include <QSignalSpy>
+
+#include "Harness.h"
+#include "InterfaceThread.h"
 
 using namespace parlote;
 using namespace parlote::testing;
@@ -27,16 +28,19 @@ protected:
         const auto chats = h.server.requestsTo("/api/chat").size();
         model.setInputText(text);
         model.sendMessage();
-        ASSERT_TRUE(eventually([&] {
-            return model.messages().size() == before + 2 && !model.inSendingMessage() &&
-                   h.server.requestsTo("/api/chat").size() == chats + 2;
-        }, 10s));
+        ASSERT_TRUE(eventually(
+            [&] {
+                return model.messages().size() == before + 2 && !model.inSendingMessage() &&
+                       h.server.requestsTo("/api/chat").size() == chats + 2;
+            },
+            10s));
         ASSERT_TRUE(eventually([&] { return !model.inSendingMessage(); }));
     }
 };
 
 TEST_F(AppModelTest, StartUpLoadsTheSidebarModelsAndTheRememberedModel) {
-    const QList<Conversation> three = {stored("Trip", "Pack light"), stored("Bread"), stored("Code")};
+    const QList<Conversation> three = {stored("Trip", "Pack light"), stored("Bread"),
+                                       stored("Code")};
     h.store.saveTOC(three);
     h.setSetting("selectedModel", "qwen3:8b");
     ZoruveVede& model = h.start();
@@ -109,12 +113,12 @@ TEST_F(AppModelTest, TheFirstSendCreatesTheConversationAndStreamsItsReply) {
     EXPECT_EQ(h.toc()["contents"][0]["id"], entry.id().id().toStdString());
     EXPECT_EQ(h.server.chatStreamsStarted(), 0);
     // The user's message is kept on disk as soon as it is sent.
-    EXPECT_TRUE(eventually([&] {
-        return h.conversationFile(entry.id().uuid())["messages"].size() == 1;
-    }));
+    EXPECT_TRUE(
+        eventually([&] { return h.conversationFile(entry.id().uuid())["messages"].size() == 1; }));
     EXPECT_EQ(h.setting("selectedModel").toString(), "llama3.2:latest");
 
-    ASSERT_TRUE(eventually([&] { return model.conversationDescription() == "Friendly greeting"; }, 10s));
+    ASSERT_TRUE(
+        eventually([&] { return model.conversationDescription() == "Friendly greeting"; }, 10s));
     ASSERT_EQ(model.messages().size(), 2);
     EXPECT_EQ(model.messages()[0].content(), "Hi!");
     const QString stored = "<think>The user greets me.</think>\n\nHello there!";
@@ -129,7 +133,8 @@ TEST_F(AppModelTest, TheFirstSendCreatesTheConversationAndStreamsItsReply) {
     ASSERT_TRUE(eventually([&] { return !model.inSendingMessage(); }));
 
     // The sending flag falls just before the file is written.
-    ASSERT_TRUE(eventually([&] { return h.conversationFile(entry.id().uuid())["messages"].size() == 2; }));
+    ASSERT_TRUE(
+        eventually([&] { return h.conversationFile(entry.id().uuid())["messages"].size() == 2; }));
     const auto file = h.conversationFile(entry.id().uuid());
     EXPECT_EQ(file["messages"][1]["content"], stored.toStdString()) << "the think block is kept";
     EXPECT_EQ(file.dump().find(kTitlePrompt.toStdString()), std::string::npos);
@@ -147,12 +152,11 @@ TEST_F(AppModelTest, SendRefusesBlankInputAStoppedServiceAndAMissingModel) {
     const auto before = livenessChecks();
     model.setInputText(" \n\t ");
     model.sendMessage();
-    QTest::qWait(100);
-    EXPECT_EQ(livenessChecks(), before) << "blank input does not even ask the service";
 
     model.setInputText("Hello");
     model.sendMessage();
     ASSERT_TRUE(eventually([&] { return model.showModalAlert(); }));
+    EXPECT_EQ(livenessChecks(), before + 1) << "blank input does not even ask the service";
     EXPECT_EQ(model.modalAlertTitle(), "Select a model");
     EXPECT_EQ(model.modalAlertMessage(), "Please select a model first before chatting with Ollama");
     EXPECT_EQ(model.inputText(), "Hello");
@@ -198,23 +202,25 @@ TEST_F(AppModelTest, RenameAndDeleteKeepSelectionHeaderAndFileInStep) {
     EXPECT_EQ(model.currentConversation(), nullptr);
     EXPECT_EQ(model.conversationDescription(), "New Conversation");
     EXPECT_EQ(h.toc()["contents"].size(), 1u);
-    EXPECT_TRUE(QFile::exists(h.store.conversationPath(b.id().uuid()))) << "files are never removed";
+    EXPECT_TRUE(QFile::exists(h.store.conversationPath(b.id().uuid())))
+        << "files are never removed";
     EXPECT_FALSE(h.pool.contains(b.id().uuid()));
 }
 
 TEST_F(AppModelTest, AReplyStillArrivingForADeletedConversationDoesNotBringItBack) {
     h.server.setChatScript(ChatScript::words("a slow reply that outlives its conversation", 60ms));
     ZoruveVede& model = h.start();
+    const auto announced = Announcements::countIn(h.notifications);
     model.setSelectedModel(QString("llama3.2:latest"));
     model.setInputText("Hello");
     model.sendMessage();
     ASSERT_TRUE(eventually([&] { return model.messages().size() == 2; }));
     const SidebarID id = model.selectedConversation();
-    const auto manager = model.currentConversation();
     model.removeConversation(id);
     EXPECT_TRUE(model.messages().isEmpty()) << "mirroring stopped at once";
-    ASSERT_TRUE(eventually([&] { return !manager->inSendingMessage().get(); }, 10s));
-    QTest::qWait(100);
+    // The reply goes on to its end and its title; the model receives both announcements.
+    ASSERT_TRUE(
+        eventually([&] { return announced->lastMessages == 1 && announced->titles == 1; }, 10s));
     EXPECT_TRUE(model.conversations().isEmpty());
     EXPECT_TRUE(model.messages().isEmpty());
     EXPECT_EQ(h.toc()["contents"].size(), 0u);
@@ -236,7 +242,7 @@ TEST_F(AppModelTest, UnbindingWhileAReplyStreamsStopsEveryUpdateOfTheOldManager)
     EXPECT_TRUE(model.messages().isEmpty());
     EXPECT_FALSE(model.inSendingMessage());
     ASSERT_TRUE(eventually([&] { return !manager->inSendingMessage().get(); }, 10s));
-    QTest::qWait(100);
+    InterfaceThread::drainNow();  // whatever the reply handed over before it ended
     EXPECT_EQ(changes.count(), 1) << "only the unbinding's own assignment";
     EXPECT_EQ(chunks, 0);
 
@@ -277,7 +283,8 @@ TEST_F(AppModelTest, QuittingKeepsAReplyEvenAfterAnEarlierTitleClearedTheSending
     model.setSelectedModel(QString("llama3.2:latest"));
     model.setInputText("first");
     model.sendMessage();
-    ASSERT_TRUE(eventually([&] { return model.messages().size() == 2 && !model.inSendingMessage(); }));
+    ASSERT_TRUE(
+        eventually([&] { return model.messages().size() == 2 && !model.inSendingMessage(); }));
     model.setInputText("second");
     model.sendMessage();
     ASSERT_TRUE(eventually([&] { return model.messages().size() == 4; }));
@@ -316,7 +323,8 @@ TEST_F(AppModelTest, InstallShowsProgressAndEndsWithTheRightAlert) {
     model.startModelInstall("no-such-model");
     ASSERT_TRUE(eventually([&] { return !model.isInstalling(); }, 10s));
     EXPECT_EQ(model.modalAlertTitle(), "Model Does Not Exist");
-    EXPECT_EQ(model.modalAlertMessage(), "Unable to install model no-such-model; model does not exist.");
+    EXPECT_EQ(model.modalAlertMessage(),
+              "Unable to install model no-such-model; model does not exist.");
 
     pull.errorAfterSteps = 1;
     pull.errorMessage = "disk full";
@@ -325,7 +333,8 @@ TEST_F(AppModelTest, InstallShowsProgressAndEndsWithTheRightAlert) {
     model.startModelInstall("gemma2:2b");
     ASSERT_TRUE(eventually([&] { return !model.isInstalling(); }, 10s));
     EXPECT_EQ(model.modalAlertTitle(), "Error Installing Model");
-    EXPECT_TRUE(model.modalAlertMessage().startsWith("Model gemma2:2b could not be installed; error "));
+    EXPECT_TRUE(
+        model.modalAlertMessage().startsWith("Model gemma2:2b could not be installed; error "));
     EXPECT_TRUE(model.modalAlertMessage().contains("disk full"));
 }
 
@@ -339,7 +348,8 @@ TEST_F(AppModelTest, RemovingTheSelectedModelClearsTheSelection) {
     model.removeInstalledModel("qwen3:8b");
     ASSERT_TRUE(eventually([&] { return model.availableModels().isEmpty(); }));
     EXPECT_EQ(model.selectedModel(), std::nullopt);
-    EXPECT_EQ(h.server.requestsTo("/api/tags").size(), listRequests) << "no reload from the service";
+    EXPECT_EQ(h.server.requestsTo("/api/tags").size(), listRequests)
+        << "no reload from the service";
 
     model.removeInstalledModel("qwen3:8b");
     ASSERT_TRUE(eventually([&] { return model.showModalAlert(); }));
@@ -350,23 +360,28 @@ TEST_F(AppModelTest, RemovingTheSelectedModelClearsTheSelection) {
 TEST_F(AppModelTest, TheWatchReloadsModelsOnlyAfterTheGap) {
     ZoruveVede& model = h.start();
     const auto reloads = [&] { return h.server.requestsTo("/api/tags").size(); };
-    QSignalSpy checks(&model, &ZoruveVede::ollamaRunningChanged);
-    const auto checkOnce = [&] {
-        const auto before = checks.count();
+    QSignalSpy answers(&model, &ZoruveVede::ollamaRunningChanged);
+    // One watch check, up to its answer: whether it reloads is decided right after.
+    const auto check = [&] {
+        const auto before = answers.count();
         model.refreshOllamaStatus();
-        EXPECT_TRUE(eventually([&] { return checks.count() > before; }));  // the answer applied
-        QTest::qWait(150);  // a reload, if one was started, reaches the server by now
+        ASSERT_TRUE(eventually([&] { return answers.count() > before; }));
+    };
+    // A reload records the time of the check that started it once the new list is applied.
+    const auto reloadedAt = [&](const QDateTime& when) {
+        return eventually([&] { return model.lastModelReloadTime() == when; });
     };
     const auto afterStartUp = reloads();
-    checkOnce();  // the first watch check reloads although start-up just did
+    const QDateTime first = h.now;
+    check();  // the first watch check reloads although start-up just did
+    ASSERT_TRUE(reloadedAt(first));
     EXPECT_EQ(reloads(), afterStartUp + 1);
-    ASSERT_TRUE(eventually([&] { return model.lastModelReloadTime().has_value(); }));
 
-    h.now = h.now.addMSecs(14900);
-    checkOnce();
-    EXPECT_EQ(reloads(), afterStartUp + 1);
-    h.now = h.now.addMSecs(100);  // exactly 15.0 s
-    checkOnce();
+    h.now = first.addMSecs(14900);
+    check();
+    h.now = first.addMSecs(15000);  // exactly 15.0 s: the reload of 14.9 s would be 0.1 s ago
+    check();
+    ASSERT_TRUE(reloadedAt(h.now));
     EXPECT_EQ(reloads(), afterStartUp + 2);
     EXPECT_TRUE(model.ollamaRunning());
 

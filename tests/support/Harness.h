@@ -15,6 +15,7 @@
 #include <chrono>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "FakeOllama.h"
 #include "ZoruveVede.h"
@@ -28,6 +29,36 @@ template <class F>
 bool eventually(F condition, std::chrono::milliseconds timeout = 5s) {
     return QTest::qWaitFor(condition, int(timeout.count()));
 }
+
+/// Waits until `condition` holds without running the event loop, so that everything
+/// handed to the interface thread meanwhile stays queued; false after `timeout`.
+template <class F>
+bool withoutEvents(F condition, std::chrono::milliseconds timeout = 5s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+/// How many finished replies and titles were announced, counted as the model receives
+/// them when counting starts after the model was made: a later observer is called after
+/// the model's, in the same hand-over, so once a count has grown the model has applied
+/// that announcement.
+struct Announcements {
+    int lastMessages = 0;
+    int titles = 0;
+
+    static std::shared_ptr<Announcements> countIn(NotificationCenter& notifications) {
+        auto counts = std::make_shared<Announcements>();
+        Announcements* raw = counts.get();
+        notifications.observe(kLastMessageUpdated, counts,
+                              [raw](const std::any&) { ++raw->lastMessages; });
+        notifications.observe(kTitleUpdated, counts, [raw](const std::any&) { ++raw->titles; });
+        return counts;
+    }
+};
 
 inline kestrelix::llm::ZuvodAzeduvConfig clientConfig(const FakeOllama& server) {
     kestrelix::llm::ZuvodAzeduvConfig config;
