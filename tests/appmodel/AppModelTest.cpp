@@ -14,6 +14,13 @@ Conversation stored(const QString& title, const QString& last = {}) {
     return Conversation(SidebarID::conversation(QUuid::createUuid()), title, last);
 }
 
+/// The texts of a transcript, in order.
+QStringList textsOf(const MessageList& messages) {
+    QStringList texts;
+    for (const ChatMessage& message : messages) texts << message.content();
+    return texts;
+}
+
 QString titleOf(const nlohmann::json& toc, int i) {
     return QString::fromStdString(toc["contents"][i]["title"].get<std::string>());
 }
@@ -146,6 +153,55 @@ TEST_F(AppModelTest, TheFirstSendCreatesTheConversationAndStreamsItsReply) {
     EXPECT_EQ(model.messages().size(), 4);
 }
 
+TEST_F(AppModelTest, TheWaitingWordEndsWithTheFirstChunkOfTheReply) {
+    ChatScript held = ChatScript::words("First words, then the rest.");
+    held.stallAfter = 1;  // the server holds the rest until released
+    h.server.setChatResponder([held](const nlohmann::json& request) {
+        if (request["messages"].back()["content"] == kTitlePrompt.toStdString())
+            return ChatScript::words("Title");
+        return held;
+    });
+    ZoruveVede& model = h.start();
+    model.setSelectedModel(QString("llama3.2:latest"));
+    model.setInputText("Hello");
+    model.sendMessage();
+    ASSERT_TRUE(eventually([&] { return model.messages().size() == 2 && !model.statusMessage(); }))
+        << "the word stayed after the first chunk";
+    EXPECT_EQ(model.messages()[1].content(), "First");
+    EXPECT_TRUE(model.inSendingMessage());
+
+    ASSERT_TRUE(eventually(
+        [&] {
+            h.server.releaseStalls();
+            return !model.inSendingMessage();
+        },
+        10s));
+    EXPECT_EQ(model.messages()[1].content(), "First words, then the rest.");
+    EXPECT_EQ(model.statusMessage(), std::nullopt) << "nor does it come back";
+}
+
+TEST_F(AppModelTest, TheLastMessageOfAConversationReadFromItsFileIsSavedInTheList) {
+    // No title is asked for such a conversation: only the reply's own announcement writes
+    // the list.
+    const Conversation bread = stored("Bread", "Knead it.");
+    h.store.saveTOC({stored("Other", "Elsewhere"), bread});
+    h.store.writeConversation(bread.id().uuid(),
+                              {ChatMessage::make("How?", ChatMessageType::user),
+                               ChatMessage::make("Knead it.", ChatMessageType::assistant)});
+    h.server.setChatScript(ChatScript::words("Ten minutes."));
+    ZoruveVede& model = h.start();
+    model.setSelectedModel(QString("llama3.2:latest"));
+    model.setSelectedConversation(bread.id());
+    model.selectConversation(bread.id());
+    model.setInputText("How long?");
+    model.sendMessage();
+    ASSERT_TRUE(
+        eventually([&] { return model.conversations()[1].lastMessage() == "Ten minutes."; }, 10s));
+    EXPECT_EQ(h.toc()["contents"][1]["lastMessage"], "Ten minutes.");
+    EXPECT_EQ(h.toc()["contents"][1]["title"], "Bread");
+    EXPECT_EQ(h.toc()["contents"][0]["lastMessage"], "Elsewhere");
+}
+
 TEST_F(AppModelTest, SendRefusesBlankInputAStoppedServiceAndAMissingModel) {
     ZoruveVede& model = h.start();
     const auto livenessChecks = [&] { return h.server.requestsTo("/api/version").size(); };
@@ -249,6 +305,80 @@ TEST_F(AppModelTest, UnbindingWhileAReplyStreamsStopsEveryUpdateOfTheOldManager)
     // Binding it again mirrors its state at once.
     model.setCurrentConversation(manager);
     EXPECT_EQ(model.messages(), manager->messages().get());
+}
+
+// Updates of a manager no longer shown may already wait in the interface thread's queue
+// when another conversation is opened. The transcript and the other fields travel by
+// different roads; each is held up on its own.
+
+TEST_F(AppModelTest, ATranscriptQueuedForTheConversationShownBeforeIsDropped) {
+    const Conversation other = stored("Other");
+    h.store.saveTOC({other});
+    h.store.writeConversation(other.id().uuid(),
+                              {ChatMessage::make("Kept question", ChatMessageType::user),
+                               ChatMessage::make("Kept answer", ChatMessageType::assistant)});
+    const QStringList otherTexts = {"Kept question", "Kept answer"};
+    ChatScript held = ChatScript::words("one two three four");
+    held.stallAfter = 1;
+    h.server.setChatResponder([held](const nlohmann::json& request) {
+        if (request["messages"].back()["content"] == kTitlePrompt.toStdString())
+            return ChatScript::words("Title");
+        return held;
+    });
+    ZoruveVede& model = h.start();
+    model.setSelectedModel(QString("llama3.2:latest"));
+    model.setInputText("Hello");
+    model.sendMessage();
+    ASSERT_TRUE(eventually([&] { return model.messages().size() == 2; }));
+    const auto manager = model.currentConversation();
+    int chunks = 0;
+    model.chunkStream().setOnChange([&] { ++chunks; });
+    chunks = 0;  // what was already on the stream
+
+    // The interface thread runs nothing while the rest of the reply arrives.
+    ASSERT_TRUE(withoutEvents([&] {
+        h.server.releaseStalls();
+        return manager->messages().get().at(1).content() == "one two three four";
+    }));
+    model.selectConversation(other.id());
+    InterfaceThread::drainNow();
+    EXPECT_EQ(textsOf(model.messages()), otherTexts);
+    EXPECT_EQ(chunks, 0);
+
+    ASSERT_TRUE(eventually([&] { return !manager->inSendingMessage().get(); }, 10s));
+    EXPECT_EQ(textsOf(model.messages()), otherTexts);
+}
+
+TEST_F(AppModelTest, ASendingStateQueuedForTheConversationShownBeforeIsDropped) {
+    const Conversation first = stored("First"), second = stored("Second");
+    h.store.saveTOC({first, second});
+    h.store.writeConversation(first.id().uuid(), {ChatMessage::make("Hi", ChatMessageType::user)});
+    h.store.writeConversation(second.id().uuid(),
+                              {ChatMessage::make("Bye", ChatMessageType::user)});
+    ChatScript held = ChatScript::words("late reply");
+    held.stallAfter = 0;  // nothing arrives until released
+    h.server.setChatScript(held);
+    ZoruveVede& model = h.start();
+    model.selectConversation(first.id());
+    const auto manager = model.currentConversation();
+
+    // The interface thread runs nothing between the send, which queues the sending state
+    // and the waiting word for it, and the opening of the second conversation.
+    manager->send("Again", "llama3.2:latest");
+    model.selectConversation(second.id());
+    InterfaceThread::drainNow();
+    EXPECT_FALSE(model.inSendingMessage());
+    EXPECT_EQ(model.statusMessage(), std::nullopt);
+    EXPECT_EQ(textsOf(model.messages()), QStringList{"Bye"});
+
+    ASSERT_TRUE(eventually(
+        [&] {
+            h.server.releaseStalls();
+            return !manager->inSendingMessage().get();
+        },
+        10s));
+    EXPECT_FALSE(model.inSendingMessage());
+    EXPECT_EQ(textsOf(model.messages()), QStringList{"Bye"});
 }
 
 TEST_F(AppModelTest, QuittingDuringAReplyKeepsThePartialReplyOnDisk) {
@@ -355,6 +485,21 @@ TEST_F(AppModelTest, RemovingTheSelectedModelClearsTheSelection) {
     ASSERT_TRUE(eventually([&] { return model.showModalAlert(); }));
     EXPECT_EQ(model.modalAlertTitle(), "Unable To Remove Model");
     EXPECT_TRUE(model.modalAlertMessage().startsWith("Unable to remove model 'qwen3:8b': error "));
+}
+
+TEST_F(AppModelTest, AReloadedListWithoutTheChosenModelClearsTheChoice) {
+    ZoruveVede& model = h.start();
+    model.setSelectedModel(QString("qwen3:8b"));
+    h.server.setModels({ModelInfo::make("llama3.2:latest")});  // removed outside Parlote
+    model.reloadModels();
+    ASSERT_TRUE(eventually([&] { return model.availableModels().size() == 1; }));
+    EXPECT_EQ(model.selectedModel(), std::nullopt);
+
+    model.setSelectedModel(QString("llama3.2:latest"));
+    h.server.setModels({ModelInfo::make("phi3:mini"), ModelInfo::make("llama3.2:latest")});
+    model.reloadModels();
+    ASSERT_TRUE(eventually([&] { return model.availableModels().size() == 2; }));
+    EXPECT_EQ(model.selectedModel(), QString("llama3.2:latest")) << "a model still listed stays";
 }
 
 TEST_F(AppModelTest, TheWatchReloadsModelsOnlyAfterTheGap) {
