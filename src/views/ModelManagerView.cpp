@@ -6,7 +6,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
-#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
@@ -16,10 +15,12 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <cmath>
 #include <utility>
 
 #include "DisplayName.h"
+#include "ModelAddPane.h"
+#include "ModelDetailsPane.h"
+#include "ModelPaneParts.h"
 #include "ViewFonts.h"
 
 namespace parlote {
@@ -28,96 +29,10 @@ const QString ModelManagerView::addEntry = QStringLiteral("+");
 
 namespace {
 
-constexpr int paneSpacing = 16;
-constexpr int detailSpacing = 12;
-constexpr int progressSpacing = 8;
-constexpr int progressSteps = 10000;  // resolution of the bar's 0 to 1.0
 constexpr int idRole = Qt::UserRole + 1;
 constexpr int confirmationNameWidth = 360;  // pixels a name may take in a confirmation
 
 const char* const libraryAddress = "https://ollama.com/library";
-
-QString nameHint() {
-    return QObject::tr(
-        "Model names should match exactly as shown on the Ollama library "
-        "(e.g., 'llama3.2', 'gemma2:9b', 'codellama:7b').");
-}
-
-// The pane titles: larger than a headline, semibold.
-QFont titleFont(const QFont& base) {
-    return views::titleFont(base, 1.45);
-}
-
-QLabel* bodyLabel(const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setWordWrap(true);
-    return label;
-}
-
-QLabel* titleLabel(const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setFont(titleFont(label->font()));
-    label->setAccessibleName(text);
-    return label;
-}
-
-QVBoxLayout* paneLayout(QWidget* pane) {
-    auto* layout = new QVBoxLayout(pane);
-    layout->setSpacing(paneSpacing);
-    return layout;
-}
-
-// A value of the details pane: the text as a name is shown (views::displayName) on one
-// line, cut in the middle with an ellipsis when the column is too narrow (digests are
-// long); the whole text is in the tool tip.
-class ValueLabel : public QLabel {
-public:
-    explicit ValueLabel(QWidget* parent) : QLabel(parent) {
-        setTextFormat(Qt::PlainText);
-        setFont(views::captionFont(font()));
-        setForegroundRole(QPalette::PlaceholderText);
-        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    }
-
-    void setValue(const QString& value) {
-        value_ = value;
-        const QString shown = views::displayName(value);
-        setText(shown);
-        setToolTip(views::plainToolTip(shown));
-        setAccessibleName(shown);
-    }
-
-    QSize minimumSizeHint() const override { return QSize(0, QLabel::minimumSizeHint().height()); }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        const QRect area = contentsRect();
-        const QString shown = views::displayName(value_, fontMetrics(), area.width());
-        style()->drawItemText(&painter, area, Qt::AlignLeft | Qt::AlignVCenter, palette(),
-                              isEnabled(), shown, foregroundRole());
-    }
-
-private:
-    QString value_;
-};
-
-// The progress box's background: the secondary colour at opacity 0.1 (from the present
-// palette, so that a change of theme follows).
-class ProgressBox : public QWidget {
-public:
-    using QWidget::QWidget;
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QColor tint = palette().color(QPalette::PlaceholderText);
-        tint.setAlphaF(0.1f);
-        QPainter painter(this);
-        painter.fillRect(rect(), tint);
-    }
-};
 
 }  // namespace
 
@@ -150,8 +65,8 @@ ModelManagerView::ModelManagerView(QWidget* parent)
     rightLayout->setSpacing(0);
     stack_ = new QStackedWidget(right);
     helpPane_ = buildHelpPane();
-    addPane_ = buildAddPane();
-    detailsPane_ = buildDetailsPane();
+    addPane_ = new ModelAddPane(stack_);
+    detailsPane_ = new ModelDetailsPane(stack_);
     stack_->addWidget(helpPane_);
     stack_->addWidget(addPane_);
     stack_->addWidget(detailsPane_);
@@ -178,6 +93,13 @@ ModelManagerView::ModelManagerView(QWidget* parent)
     connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { listSelectionChanged(); });
     connect(doneButton_, &QPushButton::clicked, this, &ModelManagerView::dismissRequested);
+    connect(addPane_->addButton(), &QPushButton::clicked, this, [this] { addClicked(); });
+    connect(detailsPane_->deleteButton(), &QPushButton::clicked, this, [this] { askDelete(); });
+    for (QLabel* anchor : {helpLink_, addPane_->browseLink()}) {
+        connect(anchor, &QLabel::linkActivated, this,
+                [this](const QString& target) { openLink(target); });
+        updateLink(anchor);
+    }
 
     rebuildList();
     updateInstallState();
@@ -207,38 +129,8 @@ QUrl ModelManagerView::libraryUrl() {
 
 // --- Building -------------------------------------------------------------------------
 
-QWidget* ModelManagerView::buildBrowseLine(QWidget* parent, QLabel** link) {
-    auto* line = new QWidget(parent);
-    auto* row = new QHBoxLayout(line);
-    row->setContentsMargins(0, 0, 0, 0);
-    auto* text = new QLabel(tr("Browse available models at"), line);
-    text->setTextFormat(Qt::PlainText);
-    const QUrl url = libraryUrl();
-    const QString label = url.toString(QUrl::RemoveScheme).mid(2);  // without "//"
-    auto* anchor = new QLabel(line);
-    anchor->setTextFormat(Qt::RichText);
-    anchor->setOpenExternalLinks(false);
-    anchor->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    anchor->setToolTip(url.toString());
-    anchor->setAccessibleName(label);
-    connect(anchor, &QLabel::linkActivated, this,
-            [this](const QString& target) { openLink(target); });
-    row->addWidget(text);
-    row->addWidget(anchor);
-    row->addStretch(1);
-    *link = anchor;
-    updateLink(anchor);
-    return line;
-}
-
-QLabel* ModelManagerView::makeCaptionHint(QWidget* parent) {
-    QLabel* hint = bodyLabel(nameHint(), parent);
-    hint->setFont(views::captionFont(hint->font()));
-    hint->setForegroundRole(QPalette::PlaceholderText);
-    return hint;
-}
-
 QWidget* ModelManagerView::buildHelpPane() {
+    using namespace views_detail;
     auto* pane = new QWidget(stack_);
     QVBoxLayout* layout = paneLayout(pane);
     layout->addWidget(titleLabel(tr("Manage Models"), pane));
@@ -251,89 +143,9 @@ QWidget* ModelManagerView::buildHelpPane() {
     layout->addWidget(bodyLabel(
         tr("• Install new models by selecting 'Add New Model' and entering the model name"), pane));
     layout->addWidget(bodyLabel(tr("• Remove models you no longer need"), pane));
-    layout->addWidget(buildBrowseLine(pane, &helpLink_));
-    layout->addWidget(makeCaptionHint(pane));
+    layout->addWidget(browseLine(pane, &helpLink_));
+    layout->addWidget(nameHintLabel(pane));
     layout->addStretch(1);
-    return pane;
-}
-
-QWidget* ModelManagerView::buildAddPane() {
-    auto* pane = new QWidget(stack_);
-    QVBoxLayout* layout = paneLayout(pane);
-    layout->addWidget(titleLabel(tr("Add Model"), pane));
-    layout->addWidget(
-        bodyLabel(tr("Enter the name of the model you would like to install."), pane));
-    layout->addWidget(buildBrowseLine(pane, &addLink_));
-    layout->addWidget(makeCaptionHint(pane));
-
-    auto* form = new QHBoxLayout;
-    nameField_ = new QLineEdit(pane);
-    nameField_->setPlaceholderText(tr("Enter model name"));
-    nameField_->setAccessibleName(tr("Model name"));
-    addButton_ = new QPushButton(tr("Add Model"), pane);
-    form->addWidget(nameField_, 1);
-    form->addSpacing(paneSpacing / 2);
-    form->addWidget(addButton_);
-    layout->addLayout(form);
-    layout->addStretch(1);
-
-    progressBox_ = new ProgressBox(pane);
-    auto* box = new QVBoxLayout(progressBox_);
-    const int margin = style()->pixelMetric(QStyle::PM_LayoutLeftMargin);
-    box->setContentsMargins(margin, progressSpacing, margin, progressSpacing);
-    box->setSpacing(progressSpacing);
-    statusLabel_ = new QLabel(progressBox_);
-    statusLabel_->setTextFormat(Qt::PlainText);
-    statusLabel_->setFont(views::captionFont(statusLabel_->font()));
-    statusLabel_->setAlignment(Qt::AlignHCenter);
-    statusLabel_->setWordWrap(true);
-    progressBar_ = new QProgressBar(progressBox_);
-    progressBar_->setRange(0, progressSteps);
-    progressBar_->setTextVisible(false);
-    progressBar_->setAccessibleName(tr("Installation progress"));
-    box->addWidget(statusLabel_);
-    box->addWidget(progressBar_);
-    layout->addWidget(progressBox_);
-
-    connect(addButton_, &QPushButton::clicked, this, [this] { addClicked(); });
-    return pane;
-}
-
-QWidget* ModelManagerView::buildDetailsPane() {
-    auto* pane = new QWidget(stack_);
-    QVBoxLayout* layout = paneLayout(pane);
-
-    auto* heading = new QHBoxLayout;
-    heading->addWidget(titleLabel(tr("Model Details"), pane));
-    heading->addStretch(1);
-    deleteButton_ = new QPushButton(tr("Delete Model"), pane);
-    heading->addWidget(deleteButton_);
-    layout->addLayout(heading);
-
-    auto* rows = new QVBoxLayout;
-    rows->setSpacing(detailSpacing);
-    const QStringList labels{tr("Name:"),  tr("Digest:"),    tr("Size:"),       tr("Family"),
-                             tr("Format"), tr("Parameters"), tr("Quantization")};
-    for (const QString& text : labels) {
-        auto* row = new QHBoxLayout;
-        auto* label = new QLabel(text, pane);
-        label->setTextFormat(Qt::PlainText);
-        QFont font = views::captionFont(label->font());
-        font.setWeight(QFont::Medium);
-        label->setFont(font);
-        label->setFixedWidth(labelWidth);
-        auto* value = new ValueLabel(pane);
-        label->setBuddy(value);
-        row->addWidget(label);
-        row->addWidget(value, 1);
-        rows->addLayout(row);
-        detailLabels_ << label;
-        detailValues_ << value;
-    }
-    layout->addLayout(rows);
-    layout->addStretch(1);
-
-    connect(deleteButton_, &QPushButton::clicked, this, [this] { askDelete(); });
     return pane;
 }
 
@@ -344,7 +156,7 @@ QLabel* ModelManagerView::browseLink(Pane pane) const {
         case Pane::Help:
             return helpLink_;
         case Pane::Add:
-            return addLink_;
+            return addPane_->browseLink();
         case Pane::Details:
             break;
     }
@@ -364,7 +176,7 @@ void ModelManagerView::updateLink(QLabel* anchor) {
 void ModelManagerView::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange) {
-        for (QLabel* anchor : {helpLink_, addLink_})
+        for (QLabel* anchor : {helpLink_, addPane_->browseLink()})
             if (anchor) updateLink(anchor);
     }
 }
@@ -457,15 +269,10 @@ void ModelManagerView::updatePane() {
         case Pane::Add:
             stack_->setCurrentWidget(addPane_);
             break;
-        case Pane::Details: {
-            const ChatModel& m = *selectedModel();
-            const QStringList values{m.model,  m.digest,    formatSize(m.size), m.family,
-                                     m.format, m.paramSize, m.quantLevel};
-            for (int i = 0; i < values.size(); ++i)
-                static_cast<ValueLabel*>(detailValues_[i])->setValue(values[i]);
+        case Pane::Details:
+            detailsPane_->showModel(*selectedModel());
             stack_->setCurrentWidget(detailsPane_);
             break;
-        }
     }
 }
 
@@ -479,26 +286,47 @@ void ModelManagerView::setInstallState(bool isInstalling, const QString& status,
 }
 
 void ModelManagerView::updateInstallState() {
-    nameField_->setEnabled(!installing_);
-    addButton_->setEnabled(!installing_);
-    progressBox_->setVisible(installing_);
-    statusLabel_->setText(status_);
-    const float fraction = std::clamp(progressFraction(progress_, complete_), 0.0f, 1.0f);
-    // A fraction that is not a number (never expected) draws as an empty bar.
-    progressBar_->setValue(std::isnan(fraction) ? 0 : qRound(fraction * progressSteps));
+    addPane_->showInstallState(installing_, status_, progress_, complete_);
 }
 
 void ModelManagerView::addClicked() {
-    const QString name = nameField_->text();
+    const QString name = addPane_->nameField()->text();
     emit addModelRequested(name);
-    nameField_->clear();
+    addPane_->nameField()->clear();
 }
 
 void ModelManagerView::reset() {
     pendingDelete_.reset();  // closing the confirmation now removes nothing
     if (confirmation_) confirmation_->close();
-    nameField_->clear();
+    addPane_->nameField()->clear();
     setSelection(std::nullopt);
+}
+
+// --- Parts ----------------------------------------------------------------------------
+
+QLineEdit* ModelManagerView::nameField() const {
+    return addPane_->nameField();
+}
+QPushButton* ModelManagerView::addButton() const {
+    return addPane_->addButton();
+}
+QPushButton* ModelManagerView::deleteButton() const {
+    return detailsPane_->deleteButton();
+}
+QWidget* ModelManagerView::progressBox() const {
+    return addPane_->progressBox();
+}
+QLabel* ModelManagerView::statusLabel() const {
+    return addPane_->statusLabel();
+}
+QProgressBar* ModelManagerView::progressBar() const {
+    return addPane_->progressBar();
+}
+const QList<QLabel*>& ModelManagerView::detailLabels() const {
+    return detailsPane_->labels();
+}
+const QList<QLabel*>& ModelManagerView::detailValues() const {
+    return detailsPane_->values();
 }
 
 // --- Alerts ---------------------------------------------------------------------------

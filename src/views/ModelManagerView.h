@@ -1,22 +1,22 @@
 #pragma once
 
 // The model manager: the installed models in a list beside a detail area that shows a
-// model's details (with removal after a confirmation), the form for installing a model
-// by name with the progress of a running installation, or a short help text. The panel
-// owns no model data: the owner passes the models and the installation state in, and
-// receives installs, removals, closing and the closing of its alert through signals.
-
-#include "ChatRecords.h"
-#include "MarkdownLinks.h"
+// model's details (with removal after a confirmation; ModelDetailsPane), the form for
+// installing a model by name with the progress of a running installation (ModelAddPane),
+// or a short help text. The panel owns no model data: the owner passes the models and
+// the installation state in, and receives installs, removals, closing and the closing of
+// its alert through signals.
 
 #include <QList>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
-
 #include <cstdint>
 #include <functional>
 #include <optional>
+
+#include "ChatRecords.h"
+#include "MarkdownLinks.h"
 
 class QLabel;
 class QLineEdit;
@@ -29,6 +29,9 @@ class QStackedWidget;
 class QUrl;
 
 namespace parlote {
+
+class ModelAddPane;
+class ModelDetailsPane;
 
 class ModelManagerView : public QWidget {
     Q_OBJECT
@@ -60,7 +63,8 @@ public:
     const QList<ChatModel>& models() const { return models_; }
 
     /// The state of the running installation (or of none).
-    void setInstallState(bool isInstalling, const QString& status, qint64 progress, qint64 complete);
+    void setInstallState(bool isInstalling, const QString& status, qint64 progress,
+                         qint64 complete);
     bool isInstalling() const { return installing_; }
 
     /// Selects a model's id, the add entry (`addEntry`) or nothing, as a click would.
@@ -84,16 +88,16 @@ public:
 
     QSplitter* splitter() const { return splitter_; }
     QListWidget* listWidget() const { return list_; }
-    QLineEdit* nameField() const { return nameField_; }
-    QPushButton* addButton() const { return addButton_; }
-    QPushButton* deleteButton() const { return deleteButton_; }
+    QLineEdit* nameField() const;
+    QPushButton* addButton() const;
+    QPushButton* deleteButton() const;
     QPushButton* doneButton() const { return doneButton_; }
-    QWidget* progressBox() const { return progressBox_; }
-    QLabel* statusLabel() const { return statusLabel_; }
-    QProgressBar* progressBar() const { return progressBar_; }
+    QWidget* progressBox() const;
+    QLabel* statusLabel() const;
+    QProgressBar* progressBar() const;
     /// The label and value of the details pane's rows, in order (seven each).
-    const QList<QLabel*>& detailLabels() const { return detailLabels_; }
-    const QList<QLabel*>& detailValues() const { return detailValues_; }
+    const QList<QLabel*>& detailLabels() const;
+    const QList<QLabel*>& detailValues() const;
     /// The browse line's link in the add pane and in the help pane.
     QLabel* browseLink(Pane pane) const;
 
@@ -119,15 +123,11 @@ protected:
 
 private:
     QWidget* buildHelpPane();
-    QWidget* buildAddPane();
-    QWidget* buildDetailsPane();
-    QWidget* buildBrowseLine(QWidget* parent, QLabel** link);
-    QLabel* makeCaptionHint(QWidget* parent);
     void updateLink(QLabel* anchor);
 
     const ChatModel* selectedModel() const;  // the first model with the selected id
     void rebuildList();
-    void showSelection();                    // highlights `selection_` without reporting
+    void showSelection();  // highlights `selection_` without reporting
     void listSelectionChanged();
     void updatePane();
     void updateInstallState();
@@ -148,19 +148,10 @@ private:
     QListWidget* list_;
     QStackedWidget* stack_;
     QWidget* helpPane_;
-    QWidget* addPane_;
-    QWidget* detailsPane_;
-    QLineEdit* nameField_ = nullptr;
-    QPushButton* addButton_ = nullptr;
-    QWidget* progressBox_ = nullptr;
-    QLabel* statusLabel_ = nullptr;
-    QProgressBar* progressBar_ = nullptr;
-    QPushButton* deleteButton_ = nullptr;
+    ModelAddPane* addPane_;
+    ModelDetailsPane* detailsPane_;
     QPushButton* doneButton_ = nullptr;
     QLabel* helpLink_ = nullptr;
-    QLabel* addLink_ = nullptr;
-    QList<QLabel*> detailLabels_;
-    QList<QLabel*> detailValues_;
 
     std::optional<QString> pendingDelete_;
     QPointer<QMessageBox> confirmation_;

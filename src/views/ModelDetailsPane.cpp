@@ -1,0 +1,100 @@
+#include "ModelDetailsPane.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include "DisplayName.h"
+#include "ModelManagerView.h"
+#include "ModelPaneParts.h"
+#include "ViewFonts.h"
+
+namespace parlote {
+
+namespace {
+
+constexpr int detailSpacing = 12;
+
+// A value of the details pane: the text as a name is shown (views::displayName) on one
+// line, cut in the middle with an ellipsis when the column is too narrow (digests are
+// long); the whole text is in the tool tip.
+class ValueLabel : public QLabel {
+public:
+    explicit ValueLabel(QWidget* parent) : QLabel(parent) {
+        setTextFormat(Qt::PlainText);
+        setFont(views::captionFont(font()));
+        setForegroundRole(QPalette::PlaceholderText);
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    }
+
+    void setValue(const QString& value) {
+        value_ = value;
+        const QString shown = views::displayName(value);
+        setText(shown);
+        setToolTip(views::plainToolTip(shown));
+        setAccessibleName(shown);
+    }
+
+    QSize minimumSizeHint() const override { return QSize(0, QLabel::minimumSizeHint().height()); }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        const QRect area = contentsRect();
+        const QString shown = views::displayName(value_, fontMetrics(), area.width());
+        style()->drawItemText(&painter, area, Qt::AlignLeft | Qt::AlignVCenter, palette(),
+                              isEnabled(), shown, foregroundRole());
+    }
+
+private:
+    QString value_;
+};
+
+}  // namespace
+
+ModelDetailsPane::ModelDetailsPane(QWidget* parent) : QWidget(parent) {
+    QVBoxLayout* layout = views_detail::paneLayout(this);
+
+    auto* heading = new QHBoxLayout;
+    heading->addWidget(views_detail::titleLabel(tr("Model Details"), this));
+    heading->addStretch(1);
+    deleteButton_ = new QPushButton(tr("Delete Model"), this);
+    heading->addWidget(deleteButton_);
+    layout->addLayout(heading);
+
+    auto* rows = new QVBoxLayout;
+    rows->setSpacing(detailSpacing);
+    const QStringList labels{tr("Name:"),  tr("Digest:"),    tr("Size:"),       tr("Family"),
+                             tr("Format"), tr("Parameters"), tr("Quantization")};
+    for (const QString& text : labels) {
+        auto* row = new QHBoxLayout;
+        auto* label = new QLabel(text, this);
+        label->setTextFormat(Qt::PlainText);
+        QFont font = views::captionFont(label->font());
+        font.setWeight(QFont::Medium);
+        label->setFont(font);
+        label->setFixedWidth(ModelManagerView::labelWidth);
+        auto* value = new ValueLabel(this);
+        label->setBuddy(value);
+        row->addWidget(label);
+        row->addWidget(value, 1);
+        rows->addLayout(row);
+        labels_ << label;
+        values_ << value;
+    }
+    layout->addLayout(rows);
+    layout->addStretch(1);
+}
+
+void ModelDetailsPane::showModel(const ChatModel& m) {
+    const QStringList values{m.model,     m.digest, ModelManagerView::formatSize(m.size),
+                             m.family,    m.format, m.paramSize,
+                             m.quantLevel};
+    for (int i = 0; i < values.size(); ++i)
+        static_cast<ValueLabel*>(values_[i])->setValue(values[i]);
+}
+
+}  // namespace parlote
