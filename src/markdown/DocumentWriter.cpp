@@ -1,46 +1,39 @@
 #include "DocumentWriter.h"
 
-#include <QAbstractTextDocumentLayout>
 #include <QFontMetricsF>
-#include <QPainter>
-#include <QPainterPath>
 #include <QTextBlock>
-#include <QTextLayout>
 #include <QTextTable>
 
+#include "DocumentDecorations.h"
 #include "ImageStore.h"
 #include "MarkdownLinks.h"
 
 namespace parlote {
 
+using namespace decoration;
+
 namespace {
 
-// Block properties the writer leaves for paintDecorations().
-enum Property {
-    MarkerTexts = QTextFormat::UserProperty + 1,  // QStringList: list markers on this line
-    MarkerRights,                                 // QList<qreal>: right edge of each marker
-    QuoteBars,                                    // QList<qreal>: x of each quote bar
-    QuoteBarsStarting,                            // int: how many of the bars begin at this block
-    CodeLeft,                                     // qreal: left edge of a code block's background
-    CodeTopInset,                                 // qreal: the background starts this far below the top
-    Rule,                                         // bool: a thematic break
-};
-
-// Markers that stand for task boxes rather than text (private-use characters).
-const QString kOpenBox = QStringLiteral("\uE000");
-const QString kTickedBox = QStringLiteral("\uE001");
-
-QString fromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+QString fromUtf8(const std::string& s) {
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
 
 void appendPlain(const Inlines& inlines, QString& out) {
     for (const InlineNode& node : inlines) {
-        std::visit([&](const auto& v) {
-            using T = std::decay_t<decltype(v)>;
-            if constexpr (std::is_same_v<T, inl::Text> || std::is_same_v<T, inl::Code>) out += fromUtf8(v.text);
-            else if constexpr (std::is_same_v<T, inl::Html>) out += fromUtf8(v.html);
-            else if constexpr (std::is_same_v<T, inl::SoftBreak> || std::is_same_v<T, inl::LineBreak>) out += u' ';
-            else appendPlain(v.children, out);
-        }, node.value);
+        std::visit(
+            [&](const auto& v) {
+                using T = std::decay_t<decltype(v)>;
+                if constexpr (std::is_same_v<T, inl::Text> || std::is_same_v<T, inl::Code>)
+                    out += fromUtf8(v.text);
+                else if constexpr (std::is_same_v<T, inl::Html>)
+                    out += fromUtf8(v.html);
+                else if constexpr (std::is_same_v<T, inl::SoftBreak> ||
+                                   std::is_same_v<T, inl::LineBreak>)
+                    out += u' ';
+                else
+                    appendPlain(v.children, out);
+            },
+            node.value);
     }
 }
 
@@ -53,22 +46,29 @@ QVariant toVariant(const QList<qreal>& values) {
 
 Qt::Alignment toQt(ColumnAlignment a) {
     switch (a) {
-    case ColumnAlignment::Center: return Qt::AlignHCenter;
-    case ColumnAlignment::Right: return Qt::AlignRight;
-    default: return Qt::AlignLeft;
+        case ColumnAlignment::Center:
+            return Qt::AlignHCenter;
+        case ColumnAlignment::Right:
+            return Qt::AlignRight;
+        default:
+            return Qt::AlignLeft;
     }
 }
 
 QString bulletFor(int depth) {
-    static const QString bullets[] = {QStringLiteral("\u2022"), QStringLiteral("\u25E6"), QStringLiteral("\u25AA")};
+    static const QString bullets[] = {QStringLiteral("\u2022"), QStringLiteral("\u25E6"),
+                                      QStringLiteral("\u25AA")};
     return bullets[qMin(depth, 2)];
 }
 
 }  // namespace
 
-QVariant MarkdownTextDocument::loadResource(int, const QUrl&) { return {}; }
+QVariant MarkdownTextDocument::loadResource(int, const QUrl&) {
+    return {};
+}
 
-DocumentWriter::DocumentWriter(QTextDocument* doc, const MarkdownStyle& style, ImageStore* images, qreal imageMaxWidth)
+DocumentWriter::DocumentWriter(QTextDocument* doc, const MarkdownStyle& style, ImageStore* images,
+                               qreal imageMaxWidth)
     : doc_(doc), style_(style), images_(images), imageMaxWidth_(imageMaxWidth), cursor_(doc) {
     cursor_.movePosition(QTextCursor::End);
     doc_->setDefaultFont(style_.body);
@@ -79,7 +79,8 @@ DocumentWriter::DocumentWriter(QTextDocument* doc, const MarkdownStyle& style, I
 }
 
 qreal DocumentWriter::spacingBefore(const BlockNode& block, const MarkdownStyle& style) {
-    return std::holds_alternative<blk::Heading>(block.value) ? style.blockSpacing * 1.6 : style.blockSpacing;
+    return std::holds_alternative<blk::Heading>(block.value) ? style.blockSpacing * 1.6
+                                                             : style.blockSpacing;
 }
 
 void DocumentWriter::write(const Blocks& blocks) {
@@ -109,7 +110,8 @@ QTextCharFormat DocumentWriter::bodyFormat() const {
     return f;
 }
 
-void DocumentWriter::startBlock(QTextBlockFormat format, const QTextCharFormat& charFormat, qreal extraLeft) {
+void DocumentWriter::startBlock(QTextBlockFormat format, const QTextCharFormat& charFormat,
+                                qreal extraLeft) {
     format.setLeftMargin(indent_ + extraLeft);
     format.setTopMargin(format.topMargin() + pendingTop_);
     if (!quoteBars_.isEmpty()) {
@@ -147,74 +149,80 @@ void DocumentWriter::collapseCurrentBlock() {
 void DocumentWriter::writeBlocks(const Blocks& blocks, qreal spacing) {
     bool first = true;
     for (const BlockNode& block : blocks) {
-        if (!first) space(std::holds_alternative<blk::Heading>(block.value) ? spacing * 1.6 : spacing);
+        if (!first)
+            space(std::holds_alternative<blk::Heading>(block.value) ? spacing * 1.6 : spacing);
         first = false;
         writeBlock(block);
     }
 }
 
 void DocumentWriter::writeBlock(const BlockNode& block) {
-    std::visit([&](const auto& b) {
-        using T = std::decay_t<decltype(b)>;
-        if constexpr (std::is_same_v<T, blk::Paragraph>) {
-            startBlock({}, bodyFormat());
-            writeInlines(cursor_, b.inlines, bodyFormat());
-        } else if constexpr (std::is_same_v<T, blk::Heading>) {
-            QTextCharFormat f;
-            f.setFont(style_.headingFont(b.level));
-            QTextBlockFormat bf;
-            bf.setHeadingLevel(b.level);
-            startBlock(bf, f);
-            writeInlines(cursor_, b.inlines, f);
-        } else if constexpr (std::is_same_v<T, blk::Blockquote>) {
-            quoteBars_.append(indent_ + 1);
-            ++quoteStarts_;
-            indent_ += style_.quoteIndent;
-            if (b.blocks.empty()) startBlock({}, bodyFormat());
-            else writeBlocks(b.blocks, style_.blockSpacing);
-            indent_ -= style_.quoteIndent;
-            quoteBars_.removeLast();
-        } else if constexpr (std::is_same_v<T, blk::BulletedList>) {
-            std::vector<const Blocks*> items;
-            QStringList markers;
-            const QString bullet = bulletFor(listDepth_);
-            for (const Blocks& item : b.items) {
-                items.push_back(&item);
-                markers.append(bullet);
+    std::visit(
+        [&](const auto& b) {
+            using T = std::decay_t<decltype(b)>;
+            if constexpr (std::is_same_v<T, blk::Paragraph>) {
+                startBlock({}, bodyFormat());
+                writeInlines(cursor_, b.inlines, bodyFormat());
+            } else if constexpr (std::is_same_v<T, blk::Heading>) {
+                QTextCharFormat f;
+                f.setFont(style_.headingFont(b.level));
+                QTextBlockFormat bf;
+                bf.setHeadingLevel(b.level);
+                startBlock(bf, f);
+                writeInlines(cursor_, b.inlines, f);
+            } else if constexpr (std::is_same_v<T, blk::Blockquote>) {
+                quoteBars_.append(indent_ + 1);
+                ++quoteStarts_;
+                indent_ += style_.quoteIndent;
+                if (b.blocks.empty())
+                    startBlock({}, bodyFormat());
+                else
+                    writeBlocks(b.blocks, style_.blockSpacing);
+                indent_ -= style_.quoteIndent;
+                quoteBars_.removeLast();
+            } else if constexpr (std::is_same_v<T, blk::BulletedList>) {
+                std::vector<const Blocks*> items;
+                QStringList markers;
+                const QString bullet = bulletFor(listDepth_);
+                for (const Blocks& item : b.items) {
+                    items.push_back(&item);
+                    markers.append(bullet);
+                }
+                writeList(items, markers, b.isTight);
+            } else if constexpr (std::is_same_v<T, blk::NumberedList>) {
+                std::vector<const Blocks*> items;
+                QStringList markers;
+                long long n = b.start;
+                for (const Blocks& item : b.items) {
+                    items.push_back(&item);
+                    markers.append(QString::number(n++) + u'.');
+                }
+                writeList(items, markers, b.isTight);
+            } else if constexpr (std::is_same_v<T, blk::TaskList>) {
+                std::vector<const Blocks*> items;
+                QStringList markers;
+                for (const blk::TaskItem& item : b.items) {
+                    items.push_back(&item.blocks);
+                    markers.append(item.isCompleted ? kTickedBox : kOpenBox);
+                }
+                writeList(items, markers, b.isTight);
+            } else if constexpr (std::is_same_v<T, blk::CodeBlock>) {
+                writeCode(b.content);
+            } else if constexpr (std::is_same_v<T, blk::HtmlBlock>) {
+                writeCode(b.content);  // raw HTML is shown as its source text
+            } else if constexpr (std::is_same_v<T, blk::Table>) {
+                writeTable(b);
+            } else if constexpr (std::is_same_v<T, blk::ThematicBreak>) {
+                QTextBlockFormat f;
+                f.setProperty(Rule, true);
+                startBlock(f, bodyFormat());
             }
-            writeList(items, markers, b.isTight);
-        } else if constexpr (std::is_same_v<T, blk::NumberedList>) {
-            std::vector<const Blocks*> items;
-            QStringList markers;
-            long long n = b.start;
-            for (const Blocks& item : b.items) {
-                items.push_back(&item);
-                markers.append(QString::number(n++) + u'.');
-            }
-            writeList(items, markers, b.isTight);
-        } else if constexpr (std::is_same_v<T, blk::TaskList>) {
-            std::vector<const Blocks*> items;
-            QStringList markers;
-            for (const blk::TaskItem& item : b.items) {
-                items.push_back(&item.blocks);
-                markers.append(item.isCompleted ? kTickedBox : kOpenBox);
-            }
-            writeList(items, markers, b.isTight);
-        } else if constexpr (std::is_same_v<T, blk::CodeBlock>) {
-            writeCode(b.content);
-        } else if constexpr (std::is_same_v<T, blk::HtmlBlock>) {
-            writeCode(b.content);  // raw HTML is shown as its source text
-        } else if constexpr (std::is_same_v<T, blk::Table>) {
-            writeTable(b);
-        } else if constexpr (std::is_same_v<T, blk::ThematicBreak>) {
-            QTextBlockFormat f;
-            f.setProperty(Rule, true);
-            startBlock(f, bodyFormat());
-        }
-    }, block.value);
+        },
+        block.value);
 }
 
-void DocumentWriter::writeList(const std::vector<const Blocks*>& items, const QStringList& markers, bool tight) {
+void DocumentWriter::writeList(const std::vector<const Blocks*>& items, const QStringList& markers,
+                               bool tight) {
     const QFontMetricsF metrics(style_.body);
     const qreal gap = metrics.horizontalAdvance(QLatin1Char(' ')) * 1.5;
     qreal widest = 0;
@@ -227,8 +235,10 @@ void DocumentWriter::writeList(const std::vector<const Blocks*>& items, const QS
         pendingMarkers_.append(markers[qsizetype(i)]);
         pendingMarkerRights_.append(indent_ + step - gap);
         indent_ += step;
-        if (items[i]->empty()) startBlock({}, bodyFormat());
-        else writeBlocks(*items[i], tight ? 0 : style_.blockSpacing);
+        if (items[i]->empty())
+            startBlock({}, bodyFormat());
+        else
+            writeBlocks(*items[i], tight ? 0 : style_.blockSpacing);
         indent_ -= step;
     }
     --listDepth_;
@@ -254,7 +264,8 @@ void DocumentWriter::writeCode(const std::string& content) {
 }
 
 void DocumentWriter::writeTable(const blk::Table& table) {
-    if (!pendingMarkers_.isEmpty()) startBlock({}, bodyFormat());  // a list item's marker needs a line
+    if (!pendingMarkers_.isEmpty())
+        startBlock({}, bodyFormat());  // a list item's marker needs a line
     const int allColumns = int(table.columnAlignments.size());
     const int allRows = int(table.rows.size());
     if (allColumns == 0 || allRows == 0) return;
@@ -291,7 +302,8 @@ void DocumentWriter::writeTable(const blk::Table& table) {
             QTextBlockFormat bf;
             bf.setAlignment(toQt(table.columnAlignments[size_t(c)]));
             cc.setBlockFormat(bf);
-            if (size_t(c) < cells.size()) writeInlines(cc, cells[size_t(c)], r == 0 ? header : bodyFormat());
+            if (size_t(c) < cells.size())
+                writeInlines(cc, cells[size_t(c)], r == 0 ? header : bodyFormat());
         }
     }
     cursor_ = t->lastCursorPosition();
@@ -305,59 +317,64 @@ void DocumentWriter::writeTable(const blk::Table& table) {
         startBlock({}, note);
         QStringList parts;
         if (rows < allRows) parts << QStringLiteral("%1 more rows").arg(allRows - rows);
-        if (columns < allColumns) parts << QStringLiteral("%1 more columns").arg(allColumns - columns);
-        cursor_.insertText(QStringLiteral("Table cut short: ") + parts.join(QStringLiteral(" and ")) +
-                               QStringLiteral(" not shown."),
+        if (columns < allColumns)
+            parts << QStringLiteral("%1 more columns").arg(allColumns - columns);
+        cursor_.insertText(QStringLiteral("Table cut short: ") +
+                               parts.join(QStringLiteral(" and ")) + QStringLiteral(" not shown."),
                            note);
     }
 }
 
-void DocumentWriter::writeInlines(QTextCursor& cursor, const Inlines& inlines, const QTextCharFormat& format) {
+void DocumentWriter::writeInlines(QTextCursor& cursor, const Inlines& inlines,
+                                  const QTextCharFormat& format) {
     for (const InlineNode& node : inlines) {
-        std::visit([&](const auto& v) {
-            using T = std::decay_t<decltype(v)>;
-            QTextCharFormat f = format;
-            if constexpr (std::is_same_v<T, inl::Text>) {
-                cursor.insertText(fromUtf8(v.text), f);
-            } else if constexpr (std::is_same_v<T, inl::Code>) {
-                f.setFontFamilies(style_.mono.families());
-                f.setFontFixedPitch(true);
-                f.setBackground(style_.codeBackground);
-                cursor.insertText(fromUtf8(v.text), f);
-            } else if constexpr (std::is_same_v<T, inl::Html>) {
-                cursor.insertText(fromUtf8(v.html), f);  // literally, never interpreted
-            } else if constexpr (std::is_same_v<T, inl::Emphasis>) {
-                f.setFontItalic(true);
-                writeInlines(cursor, v.children, f);
-            } else if constexpr (std::is_same_v<T, inl::Strong>) {
-                f.setFontWeight(QFont::Bold);
-                writeInlines(cursor, v.children, f);
-            } else if constexpr (std::is_same_v<T, inl::Strikethrough>) {
-                f.setFontStrikeOut(true);
-                writeInlines(cursor, v.children, f);
-            } else if constexpr (std::is_same_v<T, inl::Link>) {
-                const QString destination = fromUtf8(v.destination);
-                // Only links that may open look and act like links; others stay text.
-                if (isOpenableLink(destination)) {
-                    f.setAnchor(true);
-                    f.setAnchorHref(destination);
-                    f.setForeground(style_.link);
-                    f.setFontUnderline(true);
-                    f.setToolTip(destination);
+        std::visit(
+            [&](const auto& v) {
+                using T = std::decay_t<decltype(v)>;
+                QTextCharFormat f = format;
+                if constexpr (std::is_same_v<T, inl::Text>) {
+                    cursor.insertText(fromUtf8(v.text), f);
+                } else if constexpr (std::is_same_v<T, inl::Code>) {
+                    f.setFontFamilies(style_.mono.families());
+                    f.setFontFixedPitch(true);
+                    f.setBackground(style_.codeBackground);
+                    cursor.insertText(fromUtf8(v.text), f);
+                } else if constexpr (std::is_same_v<T, inl::Html>) {
+                    cursor.insertText(fromUtf8(v.html), f);  // literally, never interpreted
+                } else if constexpr (std::is_same_v<T, inl::Emphasis>) {
+                    f.setFontItalic(true);
+                    writeInlines(cursor, v.children, f);
+                } else if constexpr (std::is_same_v<T, inl::Strong>) {
+                    f.setFontWeight(QFont::Bold);
+                    writeInlines(cursor, v.children, f);
+                } else if constexpr (std::is_same_v<T, inl::Strikethrough>) {
+                    f.setFontStrikeOut(true);
+                    writeInlines(cursor, v.children, f);
+                } else if constexpr (std::is_same_v<T, inl::Link>) {
+                    const QString destination = fromUtf8(v.destination);
+                    // Only links that may open look and act like links; others stay text.
+                    if (isOpenableLink(destination)) {
+                        f.setAnchor(true);
+                        f.setAnchorHref(destination);
+                        f.setForeground(style_.link);
+                        f.setFontUnderline(true);
+                        f.setToolTip(destination);
+                    }
+                    writeInlines(cursor, v.children, f);
+                } else if constexpr (std::is_same_v<T, inl::Image>) {
+                    writeImage(cursor, v, f);
+                } else if constexpr (std::is_same_v<T, inl::SoftBreak>) {
+                    cursor.insertText(QStringLiteral(" "), f);
+                } else if constexpr (std::is_same_v<T, inl::LineBreak>) {
+                    cursor.insertText(QString(QChar::LineSeparator), f);
                 }
-                writeInlines(cursor, v.children, f);
-            } else if constexpr (std::is_same_v<T, inl::Image>) {
-                writeImage(cursor, v, f);
-            } else if constexpr (std::is_same_v<T, inl::SoftBreak>) {
-                cursor.insertText(QStringLiteral(" "), f);
-            } else if constexpr (std::is_same_v<T, inl::LineBreak>) {
-                cursor.insertText(QString(QChar::LineSeparator), f);
-            }
-        }, node.value);
+            },
+            node.value);
     }
 }
 
-void DocumentWriter::writeImage(QTextCursor& cursor, const inl::Image& image, const QTextCharFormat& format) {
+void DocumentWriter::writeImage(QTextCursor& cursor, const inl::Image& image,
+                                const QTextCharFormat& format) {
     const QString source = fromUtf8(image.source);
     ImageStore::State state = ImageStore::State::NotLoadable;
     if (images_ && isLoadableImageSource(source)) {
@@ -387,93 +404,6 @@ void DocumentWriter::writeImage(QTextCursor& cursor, const inl::Image& image, co
     f.setFontItalic(true);
     if (!f.isAnchor()) f.setForeground(style_.secondary);
     cursor.insertText(QStringLiteral("\u25A3 ") + alt, f);
-}
-
-void paintDecorations(QPainter* painter, const QTextDocument& doc, const MarkdownStyle& style, const QRectF& clip,
-                      bool behindText) {
-    QAbstractTextDocumentLayout* layout = doc.documentLayout();
-    // Positions recorded by the writer are relative to the document's content area.
-    const qreal margin = doc.documentMargin();
-    const qreal width = (doc.textWidth() > 0 ? doc.textWidth() : layout->documentSize().width()) - margin;
-    painter->save();
-    painter->setRenderHint(QPainter::Antialiasing, true);
-    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
-        const QTextBlockFormat f = block.blockFormat();
-        if (!f.hasProperty(MarkerTexts) && !f.hasProperty(QuoteBars) && !f.hasProperty(CodeLeft) &&
-            !f.hasProperty(Rule)) {
-            continue;
-        }
-        const QTextLayout* text = block.layout();
-        if (!text || text->lineCount() == 0) continue;
-        // The block's extent, margins included, from where its lines were placed.
-        const QPointF origin = text->position() + QPointF(margin, 0);
-        const qreal blockTop = origin.y() - f.topMargin();
-        const qreal blockBottom = origin.y() + text->boundingRect().height() + f.bottomMargin();
-        if (blockBottom < clip.top() || blockTop > clip.bottom()) continue;
-        const QTextLine first = text->lineAt(0);
-
-        if (behindText) {
-            if (f.hasProperty(CodeLeft)) {
-                const qreal left = margin + f.doubleProperty(CodeLeft);
-                const qreal top = blockTop + f.doubleProperty(CodeTopInset);
-                QPainterPath path;
-                path.addRoundedRect(QRectF(left, top, width - left, blockBottom - top), 4, 4);
-                painter->fillPath(path, style.codeBackground);
-            }
-            continue;
-        }
-        if (f.hasProperty(QuoteBars)) {
-            // Bars that begin at this block start below the gap above it; the bars of
-            // enclosing quotes run through the gap.
-            const QVariantList bars = f.property(QuoteBars).toList();
-            const qsizetype starting = f.intProperty(QuoteBarsStarting);
-            for (qsizetype i = 0; i < bars.size(); ++i) {
-                const qreal top = i >= bars.size() - starting ? origin.y() : blockTop;
-                painter->fillRect(QRectF(margin + bars[i].toReal(), top, 3, blockBottom - top), style.quoteBar);
-            }
-        }
-        if (f.hasProperty(Rule)) {
-            const qreal y = origin.y() + first.y() + first.height() / 2;
-            const qreal left = margin + f.leftMargin();
-            painter->fillRect(QRectF(left, y - 0.5, width - left, 1), style.rule);
-        }
-        if (f.hasProperty(MarkerTexts)) {
-            const QStringList markers = f.property(MarkerTexts).toStringList();
-            const QVariantList rights = f.property(MarkerRights).toList();
-            const qreal baseline = origin.y() + first.y() + first.ascent();
-            const QFontMetricsF metrics(style.body);
-            painter->setFont(style.body);
-            for (qsizetype i = 0; i < markers.size() && i < rights.size(); ++i) {
-                const qreal right = margin + rights[i].toReal();
-                const QString& marker = markers[i];
-                if (marker == kOpenBox || marker == kTickedBox) {
-                    const qreal side = qRound(metrics.ascent() * 0.8);
-                    const QRectF box(right - side, baseline - side, side, side);
-                    if (marker == kTickedBox) {
-                        QPainterPath path;
-                        path.addRoundedRect(box, 2, 2);
-                        painter->fillPath(path, style.checkboxFill);
-                        QPen tick(Qt::white, qMax<qreal>(1.5, side / 7));
-                        tick.setCapStyle(Qt::RoundCap);
-                        tick.setJoinStyle(Qt::RoundJoin);
-                        painter->setPen(tick);
-                        const QPointF pts[] = {{box.left() + side * 0.22, box.top() + side * 0.52},
-                                               {box.left() + side * 0.42, box.top() + side * 0.72},
-                                               {box.left() + side * 0.78, box.top() + side * 0.3}};
-                        painter->drawPolyline(pts, 3);
-                    } else {
-                        painter->setPen(QPen(style.secondary, 1.2));
-                        painter->setBrush(Qt::NoBrush);
-                        painter->drawRoundedRect(box.adjusted(0.6, 0.6, -0.6, -0.6), 2, 2);
-                    }
-                } else {
-                    painter->setPen(style.secondary);
-                    painter->drawText(QPointF(right - metrics.horizontalAdvance(marker), baseline), marker);
-                }
-            }
-        }
-    }
-    painter->restore();
 }
 
 }  // namespace parlote

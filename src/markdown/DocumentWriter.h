@@ -5,7 +5,8 @@
 //
 // The document stays flat: nesting (lists, quotes) becomes left margins, and what Qt's
 // text layout cannot draw on its own (list markers, task boxes, quote bars, code
-// backgrounds, rules) is recorded as block properties and drawn by paintDecorations().
+// backgrounds, rules) is recorded as block properties (DocumentDecorations.h) and drawn
+// by paintDecorations() (DocumentDecorations.cpp).
 
 #include <QStringList>
 #include <QTextCursor>
@@ -40,7 +41,8 @@ public:
 
     /// A writer appending to `doc`. `images` may be null (images then show their
     /// alternative text); pictures are scaled down to `imageMaxWidth`.
-    DocumentWriter(QTextDocument* doc, const MarkdownStyle& style, ImageStore* images, qreal imageMaxWidth);
+    DocumentWriter(QTextDocument* doc, const MarkdownStyle& style, ImageStore* images,
+                   qreal imageMaxWidth);
 
     /// Appends `blocks`, spaced as sibling blocks of a document.
     void write(const Blocks& blocks);
@@ -64,7 +66,8 @@ private:
     void writeImage(QTextCursor& cursor, const inl::Image& image, const QTextCharFormat& format);
 
     void space(qreal gap);
-    void startBlock(QTextBlockFormat format, const QTextCharFormat& charFormat, qreal extraLeft = 0);
+    void startBlock(QTextBlockFormat format, const QTextCharFormat& charFormat,
+                    qreal extraLeft = 0);
     void collapseCurrentBlock();
     QTextCharFormat bodyFormat() const;
 
@@ -88,7 +91,7 @@ private:
 
 /// Draws the decorations of a document written by DocumentWriter: the ones behind the
 /// text (`behindText`) or the ones over it. `clip` is in document coordinates.
-void paintDecorations(QPainter* painter, const QTextDocument& doc, const MarkdownStyle& style, const QRectF& clip,
-                      bool behindText);
+void paintDecorations(QPainter* painter, const QTextDocument& doc, const MarkdownStyle& style,
+                      const QRectF& clip, bool behindText);
 
 }  // namespace parlote

@@ -1,0 +1,28 @@
+#pragma once
+
+// What DocumentWriter records for the decorations Qt's text layout cannot draw on its
+// own (list markers, task boxes, quote bars, code backgrounds, rules): block properties,
+// read back by paintDecorations() (declared in DocumentWriter.h) to draw them. Used by
+// those two only.
+
+#include <QString>
+#include <QTextFormat>
+
+namespace parlote::decoration {
+
+// Block properties the writer leaves for paintDecorations().
+enum Property {
+    MarkerTexts = QTextFormat::UserProperty + 1,  // QStringList: list markers on this line
+    MarkerRights,                                 // QList<qreal>: right edge of each marker
+    QuoteBars,                                    // QList<qreal>: x of each quote bar
+    QuoteBarsStarting,                            // int: how many of the bars begin at this block
+    CodeLeft,                                     // qreal: left edge of a code block's background
+    CodeTopInset,  // qreal: the background starts this far below the top
+    Rule,          // bool: a thematic break
+};
+
+// Markers that stand for task boxes rather than text (private-use characters).
+inline const QString kOpenBox = QStringLiteral("\uE000");
+inline const QString kTickedBox = QStringLiteral("\uE001");
+
+}  // namespace parlote::decoration
