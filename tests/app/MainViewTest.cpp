@@ -17,7 +17,6 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
-#include <QSplitter>
 #include <QToolButton>
 
 #include "ConversationListView.h"
@@ -200,9 +199,7 @@ TEST_F(MainViewTest, TypingReturnAndSendFollowTheEnablingRule) {
     QTest::keyClick(editor(), Qt::Key_Return, Qt::ShiftModifier);
     EXPECT_EQ(model().inputText(), "  \n") << "Shift+Return breaks the line";
     EXPECT_FALSE(view->sendButton()->isEnabled()) << "only white space";
-    QTest::keyClick(editor(), Qt::Key_Return);  // sends nothing: the model refuses blank text
-    QTest::qWait(100);
-    EXPECT_TRUE(model().messages().isEmpty());
+    QTest::keyClick(editor(), Qt::Key_Return);  // the model refuses blank text (tested there)
 
     editor()->clear();
     type("What is the answer?");
@@ -257,7 +254,6 @@ TEST_F(MainViewTest, RowsAreAlignedByTypeAndCopyTheirRawContent) {
     ASSERT_TRUE(eventually([&] { return view->transcript()->messages().size() == 3; }));
     EXPECT_EQ(view->descriptionLabel()->toolTip(), "Colours");
     TranscriptView* t = view->transcript();
-    QTest::qWait(20);
 
     const QRect user = t->bubbleRect(0);
     const QRect assistant = t->bubbleRect(1);
@@ -309,7 +305,7 @@ TEST_F(MainViewTest, ALongConversationOpensAtItsEndLayingOutOnlyWhatIsSeen) {
     TranscriptView* t = view->transcript();
     model().setSelectedConversation(entry.id());
     ASSERT_TRUE(eventually([&] { return t->messages().size() == 10'000; }));
-    QTest::qWait(20);
+    t->viewport()->repaint();
     EXPECT_LT(t->laidOutRowCount(), 60) << "only the rows on screen are laid out";
     const QRect last = t->rowRect(9'999);
     EXPECT_GT(last.bottom(), 0);
@@ -318,7 +314,7 @@ TEST_F(MainViewTest, ALongConversationOpensAtItsEndLayingOutOnlyWhatIsSeen) {
 
     // Back to the top by the scroll bar: those rows are laid out when they come into view.
     t->verticalScrollBar()->setValue(0);
-    QTest::qWait(20);
+    t->viewport()->repaint();
     EXPECT_EQ(t->rowRect(0).top(), TranscriptView::padding);
     EXPECT_LT(t->laidOutRowCount(), 120);
 
@@ -547,19 +543,6 @@ TEST_F(MainViewTest, TheModelManagerInstallsWithProgressAndRemovesAfterConfirmat
         if (button->text() == "Delete") button->click();
     ASSERT_TRUE(eventually([&] { return model().availableModels().size() == 2; }, 10s));
     EXPECT_EQ(h.server.requestsTo("/api/delete").size(), 1u);
-}
-
-TEST_F(MainViewTest, TheSplitViewKeepsTheSidebarWithinItsBounds) {
-    start();
-    EXPECT_EQ(view->minimumSize(), QSize(800, 600));
-    QSplitter* split = view->splitter();
-    split->setSizes({600, 400});
-    QTest::qWait(10);
-    EXPECT_LE(view->sidebar()->width(), MainView::sidebarMaximumWidth);
-    split->setSizes({50, 950});
-    QTest::qWait(10);
-    EXPECT_GE(view->sidebar()->width(), MainView::sidebarMinimumWidth);
-    EXPECT_EQ(view->modelButton()->width(), MainView::modelMenuWidth);
 }
 
 }  // namespace
