@@ -9,8 +9,9 @@
 #include "AboutWindow.h"
 #include "ChatStore.h"
 #include "MainView.h"
+#include "MainWindow.h"
 #include "ModelServiceBridge.h"
-#include "ParloteApp.h"
+#include "Shell.h"
 
 using namespace parlote;
 

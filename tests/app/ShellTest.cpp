@@ -10,7 +10,8 @@
 #include "AppInfo.h"
 #include "Harness.h"
 #include "MainView.h"
-#include "ParloteApp.h"
+#include "MainWindow.h"
+#include "Shell.h"
 
 using namespace parlote;
 using namespace parlote::testing;

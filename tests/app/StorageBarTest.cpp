@@ -11,7 +11,7 @@
 
 #include "Harness.h"
 #include "MainView.h"
-#include "ParloteApp.h"
+#include "MainWindow.h"
 #include "StorageBar.h"
 
 using namespace parlote;

@@ -1,12 +1,11 @@
 #pragma once
 
-// The application shell: the one main window ("Parlote", 1000 by 700, at least 800 by
-// 600) with the chat view as its content, the File and Help menus, and the About command,
-// which shows the one About window each time. Closing the main window quits.
+// The application's one main window ("Parlote", 1000 by 700, at least 800 by 600) with
+// the chat view as its content, the File and Help menus, and the About command, which
+// shows the one About window each time. Closing the main window quits. The start-up
+// steps around it are in Shell.h.
 
 #include <QMainWindow>
-#include <QSettings>
-#include <QUrl>
 #include <functional>
 #include <memory>
 
@@ -64,21 +63,5 @@ private:
     QuitConfirmation confirmQuit_;
     bool painted_ = false;
 };
-
-namespace shell {
-
-/// With Alt held at launch, the first-launch decision is taken again: "hasLaunched" is
-/// stored as false. Returns whether it was.
-bool applyLaunchModifiers(Qt::KeyboardModifiers held, QSettings& settings);
-
-/// The help page installed with Parlote, found beside the executable first (an install
-/// moved as a whole), then at the configured prefix, then in the source tree (a build
-/// run from its folder). The installed address when none exists.
-QUrl helpPageUrl();
-
-/// Sets the names the desktop knows Parlote by, and the window icon.
-void setUpApplication();
-
-}  // namespace shell
 
 }  // namespace parlote
