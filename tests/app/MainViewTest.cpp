@@ -281,21 +281,6 @@ TEST_F(MainViewTest, RowsAreAlignedByTypeAndCopyTheirRawContent) {
     EXPECT_EQ(copied.count(), 2);
 }
 
-TEST_F(MainViewTest, TimestampsShowOnlyTheTimeForToday) {
-    const QDateTime now(QDate(2026, 3, 10), QTime(15, 30));
-    const QLocale locale;
-    const QDateTime earlierToday(QDate(2026, 3, 10), QTime(8, 5));
-    EXPECT_EQ(TranscriptView::timestampText(earlierToday, now),
-              locale.toString(QTime(8, 5), QLocale::ShortFormat));
-    const QString yesterday =
-        TranscriptView::timestampText(QDateTime(QDate(2026, 3, 9), QTime(23, 59)), now);
-    EXPECT_TRUE(yesterday.contains(locale.toString(QTime(23, 59), QLocale::ShortFormat)));
-    EXPECT_TRUE(yesterday.contains(locale.toString(QDate(2026, 3, 9), "MMM")))
-        << yesterday.toStdString();
-    EXPECT_TRUE(yesterday.contains("2026")) << yesterday.toStdString();
-    EXPECT_FALSE(yesterday.contains("Monday")) << "the medium style has no weekday";
-}
-
 TEST_F(MainViewTest, ALongConversationOpensAtItsEndLayingOutOnlyWhatIsSeen) {
     const Conversation entry = stored("Long", "");
     h.store.saveTOC({entry});

@@ -79,12 +79,6 @@ TEST_F(WelcomeViewTest, MissingDocumentShowsTheFallbackAndButtonsStillWork) {
     EXPECT_EQ(opened.size(), 1);
 }
 
-TEST_F(WelcomeViewTest, UnreadableDocumentAlsoShowsTheFallback) {
-    useFolder(QByteArray("# Hello \xff"));
-    WelcomeView view;
-    EXPECT_EQ(view.document()->markdown(), WelcomeView::fallbackText);
-}
-
 TEST_F(WelcomeViewTest, DocumentIsReadAgainOnReload) {
     useFolder(QByteArray("# First"));
     WelcomeView view;
