@@ -32,10 +32,6 @@ using namespace parlote::testing;
 
 namespace {
 
-Conversation stored(const QString& title, const QString& last = {}) {
-    return Conversation(SidebarID::conversation(QUuid::createUuid()), title, last);
-}
-
 QList<ChatMessage> transcript(int count, QDateTime start = QDateTime(QDate(2026, 1, 1), QTime(9, 0),
                                                                      Qt::UTC)) {
     QList<ChatMessage> list;

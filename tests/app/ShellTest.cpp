@@ -118,7 +118,7 @@ TEST_F(ShellTest, ClosingTheMainWindowQuitsEvenWithTheAboutWindowOpen) {
     window->aboutAction()->trigger();
     bool quitting = false;
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, window.get(), [&] { quitting = true; });
-    QTimer::singleShot(50, window.get(), [this] { window->close(); });
+    QTimer::singleShot(0, window.get(), [this] { window->close(); });  // once the loop runs
     QTimer guard;  // ends the loop should closing not quit; stopped with the test
     guard.setSingleShot(true);
     QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });

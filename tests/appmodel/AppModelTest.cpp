@@ -10,10 +10,6 @@ using namespace parlote::testing;
 
 namespace {
 
-Conversation stored(const QString& title, const QString& last = {}) {
-    return Conversation(SidebarID::conversation(QUuid::createUuid()), title, last);
-}
-
 /// The texts of a transcript, in order.
 QStringList textsOf(const MessageList& messages) {
     QStringList texts;
@@ -96,11 +92,7 @@ TEST_F(AppModelTest, TheFirstSendCreatesTheConversationAndStreamsItsReply) {
                     ChatChunk{" there!", "", false}};
     reply.firstByteDelay = 300ms;
     reply.chunkDelay = 50ms;
-    h.server.setChatResponder([reply](const nlohmann::json& request) {
-        if (request["messages"].back()["content"] == kTitlePrompt.toStdString())
-            return ChatScript::words("<think>hm</think> Friendly greeting");
-        return reply;
-    });
+    h.answer(reply, "<think>hm</think> Friendly greeting");
     ZoruveVede& model = h.start();
     model.setSelectedModel(QString("llama3.2:latest"));
     QSignalSpy messageChanges(&model, &ZoruveVede::messagesChanged);
@@ -156,11 +148,7 @@ TEST_F(AppModelTest, TheFirstSendCreatesTheConversationAndStreamsItsReply) {
 TEST_F(AppModelTest, TheWaitingWordEndsWithTheFirstChunkOfTheReply) {
     ChatScript held = ChatScript::words("First words, then the rest.");
     held.stallAfter = 1;  // the server holds the rest until released
-    h.server.setChatResponder([held](const nlohmann::json& request) {
-        if (request["messages"].back()["content"] == kTitlePrompt.toStdString())
-            return ChatScript::words("Title");
-        return held;
-    });
+    h.answer(held, "Title");
     ZoruveVede& model = h.start();
     model.setSelectedModel(QString("llama3.2:latest"));
     model.setInputText("Hello");
@@ -320,11 +308,7 @@ TEST_F(AppModelTest, ATranscriptQueuedForTheConversationShownBeforeIsDropped) {
     const QStringList otherTexts = {"Kept question", "Kept answer"};
     ChatScript held = ChatScript::words("one two three four");
     held.stallAfter = 1;
-    h.server.setChatResponder([held](const nlohmann::json& request) {
-        if (request["messages"].back()["content"] == kTitlePrompt.toStdString())
-            return ChatScript::words("Title");
-        return held;
-    });
+    h.answer(held, "Title");
     ZoruveVede& model = h.start();
     model.setSelectedModel(QString("llama3.2:latest"));
     model.setInputText("Hello");

@@ -98,15 +98,11 @@ TEST_F(ReliabilityTest, ADamagedConversationFileIsKeptAndTheTranscriptSaysWhere)
 TEST_F(ReliabilityTest, AFullDiskIsShownRetriedAndLosesNothing) {
     SwitchableDisk disk;
     h.store.setFileIo(disk.io());
-    const Conversation other(SidebarID::conversation(QUuid::createUuid()), "Other", "");
+    const Conversation other = stored("Other");
     h.store.saveTOC({other});
     ZoruveVede& model = h.start();
     model.setSelectedModel(QString("llama3.2:latest"));
-    h.server.setChatResponder([](const nlohmann::json& request) {
-        if (request["messages"].back()["content"] == kTitlePrompt.toStdString())
-            return ChatScript::words("Full disk");
-        return ChatScript::words("Words that must not be lost.");
-    });
+    h.answer(ChatScript::words("Words that must not be lost."), "Full disk");
     QSignalSpy problems(&model, &ZoruveVede::storageProblemChanged);
     disk.full = true;
     model.setInputText("Remember this");
@@ -150,11 +146,7 @@ TEST_F(ReliabilityTest, AFloodOfChunksReachesTheWindowAsFewUpdatesWithTheWholeTe
     constexpr std::size_t kChunks = 100'000;
     ChatScript flood = ChatScript::repeated(kChunks, " word");
     flood.linesPerWrite = 64;  // as fast as loopback allows
-    h.server.setChatResponder([flood](const nlohmann::json& request) {
-        if (request["messages"].back()["content"] == kTitlePrompt.toStdString())
-            return ChatScript::words("Flood");
-        return flood;
-    });
+    h.answer(flood, "Flood");
     ZoruveVede& model = h.start();
     model.setSelectedModel(QString("llama3.2:latest"));
     QSignalSpy messageChanges(&model, &ZoruveVede::messagesChanged);

@@ -60,6 +60,11 @@ struct Announcements {
     }
 };
 
+/// A conversation entry of the sidebar with a fresh id.
+inline Conversation stored(const QString& title, const QString& last = {}) {
+    return Conversation(SidebarID::conversation(QUuid::createUuid()), title, last);
+}
+
 inline kestrelix::llm::ZuvodAzeduvConfig clientConfig(const FakeOllama& server) {
     kestrelix::llm::ZuvodAzeduvConfig config;
     config.host = server.baseUrl();
@@ -117,6 +122,15 @@ struct Harness {
         }
         QObject::disconnect(model.get(), nullptr, nullptr, nullptr);
         return *model;
+    }
+
+    /// The server answers the title request with `title`, every other chat with `reply`.
+    void answer(ChatScript reply, const std::string& title) {
+        server.setChatResponder([reply, title](const nlohmann::json& request) {
+            if (request["messages"].back()["content"] == kTitlePrompt.toStdString())
+                return ChatScript::words(title);
+            return reply;
+        });
     }
 
     void setSetting(const QString& key, const QVariant& value) {
