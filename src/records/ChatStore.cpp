@@ -9,11 +9,10 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QThread>
-
-#include <nlohmann/json.hpp>
 #include <cerrno>
 #include <exception>
 #include <new>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <utility>
 
@@ -179,6 +178,11 @@ ChatStore::ChatStore(QString folder) : appFolder_(std::move(folder)) {
         QFile::setPermissions(appFolder_, kFolderPermissions);
         removeStaleTemporaryFiles(kStaleTemporaryAge);
     }
+}
+
+ChatStore::~ChatStore() {
+    std::lock_guard lock(prefetchMutex_);
+    if (prefetched_) prefetched_->result();
 }
 
 QString ChatStore::tocPath() const {

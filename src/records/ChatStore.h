@@ -62,6 +62,8 @@ public:
     /// A store over `folder`, which is created (with its parents, mode 0700) if missing;
     /// a failure to create it is ignored.
     explicit ChatStore(QString folder);
+    /// Waits for a read ahead still under way: it reads through this store.
+    ~ChatStore();
     // A read ahead under way refers to its store: the store stays where it is.
     ChatStore(const ChatStore&) = delete;
     ChatStore& operator=(const ChatStore&) = delete;
