@@ -5,14 +5,14 @@
 // per write, where the server's system calls weigh less and the client's parsing more.
 // Prints chunks per second for both and the ratio of their times (goal: at most 1.5).
 
-#include "FakeOllama.h"
-#include "ModelServiceBridge.h"
-
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 
 #include <iostream>
 #include <map>
+
+#include "FakeOllama.h"
+#include "ModelServiceBridge.h"
 
 using namespace parlote;
 
@@ -113,7 +113,12 @@ private:
 }  // namespace
 
 BENCHMARK(plainCurl)->Arg(1)->Arg(64)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK(clientAndBridge)->Arg(1)->Arg(64)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(clientAndBridge)
+    ->Arg(1)
+    ->Arg(64)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0);
 
 int main(int argc, char** argv) {
     curl_global_init(CURL_GLOBAL_DEFAULT);

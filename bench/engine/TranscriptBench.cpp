@@ -3,12 +3,12 @@
 // Baseline: the same step on a plain QList<ChatMessage>, whose copy-on-write copies
 // the whole list. Prints the ratio long/short for both (flat means near 1).
 
-#include "MessageList.h"
-
 #include <benchmark/benchmark.h>
 
 #include <iostream>
 #include <map>
+
+#include "MessageList.h"
 
 using namespace parlote;
 
@@ -26,7 +26,8 @@ List transcript(int size) {
 template <class List>
 void chunkStep(benchmark::State& state) {
     List list = transcript<List>(int(state.range(0)));
-    const ChatMessage reply = ChatMessage::make(QStringLiteral("growing reply"), ChatMessageType::assistant);
+    const ChatMessage reply =
+        ChatMessage::make(QStringLiteral("growing reply"), ChatMessageType::assistant);
     List windowCopy = list;  // what the window holds from the previous chunk
     for (auto _ : state) {
         list.replace(list.size() - 1, reply);
@@ -35,14 +36,19 @@ void chunkStep(benchmark::State& state) {
     }
 }
 
-void messageList(benchmark::State& state) { chunkStep<MessageList>(state); }
-void plainList(benchmark::State& state) { chunkStep<QList<ChatMessage>>(state); }
+void messageList(benchmark::State& state) {
+    chunkStep<MessageList>(state);
+}
+void plainList(benchmark::State& state) {
+    chunkStep<QList<ChatMessage>>(state);
+}
 
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs)
-            if (!run.error_occurred) ns_[{run.run_name.function_name, run.run_name.args}] = run.GetAdjustedCPUTime();
+            if (!run.error_occurred)
+                ns_[{run.run_name.function_name, run.run_name.args}] = run.GetAdjustedCPUTime();
         ConsoleReporter::ReportRuns(runs);
     }
     void Finalize() override {

@@ -32,32 +32,43 @@ std::string realisticReply(size_t bytes) {
     std::string out;
     for (int section = 1; out.size() < bytes; ++section) {
         out += "## Step " + std::to_string(section) + ": configuring the service\n\n";
-        out += "To make this work you first need to understand how the **configuration loader** reads its "
-               "settings. Each value is looked up in the environment, then in `config.toml`, and finally falls "
-               "back to a *sensible default*. See [the manual](https://example.com/manual) for details; "
-               "values marked ~~deprecated~~ are ignored.\n\n";
-        out += "Key points to keep in mind:\n\n"
-               "- The loader runs once at start-up\n"
-               "- Values are **immutable** afterwards\n"
-               "- Missing files are not an error\n"
-               "  - but unreadable ones are\n\n";
-        out += "```python\n"
-               "def load_config(path):\n"
-               "    settings = {}\n"
-               "    for line in open(path):\n"
-               "        key, _, value = line.partition('=')\n"
-               "        settings[key.strip()] = value.strip()\n"
-               "    return settings\n"
-               "```\n\n";
-        out += "| Option | Type | Default |\n"
-               "|:-------|:----:|--------:|\n"
-               "| `timeout` | integer | 30 |\n"
-               "| `retries` | integer | 3 |\n"
-               "| `verbose` | boolean | false |\n\n";
-        out += "1. Install the package\n2. Edit the file\n3. Restart the service and check the log for "
-               "errors such as `permission denied`\n\n";
-        out += "With these in place, the service picks up changes after a restart. If it does not, check "
-               "that the file is readable by the service user and that no older copy shadows it.\n\n";
+        out +=
+            "To make this work you first need to understand how the **configuration loader** reads "
+            "its "
+            "settings. Each value is looked up in the environment, then in `config.toml`, and "
+            "finally falls "
+            "back to a *sensible default*. See [the manual](https://example.com/manual) for "
+            "details; "
+            "values marked ~~deprecated~~ are ignored.\n\n";
+        out +=
+            "Key points to keep in mind:\n\n"
+            "- The loader runs once at start-up\n"
+            "- Values are **immutable** afterwards\n"
+            "- Missing files are not an error\n"
+            "  - but unreadable ones are\n\n";
+        out +=
+            "```python\n"
+            "def load_config(path):\n"
+            "    settings = {}\n"
+            "    for line in open(path):\n"
+            "        key, _, value = line.partition('=')\n"
+            "        settings[key.strip()] = value.strip()\n"
+            "    return settings\n"
+            "```\n\n";
+        out +=
+            "| Option | Type | Default |\n"
+            "|:-------|:----:|--------:|\n"
+            "| `timeout` | integer | 30 |\n"
+            "| `retries` | integer | 3 |\n"
+            "| `verbose` | boolean | false |\n\n";
+        out +=
+            "1. Install the package\n2. Edit the file\n3. Restart the service and check the log "
+            "for "
+            "errors such as `permission denied`\n\n";
+        out +=
+            "With these in place, the service picks up changes after a restart. If it does not, "
+            "check "
+            "that the file is readable by the service user and that no older copy shadows it.\n\n";
     }
     out.resize(bytes);
     return out;
@@ -82,7 +93,8 @@ double median(std::vector<double> v) {
 
 void BM_StreamedReply(benchmark::State& state) {
     const std::string reply = realisticReply(kReplyBytes);
-    std::vector<Window> windows = {{"1KB", 1024, {}, {}}, {"10KB", 10 * 1024, {}, {}}, {"100KB", kReplyBytes, {}, {}}};
+    std::vector<Window> windows = {
+        {"1KB", 1024, {}, {}}, {"10KB", 10 * 1024, {}, {}}, {"100KB", kReplyBytes, {}, {}}};
     double worstOverall = 0;
     size_t overFrame = 0;
     ImageStore offline;
@@ -113,14 +125,17 @@ void BM_StreamedReply(benchmark::State& state) {
     for (const Window& w : windows) {
         const double m = median(w.pipeline);
         const double p = median(w.parseAlone);
-        const double worst = w.pipeline.empty() ? 0 : *std::max_element(w.pipeline.begin(), w.pipeline.end());
-        std::printf("%-6s %8zu %14.1f %14.1f %14.1f %8.2f\n", w.name, w.pipeline.size(), m, worst, p, p > 0 ? m / p : 0);
+        const double worst =
+            w.pipeline.empty() ? 0 : *std::max_element(w.pipeline.begin(), w.pipeline.end());
+        std::printf("%-6s %8zu %14.1f %14.1f %14.1f %8.2f\n", w.name, w.pipeline.size(), m, worst,
+                    p, p > 0 ? m / p : 0);
         state.counters[std::string("median_us_") + w.name] = m;
         state.counters[std::string("worst_us_") + w.name] = worst;
         state.counters[std::string("parse_us_") + w.name] = p;
         state.counters[std::string("ratio_") + w.name] = p > 0 ? m / p : 0;
     }
-    std::printf("worst chunk of all %zu: %.1f us; chunks over 16 ms: %zu\n\n", kChunks, worstOverall, overFrame);
+    std::printf("worst chunk of all %zu: %.1f us; chunks over 16 ms: %zu\n\n", kChunks,
+                worstOverall, overFrame);
     state.counters["worst_us_all"] = worstOverall;
     state.counters["chunks_over_16ms"] = double(overFrame);
 }

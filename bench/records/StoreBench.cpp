@@ -7,23 +7,21 @@
 // itself: QString conversion, UUID and date forms, validation and the atomic, synced
 // replacement of the file.
 
-#include "ChatStore.h"
-
-#include <nlohmann/json.hpp>
-
 #include <benchmark/benchmark.h>
 
 #include <QFileInfo>
 #include <QTemporaryDir>
-
 #include <array>
 #include <cstdio>
 #include <iomanip>
 #include <iostream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "ChatStore.h"
 
 using namespace parlote;
 
@@ -34,10 +32,15 @@ constexpr int kMessages = 10'000;
 
 /// Chat-like text: words, punctuation, line breaks, some Markdown and non-ASCII letters.
 QString prose(std::mt19937& rng, int minBytes, int maxBytes) {
-    static const char* const words[] = {
-        "the", "model", "answer", "is", "a", "function", "returns", "**bold**", "`code`",
-        "über", "naïve", "日本", "value", "\"quoted\"", "list:\n- item", "which", "because",
-        "```cpp\nint x = 0;\n```", "résumé", "and", "of", "data", "🙂", "\\path\\to", "tab\there"};
+    static const char* const words[] = {"the",      "model",      "answer",
+                                        "is",       "a",          "function",
+                                        "returns",  "**bold**",   "`code`",
+                                        "über",     "naïve",      "日本",
+                                        "value",    "\"quoted\"", "list:\n- item",
+                                        "which",    "because",    "```cpp\nint x = 0;\n```",
+                                        "résumé",   "and",        "of",
+                                        "data",     "🙂",       "\\path\\to",
+                                        "tab\there"};
     const int target = std::uniform_int_distribution(minBytes, maxBytes)(rng);
     std::uniform_int_distribution<size_t> word(0, std::size(words) - 1);
     std::string text;
@@ -62,9 +65,8 @@ struct Data {
                          prose(rng, 200, 3000)});
         transcript.reserve(kMessages);
         for (int i = 0; i < kMessages; ++i)
-            transcript.append(ChatMessage::make(prose(rng, 200, 3000),
-                                                i % 2 ? ChatMessageType::assistant
-                                                      : ChatMessageType::user));
+            transcript.append(ChatMessage::make(
+                prose(rng, 200, 3000), i % 2 ? ChatMessageType::assistant : ChatMessageType::user));
     }
 };
 

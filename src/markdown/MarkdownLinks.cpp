@@ -13,14 +13,16 @@ bool isOpenableLink(const QString& destination) {
     if (!url.isValid() || url.isRelative()) return false;
     const QString scheme = url.scheme().toLower();
     if (scheme == QLatin1String("mailto")) return !url.path().isEmpty();
-    return (scheme == QLatin1String("http") || scheme == QLatin1String("https")) && !url.host().isEmpty();
+    return (scheme == QLatin1String("http") || scheme == QLatin1String("https")) &&
+           !url.host().isEmpty();
 }
 
 bool isLoadableImageSource(const QString& source) {
     const QUrl url(source, QUrl::StrictMode);
     if (!url.isValid() || url.isRelative()) return false;
     const QString scheme = url.scheme().toLower();
-    return (scheme == QLatin1String("http") || scheme == QLatin1String("https")) && !url.host().isEmpty();
+    return (scheme == QLatin1String("http") || scheme == QLatin1String("https")) &&
+           !url.host().isEmpty();
 }
 
 bool openLinkIfAllowed(const QString& destination, const LinkOpener& opener) {

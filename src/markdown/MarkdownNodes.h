@@ -19,22 +19,52 @@ using Inlines = std::vector<InlineNode>;
 using Blocks = std::vector<BlockNode>;
 
 namespace inl {
-struct Text { std::string text; bool operator==(const Text&) const = default; };
-struct Code { std::string text; bool operator==(const Code&) const = default; };
-struct Html { std::string html; bool operator==(const Html&) const = default; };
-struct Emphasis { Inlines children; bool operator==(const Emphasis&) const; };
-struct Strong { Inlines children; bool operator==(const Strong&) const; };
-struct Strikethrough { Inlines children; bool operator==(const Strikethrough&) const; };
-struct Link { std::string destination; Inlines children; bool operator==(const Link&) const; };
-struct Image { std::string source; Inlines children; bool operator==(const Image&) const; };
-struct SoftBreak { bool operator==(const SoftBreak&) const = default; };
-struct LineBreak { bool operator==(const LineBreak&) const = default; };
+struct Text {
+    std::string text;
+    bool operator==(const Text&) const = default;
+};
+struct Code {
+    std::string text;
+    bool operator==(const Code&) const = default;
+};
+struct Html {
+    std::string html;
+    bool operator==(const Html&) const = default;
+};
+struct Emphasis {
+    Inlines children;
+    bool operator==(const Emphasis&) const;
+};
+struct Strong {
+    Inlines children;
+    bool operator==(const Strong&) const;
+};
+struct Strikethrough {
+    Inlines children;
+    bool operator==(const Strikethrough&) const;
+};
+struct Link {
+    std::string destination;
+    Inlines children;
+    bool operator==(const Link&) const;
+};
+struct Image {
+    std::string source;
+    Inlines children;
+    bool operator==(const Image&) const;
+};
+struct SoftBreak {
+    bool operator==(const SoftBreak&) const = default;
+};
+struct LineBreak {
+    bool operator==(const LineBreak&) const = default;
+};
 }  // namespace inl
 
 struct InlineNode {
-    using Value = std::variant<inl::Text, inl::Code, inl::Html, inl::Emphasis, inl::Strong,
-                               inl::Strikethrough, inl::Link, inl::Image, inl::SoftBreak,
-                               inl::LineBreak>;
+    using Value =
+        std::variant<inl::Text, inl::Code, inl::Html, inl::Emphasis, inl::Strong,
+                     inl::Strikethrough, inl::Link, inl::Image, inl::SoftBreak, inl::LineBreak>;
     Value value;
     bool operator==(const InlineNode&) const = default;
 };
@@ -42,7 +72,10 @@ struct InlineNode {
 enum class ColumnAlignment : std::uint8_t { None, Left, Center, Right };
 
 namespace blk {
-struct Blockquote { Blocks blocks; bool operator==(const Blockquote&) const; };
+struct Blockquote {
+    Blocks blocks;
+    bool operator==(const Blockquote&) const;
+};
 struct BulletedList {
     bool isTight = true;
     std::vector<Blocks> items;
@@ -69,8 +102,14 @@ struct CodeBlock {
     std::string content;
     bool operator==(const CodeBlock&) const = default;
 };
-struct HtmlBlock { std::string content; bool operator==(const HtmlBlock&) const = default; };
-struct Paragraph { Inlines inlines; bool operator==(const Paragraph&) const; };
+struct HtmlBlock {
+    std::string content;
+    bool operator==(const HtmlBlock&) const = default;
+};
+struct Paragraph {
+    Inlines inlines;
+    bool operator==(const Paragraph&) const;
+};
 struct Heading {
     int level = 1;  // 1 to 6
     Inlines inlines;
@@ -81,13 +120,15 @@ struct Table {
     std::vector<std::vector<Inlines>> rows;  // rows of cells; the first row is the header
     bool operator==(const Table&) const;
 };
-struct ThematicBreak { bool operator==(const ThematicBreak&) const = default; };
+struct ThematicBreak {
+    bool operator==(const ThematicBreak&) const = default;
+};
 }  // namespace blk
 
 struct BlockNode {
-    using Value = std::variant<blk::Blockquote, blk::BulletedList, blk::NumberedList,
-                               blk::TaskList, blk::CodeBlock, blk::HtmlBlock, blk::Paragraph,
-                               blk::Heading, blk::Table, blk::ThematicBreak>;
+    using Value = std::variant<blk::Blockquote, blk::BulletedList, blk::NumberedList, blk::TaskList,
+                               blk::CodeBlock, blk::HtmlBlock, blk::Paragraph, blk::Heading,
+                               blk::Table, blk::ThematicBreak>;
     Value value;
     bool operator==(const BlockNode&) const = default;
 };

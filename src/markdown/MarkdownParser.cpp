@@ -31,11 +31,10 @@ struct Extensions {
 const Extensions& extensions() {
     static const Extensions ext = [] {
         cmark_gfm_core_extensions_ensure_registered();
-        return Extensions{cmark_find_syntax_extension("autolink"),
-                          cmark_find_syntax_extension("strikethrough"),
-                          cmark_find_syntax_extension("tagfilter"),
-                          cmark_find_syntax_extension("tasklist"),
-                          cmark_find_syntax_extension("table")};
+        return Extensions{
+            cmark_find_syntax_extension("autolink"), cmark_find_syntax_extension("strikethrough"),
+            cmark_find_syntax_extension("tagfilter"), cmark_find_syntax_extension("tasklist"),
+            cmark_find_syntax_extension("table")};
     }();
     return ext;
 }
@@ -76,18 +75,30 @@ std::string url(cmark_node* node) {
 // every kind keeps the walk simple; only the fields of its kind are used.
 struct Frame {
     enum class Kind {
-        Document, Blockquote, List, Item, Paragraph, Heading, Table, Row, Cell,
-        Emphasis, Strong, Strikethrough, Link, Image
+        Document,
+        Blockquote,
+        List,
+        Item,
+        Paragraph,
+        Heading,
+        Table,
+        Row,
+        Cell,
+        Emphasis,
+        Strong,
+        Strikethrough,
+        Link,
+        Image
     };
     cmark_node* node;
     Kind kind;
-    Blocks blocks;                           // Document, Blockquote, Item
-    Inlines inlines;                         // Paragraph, Heading, Cell, inline containers
-    std::vector<Blocks> items;               // List
-    std::vector<int> itemTask;               // List: -1 plain item, 0 open box, 1 ticked box
-    std::vector<Inlines> cells;              // Row
-    std::vector<std::vector<Inlines>> rows;  // Table
-    std::vector<ColumnAlignment> alignments; // Table
+    Blocks blocks;                            // Document, Blockquote, Item
+    Inlines inlines;                          // Paragraph, Heading, Cell, inline containers
+    std::vector<Blocks> items;                // List
+    std::vector<int> itemTask;                // List: -1 plain item, 0 open box, 1 ticked box
+    std::vector<Inlines> cells;               // Row
+    std::vector<std::vector<Inlines>> rows;   // Table
+    std::vector<ColumnAlignment> alignments;  // Table
 };
 
 void appendInline(Inlines& target, InlineNode node) {
@@ -134,10 +145,14 @@ void finishList(Frame& list, cmark_node* node, Blocks& target) {
 
 ColumnAlignment alignmentOf(uint8_t a) {
     switch (a) {
-    case 'l': return ColumnAlignment::Left;
-    case 'c': return ColumnAlignment::Center;
-    case 'r': return ColumnAlignment::Right;
-    default: return ColumnAlignment::None;
+        case 'l':
+            return ColumnAlignment::Left;
+        case 'c':
+            return ColumnAlignment::Center;
+        case 'r':
+            return ColumnAlignment::Right;
+        default:
+            return ColumnAlignment::None;
     }
 }
 
@@ -150,8 +165,10 @@ public:
         cmark_event_type ev;
         while ((ev = cmark_iter_next(iter.get())) != CMARK_EVENT_DONE) {
             cmark_node* node = cmark_iter_get_node(iter.get());
-            if (ev == CMARK_EVENT_ENTER) enter(node);
-            else if (ev == CMARK_EVENT_EXIT) exit(node);
+            if (ev == CMARK_EVENT_ENTER)
+                enter(node);
+            else if (ev == CMARK_EVENT_EXIT)
+                exit(node);
         }
         if (stack_.empty()) return {};
         return std::move(stack_.front().blocks);
@@ -167,7 +184,9 @@ private:
     Blocks& blockTarget() { return top().blocks; }
     Inlines& inlineTarget() { return top().inlines; }
 
-    void push(cmark_node* node, Kind kind) { stack_.push_back(Frame{node, kind, {}, {}, {}, {}, {}, {}, {}}); }
+    void push(cmark_node* node, Kind kind) {
+        stack_.push_back(Frame{node, kind, {}, {}, {}, {}, {}, {}, {}});
+    }
 
     bool isInlineContainer(Kind k) const {
         return k == Kind::Emphasis || k == Kind::Strong || k == Kind::Strikethrough ||
@@ -175,7 +194,8 @@ private:
     }
     bool acceptsInlines() const {
         Kind k = stack_.back().kind;
-        return k == Kind::Paragraph || k == Kind::Heading || k == Kind::Cell || isInlineContainer(k);
+        return k == Kind::Paragraph || k == Kind::Heading || k == Kind::Cell ||
+               isInlineContainer(k);
     }
 
     void pushBlockContainer(cmark_node* node, Kind kind) {
@@ -196,38 +216,71 @@ private:
     void enter(cmark_node* node) {
         const cmark_node_type type = cmark_node_get_type(node);
         switch (type) {
-        case CMARK_NODE_DOCUMENT: push(node, Kind::Document); return;
-        case CMARK_NODE_BLOCK_QUOTE: pushBlockContainer(node, Kind::Blockquote); return;
-        case CMARK_NODE_LIST: pushBlockContainer(node, Kind::List); return;
-        case CMARK_NODE_ITEM:
-            // An item of a flattened list has no list frame above it; its blocks then
-            // join the enclosing container directly.
-            if (top().kind == Kind::List && top().node == cmark_node_parent(node)) {
-                push(node, Kind::Item);
+            case CMARK_NODE_DOCUMENT:
+                push(node, Kind::Document);
+                return;
+            case CMARK_NODE_BLOCK_QUOTE:
+                pushBlockContainer(node, Kind::Blockquote);
+                return;
+            case CMARK_NODE_LIST:
+                pushBlockContainer(node, Kind::List);
+                return;
+            case CMARK_NODE_ITEM:
+                // An item of a flattened list has no list frame above it; its blocks then
+                // join the enclosing container directly.
+                if (top().kind == Kind::List && top().node == cmark_node_parent(node)) {
+                    push(node, Kind::Item);
+                }
+                return;
+            case CMARK_NODE_CODE_BLOCK: {
+                blk::CodeBlock code;
+                const char* info = cmark_node_get_fence_info(node);
+                if (info && *info) code.fenceInfo = std::string(info);
+                code.content = literal(node);
+                blockTarget().push_back({std::move(code)});
+                return;
             }
-            return;
-        case CMARK_NODE_CODE_BLOCK: {
-            blk::CodeBlock code;
-            const char* info = cmark_node_get_fence_info(node);
-            if (info && *info) code.fenceInfo = std::string(info);
-            code.content = literal(node);
-            blockTarget().push_back({std::move(code)});
-            return;
-        }
-        case CMARK_NODE_HTML_BLOCK: blockTarget().push_back({blk::HtmlBlock{literal(node)}}); return;
-        case CMARK_NODE_THEMATIC_BREAK: blockTarget().push_back({blk::ThematicBreak{}}); return;
-        case CMARK_NODE_PARAGRAPH: push(node, Kind::Paragraph); return;
-        case CMARK_NODE_HEADING: push(node, Kind::Heading); return;
-        case CMARK_NODE_TEXT: addLeafInline({inl::Text{literal(node)}}); return;
-        case CMARK_NODE_CODE: addLeafInline({inl::Code{literal(node)}}); return;
-        case CMARK_NODE_HTML_INLINE: addLeafInline({inl::Html{literal(node)}}); return;
-        case CMARK_NODE_SOFTBREAK: addLeafInline({inl::SoftBreak{}}); return;
-        case CMARK_NODE_LINEBREAK: addLeafInline({inl::LineBreak{}}); return;
-        case CMARK_NODE_EMPH: pushInlineContainer(node, Kind::Emphasis); return;
-        case CMARK_NODE_STRONG: pushInlineContainer(node, Kind::Strong); return;
-        case CMARK_NODE_LINK: pushInlineContainer(node, Kind::Link); return;
-        case CMARK_NODE_IMAGE: pushInlineContainer(node, Kind::Image); return;
-        default: break;
+            case CMARK_NODE_HTML_BLOCK:
+                blockTarget().push_back({blk::HtmlBlock{literal(node)}});
+                return;
+            case CMARK_NODE_THEMATIC_BREAK:
+                blockTarget().push_back({blk::ThematicBreak{}});
+                return;
+            case CMARK_NODE_PARAGRAPH:
+                push(node, Kind::Paragraph);
+                return;
+            case CMARK_NODE_HEADING:
+                push(node, Kind::Heading);
+                return;
+            case CMARK_NODE_TEXT:
+                addLeafInline({inl::Text{literal(node)}});
+                return;
+            case CMARK_NODE_CODE:
+                addLeafInline({inl::Code{literal(node)}});
+                return;
+            case CMARK_NODE_HTML_INLINE:
+                addLeafInline({inl::Html{literal(node)}});
+                return;
+            case CMARK_NODE_SOFTBREAK:
+                addLeafInline({inl::SoftBreak{}});
+                return;
+            case CMARK_NODE_LINEBREAK:
+                addLeafInline({inl::LineBreak{}});
+                return;
+            case CMARK_NODE_EMPH:
+                pushInlineContainer(node, Kind::Emphasis);
+                return;
+            case CMARK_NODE_STRONG:
+                pushInlineContainer(node, Kind::Strong);
+                return;
+            case CMARK_NODE_LINK:
+                pushInlineContainer(node, Kind::Link);
+                return;
+            case CMARK_NODE_IMAGE:
+                pushInlineContainer(node, Kind::Image);
+                return;
+            default:
+                break;
         }
         if (type == CMARK_NODE_STRIKETHROUGH) {
             pushInlineContainer(node, Kind::Strikethrough);
@@ -256,58 +309,66 @@ private:
             return;
         }
         switch (done.kind) {
-        case Kind::Document: break;
-        case Kind::Blockquote:
-            --blockDepth_;
-            blockTarget().push_back({blk::Blockquote{std::move(done.blocks)}});
-            break;
-        case Kind::List:
-            --blockDepth_;
-            finishList(done, node, blockTarget());
-            break;
-        case Kind::Item: {
-            int task = -1;
-            if (cmark_node_get_syntax_extension(node) == extensions().tasklist && extensions().tasklist)
-                task = cmark_gfm_extensions_get_tasklist_item_checked(node) ? 1 : 0;
-            top().items.push_back(std::move(done.blocks));
-            top().itemTask.push_back(task);
-            break;
-        }
-        case Kind::Paragraph: blockTarget().push_back({blk::Paragraph{std::move(done.inlines)}}); break;
-        case Kind::Heading:
-            blockTarget().push_back(
-                {blk::Heading{cmark_node_get_heading_level(node), std::move(done.inlines)}});
-            break;
-        case Kind::Table: {
-            blk::Table table{std::move(done.alignments), std::move(done.rows)};
-            // Rows are cut or padded to the header's width, so every row has one cell
-            // per column.
-            for (auto& row : table.rows) row.resize(table.columnAlignments.size());
-            blockTarget().push_back({std::move(table)});
-            break;
-        }
-        case Kind::Row: top().rows.push_back(std::move(done.cells)); break;
-        case Kind::Cell: top().cells.push_back(std::move(done.inlines)); break;
-        case Kind::Emphasis:
-            --inlineDepth_;
-            appendInline(inlineTarget(), {inl::Emphasis{std::move(done.inlines)}});
-            break;
-        case Kind::Strong:
-            --inlineDepth_;
-            appendInline(inlineTarget(), {inl::Strong{std::move(done.inlines)}});
-            break;
-        case Kind::Strikethrough:
-            --inlineDepth_;
-            appendInline(inlineTarget(), {inl::Strikethrough{std::move(done.inlines)}});
-            break;
-        case Kind::Link:
-            --inlineDepth_;
-            appendInline(inlineTarget(), {inl::Link{url(node), std::move(done.inlines)}});
-            break;
-        case Kind::Image:
-            --inlineDepth_;
-            appendInline(inlineTarget(), {inl::Image{url(node), std::move(done.inlines)}});
-            break;
+            case Kind::Document:
+                break;
+            case Kind::Blockquote:
+                --blockDepth_;
+                blockTarget().push_back({blk::Blockquote{std::move(done.blocks)}});
+                break;
+            case Kind::List:
+                --blockDepth_;
+                finishList(done, node, blockTarget());
+                break;
+            case Kind::Item: {
+                int task = -1;
+                if (cmark_node_get_syntax_extension(node) == extensions().tasklist &&
+                    extensions().tasklist)
+                    task = cmark_gfm_extensions_get_tasklist_item_checked(node) ? 1 : 0;
+                top().items.push_back(std::move(done.blocks));
+                top().itemTask.push_back(task);
+                break;
+            }
+            case Kind::Paragraph:
+                blockTarget().push_back({blk::Paragraph{std::move(done.inlines)}});
+                break;
+            case Kind::Heading:
+                blockTarget().push_back(
+                    {blk::Heading{cmark_node_get_heading_level(node), std::move(done.inlines)}});
+                break;
+            case Kind::Table: {
+                blk::Table table{std::move(done.alignments), std::move(done.rows)};
+                // Rows are cut or padded to the header's width, so every row has one cell
+                // per column.
+                for (auto& row : table.rows) row.resize(table.columnAlignments.size());
+                blockTarget().push_back({std::move(table)});
+                break;
+            }
+            case Kind::Row:
+                top().rows.push_back(std::move(done.cells));
+                break;
+            case Kind::Cell:
+                top().cells.push_back(std::move(done.inlines));
+                break;
+            case Kind::Emphasis:
+                --inlineDepth_;
+                appendInline(inlineTarget(), {inl::Emphasis{std::move(done.inlines)}});
+                break;
+            case Kind::Strong:
+                --inlineDepth_;
+                appendInline(inlineTarget(), {inl::Strong{std::move(done.inlines)}});
+                break;
+            case Kind::Strikethrough:
+                --inlineDepth_;
+                appendInline(inlineTarget(), {inl::Strikethrough{std::move(done.inlines)}});
+                break;
+            case Kind::Link:
+                --inlineDepth_;
+                appendInline(inlineTarget(), {inl::Link{url(node), std::move(done.inlines)}});
+                break;
+            case Kind::Image:
+                --inlineDepth_;
+                appendInline(inlineTarget(), {inl::Image{url(node), std::move(done.inlines)}});
+                break;
         }
     }
 

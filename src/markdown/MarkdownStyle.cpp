@@ -7,7 +7,8 @@ namespace parlote {
 
 QColor mixColors(const QColor& a, const QColor& b, qreal amountOfB) {
     const qreal k = 1.0 - amountOfB;
-    return QColor::fromRgbF(float(a.redF() * k + b.redF() * amountOfB), float(a.greenF() * k + b.greenF() * amountOfB),
+    return QColor::fromRgbF(float(a.redF() * k + b.redF() * amountOfB),
+                            float(a.greenF() * k + b.greenF() * amountOfB),
                             float(a.blueF() * k + b.blueF() * amountOfB));
 }
 
@@ -17,19 +18,24 @@ QColor secondaryTextColor(const QPalette& palette) {
 
 QFont scaledFont(const QFont& font, qreal factor) {
     QFont scaled = font;
-    if (font.pointSizeF() > 0) scaled.setPointSizeF(font.pointSizeF() * factor);
-    else if (font.pixelSize() > 0) scaled.setPixelSize(qMax(1, qRound(font.pixelSize() * factor)));
+    if (font.pointSizeF() > 0)
+        scaled.setPointSizeF(font.pointSizeF() * factor);
+    else if (font.pixelSize() > 0)
+        scaled.setPixelSize(qMax(1, qRound(font.pixelSize() * factor)));
     return scaled;
 }
 
-MarkdownStyle MarkdownStyle::from(const QFont& font, const QPalette& palette, QPalette::ColorRole textRole,
+MarkdownStyle MarkdownStyle::from(const QFont& font, const QPalette& palette,
+                                  QPalette::ColorRole textRole,
                                   QPalette::ColorRole backgroundRole) {
     MarkdownStyle s;
     s.body = font;
     // Monospaced text looks larger than proportional text at the same size.
     s.mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    if (font.pointSizeF() > 0) s.mono.setPointSizeF(font.pointSizeF() * 0.92);
-    else if (font.pixelSize() > 0) s.mono.setPixelSize(qMax(1, qRound(font.pixelSize() * 0.92)));
+    if (font.pointSizeF() > 0)
+        s.mono.setPointSizeF(font.pointSizeF() * 0.92);
+    else if (font.pixelSize() > 0)
+        s.mono.setPixelSize(qMax(1, qRound(font.pixelSize() * 0.92)));
 
     const QColor text = palette.color(QPalette::Active, textRole);
     const QColor background = palette.color(QPalette::Active, backgroundRole);
@@ -46,7 +52,8 @@ MarkdownStyle MarkdownStyle::from(const QFont& font, const QPalette& palette, QP
 
     const QFontMetricsF metrics(font);
     s.blockSpacing = qRound(metrics.height() * 0.6);
-    s.listIndent = qRound(metrics.horizontalAdvance(QStringLiteral("00.")) + metrics.height() * 0.6);
+    s.listIndent =
+        qRound(metrics.horizontalAdvance(QStringLiteral("00.")) + metrics.height() * 0.6);
     s.quoteIndent = qRound(metrics.height() * 0.9);
     s.codePadding = qRound(metrics.height() * 0.45);
     return s;

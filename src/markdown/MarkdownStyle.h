@@ -20,15 +20,15 @@ struct MarkdownStyle {
     QFont body;
     QFont mono;
     QColor text;
-    QColor secondary;        // list markers, image stand-ins
+    QColor secondary;  // list markers, image stand-ins
     QColor link;
-    QColor codeBackground;   // code blocks and inline code
+    QColor codeBackground;  // code blocks and inline code
     QColor quoteBar;
-    QColor rule;             // thematic breaks and table borders
-    QColor headerBackground; // table header row
-    QColor checkboxFill;     // ticked task boxes
-    qreal blockSpacing = 8;  // between paragraphs and other blocks
-    qreal listIndent = 24;   // room for a list marker
+    QColor rule;              // thematic breaks and table borders
+    QColor headerBackground;  // table header row
+    QColor checkboxFill;      // ticked task boxes
+    qreal blockSpacing = 8;   // between paragraphs and other blocks
+    qreal listIndent = 24;    // room for a list marker
     qreal quoteIndent = 14;
     qreal codePadding = 8;
 

@@ -1,8 +1,8 @@
 #include "MarkdownView.h"
 
 #include <QEvent>
-#include <QPaintEvent>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 
 namespace parlote {
@@ -74,7 +74,9 @@ QSize MarkdownView::sizeHint() const {
     return {w, heightForWidth(w)};
 }
 
-QSize MarkdownView::minimumSizeHint() const { return {0, 0}; }
+QSize MarkdownView::minimumSizeHint() const {
+    return {0, 0};
+}
 
 void MarkdownView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
@@ -105,15 +107,19 @@ QString MarkdownView::linkAt(const QPointF& widgetPoint) const {
 }
 
 void MarkdownView::mouseMoveEvent(QMouseEvent* event) {
-    if (linkAt(event->position()).isEmpty()) unsetCursor();
-    else setCursor(Qt::PointingHandCursor);
+    if (linkAt(event->position()).isEmpty())
+        unsetCursor();
+    else
+        setCursor(Qt::PointingHandCursor);
     QWidget::mouseMoveEvent(event);
 }
 
 void MarkdownView::mousePressEvent(QMouseEvent* event) {
     pressedLink_ = event->button() == Qt::LeftButton ? linkAt(event->position()) : QString();
-    if (pressedLink_.isEmpty()) QWidget::mousePressEvent(event);
-    else event->accept();
+    if (pressedLink_.isEmpty())
+        QWidget::mousePressEvent(event);
+    else
+        event->accept();
 }
 
 void MarkdownView::mouseReleaseEvent(QMouseEvent* event) {

@@ -16,10 +16,12 @@ SelectableMarkdownView::SelectableMarkdownView(QWidget* parent, ImageStore* imag
     // Links never navigate the browser itself; a click is handed to the opener.
     setOpenLinks(false);
     setOpenExternalLinks(false);
-    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard | Qt::LinksAccessibleByMouse);
+    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard |
+                            Qt::LinksAccessibleByMouse);
     setFrameShape(QFrame::NoFrame);
-    connect(this, &QTextBrowser::anchorClicked, this,
-            [this](const QUrl& url) { openLinkIfAllowed(url.toString(QUrl::FullyEncoded), opener_); });
+    connect(this, &QTextBrowser::anchorClicked, this, [this](const QUrl& url) {
+        openLinkIfAllowed(url.toString(QUrl::FullyEncoded), opener_);
+    });
     connect(images_, &ImageStore::imageChanged, this, [this](const QString& source) {
         if (imageSources_.contains(source)) rebuild();
     });
@@ -54,24 +56,31 @@ void SelectableMarkdownView::rebuild() {
     writer.finish();
     imageSources_ = writer.imageSources();
     // The browser deletes its own first document; the ones written here are ours.
-    std::unique_ptr<MarkdownTextDocument> old = std::exchange(document_, std::unique_ptr<MarkdownTextDocument>(doc));
+    std::unique_ptr<MarkdownTextDocument> old =
+        std::exchange(document_, std::unique_ptr<MarkdownTextDocument>(doc));
     setDocument(doc);
 }
 
-QVariant SelectableMarkdownView::loadResource(int, const QUrl&) { return {}; }
+QVariant SelectableMarkdownView::loadResource(int, const QUrl&) {
+    return {};
+}
 
 void SelectableMarkdownView::paintEvent(QPaintEvent* event) {
     {
         QPainter painter(viewport());
         painter.translate(-horizontalScrollBar()->value(), -verticalScrollBar()->value());
-        const QRectF clip = QRectF(event->rect()).translated(horizontalScrollBar()->value(), verticalScrollBar()->value());
+        const QRectF clip =
+            QRectF(event->rect())
+                .translated(horizontalScrollBar()->value(), verticalScrollBar()->value());
         paintDecorations(&painter, *document(), style_, clip, true);
         painter.end();
     }
     QTextBrowser::paintEvent(event);
     QPainter painter(viewport());
     painter.translate(-horizontalScrollBar()->value(), -verticalScrollBar()->value());
-    const QRectF clip = QRectF(event->rect()).translated(horizontalScrollBar()->value(), verticalScrollBar()->value());
+    const QRectF clip =
+        QRectF(event->rect())
+            .translated(horizontalScrollBar()->value(), verticalScrollBar()->value());
     paintDecorations(&painter, *document(), style_, clip, false);
 }
 

@@ -2,7 +2,6 @@
 
 #include <QRegularExpression>
 #include <QTimeZone>
-
 #include <nlohmann/json.hpp>
 
 namespace parlote {

@@ -24,7 +24,8 @@ MessageList::MessageList(const QList<ChatMessage>& messages) {
     for (qsizetype b = 0; b < blocks; ++b) {
         Block block;
         block.reserve(kBlockSize);
-        block.append(messages.constBegin() + b * kBlockSize, messages.constBegin() + (b + 1) * kBlockSize);
+        block.append(messages.constBegin() + b * kBlockSize,
+                     messages.constBegin() + (b + 1) * kBlockSize);
         full->append(std::move(block));
     }
     full_ = std::move(full);
@@ -98,11 +99,13 @@ qsizetype MessageList::sharedPrefixSize(const MessageList& other) const {
     if (full_ == other.full_) {
         shared = blocks;
     } else {
-        while (shared < blocks && full_->at(shared).constData() == other.full_->at(shared).constData())
+        while (shared < blocks &&
+               full_->at(shared).constData() == other.full_->at(shared).constData())
             ++shared;
     }
     qsizetype count = shared * kBlockSize;
-    if (shared == full_->size() && shared == other.full_->size() && tail_.constData() == other.tail_.constData())
+    if (shared == full_->size() && shared == other.full_->size() &&
+        tail_.constData() == other.tail_.constData())
         count += qMin(tail_.size(), other.tail_.size());
     return count;
 }

@@ -12,13 +12,12 @@
 // relaxed reference count, which does not order a reader on another thread before the
 // writer.
 
-#include "ChatRecords.h"
-
 #include <QList>
 #include <QMetaType>
-
 #include <memory>
 #include <optional>
+
+#include "ChatRecords.h"
 
 namespace parlote {
 

@@ -1,10 +1,5 @@
 #include "AboutWindow.h"
 
-#include "AppInfo.h"
-#include "Divider.h"
-#include "SelectableMarkdownView.h"
-#include "ViewFonts.h"
-
 #include <QEvent>
 #include <QGuiApplication>
 #include <QLabel>
@@ -12,6 +7,11 @@
 #include <QPainterPath>
 #include <QScreen>
 #include <QVBoxLayout>
+
+#include "AppInfo.h"
+#include "Divider.h"
+#include "SelectableMarkdownView.h"
+#include "ViewFonts.h"
 
 namespace parlote {
 
@@ -42,8 +42,9 @@ protected:
         QPainterPath outside;
         outside.addRect(rect());
         outside = outside.subtracted(roundedBox(outline));
-        painter.fillPath(outside, box_->parentWidget() ? box_->parentWidget()->palette().color(QPalette::Window)
-                                                      : palette().color(QPalette::Window));
+        painter.fillPath(outside, box_->parentWidget()
+                                      ? box_->parentWidget()->palette().color(QPalette::Window)
+                                      : palette().color(QPalette::Window));
         painter.setPen(QPen(box_->outlineColor(), 1));
         painter.setBrush(Qt::NoBrush);
         painter.drawPath(roundedBox(outline));
@@ -80,7 +81,8 @@ QColor LegalBox::outlineColor() const {
 void LegalBox::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.fillPath(roundedBox(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5)), palette().color(QPalette::Base));
+    painter.fillPath(roundedBox(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5)),
+                     palette().color(QPalette::Base));
 }
 
 void LegalBox::resizeEvent(QResizeEvent* event) {
@@ -92,7 +94,8 @@ void LegalBox::resizeEvent(QResizeEvent* event) {
 const QString AboutWindow::fallbackText = QStringLiteral("Problem loading legal text");
 
 AboutWindow::AboutWindow(QWidget* parent)
-    : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
+    : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint) {
     // Closing hides the window, which stays for the next About command; it takes no part
     // in deciding whether the application quits.
     setAttribute(Qt::WA_DeleteOnClose, false);
@@ -139,13 +142,18 @@ AboutWindow::AboutWindow(QWidget* parent)
 
 AboutWindow::~AboutWindow() = default;
 
-SelectableMarkdownView* AboutWindow::legalView() const { return legal_->view(); }
-
-QIcon AboutWindow::applicationIcon() {
-    return QIcon::fromTheme(QStringLiteral("parlote"), QIcon(QStringLiteral(":/resources/parlote.svg")));
+SelectableMarkdownView* AboutWindow::legalView() const {
+    return legal_->view();
 }
 
-QFont AboutWindow::titleFont(const QFont& base) { return views::titleFont(base, 1.6); }
+QIcon AboutWindow::applicationIcon() {
+    return QIcon::fromTheme(QStringLiteral("parlote"),
+                            QIcon(QStringLiteral(":/resources/parlote.svg")));
+}
+
+QFont AboutWindow::titleFont(const QFont& base) {
+    return views::titleFont(base, 1.6);
+}
 
 void AboutWindow::reload() {
     const QString name = appinfo::displayName();

@@ -56,9 +56,13 @@ QString displayName() {
     return orElse(m.displayName.isEmpty() ? m.name : m.displayName, unknownApp);
 }
 
-QString shortVersion() { return orElse(metadata().shortVersion, unknown); }
+QString shortVersion() {
+    return orElse(metadata().shortVersion, unknown);
+}
 
-QString build() { return orElse(metadata().build, unknown); }
+QString build() {
+    return orElse(metadata().build, unknown);
+}
 
 QString versionLine() {
     return QStringLiteral("Version %1 (%2)").arg(shortVersion(), build());
@@ -68,7 +72,9 @@ QString resourceRoot() {
     return replacedRoot().isEmpty() ? defaultRoot : replacedRoot();
 }
 
-void setResourceRoot(const QString& folder) { replacedRoot() = folder; }
+void setResourceRoot(const QString& folder) {
+    replacedRoot() = folder;
+}
 
 std::optional<QString> readResource(const QString& name) {
     if (name.isEmpty() || name.contains(QLatin1Char('/'))) return std::nullopt;
@@ -82,6 +88,8 @@ std::optional<QString> readResource(const QString& name) {
     return text;
 }
 
-QUrl ollamaDownloadUrl() { return QUrl(QStringLiteral("https://ollama.com/download")); }
+QUrl ollamaDownloadUrl() {
+    return QUrl(QStringLiteral("https://ollama.com/download"));
+}
 
 }  // namespace parlote::appinfo

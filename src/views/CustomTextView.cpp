@@ -1,7 +1,5 @@
 #include "CustomTextView.h"
 
-#include "ViewFonts.h"
-
 #include <QAbstractTextDocumentLayout>
 #include <QKeyEvent>
 #include <QMimeData>
@@ -9,9 +7,10 @@
 #include <QTextDocumentFragment>
 #include <QTimer>
 #include <QVBoxLayout>
-
 #include <algorithm>
 #include <cmath>
+
+#include "ViewFonts.h"
 
 namespace parlote {
 
@@ -62,8 +61,7 @@ void CustomNSTextView::insertFromMimeData(const QMimeData* source) {
     QString text = source->text();
     if (text.isEmpty() && source->hasHtml())
         text = QTextDocumentFragment::fromHtml(source->html()).toPlainText();
-    if (text.isEmpty())
-        return;
+    if (text.isEmpty()) return;
     textCursor().insertText(text);
     ensureCursorVisible();
 }
@@ -76,8 +74,7 @@ CustomTextView::CustomTextView(QWidget* parent)
     setFocusProxy(textView_);
 
     connect(textView_, &QPlainTextEdit::textChanged, this, [this] {
-        if (replacing_)
-            return;
+        if (replacing_) return;
         emit textEdited(textView_->toPlainText());
         reportHeightLater(textView_->measuredHeight());
     });
@@ -92,8 +89,7 @@ QString CustomTextView::text() const {
 }
 
 void CustomTextView::setText(const QString& text) {
-    if (textView_->toPlainText() == text)
-        return;
+    if (textView_->toPlainText() == text) return;
     replacing_ = true;
     textView_->setPlainText(text);
     textView_->moveCursor(QTextCursor::End);

@@ -7,7 +7,6 @@
 #include <QPlainTextEdit>
 #include <QString>
 #include <QWidget>
-
 #include <functional>
 
 namespace parlote {

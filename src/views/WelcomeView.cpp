@@ -1,9 +1,5 @@
 #include "WelcomeView.h"
 
-#include "AppInfo.h"
-#include "Divider.h"
-#include "MarkdownView.h"
-
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QPushButton>
@@ -11,12 +7,15 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "AppInfo.h"
+#include "Divider.h"
+#include "MarkdownView.h"
+
 namespace parlote {
 
 const QString WelcomeView::fallbackText = QStringLiteral("Problem loading welcome text");
 
-WelcomeView::WelcomeView(QWidget* parent)
-    : QWidget(parent), urlOpener_(desktopLinkOpener()) {
+WelcomeView::WelcomeView(QWidget* parent) : QWidget(parent), urlOpener_(desktopLinkOpener()) {
     setFixedSize(fixedWidth, fixedHeight);
     setBackgroundRole(QPalette::Window);
     setAutoFillBackground(true);
@@ -61,7 +60,8 @@ WelcomeView::WelcomeView(QWidget* parent)
     bottom->addLayout(row);
     layout->addLayout(bottom);
 
-    connect(download_, &QPushButton::clicked, this, [this] { openUrl(appinfo::ollamaDownloadUrl()); });
+    connect(download_, &QPushButton::clicked, this,
+            [this] { openUrl(appinfo::ollamaDownloadUrl()); });
     connect(start_, &QPushButton::clicked, this, &WelcomeView::dismissRequested);
 
     paintStartButton();
@@ -87,7 +87,8 @@ void WelcomeView::paintStartButton() {
     QPalette filled = palette();
     for (const auto group : {QPalette::Active, QPalette::Inactive}) {
         filled.setColor(group, QPalette::Button, filled.color(group, QPalette::Highlight));
-        filled.setColor(group, QPalette::ButtonText, filled.color(group, QPalette::HighlightedText));
+        filled.setColor(group, QPalette::ButtonText,
+                        filled.color(group, QPalette::HighlightedText));
     }
     start_->setPalette(filled);
 }

@@ -7,11 +7,10 @@
 // sheet to dismiss it. A plain widget of a fixed 600 by 700, meant to be the content of a
 // window-modal QDialog; "Start Chatting!" then answers Return.
 
-#include "MarkdownLinks.h"
-
 #include <QWidget>
-
 #include <functional>
+
+#include "MarkdownLinks.h"
 
 class QPushButton;
 class QScrollArea;

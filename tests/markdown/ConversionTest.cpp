@@ -36,45 +36,63 @@ const T& as(const InlineNode& node) {
     return *n;
 }
 
-InlineNode text(std::string s) { return {inl::Text{std::move(s)}}; }
+InlineNode text(std::string s) {
+    return {inl::Text{std::move(s)}};
+}
 
 // All the text of some inlines, markup stripped.
 std::string plain(const Inlines& inlines) {
     std::string out;
     for (const auto& n : inlines) {
-        std::visit([&](const auto& v) {
-            using T = std::decay_t<decltype(v)>;
-            if constexpr (std::is_same_v<T, inl::Text> || std::is_same_v<T, inl::Code>) out += v.text;
-            else if constexpr (std::is_same_v<T, inl::Html>) out += v.html;
-            else if constexpr (std::is_same_v<T, inl::SoftBreak> || std::is_same_v<T, inl::LineBreak>) out += '\n';
-            else out += plain(v.children);
-        }, n.value);
+        std::visit(
+            [&](const auto& v) {
+                using T = std::decay_t<decltype(v)>;
+                if constexpr (std::is_same_v<T, inl::Text> || std::is_same_v<T, inl::Code>)
+                    out += v.text;
+                else if constexpr (std::is_same_v<T, inl::Html>)
+                    out += v.html;
+                else if constexpr (std::is_same_v<T, inl::SoftBreak> ||
+                                   std::is_same_v<T, inl::LineBreak>)
+                    out += '\n';
+                else
+                    out += plain(v.children);
+            },
+            n.value);
     }
     return out;
 }
 
 std::string plain(const Blocks& blocks);
 std::string plain(const BlockNode& b) {
-    return std::visit([](const auto& v) -> std::string {
-        using T = std::decay_t<decltype(v)>;
-        if constexpr (std::is_same_v<T, blk::Paragraph> || std::is_same_v<T, blk::Heading>) return plain(v.inlines);
-        else if constexpr (std::is_same_v<T, blk::Blockquote>) return plain(v.blocks);
-        else if constexpr (std::is_same_v<T, blk::CodeBlock>) return v.content;
-        else if constexpr (std::is_same_v<T, blk::HtmlBlock>) return v.content;
-        else if constexpr (std::is_same_v<T, blk::TaskList>) {
-            std::string s;
-            for (const auto& i : v.items) s += plain(i.blocks);
-            return s;
-        } else if constexpr (std::is_same_v<T, blk::BulletedList> || std::is_same_v<T, blk::NumberedList>) {
-            std::string s;
-            for (const auto& i : v.items) s += plain(i);
-            return s;
-        } else if constexpr (std::is_same_v<T, blk::Table>) {
-            std::string s;
-            for (const auto& r : v.rows) for (const auto& c : r) s += plain(c);
-            return s;
-        } else return "";
-    }, b.value);
+    return std::visit(
+        [](const auto& v) -> std::string {
+            using T = std::decay_t<decltype(v)>;
+            if constexpr (std::is_same_v<T, blk::Paragraph> || std::is_same_v<T, blk::Heading>)
+                return plain(v.inlines);
+            else if constexpr (std::is_same_v<T, blk::Blockquote>)
+                return plain(v.blocks);
+            else if constexpr (std::is_same_v<T, blk::CodeBlock>)
+                return v.content;
+            else if constexpr (std::is_same_v<T, blk::HtmlBlock>)
+                return v.content;
+            else if constexpr (std::is_same_v<T, blk::TaskList>) {
+                std::string s;
+                for (const auto& i : v.items) s += plain(i.blocks);
+                return s;
+            } else if constexpr (std::is_same_v<T, blk::BulletedList> ||
+                                 std::is_same_v<T, blk::NumberedList>) {
+                std::string s;
+                for (const auto& i : v.items) s += plain(i);
+                return s;
+            } else if constexpr (std::is_same_v<T, blk::Table>) {
+                std::string s;
+                for (const auto& r : v.rows)
+                    for (const auto& c : r) s += plain(c);
+                return s;
+            } else
+                return "";
+        },
+        b.value);
 }
 std::string plain(const Blocks& blocks) {
     std::string out;
@@ -97,7 +115,8 @@ TEST(MarkdownConversion, HeadingsKeepTheirLevelAndInlines) {
 
 TEST(MarkdownConversion, InlineCasesAreDistinguished) {
     const Blocks pBlocks = parseMarkdown(
-        "a *e* **s** ~~x~~ `c` <b>h</b> [l](http://x.org \"t\") ![alt *t*](http://x.org/i.png)\nnext  \nlast");
+        "a *e* **s** ~~x~~ `c` <b>h</b> [l](http://x.org \"t\") ![alt "
+        "*t*](http://x.org/i.png)\nnext  \nlast");
     const auto& p = only<blk::Paragraph>(pBlocks);
     const Inlines& in = p.inlines;
     ASSERT_EQ(in.size(), 20u) << plain(in);
@@ -118,7 +137,8 @@ TEST(MarkdownConversion, InlineCasesAreDistinguished) {
 
 TEST(MarkdownConversion, AdjacentTextIsOneNode) {
     // The parser splits text at characters that could open markup.
-    EXPECT_EQ(as<blk::Paragraph>(parseMarkdown("a [b * c ] d_e").at(0)).inlines, Inlines{text("a [b * c ] d_e")});
+    EXPECT_EQ(as<blk::Paragraph>(parseMarkdown("a [b * c ] d_e").at(0)).inlines,
+              Inlines{text("a [b * c ] d_e")});
 }
 
 TEST(MarkdownConversion, DoubleTildesStrikeThrough) {
@@ -181,7 +201,8 @@ TEST(MarkdownConversion, MixedTaskAndPlainItemsSplitIntoRuns) {
 }
 
 TEST(MarkdownConversion, CodeBlocksKeepFenceInfoAndContent) {
-    Blocks blocks = parseMarkdown("```cpp title\nint x;\n\n  y\n```\n\n```\nplain\n```\n\n    indented\n");
+    Blocks blocks =
+        parseMarkdown("```cpp title\nint x;\n\n  y\n```\n\n```\nplain\n```\n\n    indented\n");
     ASSERT_EQ(blocks.size(), 3u);
     EXPECT_EQ(as<blk::CodeBlock>(blocks[0]), (blk::CodeBlock{"cpp title", "int x;\n\n  y\n"}));
     EXPECT_EQ(as<blk::CodeBlock>(blocks[1]), (blk::CodeBlock{std::nullopt, "plain\n"}));
@@ -202,8 +223,8 @@ TEST(MarkdownConversion, UnclosedFenceRunsToTheEndUntilItCloses) {
 }
 
 TEST(MarkdownConversion, PipeTableKeepsAlignmentsAndHeader) {
-    const Blocks tableBlocks = parseMarkdown(
-        "| L | C | R | N |\n|:--|:-:|--:|---|\n| a | *b* | c | d |\n| short |\n");
+    const Blocks tableBlocks =
+        parseMarkdown("| L | C | R | N |\n|:--|:-:|--:|---|\n| a | *b* | c | d |\n| short |\n");
     const auto& table = only<blk::Table>(tableBlocks);
     EXPECT_EQ(table.columnAlignments,
               (std::vector<ColumnAlignment>{ColumnAlignment::Left, ColumnAlignment::Center,
@@ -251,10 +272,14 @@ TEST(MarkdownConversion, DeepNestingIsFlattenedWithoutLosingText) {
         const Blocks* level = &blocks;
         while (!level->empty()) {
             const BlockNode& b = level->front();
-            if (auto* q = std::get_if<blk::Blockquote>(&b.value)) level = &q->blocks;
-            else if (auto* l = std::get_if<blk::BulletedList>(&b.value)) level = &l->items.front();
-            else if (auto* n = std::get_if<blk::NumberedList>(&b.value)) level = &n->items.front();
-            else break;
+            if (auto* q = std::get_if<blk::Blockquote>(&b.value))
+                level = &q->blocks;
+            else if (auto* l = std::get_if<blk::BulletedList>(&b.value))
+                level = &l->items.front();
+            else if (auto* n = std::get_if<blk::NumberedList>(&b.value))
+                level = &n->items.front();
+            else
+                break;
             ++depth;
         }
         EXPECT_LE(depth, kMaxBlockNesting) << opener;

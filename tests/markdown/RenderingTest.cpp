@@ -42,11 +42,12 @@ std::optional<QPointF> findLink(MarkdownLayout& layout, const QString& href) {
 }  // namespace
 
 TEST(MarkdownLinks, OnlyWebAndMailAddressesOpen) {
-    for (const char* yes : {"http://a.org", "https://a.org/x?y#z", "HTTPS://A.ORG", "mailto:me@a.org"})
+    for (const char* yes :
+         {"http://a.org", "https://a.org/x?y#z", "HTTPS://A.ORG", "mailto:me@a.org"})
         EXPECT_TRUE(isOpenableLink(QString::fromUtf8(yes))) << yes;
-    for (const char* no : {"javascript:alert(1)", "JavaScript:alert(1)", "file:///etc/passwd", "data:text/html,x",
-                           "ftp://a.org/x", "relative/page.html", "/abs/path", "#anchor", "//a.org/x", "http://",
-                           "mailto:", ""})
+    for (const char* no : {"javascript:alert(1)", "JavaScript:alert(1)", "file:///etc/passwd",
+                           "data:text/html,x", "ftp://a.org/x", "relative/page.html", "/abs/path",
+                           "#anchor", "//a.org/x", "http://", "mailto:", ""})
         EXPECT_FALSE(isOpenableLink(QString::fromUtf8(no))) << no;
     EXPECT_TRUE(isLoadableImageSource(QStringLiteral("https://a.org/i.png")));
     EXPECT_FALSE(isLoadableImageSource(QStringLiteral("mailto:x@a.org")));
@@ -94,8 +95,9 @@ TEST(MarkdownLayout, AnUnclosedFenceSwallowsTheRestUntilItCloses) {
 
 TEST(MarkdownLayout, PaintsSomethingForEveryBlockKind) {
     MarkdownLayout layout(offlineImages());
-    layout.setMarkdown(std::string("# H\n\npara *e* **s** ~~x~~ `c`\n\n- [x] done\n- [ ] open\n\n> quote\n\n"
-                                   "```\ncode\n```\n\n| a | b |\n|--:|:-:|\n| 1 | 2 |\n\n---\n\n3. three\n"));
+    layout.setMarkdown(
+        std::string("# H\n\npara *e* **s** ~~x~~ `c`\n\n- [x] done\n- [ ] open\n\n> quote\n\n"
+                    "```\ncode\n```\n\n| a | b |\n|--:|:-:|\n| 1 | 2 |\n\n---\n\n3. three\n"));
     QImage image(400, int(layout.heightForWidth(400)) + 1, QImage::Format_ARGB32);
     image.fill(Qt::white);
     QPainter painter(&image);
@@ -112,7 +114,8 @@ TEST(MarkdownView, LinksOpenOnClickOnlyWhenAllowed) {
     MarkdownView view(nullptr, offlineImages());
     QList<QUrl> opened;
     view.setLinkOpener([&](const QUrl& url) { opened.append(url); });
-    view.setMarkdown(QStringLiteral("[good](https://ollama.com/x) and [bad](javascript:alert(1)) and [rel](page.html)"));
+    view.setMarkdown(QStringLiteral(
+        "[good](https://ollama.com/x) and [bad](javascript:alert(1)) and [rel](page.html)"));
     view.resize(600, view.heightForWidth(600));
     view.show();
     MarkdownLayout& layout = view.markdownLayout();
@@ -122,7 +125,8 @@ TEST(MarkdownView, LinksOpenOnClickOnlyWhenAllowed) {
     for (qreal y = 1; y < layout.height(); y += 2)
         for (qreal x = 1; x < 600; x += 2) {
             const QString at = layout.linkAt({x, y});
-            ASSERT_TRUE(at.isEmpty() || at == QStringLiteral("https://ollama.com/x")) << at.toStdString();
+            ASSERT_TRUE(at.isEmpty() || at == QStringLiteral("https://ollama.com/x"))
+                << at.toStdString();
         }
     const auto point = findLink(layout, QStringLiteral("https://ollama.com/x"));
     ASSERT_TRUE(point);
@@ -144,8 +148,9 @@ TEST(MarkdownView, UpdatesWithinAFrameAreFoldedIntoOne) {
 
 TEST(SelectableMarkdownView, RawHtmlIsShownLiterallyAndTextCopies) {
     SelectableMarkdownView view(nullptr, offlineImages());
-    view.setMarkdown(QStringLiteral("Say <b>hi</b> <img src=\"file:///etc/x.png\">\n\n<script>alert(1)</script>\n\n"
-                                    "<iframe src=\"https://evil.example\"></iframe>"));
+    view.setMarkdown(QStringLiteral(
+        "Say <b>hi</b> <img src=\"file:///etc/x.png\">\n\n<script>alert(1)</script>\n\n"
+        "<iframe src=\"https://evil.example\"></iframe>"));
     const QString shown = view.document()->toPlainText();
     EXPECT_TRUE(shown.contains(QStringLiteral("Say <b>hi</b> <img src=\"file:///etc/x.png\">")));
     EXPECT_TRUE(shown.contains(QStringLiteral("<script>alert(1)</script>")));

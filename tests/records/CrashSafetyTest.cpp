@@ -6,25 +6,23 @@
 // the number of entries and each message starts with "<number of messages>:", so a
 // file mixing two versions is caught even if it happens to parse.
 
-#include "ChatStore.h"
-
 #include <gtest/gtest.h>
-
-#include <QDir>
-#include <QElapsedTimer>
-#include <QRegularExpression>
-#include <QTemporaryDir>
-
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QDir>
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <chrono>
 #include <cstdlib>
 #include <iostream>
 #include <random>
 #include <thread>
+
+#include "ChatStore.h"
 
 extern char** environ;
 
@@ -109,8 +107,8 @@ TEST(CrashSafetyTest, KilledWriterNeverLeavesTornFiles) {
     ASSERT_TRUE(temp.isValid());
     const QString folder = temp.path() + QStringLiteral("/Parlote");
     const ChatStore store(folder);
-    const QRegularExpression temporary(
-        QStringLiteral(R"(^(toc|[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12})\.json\.[A-Za-z0-9]{6}$)"));
+    const QRegularExpression temporary(QStringLiteral(
+        R"(^(toc|[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12})\.json\.[A-Za-z0-9]{6}$)"));
     QStringList realNames{QStringLiteral("toc.json")};
     for (const QUuid& id : kConversationIds) realNames.append(uuidText(id) + ".json");
 
@@ -167,6 +165,7 @@ TEST(CrashSafetyTest, KilledWriterNeverLeavesTornFiles) {
     // are old enough that no save in progress can own them.
     EXPECT_EQ(store.removeStaleTemporaryFiles(std::chrono::seconds(0)), leftovers);
     QStringList remaining = QDir(folder).entryList(QDir::Files | QDir::Hidden);
-    for (const QString& name : remaining) EXPECT_TRUE(realNames.contains(name)) << name.toStdString();
+    for (const QString& name : remaining)
+        EXPECT_TRUE(realNames.contains(name)) << name.toStdString();
     EXPECT_NO_THROW(store.loadTOC());
 }

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
-
 #include <cstring>
 
 int runCrashWriter(const char* folderPath);  // CrashSafetyTest.cpp

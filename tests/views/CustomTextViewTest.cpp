@@ -1,7 +1,7 @@
 // The message input box: Return, Shift+Return and keypad Enter, pasting, and the height
 // reports of the two text paths.
 
-#include "CustomTextView.h"
+#include <gtest/gtest.h>
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
@@ -10,7 +10,7 @@
 #include <QTest>
 #include <QTextBlock>
 
-#include <gtest/gtest.h>
+#include "CustomTextView.h"
 
 namespace parlote {
 namespace {
@@ -21,11 +21,14 @@ protected:
         view.resize(320, 80);
         view.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
-        QObject::connect(&view, &CustomTextView::textEdited, [this](const QString& t) { edits << t; });
+        QObject::connect(&view, &CustomTextView::textEdited,
+                         [this](const QString& t) { edits << t; });
         QObject::connect(&view, &CustomTextView::heightChanged, [this](qreal h) { heights << h; });
     }
     void type(const QString& text) { QTest::keyClicks(view.textView(), text); }
-    void key(Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier) { QTest::keyClick(view.textView(), k, m); }
+    void key(Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier) {
+        QTest::keyClick(view.textView(), k, m);
+    }
     void settle() { QCoreApplication::processEvents(); }  // height reports come afterwards
 
     CustomTextView view;
@@ -73,7 +76,8 @@ TEST_F(InputBox, PastingStyledTextInsertsPlainText) {
     view.textView()->paste();
     EXPECT_EQ(view.text(), "bold and italic");
     EXPECT_EQ(edits.last(), "bold and italic");
-    for (QTextCursor c(view.textView()->document()); !c.atEnd(); c.movePosition(QTextCursor::NextCharacter)) {
+    for (QTextCursor c(view.textView()->document()); !c.atEnd();
+         c.movePosition(QTextCursor::NextCharacter)) {
         EXPECT_NE(c.charFormat().fontWeight(), QFont::Bold);
         EXPECT_FALSE(c.charFormat().fontItalic());
         EXPECT_FALSE(c.charFormat().hasProperty(QTextFormat::ForegroundBrush));
@@ -82,7 +86,8 @@ TEST_F(InputBox, PastingStyledTextInsertsPlainText) {
 
 TEST_F(InputBox, UserEditsReportTheMeasuredHeightAfterwardsWithoutFloor) {
     QList<qsizetype> reportsDuringEdit;
-    QObject::connect(&view, &CustomTextView::textEdited, [&] { reportsDuringEdit << heights.size(); });
+    QObject::connect(&view, &CustomTextView::textEdited,
+                     [&] { reportsDuringEdit << heights.size(); });
     type("a");
     EXPECT_TRUE(heights.isEmpty());
     settle();
@@ -100,7 +105,9 @@ TEST_F(InputBox, UserEditsReportTheMeasuredHeightAfterwardsWithoutFloor) {
     EXPECT_EQ(edits.last(), "");
     // One line of text plus the two 6 px insets, below the floor of the other path.
     QTextDocument* document = view.textView()->document();
-    EXPECT_DOUBLE_EQ(heights.last(), document->documentLayout()->blockBoundingRect(document->firstBlock()).height() + 12);
+    EXPECT_DOUBLE_EQ(
+        heights.last(),
+        document->documentLayout()->blockBoundingRect(document->firstBlock()).height() + 12);
     EXPECT_LT(heights.last(), CustomTextView::minimumExternalHeight);
 }
 

@@ -8,12 +8,11 @@
 //
 // The server is the one OLLAMA_HOST names (default 127.0.0.1:11434).
 
-#include "ModelServiceBridge.h"
-
 #include <QCoreApplication>
 #include <QStringList>
-
 #include <iostream>
+
+#include "ModelServiceBridge.h"
 
 using namespace parlote;
 
@@ -102,7 +101,8 @@ int main(int argc, char** argv) {
     ModelServiceBridge bridge;
     if (command == u"ping" && args.isEmpty()) return ping(bridge);
     if (command == u"models" && args.isEmpty()) return models(bridge);
-    if (command == u"chat" && args.size() >= 2) return chat(bridge, args[0], args.mid(1).join(u' '));
+    if (command == u"chat" && args.size() >= 2)
+        return chat(bridge, args[0], args.mid(1).join(u' '));
     if (command == u"pull" && args.size() == 1) return pull(bridge, args[0]);
     if (command == u"rm" && args.size() == 1) return remove(bridge, args[0]);
     return usage();

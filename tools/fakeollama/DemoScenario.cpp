@@ -12,10 +12,11 @@ namespace {
 
 constexpr Milliseconds kWordDelay{30};
 
-ModelInfo model(std::string name, std::int64_t size, std::string parameters, std::string quantization,
-                std::string family, std::string digest, std::vector<std::string> capabilities)
-{
-    ModelInfo m = ModelInfo::make(std::move(name), size, std::move(parameters), std::move(quantization));
+ModelInfo model(std::string name, std::int64_t size, std::string parameters,
+                std::string quantization, std::string family, std::string digest,
+                std::vector<std::string> capabilities) {
+    ModelInfo m =
+        ModelInfo::make(std::move(name), size, std::move(parameters), std::move(quantization));
     m.family = family;
     m.families = std::vector<std::string>{std::move(family)};
     m.digest = std::move(digest);
@@ -23,28 +24,26 @@ ModelInfo model(std::string name, std::int64_t size, std::string parameters, std
     return m;
 }
 
-std::string lowercase(std::string text)
-{
+std::string lowercase(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;
 }
 
-bool mentions(const std::string& text, std::initializer_list<const char*> words)
-{
+bool mentions(const std::string& text, std::initializer_list<const char*> words) {
     return std::any_of(words.begin(), words.end(),
                        [&](const char* w) { return text.find(w) != std::string::npos; });
 }
 
 // Content of the last and the first user message of a chat request.
-std::pair<std::string, std::string> userMessages(const nlohmann::json& request)
-{
+std::pair<std::string, std::string> userMessages(const nlohmann::json& request) {
     std::string first;
     std::string last;
     const auto messages = request.find("messages");
     if (messages == request.end() || !messages->is_array()) return {};
     for (const auto& m : *messages) {
-        if (m.value("role", "") != "user" || !m.contains("content") || !m["content"].is_string()) continue;
+        if (m.value("role", "") != "user" || !m.contains("content") || !m["content"].is_string())
+            continue;
         last = m["content"].get<std::string>();
         if (first.empty()) first = last;
     }
@@ -55,7 +54,8 @@ const char* const kGreeting =
     "Hello! I'm a **fake Ollama** model running on your machine. Ask me for *code*, a *table*, "
     "or anything else, and I'll answer with some Markdown so you can see how Parlote renders it.";
 
-const char* const kCodeReply = R"(Here is a small, self-contained C++ function that counts words in a string:
+const char* const kCodeReply =
+    R"(Here is a small, self-contained C++ function that counts words in a string:
 
 ```cpp
 #include <sstream>
@@ -79,7 +79,8 @@ std::size_t countWords(const std::string& text)
 
 > **Tip:** for very large inputs, scanning the characters directly avoids the copies.)";
 
-const char* const kTableReply = R"(Here is a quick comparison of the models installed on this server:
+const char* const kTableReply =
+    R"(Here is a quick comparison of the models installed on this server:
 
 | Model | Parameters | Quantization | Good for |
 |:------|-----------:|:------------:|----------|
@@ -118,18 +119,18 @@ At sunset the light crosses much more air, the blue is scattered away, and the r
 
 const char* const kThinking =
     "Okay, the user wants an answer. Let me think about what they are really asking, pick the key "
-    "points, and structure the reply with a heading, a short list and an example so it is easy to read.";
+    "points, and structure the reply with a heading, a short list and an example so it is easy to "
+    "read.";
 
-std::string titleFor(const std::string& firstUserMessage)
-{
-    if (mentions(firstUserMessage, {"code", "function", "c++", "python"})) return "Counting Words in C++";
+std::string titleFor(const std::string& firstUserMessage) {
+    if (mentions(firstUserMessage, {"code", "function", "c++", "python"}))
+        return "Counting Words in C++";
     if (mentions(firstUserMessage, {"table", "compare", "model"})) return "Comparing Local Models";
     if (mentions(firstUserMessage, {"sky", "blue"})) return "Why the Sky Is Blue";
     return "Friendly Chat With a Local Model";
 }
 
-ChatScript replyTo(const nlohmann::json& request)
-{
+ChatScript replyTo(const nlohmann::json& request) {
     const auto [first, last] = userMessages(request);
     if (last.find("summarize this conversation in 10 words or less") != std::string::npos)
         return ChatScript::words(titleFor(first), kWordDelay);
@@ -150,7 +151,8 @@ ChatScript replyTo(const nlohmann::json& request)
         // A reasoning model thinks out loud first; the server drops this
         // when the request says "think": false.
         std::vector<ChatChunk> chunks;
-        for (auto& word : ChatScript::words(kThinking).chunks) chunks.push_back({{}, std::move(word.content), false});
+        for (auto& word : ChatScript::words(kThinking).chunks)
+            chunks.push_back({{}, std::move(word.content), false});
         chunks.insert(chunks.end(), script.chunks.begin(), script.chunks.end());
         script.chunks = std::move(chunks);
     }
@@ -159,16 +161,17 @@ ChatScript replyTo(const nlohmann::json& request)
 
 }  // namespace
 
-void installDemoScenario(FakeOllama& server)
-{
+void installDemoScenario(FakeOllama& server) {
     server.setModels({
         model("llama3.2:latest", 2019393189, "3.2B", "Q4_K_M", "llama",
-              "a80c4f17acd55265feec403c7aef86be0c25983ab279d83f3bcd3abbcb5b8b72", {"completion", "tools"}),
+              "a80c4f17acd55265feec403c7aef86be0c25983ab279d83f3bcd3abbcb5b8b72",
+              {"completion", "tools"}),
         model("qwen3:8b", 5225388164, "8.2B", "Q4_K_M", "qwen3",
               "500a1f067a9f782620b40bee6f7b0c89e17ae61f686b92c24933e4ca4b2b8b41",
               {"completion", "tools", "thinking"}),
         model("mistral:7b", 4372824384, "7.2B", "Q4_K_M", "llama",
-              "6577803aa9a036369e481d648a2baebb381ebc6e897f2bb9a766a2aa7bfbc1cf", {"completion", "tools"}),
+              "6577803aa9a036369e481d648a2baebb381ebc6e897f2bb9a766a2aa7bfbc1cf",
+              {"completion", "tools"}),
         model("nomic-embed-text:latest", 274302450, "137M", "F16", "nomic-bert",
               "0a109f422b47e3a30ba2b10eca18548e944e8a23073ee3f3e947efcf3c45e59f", {"embedding"}),
     });
@@ -178,7 +181,8 @@ void installDemoScenario(FakeOllama& server)
         model("gemma2:2b", 1629518495, "2.6B", "Q4_0", "gemma2",
               "8ccf136fdd5298f3ffe2d69862750ea7fb56555fa4d5b18c04e3dedd8bf2d93b", {"completion"}),
         model("llama3.2:latest", 2019393189, "3.2B", "Q4_K_M", "llama",
-              "a80c4f17acd55265feec403c7aef86be0c25983ab279d83f3bcd3abbcb5b8b72", {"completion", "tools"}),
+              "a80c4f17acd55265feec403c7aef86be0c25983ab279d83f3bcd3abbcb5b8b72",
+              {"completion", "tools"}),
     });
 
     PullScript pull;

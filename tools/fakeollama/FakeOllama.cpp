@@ -1,5 +1,7 @@
 #include "FakeOllama.h"
 
+#include <httplib.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -7,8 +9,6 @@
 #include <mutex>
 #include <stdexcept>
 #include <thread>
-
-#include <httplib.h>
 
 #include "ChatStream.h"
 #include "GoJson.h"
@@ -32,8 +32,7 @@ constexpr const char* kDefaultModifiedAt = "2025-05-04T17:37:44.706015396-07:00"
 // How often a waiting stream checks that its client is still connected.
 constexpr Milliseconds kDisconnectPoll{20};
 
-bool equalsIgnoreCase(std::string_view a, std::string_view b)
-{
+bool equalsIgnoreCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) ==
                       std::tolower(static_cast<unsigned char>(y));
@@ -42,8 +41,7 @@ bool equalsIgnoreCase(std::string_view a, std::string_view b)
 
 // "llama3.2" and "llama3.2:latest" name the same model; the tag is whatever
 // follows a colon in the last path segment.
-std::string canonicalName(std::string_view name)
-{
+std::string canonicalName(std::string_view name) {
     const auto slash = name.rfind('/');
     const auto segment = slash == std::string_view::npos ? name : name.substr(slash + 1);
     std::string out(name);
@@ -51,29 +49,26 @@ std::string canonicalName(std::string_view name)
     return out;
 }
 
-bool isValidName(std::string_view name)
-{
-    if (name.empty() || name.front() == ':' || name.back() == ':' || name.back() == '/') return false;
+bool isValidName(std::string_view name) {
+    if (name.empty() || name.front() == ':' || name.back() == ':' || name.back() == '/')
+        return false;
     return std::all_of(name.begin(), name.end(), [](char c) {
         return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_' || c == '-' ||
                c == ':' || c == '/';
     });
 }
 
-bool hasCapability(const ModelInfo& model, std::string_view capability)
-{
+bool hasCapability(const ModelInfo& model, std::string_view capability) {
     return std::find(model.capabilities.begin(), model.capabilities.end(), capability) !=
            model.capabilities.end();
 }
 
-void replyError(httplib::Response& res, int status, std::string_view message)
-{
+void replyError(httplib::Response& res, int status, std::string_view message) {
     res.status = status;
     res.set_content(gojson::errorObject(message), kJsonType);
 }
 
-void replyWith(httplib::Response& res, const HttpReply& reply)
-{
+void replyWith(httplib::Response& res, const HttpReply& reply) {
     res.status = reply.status;
     if (reply.contentType.empty()) {
         res.body = reply.body;
@@ -82,8 +77,7 @@ void replyWith(httplib::Response& res, const HttpReply& reply)
     }
 }
 
-ojson detailsJson(const ModelInfo& m)
-{
+ojson detailsJson(const ModelInfo& m) {
     ojson details = ojson::object();
     details["parent_model"] = "";
     details["format"] = m.format;
@@ -94,13 +88,11 @@ ojson detailsJson(const ModelInfo& m)
     return details;
 }
 
-std::string modifiedAtOf(const ModelInfo& m)
-{
+std::string modifiedAtOf(const ModelInfo& m) {
     return m.modifiedAt.empty() ? kDefaultModifiedAt : m.modifiedAt;
 }
 
-std::string digestOf(const ModelInfo& m)
-{
+std::string digestOf(const ModelInfo& m) {
     return m.digest.empty() ? gojson::fakeDigest(m.name) : m.digest;
 }
 
@@ -110,37 +102,36 @@ struct ParsedBody {
     std::string error;  // non-empty: answer 400 with this
 };
 
-ParsedBody parseBody(const httplib::Request& req)
-{
+ParsedBody parseBody(const httplib::Request& req) {
     if (req.body.empty()) return {nullptr, "missing request body"};
     auto json = nlohmann::json::parse(req.body, nullptr, false);
     if (json.is_discarded()) return {nullptr, "unexpected EOF"};
-    if (!json.is_object()) return {nullptr, "json: cannot unmarshal into Go value of type api.Request"};
+    if (!json.is_object())
+        return {nullptr, "json: cannot unmarshal into Go value of type api.Request"};
     return {std::move(json), {}};
 }
 
-std::string stringField(const nlohmann::json& body, const char* key)
-{
+std::string stringField(const nlohmann::json& body, const char* key) {
     const auto it = body.find(key);
     return it != body.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
 // `"stream"` absent or null means streaming; only an explicit false turns it off.
-bool wantsStream(const nlohmann::json& body)
-{
+bool wantsStream(const nlohmann::json& body) {
     const auto it = body.find("stream");
     return !(it != body.end() && it->is_boolean() && !it->get<bool>());
 }
 
 // Option type errors surface as 500 from the model scheduler on a real server.
-std::string optionTypeError(const nlohmann::json& body)
-{
+std::string optionTypeError(const nlohmann::json& body) {
     const auto options = body.find("options");
     if (options == body.end() || !options->is_object()) return {};
-    static const char* const kIntegers[] = {"num_predict", "num_ctx", "top_k", "seed", "num_keep",
-                                            "repeat_last_n", "num_batch", "num_gpu", "num_thread"};
-    static const char* const kFloats[] = {"temperature", "top_p", "min_p", "repeat_penalty",
-                                          "presence_penalty", "frequency_penalty", "typical_p"};
+    static const char* const kIntegers[] = {"num_predict", "num_ctx",  "top_k",
+                                            "seed",        "num_keep", "repeat_last_n",
+                                            "num_batch",   "num_gpu",  "num_thread"};
+    static const char* const kFloats[] = {
+        "temperature",       "top_p",    "min_p", "repeat_penalty", "presence_penalty",
+        "frequency_penalty", "typical_p"};
     for (const char* key : kIntegers) {
         const auto it = options->find(key);
         if (it != options->end() && !it->is_null() && !it->is_number())
@@ -160,8 +151,7 @@ std::string optionTypeError(const nlohmann::json& body)
 // Small value types
 
 ModelInfo ModelInfo::make(std::string name, std::int64_t size, std::string parameterSize,
-                          std::string quantizationLevel)
-{
+                          std::string quantizationLevel) {
     ModelInfo m;
     m.name = canonicalName(name);
     m.size = size;
@@ -174,37 +164,36 @@ ModelInfo ModelInfo::make(std::string name, std::int64_t size, std::string param
     return m;
 }
 
-HttpReply HttpReply::jsonError(int status, std::string_view message)
-{
+HttpReply HttpReply::jsonError(int status, std::string_view message) {
     return {status, kJsonType, gojson::errorObject(message)};
 }
 
-HttpReply HttpReply::busy()
-{
+HttpReply HttpReply::busy() {
     return jsonError(503, "server busy, please try again.  maximum pending requests exceeded");
 }
 
-HttpReply HttpReply::forbidden()
-{
+HttpReply HttpReply::forbidden() {
     return {403, "", ""};
 }
 
-HttpReply HttpReply::proxyPage(int status)
-{
+HttpReply HttpReply::proxyPage(int status) {
     const std::string code = std::to_string(status);
-    return {status, "text/html",
-            "<html>\r\n<head><title>" + code + " Bad Gateway</title></head>\r\n<body>\r\n<center><h1>" +
-                code + " Bad Gateway</h1></center>\r\n<hr><center>nginx/1.22.1</center>\r\n</body>\r\n</html>\r\n"};
+    return {
+        status, "text/html",
+        "<html>\r\n<head><title>" + code + " Bad Gateway</title></head>\r\n<body>\r\n<center><h1>" +
+            code +
+            " Bad "
+            "Gateway</h1></center>\r\n<hr><center>nginx/1.22.1</center>\r\n</body>\r\n</html>\r\n"};
 }
 
-ChatScript ChatScript::words(std::string_view text, Milliseconds chunkDelay)
-{
+ChatScript ChatScript::words(std::string_view text, Milliseconds chunkDelay) {
     ChatScript script;
     script.chunkDelay = chunkDelay;
     std::size_t start = 0;
     while (start < text.size()) {
         auto wordStart = text.find_first_not_of(" \n\t", start);
-        auto end = wordStart == std::string_view::npos ? text.size() : text.find_first_of(" \n\t", wordStart);
+        auto end = wordStart == std::string_view::npos ? text.size()
+                                                       : text.find_first_of(" \n\t", wordStart);
         if (end == std::string_view::npos) end = text.size();
         script.chunks.push_back({std::string(text.substr(start, end - start)), {}, false});
         start = end;
@@ -212,21 +201,18 @@ ChatScript ChatScript::words(std::string_view text, Milliseconds chunkDelay)
     return script;
 }
 
-ChatScript ChatScript::repeated(std::size_t count, std::string text)
-{
+ChatScript ChatScript::repeated(std::size_t count, std::string text) {
     ChatScript script;
     script.chunks.assign(count, ChatChunk{std::move(text), {}, false});
     return script;
 }
 
-bool RecordedRequest::hasHeader(std::string_view name) const
-{
+bool RecordedRequest::hasHeader(std::string_view name) const {
     return std::any_of(headers.begin(), headers.end(),
                        [&](const auto& h) { return equalsIgnoreCase(h.first, name); });
 }
 
-std::string RecordedRequest::header(std::string_view name) const
-{
+std::string RecordedRequest::header(std::string_view name) const {
     for (const auto& [key, value] : headers) {
         if (equalsIgnoreCase(key, name)) return value;
     }
@@ -282,16 +268,14 @@ private:
 namespace {
 
 // Sizes of the blobs a pull downloads when the script does not say.
-std::vector<std::int64_t> defaultLayers(const ModelInfo& model)
-{
+std::vector<std::int64_t> defaultLayers(const ModelInfo& model) {
     const std::int64_t weights = model.size > 20000 ? model.size - 15813 : 2019377376;
     return {weights, 1429, 7711, 6016, 96, 561};
 }
 
 }  // namespace
 
-FakeOllama::Impl::Impl(std::string hostName, int requestedPort) : host(std::move(hostName))
-{
+FakeOllama::Impl::Impl(std::string hostName, int requestedPort) : host(std::move(hostName)) {
     server_.set_keep_alive_timeout(1);
     // Stalled and hanging requests each hold a worker; leave room for many.
     server_.new_task_queue = [] { return new httplib::ThreadPool(16); };
@@ -302,15 +286,15 @@ FakeOllama::Impl::Impl(std::string hostName, int requestedPort) : host(std::move
         port = server_.bind_to_port(host, requestedPort) ? requestedPort : -1;
     }
     if (port <= 0)
-        throw std::runtime_error("FakeOllama: cannot listen on " + host + ":" + std::to_string(requestedPort));
+        throw std::runtime_error("FakeOllama: cannot listen on " + host + ":" +
+                                 std::to_string(requestedPort));
     // Once bound, listen_after_bind must run: a bound Server destroyed without
     // it leaks the listening socket in cpp-httplib 0.11.
     thread_ = std::thread([this] { server_.listen_after_bind(); });
     while (!server_.is_running()) std::this_thread::sleep_for(Milliseconds(1));
 }
 
-FakeOllama::Impl::~Impl()
-{
+FakeOllama::Impl::~Impl() {
     {
         std::lock_guard lock(mutex);
         stopping = true;
@@ -320,8 +304,7 @@ FakeOllama::Impl::~Impl()
     if (thread_.joinable()) thread_.join();
 }
 
-Step FakeOllama::Impl::pause(Milliseconds delay, httplib::DataSink* sink)
-{
+Step FakeOllama::Impl::pause(Milliseconds delay, httplib::DataSink* sink) {
     const auto deadline = Clock::now() + delay;
     std::unique_lock lock(mutex);
     while (!stopping) {
@@ -338,8 +321,7 @@ Step FakeOllama::Impl::pause(Milliseconds delay, httplib::DataSink* sink)
     return Step::Stopping;
 }
 
-Step FakeOllama::Impl::stall(httplib::DataSink& sink)
-{
+Step FakeOllama::Impl::stall(httplib::DataSink& sink) {
     std::unique_lock lock(mutex);
     const auto generation = stallGeneration;
     while (!stopping) {
@@ -353,8 +335,7 @@ Step FakeOllama::Impl::stall(httplib::DataSink& sink)
     return Step::Stopping;
 }
 
-bool FakeOllama::Impl::admit(const httplib::Request& req)
-{
+bool FakeOllama::Impl::admit(const httplib::Request& req) {
     RecordedRequest record;
     record.method = req.method;
     record.path = req.path;
@@ -370,8 +351,7 @@ bool FakeOllama::Impl::admit(const httplib::Request& req)
     return !stopping;
 }
 
-std::optional<ModelInfo> FakeOllama::Impl::findInstalled(std::string_view name) const
-{
+std::optional<ModelInfo> FakeOllama::Impl::findInstalled(std::string_view name) const {
     const std::string wanted = canonicalName(name);
     std::lock_guard lock(mutex);
     for (const auto& m : models) {
@@ -380,8 +360,7 @@ std::optional<ModelInfo> FakeOllama::Impl::findInstalled(std::string_view name) 
     return std::nullopt;
 }
 
-ChatScript FakeOllama::Impl::nextScript(const nlohmann::json& request)
-{
+ChatScript FakeOllama::Impl::nextScript(const nlohmann::json& request) {
     ChatResponder chooser;
     {
         std::lock_guard lock(mutex);
@@ -391,8 +370,7 @@ ChatScript FakeOllama::Impl::nextScript(const nlohmann::json& request)
     return chooser(request);
 }
 
-void FakeOllama::Impl::installRoutes()
-{
+void FakeOllama::Impl::installRoutes() {
     // GET handlers also answer HEAD (cpp-httplib then sends headers only).
     server_.Get("/", [this](const httplib::Request& req, httplib::Response& res) {
         if (admit(req)) res.set_content("Ollama is running", kTextType);
@@ -420,8 +398,8 @@ void FakeOllama::Impl::installRoutes()
     // wrong method and 404 otherwise, both as plain text.
     auto fallback = [this](const httplib::Request& req, httplib::Response& res) {
         if (!admit(req)) return;
-        static const char* const kKnown[] = {"/", "/api/version", "/api/tags", "/api/show",
-                                             "/api/delete", "/api/chat", "/api/pull"};
+        static const char* const kKnown[] = {
+            "/", "/api/version", "/api/tags", "/api/show", "/api/delete", "/api/chat", "/api/pull"};
         const bool known = std::any_of(std::begin(kKnown), std::end(kKnown),
                                        [&](const char* path) { return req.path == path; });
         res.status = known ? 405 : 404;
@@ -435,8 +413,7 @@ void FakeOllama::Impl::installRoutes()
     server_.Options(".*", fallback);
 }
 
-void FakeOllama::Impl::handleTags(httplib::Response& res)
-{
+void FakeOllama::Impl::handleTags(httplib::Response& res) {
     ojson list = ojson::array();
     {
         std::lock_guard lock(mutex);
@@ -454,12 +431,12 @@ void FakeOllama::Impl::handleTags(httplib::Response& res)
     res.set_content(gojson::dump(ojson{{"models", std::move(list)}}), kJsonType);
 }
 
-void FakeOllama::Impl::handleShow(const httplib::Request& req, httplib::Response& res)
-{
+void FakeOllama::Impl::handleShow(const httplib::Request& req, httplib::Response& res) {
     const ParsedBody parsed = parseBody(req);
     if (!parsed.error.empty()) return replyError(res, 400, parsed.error);
-    const std::string name = stringField(parsed.json, "model").empty() ? stringField(parsed.json, "name")
-                                                                        : stringField(parsed.json, "model");
+    const std::string name = stringField(parsed.json, "model").empty()
+                                 ? stringField(parsed.json, "name")
+                                 : stringField(parsed.json, "model");
     const auto model = findInstalled(name);
     if (!model) return replyError(res, 404, "model '" + name + "' not found");
 
@@ -476,24 +453,24 @@ void FakeOllama::Impl::handleShow(const httplib::Request& req, httplib::Response
     res.set_content(gojson::dump(body), kJsonType);
 }
 
-void FakeOllama::Impl::handleDelete(const httplib::Request& req, httplib::Response& res)
-{
+void FakeOllama::Impl::handleDelete(const httplib::Request& req, httplib::Response& res) {
     const ParsedBody parsed = parseBody(req);
     if (!parsed.error.empty()) return replyError(res, 400, parsed.error);
     std::string name = stringField(parsed.json, "model");
     if (name.empty()) name = stringField(parsed.json, "name");
-    if (!isValidName(name)) return replyError(res, 400, "name " + gojson::quote(name) + " is invalid");
+    if (!isValidName(name))
+        return replyError(res, 400, "name " + gojson::quote(name) + " is invalid");
 
     const std::string wanted = canonicalName(name);
     std::lock_guard lock(mutex);
-    const auto it = std::find_if(models.begin(), models.end(), [&](const ModelInfo& m) { return m.name == wanted; });
+    const auto it = std::find_if(models.begin(), models.end(),
+                                 [&](const ModelInfo& m) { return m.name == wanted; });
     if (it == models.end()) return replyError(res, 404, "model '" + name + "' not found");
     models.erase(it);
     res.status = 200;  // empty body, Content-Length: 0
 }
 
-void FakeOllama::Impl::handleChat(const httplib::Request& req, httplib::Response& res)
-{
+void FakeOllama::Impl::handleChat(const httplib::Request& req, httplib::Response& res) {
     const auto requestStart = Clock::now();
     const ParsedBody parsed = parseBody(req);
     if (!parsed.error.empty()) return replyError(res, 400, parsed.error);
@@ -515,8 +492,9 @@ void FakeOllama::Impl::handleChat(const httplib::Request& req, httplib::Response
         } else if (think->is_string()) {
             const auto level = think->get<std::string>();
             if (level != "low" && level != "medium" && level != "high" && level != "max")
-                return replyError(res, 400, "invalid think value: " + gojson::quote(level) +
-                                                " (must be \"high\", \"medium\", \"low\", true, or false)");
+                return replyError(res, 400,
+                                  "invalid think value: " + gojson::quote(level) +
+                                      " (must be \"high\", \"medium\", \"low\", true, or false)");
             thinkOn = true;
         } else {
             return replyError(res, 400, "think must be a boolean or string");
@@ -524,7 +502,8 @@ void FakeOllama::Impl::handleChat(const httplib::Request& req, httplib::Response
         if (thinkOn && !hasCapability(*model, "thinking"))
             return replyError(res, 400, gojson::quote(name) + " does not support thinking");
     }
-    if (const auto error = optionTypeError(body); !error.empty()) return replyError(res, 500, error);
+    if (const auto error = optionTypeError(body); !error.empty())
+        return replyError(res, 500, error);
 
     const ChatRender render(name);
     const auto messages = body.find("messages");
@@ -541,7 +520,8 @@ void FakeOllama::Impl::handleChat(const httplib::Request& req, httplib::Response
     ChatScript script = nextScript(body);
     if (thinkOff) {
         // The model answers without reasoning: thinking-only chunks disappear.
-        std::erase_if(script.chunks, [](const ChatChunk& c) { return c.content.empty() && !c.thinking.empty(); });
+        std::erase_if(script.chunks,
+                      [](const ChatChunk& c) { return c.content.empty() && !c.thinking.empty(); });
         for (auto& chunk : script.chunks) chunk.thinking.clear();
     }
     if (const auto options = body.find("options"); options != body.end() && options->is_object()) {
@@ -553,14 +533,16 @@ void FakeOllama::Impl::handleChat(const httplib::Request& req, httplib::Response
         }
     }
 
-    if (script.firstByteDelay.count() > 0 && pause(script.firstByteDelay, nullptr) != Step::Ok) return;
+    if (script.firstByteDelay.count() > 0 && pause(script.firstByteDelay, nullptr) != Step::Ok)
+        return;
     if (script.httpError) return replyWith(res, *script.httpError);
 
     if (!wantsStream(body)) {
         // One object at the end; faults become what a waiting caller would see.
         Step step = Step::Ok;
         const std::size_t n = script.chunks.size();
-        if (script.chunkDelay.count() > 0 && n > 1) step = pause(script.chunkDelay * (n - 1), nullptr);
+        if (script.chunkDelay.count() > 0 && n > 1)
+            step = pause(script.chunkDelay * (n - 1), nullptr);
         if (step == Step::Ok && script.stallAfter) {
             std::unique_lock lock(mutex);
             const auto generation = stallGeneration;
@@ -571,7 +553,8 @@ void FakeOllama::Impl::handleChat(const httplib::Request& req, httplib::Response
         if (script.errorAfter) return replyError(res, 500, script.errorMessage);
         if (script.dropAfter) {
             res.set_content_provider(
-                1, "application/json", [](std::size_t, std::size_t, httplib::DataSink&) { return false; });
+                1, "application/json",
+                [](std::size_t, std::size_t, httplib::DataSink&) { return false; });
             return;
         }
         ChatChunk whole{{}, {}, false};
@@ -582,12 +565,14 @@ void FakeOllama::Impl::handleChat(const httplib::Request& req, httplib::Response
         }
         whole.content += script.finalContent;
         std::string out;
-        render.appendFinal(out, whole, script.doneReason, detail::measuredMetrics(script, n, requestStart, requestStart));
+        render.appendFinal(out, whole, script.doneReason,
+                           detail::measuredMetrics(script, n, requestStart, requestStart));
         return res.set_content(out, kJsonType);
     }
 
     res.set_chunked_content_provider(
-        kNdjsonType, [this, script = std::move(script), render, requestStart](std::size_t, httplib::DataSink& sink) {
+        kNdjsonType, [this, script = std::move(script), render, requestStart](
+                         std::size_t, httplib::DataSink& sink) {
             {
                 std::lock_guard lock(mutex);
                 ++streamsStarted;
@@ -606,8 +591,7 @@ void FakeOllama::Impl::handleChat(const httplib::Request& req, httplib::Response
         });
 }
 
-void FakeOllama::Impl::handlePull(const httplib::Request& req, httplib::Response& res)
-{
+void FakeOllama::Impl::handlePull(const httplib::Request& req, httplib::Response& res) {
     const ParsedBody parsed = parseBody(req);
     if (!parsed.error.empty()) return replyError(res, 400, parsed.error);
     std::string name = stringField(parsed.json, "model");
@@ -623,14 +607,18 @@ void FakeOllama::Impl::handlePull(const httplib::Request& req, httplib::Response
         for (const auto& m : registry) {
             if (m.name == wanted) model = m;
         }
-        alreadyInstalled = std::any_of(models.begin(), models.end(), [&](const ModelInfo& m) { return m.name == wanted; });
+        alreadyInstalled = std::any_of(models.begin(), models.end(),
+                                       [&](const ModelInfo& m) { return m.name == wanted; });
         script = pullScript;
     }
     if (model) model->name = wanted;
 
     // The whole exchange as a function of a line sink, shared by both modes.
-    auto run = [this, model, alreadyInstalled, script](const std::function<Step(const std::string&)>& emit) -> Step {
-        const auto pauseStep = [&]() { return script.stepDelay.count() > 0 ? pause(script.stepDelay, nullptr) : Step::Ok; };
+    auto run = [this, model, alreadyInstalled,
+                script](const std::function<Step(const std::string&)>& emit) -> Step {
+        const auto pauseStep = [&]() {
+            return script.stepDelay.count() > 0 ? pause(script.stepDelay, nullptr) : Step::Ok;
+        };
         if (Step step = emit(R"({"status":"pulling manifest"})"); step != Step::Ok) return step;
         if (Step step = pauseStep(); step != Step::Ok) return step;
         if (!model) return emit(gojson::errorObject("pull model manifest: file does not exist"));
@@ -639,7 +627,8 @@ void FakeOllama::Impl::handlePull(const httplib::Request& req, httplib::Response
         const int steps = std::max(script.stepsPerLayer, 1);
         std::size_t progressLines = 0;
         for (std::size_t layer = 0; layer < layers.size(); ++layer) {
-            const std::string digest = gojson::fakeDigest(model->name + "#" + std::to_string(layer));
+            const std::string digest =
+                gojson::fakeDigest(model->name + "#" + std::to_string(layer));
             const std::int64_t total = layers[layer];
             for (int s = alreadyInstalled ? steps : 0; s <= steps; ++s) {
                 if (script.errorAfterSteps && *script.errorAfterSteps == progressLines)
@@ -657,7 +646,8 @@ void FakeOllama::Impl::handlePull(const httplib::Request& req, httplib::Response
         }
         if (script.errorAfterSteps && *script.errorAfterSteps == progressLines)
             return emit(gojson::errorObject(script.errorMessage));
-        if (Step step = emit(R"({"status":"verifying sha256 digest"})"); step != Step::Ok) return step;
+        if (Step step = emit(R"({"status":"verifying sha256 digest"})"); step != Step::Ok)
+            return step;
         if (Step step = emit(R"({"status":"writing manifest"})"); step != Step::Ok) return step;
         {
             // Installed before "success" goes out, so a client that lists
@@ -685,73 +675,66 @@ void FakeOllama::Impl::handlePull(const httplib::Request& req, httplib::Response
         return;
     }
 
-    res.set_chunked_content_provider(kNdjsonType, [this, run](std::size_t, httplib::DataSink& sink) {
-        LineWriter out(*this, sink);
-        const Step step = run([&](const std::string& line) { return out.line(line + "\n"); });
-        if (step != Step::Ok) return false;
-        sink.done();
-        return true;
-    });
+    res.set_chunked_content_provider(
+        kNdjsonType, [this, run](std::size_t, httplib::DataSink& sink) {
+            LineWriter out(*this, sink);
+            const Step step = run([&](const std::string& line) { return out.line(line + "\n"); });
+            if (step != Step::Ok) return false;
+            sink.done();
+            return true;
+        });
 }
 
 // ---------------------------------------------------------------------------
 // Public interface
 
-FakeOllama::FakeOllama(std::string host, int port) : impl_(std::make_unique<Impl>(std::move(host), port)) {}
+FakeOllama::FakeOllama(std::string host, int port)
+    : impl_(std::make_unique<Impl>(std::move(host), port)) {}
 
 FakeOllama::~FakeOllama() = default;
 
-int FakeOllama::port() const
-{
+int FakeOllama::port() const {
     return impl_->port;
 }
 
-std::string FakeOllama::baseUrl() const
-{
+std::string FakeOllama::baseUrl() const {
     const std::string host = impl_->host == "0.0.0.0" ? "127.0.0.1" : impl_->host;
     return "http://" + host + ":" + std::to_string(impl_->port);
 }
 
-void FakeOllama::setModels(std::vector<ModelInfo> models)
-{
+void FakeOllama::setModels(std::vector<ModelInfo> models) {
     for (auto& m : models) m.name = canonicalName(m.name);
     std::lock_guard lock(impl_->mutex);
     impl_->models = std::move(models);
 }
 
-std::vector<ModelInfo> FakeOllama::models() const
-{
+std::vector<ModelInfo> FakeOllama::models() const {
     std::lock_guard lock(impl_->mutex);
     return impl_->models;
 }
 
-void FakeOllama::setRegistry(std::vector<ModelInfo> models)
-{
+void FakeOllama::setRegistry(std::vector<ModelInfo> models) {
     for (auto& m : models) m.name = canonicalName(m.name);
     std::lock_guard lock(impl_->mutex);
     impl_->registry = std::move(models);
 }
 
-void FakeOllama::setChatScript(ChatScript script)
-{
+void FakeOllama::setChatScript(ChatScript script) {
     std::lock_guard lock(impl_->mutex);
     impl_->defaultScript = std::move(script);
 }
 
-void FakeOllama::setChatResponder(ChatResponder responder)
-{
+void FakeOllama::setChatResponder(ChatResponder responder) {
     std::lock_guard lock(impl_->mutex);
     impl_->responder = std::move(responder);
 }
 
-void FakeOllama::setPullScript(PullScript script)
-{
+void FakeOllama::setPullScript(PullScript script) {
     std::lock_guard lock(impl_->mutex);
     impl_->pullScript = std::move(script);
 }
 
-void FakeOllama::setHangAll(bool hang)
-{
+void FakeOllama::setHangAll(bool hang) {
     {
         std::lock_guard lock(impl_->mutex);
         impl_->hangAll = hang;
@@ -759,8 +742,7 @@ void FakeOllama::setHangAll(bool hang)
     impl_->changed.notify_all();
 }
 
-void FakeOllama::releaseStalls()
-{
+void FakeOllama::releaseStalls() {
     {
         std::lock_guard lock(impl_->mutex);
         ++impl_->stallGeneration;
@@ -768,14 +750,12 @@ void FakeOllama::releaseStalls()
     impl_->changed.notify_all();
 }
 
-std::vector<RecordedRequest> FakeOllama::requests() const
-{
+std::vector<RecordedRequest> FakeOllama::requests() const {
     std::lock_guard lock(impl_->mutex);
     return impl_->requests;
 }
 
-std::vector<RecordedRequest> FakeOllama::requestsTo(std::string_view path) const
-{
+std::vector<RecordedRequest> FakeOllama::requestsTo(std::string_view path) const {
     std::vector<RecordedRequest> out;
     std::lock_guard lock(impl_->mutex);
     for (const auto& r : impl_->requests) {
@@ -784,26 +764,22 @@ std::vector<RecordedRequest> FakeOllama::requestsTo(std::string_view path) const
     return out;
 }
 
-int FakeOllama::chatStreamsStarted() const
-{
+int FakeOllama::chatStreamsStarted() const {
     std::lock_guard lock(impl_->mutex);
     return impl_->streamsStarted;
 }
 
-int FakeOllama::chatStreamsActive() const
-{
+int FakeOllama::chatStreamsActive() const {
     std::lock_guard lock(impl_->mutex);
     return impl_->streamsActive;
 }
 
-int FakeOllama::chatStreamsAborted() const
-{
+int FakeOllama::chatStreamsAborted() const {
     std::lock_guard lock(impl_->mutex);
     return impl_->streamsAborted;
 }
 
-bool FakeOllama::waitForAbortedChatStreams(int count, Milliseconds timeout) const
-{
+bool FakeOllama::waitForAbortedChatStreams(int count, Milliseconds timeout) const {
     std::unique_lock lock(impl_->mutex);
     return impl_->changed.wait_for(lock, timeout, [&] { return impl_->streamsAborted >= count; });
 }

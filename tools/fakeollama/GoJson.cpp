@@ -12,8 +12,7 @@ constexpr char kHex[] = "0123456789abcdef";
 // Length of the valid UTF-8 sequence starting at s[i], or 0 when the bytes
 // there do not form one (bad lead byte, truncated, overlong, surrogate, or
 // beyond U+10FFFF), matching Go's utf8.DecodeRuneInString.
-std::size_t validSequenceLength(std::string_view s, std::size_t i)
-{
+std::size_t validSequenceLength(std::string_view s, std::size_t i) {
     const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
     const unsigned char b0 = byte(i);
     std::size_t len = 0;
@@ -40,8 +39,7 @@ std::size_t validSequenceLength(std::string_view s, std::size_t i)
     return len;
 }
 
-void appendUnicodeEscape(std::string& out, unsigned code)
-{
+void appendUnicodeEscape(std::string& out, unsigned code) {
     out += "\\u";
     out += kHex[(code >> 12) & 0xF];
     out += kHex[(code >> 8) & 0xF];
@@ -49,68 +47,82 @@ void appendUnicodeEscape(std::string& out, unsigned code)
     out += kHex[code & 0xF];
 }
 
-void dumpInto(std::string& out, const nlohmann::ordered_json& value)
-{
+void dumpInto(std::string& out, const nlohmann::ordered_json& value) {
     switch (value.type()) {
-    case nlohmann::ordered_json::value_t::object: {
-        out += '{';
-        bool first = true;
-        for (const auto& [key, member] : value.items()) {
-            if (!first) out += ',';
-            first = false;
-            appendString(out, key);
-            out += ':';
-            dumpInto(out, member);
+        case nlohmann::ordered_json::value_t::object: {
+            out += '{';
+            bool first = true;
+            for (const auto& [key, member] : value.items()) {
+                if (!first) out += ',';
+                first = false;
+                appendString(out, key);
+                out += ':';
+                dumpInto(out, member);
+            }
+            out += '}';
+            break;
         }
-        out += '}';
-        break;
-    }
-    case nlohmann::ordered_json::value_t::array: {
-        out += '[';
-        bool first = true;
-        for (const auto& element : value) {
-            if (!first) out += ',';
-            first = false;
-            dumpInto(out, element);
+        case nlohmann::ordered_json::value_t::array: {
+            out += '[';
+            bool first = true;
+            for (const auto& element : value) {
+                if (!first) out += ',';
+                first = false;
+                dumpInto(out, element);
+            }
+            out += ']';
+            break;
         }
-        out += ']';
-        break;
-    }
-    case nlohmann::ordered_json::value_t::string:
-        appendString(out, value.get_ref<const std::string&>());
-        break;
-    default:  // numbers, booleans, null: nlohmann's compact form equals Go's
-        out += value.dump();
-        break;
+        case nlohmann::ordered_json::value_t::string:
+            appendString(out, value.get_ref<const std::string&>());
+            break;
+        default:  // numbers, booleans, null: nlohmann's compact form equals Go's
+            out += value.dump();
+            break;
     }
 }
 
 }  // namespace
 
-void appendString(std::string& out, std::string_view s)
-{
+void appendString(std::string& out, std::string_view s) {
     out += '"';
     std::size_t i = 0;
     while (i < s.size()) {
         const unsigned char c = static_cast<unsigned char>(s[i]);
         if (c < 0x80) {
             switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
-            case '<':
-            case '>':
-            case '&': appendUnicodeEscape(out, c); break;
-            default:
-                if (c < 0x20) {
+                case '"':
+                    out += "\\\"";
+                    break;
+                case '\\':
+                    out += "\\\\";
+                    break;
+                case '\n':
+                    out += "\\n";
+                    break;
+                case '\r':
+                    out += "\\r";
+                    break;
+                case '\t':
+                    out += "\\t";
+                    break;
+                case '\b':
+                    out += "\\b";
+                    break;
+                case '\f':
+                    out += "\\f";
+                    break;
+                case '<':
+                case '>':
+                case '&':
                     appendUnicodeEscape(out, c);
-                } else {
-                    out += static_cast<char>(c);
-                }
+                    break;
+                default:
+                    if (c < 0x20) {
+                        appendUnicodeEscape(out, c);
+                    } else {
+                        out += static_cast<char>(c);
+                    }
             }
             ++i;
             continue;
@@ -133,31 +145,27 @@ void appendString(std::string& out, std::string_view s)
     out += '"';
 }
 
-std::string quote(std::string_view s)
-{
+std::string quote(std::string_view s) {
     std::string out;
     out.reserve(s.size() + 2);
     appendString(out, s);
     return out;
 }
 
-std::string errorObject(std::string_view message)
-{
+std::string errorObject(std::string_view message) {
     std::string out = "{\"error\":";
     appendString(out, message);
     out += '}';
     return out;
 }
 
-std::string dump(const nlohmann::ordered_json& value)
-{
+std::string dump(const nlohmann::ordered_json& value) {
     std::string out;
     dumpInto(out, value);
     return out;
 }
 
-std::string nowRfc3339Nano()
-{
+std::string nowRfc3339Nano() {
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);
     std::tm utc{};
@@ -170,14 +178,14 @@ std::string nowRfc3339Nano()
         std::snprintf(frac, sizeof frac, "%09ld", static_cast<long>(ts.tv_nsec));
         int digits = 9;
         while (frac[digits - 1] == '0') --digits;  // Go drops trailing zeros
-        n += std::snprintf(buf + n, sizeof buf - static_cast<std::size_t>(n), ".%.*s", digits, frac);
+        n +=
+            std::snprintf(buf + n, sizeof buf - static_cast<std::size_t>(n), ".%.*s", digits, frac);
     }
     std::snprintf(buf + n, sizeof buf - static_cast<std::size_t>(n), "Z");
     return buf;
 }
 
-std::string fakeDigest(std::string_view seed)
-{
+std::string fakeDigest(std::string_view seed) {
     // FNV-1a of the seed, stretched with splitmix64: stable across runs and
     // platforms, which keeps test expectations fixed.
     std::uint64_t state = 1469598103934665603ull;

@@ -11,10 +11,10 @@
 #include <QElapsedTimer>
 #include <QFontDatabase>
 #include <QImage>
+#include <QLabel>
 #include <QPainter>
 #include <QStyle>
 #include <QVBoxLayout>
-#include <QLabel>
 #include <thread>
 
 #include "ImageStore.h"
@@ -82,7 +82,6 @@ QByteArray redSquarePng() {
     return bytes;
 }
 
-
 bool render(const QString& markdown, const QPalette& palette, const QString& path) {
     QWidget window;
     window.setPalette(palette);
@@ -92,19 +91,22 @@ bool render(const QString& markdown, const QPalette& palette, const QString& pat
     view->setContentsMargins(16, 16, 16, 16);
     view->setMarkdown(markdown);
     layout->addWidget(view);
-    auto* caption = new QLabel(QStringLiteral("Selectable legal text in the caption font:"), &window);
+    auto* caption =
+        new QLabel(QStringLiteral("Selectable legal text in the caption font:"), &window);
     layout->addWidget(caption);
     auto* legal = new SelectableMarkdownView(&window);
     QFont small = QFontDatabase::systemFont(QFontDatabase::SmallestReadableFont);
     small.setPointSizeF(QApplication::font().pointSizeF() * 0.85);
     legal->setFont(small);
-    legal->setMarkdown(QStringLiteral("Licensed under the **MIT License**. See https://opensource.org/license/mit "
-                                      "for the full text.\n\n- first condition\n- second condition"));
+    legal->setMarkdown(
+        QStringLiteral("Licensed under the **MIT License**. See https://opensource.org/license/mit "
+                       "for the full text.\n\n- first condition\n- second condition"));
     legal->setFixedHeight(70);
     legal->setPadding(8);
     layout->addWidget(legal);
     window.resize(640, 100);
-    window.resize(640, window.heightForWidth(640) > 0 ? window.heightForWidth(640) : layout->totalHeightForWidth(640));
+    window.resize(640, window.heightForWidth(640) > 0 ? window.heightForWidth(640)
+                                                      : layout->totalHeightForWidth(640));
     window.show();
 
     // Wait for the image to arrive (or fail) before taking the picture.
@@ -134,10 +136,13 @@ int main(int argc, char** argv) {
     std::thread serving([&] { server.listen_after_bind(); });
     while (!server.is_running()) std::this_thread::yield();
 
-    QString markdown = QString::fromUtf8(kSample).replace(QStringLiteral("PORT"), QString::number(port));
+    QString markdown =
+        QString::fromUtf8(kSample).replace(QStringLiteral("PORT"), QString::number(port));
     QApplication::setStyle(QStringLiteral("Fusion"));
-    const bool ok = render(markdown, QApplication::style()->standardPalette(), QString::fromLocal8Bit(argv[1])) &&
-                    render(markdown, parlote::testing::darkPalette(), QString::fromLocal8Bit(argv[2]));
+    const bool ok =
+        render(markdown, QApplication::style()->standardPalette(),
+               QString::fromLocal8Bit(argv[1])) &&
+        render(markdown, parlote::testing::darkPalette(), QString::fromLocal8Bit(argv[2]));
     server.stop();
     serving.join();
     return ok ? 0 : 1;
