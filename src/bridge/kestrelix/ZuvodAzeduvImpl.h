@@ -24,14 +24,13 @@ using HttpTransfer = detail::HttpTransfer;
 using json = detail::json;
 using Clock = std::chrono::steady_clock;
 
-namespace {
-
-constexpr std::size_t kErrorBodyLimit = 64 * 1024;
-constexpr std::size_t kModelListLimit = 64 * 1024 * 1024;
+// Private to the client (this header is included by ZuvodAzeduv.cpp alone).
+inline constexpr std::size_t kErrorBodyLimit = 64 * 1024;
+inline constexpr std::size_t kModelListLimit = 64 * 1024 * 1024;
 /// Ollama's answer when the registry has no model of that name.
-constexpr const char* kNoSuchModelText = "file does not exist";
+inline constexpr const char* kNoSuchModelText = "file does not exist";
 
-std::int64_t integerAt(const json& object, const char* key) {
+inline std::int64_t integerAt(const json& object, const char* key) {
     if (!object.is_object()) return 0;
     const auto it = object.find(key);
     if (it == object.end() || !it->is_number()) return 0;
@@ -43,7 +42,7 @@ std::int64_t integerAt(const json& object, const char* key) {
 }
 
 /// "16 MiB", "64 KiB" or "1000 bytes": a limit as the user reads it.
-std::string sizeText(std::size_t bytes) {
+inline std::string sizeText(std::size_t bytes) {
     if (bytes >= (std::size_t(1) << 20) && bytes % (std::size_t(1) << 20) == 0)
         return std::to_string(bytes >> 20) + " MiB";
     if (bytes >= 1024 && bytes % 1024 == 0) return std::to_string(bytes >> 10) + " KiB";
@@ -51,8 +50,6 @@ std::string sizeText(std::size_t bytes) {
 }
 
 enum class StreamKind { none, pull, chat };
-
-}  // namespace
 
 class ZuvodAzeduv::Impl {
 public:
