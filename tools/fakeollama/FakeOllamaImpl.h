@@ -1,0 +1,106 @@
+// Private to the fake server, included by its own .cpp files alone: the state
+// behind FakeOllama and the helpers its routes share.
+#pragma once
+
+#include <httplib.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "ChatStream.h"
+#include "FakeOllama.h"
+
+namespace parlote::testing {
+
+namespace fake {
+
+using Clock = std::chrono::steady_clock;
+using ojson = nlohmann::ordered_json;
+
+inline constexpr const char* kJsonType = "application/json; charset=utf-8";
+inline constexpr const char* kNdjsonType = "application/x-ndjson";
+inline constexpr const char* kTextType = "text/plain; charset=utf-8";
+
+// "llama3.2" and "llama3.2:latest" name the same model; the tag is whatever
+// follows a colon in the last path segment.
+std::string canonicalName(std::string_view name);
+bool isValidName(std::string_view name);
+bool hasCapability(const ModelInfo& model, std::string_view capability);
+
+void replyError(httplib::Response& res, int status, std::string_view message);
+void replyWith(httplib::Response& res, const HttpReply& reply);
+
+ojson detailsJson(const ModelInfo& m);
+std::string modifiedAtOf(const ModelInfo& m);
+std::string digestOf(const ModelInfo& m);
+
+// Parsed request body, or a reason to refuse it with 400 as the server does.
+struct ParsedBody {
+    nlohmann::json json;
+    std::string error;  // non-empty: answer 400 with this
+};
+
+ParsedBody parseBody(const httplib::Request& req);
+std::string stringField(const nlohmann::json& body, const char* key);
+// `"stream"` absent or null means streaming; only an explicit false turns it off.
+bool wantsStream(const nlohmann::json& body);
+// Option type errors surface as 500 from the model scheduler on a real server.
+std::string optionTypeError(const nlohmann::json& body);
+
+// Sizes of the blobs a pull downloads when the script does not say.
+std::vector<std::int64_t> defaultLayers(const ModelInfo& model);
+
+}  // namespace fake
+
+class FakeOllama::Impl final : public detail::StreamControl {
+public:
+    Impl(std::string host, int port);
+    ~Impl();
+
+    std::string host;
+    int port = 0;
+
+    mutable std::mutex mutex;
+    mutable std::condition_variable changed;  // stop, releases, counters, hang-all
+    bool stopping = false;
+    bool hangAll = false;
+    std::uint64_t stallGeneration = 0;
+    std::vector<ModelInfo> models;
+    std::vector<ModelInfo> registry;
+    ChatScript defaultScript = ChatScript::words("Hello! How can I help you today?");
+    ChatResponder responder;
+    PullScript pullScript;
+    std::vector<RecordedRequest> requests;
+    int streamsStarted = 0;
+    int streamsActive = 0;
+    int streamsAborted = 0;
+
+    detail::Step pause(Milliseconds delay, httplib::DataSink* sink) override;
+    detail::Step stall(httplib::DataSink& sink) override;
+    // Start of every handler: record the request, then honour "hang all".
+    bool admit(const httplib::Request& req);
+
+private:
+    void installRoutes();
+    void handleTags(httplib::Response& res);
+    void handleShow(const httplib::Request& req, httplib::Response& res);
+    void handleDelete(const httplib::Request& req, httplib::Response& res);
+    void handleChat(const httplib::Request& req, httplib::Response& res);
+    void handlePull(const httplib::Request& req, httplib::Response& res);
+
+    std::optional<ModelInfo> findInstalled(std::string_view name) const;  // needs no lock held
+    ChatScript nextScript(const nlohmann::json& request);
+
+    httplib::Server server_;
+    std::thread thread_;
+};
+
+}  // namespace parlote::testing

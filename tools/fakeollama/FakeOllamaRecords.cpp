@@ -1,0 +1,210 @@
+// The helpers the fake server's routes share (model names, JSON bodies, option
+// checks) and the methods of the small value types FakeOllama.h declares.
+#include <algorithm>
+#include <cctype>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "FakeOllamaImpl.h"
+#include "GoJson.h"
+
+namespace parlote::testing {
+
+namespace {
+
+constexpr const char* kDefaultModifiedAt = "2025-05-04T17:37:44.706015396-07:00";
+
+bool equalsIgnoreCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Helpers shared by the routes
+
+namespace fake {
+
+std::string canonicalName(std::string_view name) {
+    const auto slash = name.rfind('/');
+    const auto segment = slash == std::string_view::npos ? name : name.substr(slash + 1);
+    std::string out(name);
+    if (segment.find(':') == std::string_view::npos) out += ":latest";
+    return out;
+}
+
+bool isValidName(std::string_view name) {
+    if (name.empty() || name.front() == ':' || name.back() == ':' || name.back() == '/')
+        return false;
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_' || c == '-' ||
+               c == ':' || c == '/';
+    });
+}
+
+bool hasCapability(const ModelInfo& model, std::string_view capability) {
+    return std::find(model.capabilities.begin(), model.capabilities.end(), capability) !=
+           model.capabilities.end();
+}
+
+void replyError(httplib::Response& res, int status, std::string_view message) {
+    res.status = status;
+    res.set_content(gojson::errorObject(message), kJsonType);
+}
+
+void replyWith(httplib::Response& res, const HttpReply& reply) {
+    res.status = reply.status;
+    if (reply.contentType.empty()) {
+        res.body = reply.body;
+    } else {
+        res.set_content(reply.body, reply.contentType);
+    }
+}
+
+ojson detailsJson(const ModelInfo& m) {
+    ojson details = ojson::object();
+    details["parent_model"] = "";
+    details["format"] = m.format;
+    details["family"] = m.family;
+    details["families"] = m.families ? ojson(*m.families) : ojson(nullptr);
+    details["parameter_size"] = m.parameterSize;
+    details["quantization_level"] = m.quantizationLevel;
+    return details;
+}
+
+std::string modifiedAtOf(const ModelInfo& m) {
+    return m.modifiedAt.empty() ? kDefaultModifiedAt : m.modifiedAt;
+}
+
+std::string digestOf(const ModelInfo& m) {
+    return m.digest.empty() ? gojson::fakeDigest(m.name) : m.digest;
+}
+
+ParsedBody parseBody(const httplib::Request& req) {
+    if (req.body.empty()) return {nullptr, "missing request body"};
+    auto json = nlohmann::json::parse(req.body, nullptr, false);
+    if (json.is_discarded()) return {nullptr, "unexpected EOF"};
+    if (!json.is_object())
+        return {nullptr, "json: cannot unmarshal into Go value of type api.Request"};
+    return {std::move(json), {}};
+}
+
+std::string stringField(const nlohmann::json& body, const char* key) {
+    const auto it = body.find(key);
+    return it != body.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+bool wantsStream(const nlohmann::json& body) {
+    const auto it = body.find("stream");
+    return !(it != body.end() && it->is_boolean() && !it->get<bool>());
+}
+
+std::string optionTypeError(const nlohmann::json& body) {
+    const auto options = body.find("options");
+    if (options == body.end() || !options->is_object()) return {};
+    static const char* const kIntegers[] = {"num_predict", "num_ctx",  "top_k",
+                                            "seed",        "num_keep", "repeat_last_n",
+                                            "num_batch",   "num_gpu",  "num_thread"};
+    static const char* const kFloats[] = {
+        "temperature",       "top_p",    "min_p", "repeat_penalty", "presence_penalty",
+        "frequency_penalty", "typical_p"};
+    for (const char* key : kIntegers) {
+        const auto it = options->find(key);
+        if (it != options->end() && !it->is_null() && !it->is_number())
+            return std::string("option \"") + key + "\" must be of type integer";
+    }
+    for (const char* key : kFloats) {
+        const auto it = options->find(key);
+        if (it != options->end() && !it->is_null() && !it->is_number())
+            return std::string("option \"") + key + "\" must be of type float32";
+    }
+    return {};
+}
+
+std::vector<std::int64_t> defaultLayers(const ModelInfo& model) {
+    const std::int64_t weights = model.size > 20000 ? model.size - 15813 : 2019377376;
+    return {weights, 1429, 7711, 6016, 96, 561};
+}
+
+}  // namespace fake
+
+// ---------------------------------------------------------------------------
+// Small value types
+
+ModelInfo ModelInfo::make(std::string name, std::int64_t size, std::string parameterSize,
+                          std::string quantizationLevel) {
+    ModelInfo m;
+    m.name = fake::canonicalName(name);
+    m.size = size;
+    const auto start = m.name.rfind('/') == std::string::npos ? 0 : m.name.rfind('/') + 1;
+    auto end = m.name.find_first_of(":.0123456789", start);
+    m.family = m.name.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    m.families = std::vector<std::string>{m.family};
+    m.parameterSize = std::move(parameterSize);
+    m.quantizationLevel = std::move(quantizationLevel);
+    return m;
+}
+
+HttpReply HttpReply::jsonError(int status, std::string_view message) {
+    return {status, fake::kJsonType, gojson::errorObject(message)};
+}
+
+HttpReply HttpReply::busy() {
+    return jsonError(503, "server busy, please try again.  maximum pending requests exceeded");
+}
+
+HttpReply HttpReply::forbidden() {
+    return {403, "", ""};
+}
+
+HttpReply HttpReply::proxyPage(int status) {
+    const std::string code = std::to_string(status);
+    return {
+        status, "text/html",
+        "<html>\r\n<head><title>" + code + " Bad Gateway</title></head>\r\n<body>\r\n<center><h1>" +
+            code +
+            " Bad "
+            "Gateway</h1></center>\r\n<hr><center>nginx/1.22.1</center>\r\n</body>\r\n</html>\r\n"};
+}
+
+ChatScript ChatScript::words(std::string_view text, Milliseconds chunkDelay) {
+    ChatScript script;
+    script.chunkDelay = chunkDelay;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        auto wordStart = text.find_first_not_of(" \n\t", start);
+        auto end = wordStart == std::string_view::npos ? text.size()
+                                                       : text.find_first_of(" \n\t", wordStart);
+        if (end == std::string_view::npos) end = text.size();
+        script.chunks.push_back({std::string(text.substr(start, end - start)), {}, false});
+        start = end;
+    }
+    return script;
+}
+
+ChatScript ChatScript::repeated(std::size_t count, std::string text) {
+    ChatScript script;
+    script.chunks.assign(count, ChatChunk{std::move(text), {}, false});
+    return script;
+}
+
+bool RecordedRequest::hasHeader(std::string_view name) const {
+    return std::any_of(headers.begin(), headers.end(),
+                       [&](const auto& h) { return equalsIgnoreCase(h.first, name); });
+}
+
+std::string RecordedRequest::header(std::string_view name) const {
+    for (const auto& [key, value] : headers) {
+        if (equalsIgnoreCase(key, name)) return value;
+    }
+    return {};
+}
+
+}  // namespace parlote::testing
