@@ -265,9 +265,8 @@ void ZoruveVede::saveConversationList() {
     } catch (const std::exception& e) {
         error = QString::fromUtf8(e.what());
     }
-    if (error == listSaveError_) return;
     listSaveError_ = error;
-    updateStorageProblem();
+    updateStorageProblem();  // also after a deletion: its unsaved words no longer count
 }
 
 // Saving failures: shown in the window, tried again, never silent.

@@ -178,6 +178,13 @@ void ConversationManager::runReply(MessageList transcript, llm::SwiftLLMChatOpti
     bool placed = false;
     bool unpublished = false;  // `accumulated` holds text not yet published
     Clock::time_point publishedAt;
+    // Shows what `accumulated` holds now; called with stateMutex_ held.
+    auto publishPending = [&] {
+        if (!unpublished) return;
+        publishReply(placeholder, accumulated, placed);
+        publishedAt = Clock::now();
+        unpublished = false;
+    };
     // Once close() has run (the application quits), the text received since the last
     // publication still reaches the transcript and the file; nothing else happens.
     auto keepAfterClose = [&] {
@@ -185,8 +192,7 @@ void ConversationManager::runReply(MessageList transcript, llm::SwiftLLMChatOpti
         if (!unpublished) return;
         {
             std::lock_guard lock(stateMutex_);
-            publishReply(placeholder, accumulated, placed);
-            unpublished = false;
+            publishPending();
         }
         writeFile();
     };
@@ -202,9 +208,7 @@ void ConversationManager::runReply(MessageList transcript, llm::SwiftLLMChatOpti
                 if (timedOut) {
                     if (closed_) return keepAfterClose();
                     std::lock_guard lock(stateMutex_);
-                    publishReply(placeholder, accumulated, placed);
-                    publishedAt = Clock::now();
-                    unpublished = false;
+                    publishPending();
                     continue;
                 }
             } else {
@@ -222,27 +226,21 @@ void ConversationManager::runReply(MessageList transcript, llm::SwiftLLMChatOpti
                 throw ReplyTooLong{};
             }
             if (placed && chunk->content.isEmpty()) continue;  // nothing new to show
-            const auto now = Clock::now();
-            if (!closed_ && (!placed || now - publishedAt >= kPublishInterval)) {
-                publishReply(placeholder, accumulated, placed);
-                publishedAt = now;
-                unpublished = false;
-            } else {
-                unpublished = true;
-            }
+            unpublished = true;
             if (closed_) {
                 lock.unlock();
                 return keepAfterClose();
             }
+            if (!placed || Clock::now() - publishedAt >= kPublishInterval) publishPending();
         }
         if (closed_) return keepAfterClose();
         std::lock_guard lock(stateMutex_);
-        if (unpublished) publishReply(placeholder, accumulated, placed);
+        publishPending();
     } catch (...) {
         if (closed_) return keepAfterClose();
         {
             std::lock_guard lock(stateMutex_);
-            if (unpublished) publishReply(placeholder, accumulated, placed);  // kept, not lost
+            publishPending();  // what came before the failure is kept
             const QString text = errorText(std::current_exception());
             ++version_;
             messages_.update([&](MessageList& list) {
@@ -333,15 +331,8 @@ void ConversationManager::close() {
         std::lock_guard lock(stateMutex_);
         if (closed_.exchange(true)) return;
     }
-    std::uint64_t version, written;
-    {
-        std::lock_guard file(fileMutex_);
-        std::lock_guard state(stateMutex_);
-        version = version_;
-        written = writtenVersion_;
-    }
     // A reply still arriving, or a write that failed, leaves the file behind the transcript.
-    if (version != written || !saveError().isEmpty()) writeFile();
+    retrySave();
 }
 
 }  // namespace parlote

@@ -39,11 +39,16 @@ Banner::Banner(QWidget* parent) : QWidget(parent) {
     row->addStretch(1);
 }
 
+void paintTintedStrip(QWidget& widget, QColor fill, qreal fillOpacity, QColor edge,
+                      qreal edgeOpacity) {
+    QPainter painter(&widget);
+    painter.fillRect(widget.rect(), withAlpha(fill, fillOpacity));
+    painter.setPen(withAlpha(edge, edgeOpacity));
+    painter.drawRect(widget.rect().adjusted(0, 0, -1, -1));
+}
+
 void Banner::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    painter.fillRect(rect(), withAlpha(QColor(Qt::yellow), 0.2));
-    painter.setPen(withAlpha(QColor(255, 165, 0), 0.5));
-    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    paintTintedStrip(*this, QColor(Qt::yellow), 0.2, QColor(255, 165, 0), 0.5);
 }
 
 // ---- elided label --------------------------------------------------------------------------

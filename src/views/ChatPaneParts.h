@@ -4,12 +4,18 @@
 // does not answer, the conversation's description in the header, the surround of the
 // input box, and the window-modal dialog that hosts a sheet.
 
+#include <QColor>
 #include <QDialog>
 #include <QLabel>
 #include <QWidget>
 #include <functional>
 
 namespace parlote::views_detail {
+
+/// Fills `widget` with `fill` at `fillOpacity` and outlines it inside its bounds with
+/// `edge` at `edgeOpacity`: the look of the bars across the top of the window.
+void paintTintedStrip(QWidget& widget, QColor fill, qreal fillOpacity, QColor edge,
+                      qreal edgeOpacity);
 
 // The warning strip over the whole window while Ollama does not answer: a yellow tint at
 // opacity 0.2 with an orange outline at opacity 0.5 drawn inside its bounds.

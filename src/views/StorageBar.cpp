@@ -3,8 +3,9 @@
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
-#include <QPainter>
 #include <QPushButton>
+
+#include "ChatPaneParts.h"
 
 namespace parlote {
 
@@ -36,13 +37,8 @@ void StorageBar::setProblem(const QString& text) {
 
 void StorageBar::paintEvent(QPaintEvent*) {
     // A red tint that reads in light and dark palettes alike.
-    QColor fill(220, 40, 40), edge(220, 40, 40);
-    fill.setAlphaF(0.18);
-    edge.setAlphaF(0.6);
-    QPainter painter(this);
-    painter.fillRect(rect(), fill);
-    painter.setPen(edge);
-    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    const QColor red(220, 40, 40);
+    views_detail::paintTintedStrip(*this, red, 0.18, red, 0.6);
 }
 
 }  // namespace parlote

@@ -5,9 +5,9 @@
 // clang 14 crashes in its front end, whatever the optimisation and sanitizer flags, while
 // it defines the out-of-line defaulted comparisons of the node types. The types refer to
 // themselves through std::vector and std::variant: defaulting inl::Emphasis::operator==
-// instantiates std::vector<InlineNode>'s and std::variant's operator==, which ask for the
-// exception specification of the very operator being defined, and clang recurses into
-// it (Sema::EvaluateImplicitExceptionSpec in the crash trace). Comparing whole lists here,
+// instantiates std::vector<InlineNode>'s and std::variant's operator==, which ask whether
+// the very operator being defined may throw (its noexcept), and clang recurses into
+// it (the crash trace shows Sema working out that implicit noexcept). Comparing whole lists here,
 // while the node operators are still plain declarations, instantiates the container
 // comparisons first; the file then compiles unchanged, fully instrumented.
 

@@ -107,6 +107,34 @@ TEST_F(StoreTest, TocRoundTripKeepsOrderAndSkipsNewConversation) {
     EXPECT_TRUE(store.loadTOC().isEmpty());
 }
 
+TEST_F(StoreTest, FilesAnEarlierVersionWroteAreReadAndWrittenBackByteForByte) {
+    // As the previous version wrote them: compact, keys in this order, text as UTF-8 with
+    // only what JSON requires escaped.
+    const QByteArray toc =
+        R"({"contents":[{"id":"A1B2C3D4-E5F6-4A7B-8C9D-0E1F2A3B4C5D","title":"Café \"plan\"",)"
+        R"("lastMessage":"line one\nline two"},{"id":"0F1E2D3C-4B5A-4978-8695-A4B3C2D1E0F9",)"
+        R"("title":"New Conversation","lastMessage":""}]})";
+    const QByteArray conversation =
+        R"({"messages":[{"id":"11111111-2222-4333-8444-555555555555","content":"Hi é\t!",)"
+        R"("type":"user","timestamp":"2025-01-31T09:15:00Z"},{"id":)"
+        R"("66666666-7777-4888-9999-AAAAAAAAAAAA","content":"<think>x</think>\n\nAnswer",)"
+        R"("type":"assistant","timestamp":"2025-01-31T09:15:07Z"},{"id":)"
+        R"("BBBBBBBB-CCCC-4DDD-8EEE-FFFFFFFFFFFF","content":"Error: down","type":"error",)"
+        R"("timestamp":"2025-01-31T09:16:00Z"}]})";
+    ChatStore store = makeStore();
+    const QUuid id = *uuidFromText(QStringLiteral("A1B2C3D4-E5F6-4A7B-8C9D-0E1F2A3B4C5D"));
+    writeFile(store.tocPath(), toc);
+    writeFile(store.conversationPath(id), conversation);
+
+    store.saveTOC(store.loadTOC());
+    EXPECT_EQ(readFile(store.tocPath()), toc);
+    const TranscriptRead read = store.readConversationFile(id);
+    EXPECT_TRUE(read.setAsidePath.isEmpty());
+    ASSERT_EQ(read.messages.size(), 3);
+    ASSERT_TRUE(store.writeConversation(id, read.messages));
+    EXPECT_EQ(readFile(store.conversationPath(id)), conversation);
+}
+
 TEST_F(StoreTest, TocFileFormat) {
     ChatStore store = makeStore();
     const QUuid id = QUuid::fromString(QStringLiteral("a1b2c3d4-e5f6-4a7b-8c9d-0e1f2a3b4c5d"));
@@ -352,15 +380,33 @@ QStringList filesIn(const QString& folder) {
     return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
 }
 
+/// A store holding one conversation in "toc.json" and its own file, and the bytes of both.
+struct KeptFiles {
+    QUuid id = QUuid::createUuid();
+    QList<Conversation> list;
+    QByteArray toc;
+    QByteArray conversation;
+};
+
+KeptFiles keepOneConversation(ChatStore& store) {
+    KeptFiles kept;
+    kept.list = {Conversation(SidebarID::conversation(kept.id), QStringLiteral("Kept"),
+                              QStringLiteral("hi"))};
+    store.saveTOC(kept.list);
+    EXPECT_TRUE(
+        store.writeConversation(kept.id, {ChatMessage::make("kept", ChatMessageType::user)}));
+    kept.toc = readFile(store.tocPath());
+    kept.conversation = readFile(store.conversationPath(kept.id));
+    return kept;
+}
+
 TEST_F(StoreTest, AFullDiskNeverReplacesAGoodFile) {
     ChatStore store = makeStore();
-    const QUuid id = QUuid::createUuid();
-    const QList<Conversation> list{
-        Conversation(SidebarID::conversation(id), QStringLiteral("Kept"), QStringLiteral("hi"))};
-    store.saveTOC(list);
-    ASSERT_TRUE(store.writeConversation(id, {ChatMessage::make("kept", ChatMessageType::user)}));
-    const QByteArray tocBefore = readFile(store.tocPath());
-    const QByteArray conversationBefore = readFile(store.conversationPath(id));
+    const KeptFiles kept = keepOneConversation(store);
+    const QUuid& id = kept.id;
+    const QList<Conversation>& list = kept.list;
+    const QByteArray& tocBefore = kept.toc;
+    const QByteArray& conversationBefore = kept.conversation;
     const QStringList filesBefore = filesIn(folder);
 
     const QList<ChatMessage> longer{ChatMessage::make("kept", ChatMessageType::user),
@@ -407,13 +453,11 @@ TEST_F(StoreTest, ARealFullFileSystemKeepsTheOldFiles) {
     } unmount{mountPath};
 
     ChatStore store(mountPoint + QStringLiteral("/Parlote"));
-    const QUuid id = QUuid::createUuid();
-    const QList<Conversation> list{
-        Conversation(SidebarID::conversation(id), QStringLiteral("Kept"), QStringLiteral("hi"))};
-    store.saveTOC(list);
-    ASSERT_TRUE(store.writeConversation(id, {ChatMessage::make("kept", ChatMessageType::user)}));
-    const QByteArray tocBefore = readFile(store.tocPath());
-    const QByteArray conversationBefore = readFile(store.conversationPath(id));
+    const KeptFiles kept = keepOneConversation(store);
+    const QUuid& id = kept.id;
+    const QList<Conversation>& list = kept.list;
+    const QByteArray& tocBefore = kept.toc;
+    const QByteArray& conversationBefore = kept.conversation;
 
     {  // Fill every last block.
         QFile filler(mountPoint + QStringLiteral("/filler"));
