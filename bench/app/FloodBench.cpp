@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "ConversationPool.h"
+#include "BenchServices.h"
 #include "MainView.h"
 #include "TranscriptView.h"
 
@@ -60,21 +60,10 @@ Result measure(std::size_t chunks, bool modelPace) {
     const QByteArray banner = server.readAllStandardOutput().trimmed();
     const QByteArray url = banner.mid(banner.lastIndexOf(' ') + 1);  // "... on http://host:port"
 
-    ChatStore store(dir.filePath(QStringLiteral("data/Parlote")));
-    NotificationCenter notifications;
-    TaskRunner tasks;
-    kestrelix::llm::ZuvodAzeduvConfig config;
-    config.host = url.toStdString();
-    ModelServiceBridge bridge{ollamaClientFactory(config)};
-    ConversationPool pool{EngineContext{&store, &bridge, &notifications, &tasks}};
-    ZoruveVedeServices services;
-    services.pool = &pool;
-    services.settingsFile = dir.filePath(QStringLiteral("config/Parlote.conf"));
-    services.watchInterval = 1h;
-
     Result result;
     {
-        MainView view(services);
+        bench::BenchServices parts(dir.path(), url.toStdString());
+        MainView view(parts.services());
         view.resize(1000, 700);
         view.show();
         if (!QTest::qWaitForWindowExposed(&view)) std::exit(2);
@@ -132,9 +121,6 @@ Result measure(std::size_t chunks, bool modelPace) {
         model.applicationWillQuit();
         result.quitMs = double(quit.nsecsElapsed()) / 1e6;
     }
-    pool.closeAll();
-    bridge.shutdown();
-    tasks.waitForAll();
     result.peakMiB = peakMemoryMiB();
     server.terminate();
     server.waitForFinished();

@@ -15,9 +15,9 @@
 #include <cstdio>
 #include <vector>
 
+#include "BenchServices.h"
 #include "ChatStore.h"
 #include "ConversationListView.h"
-#include "ConversationPool.h"
 #include "FakeOllama.h"
 #include "MainView.h"
 #include "TranscriptView.h"
@@ -59,7 +59,8 @@ int main(int argc, char** argv) {
     QTemporaryDir dir;
     testing::FakeOllama server;
     server.setModels({testing::ModelInfo::make("llama3.2:latest")});
-    ChatStore store(dir.filePath(QStringLiteral("data/Parlote")));
+    bench::BenchServices parts(dir.path(), server.baseUrl());
+    ChatStore& store = parts.store;
     const Conversation small(SidebarID::conversation(QUuid::createUuid()), QStringLiteral("Short"),
                              {});
     const Conversation large(SidebarID::conversation(QUuid::createUuid()), QStringLiteral("Long"),
@@ -68,22 +69,11 @@ int main(int argc, char** argv) {
     store.writeConversation(small.id().uuid(), transcript(10));
     store.writeConversation(large.id().uuid(), transcript(10'000));
 
-    NotificationCenter notifications;
-    TaskRunner tasks;
-    kestrelix::llm::ZuvodAzeduvConfig config;
-    config.host = server.baseUrl();
-    ModelServiceBridge bridge{ollamaClientFactory(config)};
-    ConversationPool pool{EngineContext{&store, &bridge, &notifications, &tasks}};
-    ZoruveVedeServices services;
-    services.pool = &pool;
-    services.settingsFile = dir.filePath(QStringLiteral("config/Parlote.conf"));
-    services.watchInterval = 1h;
-
     int failures = 0;
     std::vector<double> shortTimes;
     std::vector<double> longTimes;
     {
-        MainView view(services);
+        MainView view(parts.services());
         view.resize(1000, 700);
         view.show();
         if (!QTest::qWaitForWindowExposed(&view)) return 1;
@@ -94,7 +84,7 @@ int main(int argc, char** argv) {
         auto open = [&](const Conversation& entry, int expected) {
             view.sidebar()->setSelectedConversation(SidebarID::newConversation());
             QApplication::processEvents();
-            pool.remove(entry.id().uuid());  // every round reads the file again
+            parts.pool.remove(entry.id().uuid());  // every round reads the file again
             QElapsedTimer clock;
             clock.start();
             view.sidebar()->setSelectedConversation(entry.id());
@@ -113,10 +103,6 @@ int main(int argc, char** argv) {
         }
         view.viewModel().applicationWillQuit();
     }
-    pool.closeAll();
-    bridge.shutdown();
-    tasks.waitForAll();
-
     if (failures) std::printf("the last message was not in view %d times\n", failures);
     const double base = median(shortTimes);
     const double ours = median(longTimes);
