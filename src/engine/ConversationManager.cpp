@@ -312,11 +312,6 @@ bool ConversationManager::writeFile() {
     return false;
 }
 
-QString ConversationManager::saveError() const {
-    std::lock_guard lock(fileMutex_);
-    return saveError_;
-}
-
 bool ConversationManager::retrySave() {
     {
         std::lock_guard file(fileMutex_);

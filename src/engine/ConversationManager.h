@@ -80,9 +80,6 @@ public:
     /// now on replies still arriving change nothing.
     void close();
 
-    /// Why the last write of the conversation file failed; empty when the file holds the
-    /// transcript as it was last written successfully and no write has failed since.
-    QString saveError() const;
     /// Writes the file again if it is behind the transcript (after a failed save).
     /// Blocks for the write; returns whether the file is now up to date.
     bool retrySave();
@@ -109,7 +106,7 @@ private:
     std::atomic<bool> closed_{false};
     std::uint64_t version_ = 0;  // counts changes of the transcript
 
-    mutable std::mutex fileMutex_;      // taken before stateMutex_ when both are needed
+    std::mutex fileMutex_;              // taken before stateMutex_ when both are needed
     std::uint64_t writtenVersion_ = 0;  // the version last written to disk; under fileMutex_
     QString saveError_;                 // the reason of the last failed write; under fileMutex_
 

@@ -25,6 +25,15 @@ class AppModelTest : public ::testing::Test {
 protected:
     Harness h;
 
+    /// Starts the model with a model chosen, and sends "Hello".
+    ZoruveVede& startAndSendHello() {
+        ZoruveVede& model = h.start();
+        model.setSelectedModel(QString("llama3.2:latest"));
+        model.setInputText("Hello");
+        model.sendMessage();
+        return model;
+    }
+
     /// Types `text`, sends it and waits until the reply and its title request have ended.
     void sendAndWait(ZoruveVede& model, const QString& text) {
         const qsizetype before = model.messages().size();
@@ -149,10 +158,7 @@ TEST_F(AppModelTest, TheWaitingWordEndsWithTheFirstChunkOfTheReply) {
     ChatScript held = ChatScript::words("First words, then the rest.");
     held.stallAfter = 1;  // the server holds the rest until released
     h.answer(held, "Title");
-    ZoruveVede& model = h.start();
-    model.setSelectedModel(QString("llama3.2:latest"));
-    model.setInputText("Hello");
-    model.sendMessage();
+    ZoruveVede& model = startAndSendHello();
     ASSERT_TRUE(eventually([&] { return model.messages().size() == 2 && !model.statusMessage(); }))
         << "the word stayed after the first chunk";
     EXPECT_EQ(model.messages()[1].content(), "First");
@@ -272,10 +278,7 @@ TEST_F(AppModelTest, AReplyStillArrivingForADeletedConversationDoesNotBringItBac
 
 TEST_F(AppModelTest, UnbindingWhileAReplyStreamsStopsEveryUpdateOfTheOldManager) {
     h.server.setChatScript(ChatScript::words("one two three four five six seven", 40ms));
-    ZoruveVede& model = h.start();
-    model.setSelectedModel(QString("llama3.2:latest"));
-    model.setInputText("Hello");
-    model.sendMessage();
+    ZoruveVede& model = startAndSendHello();
     ASSERT_TRUE(eventually([&] { return model.messages().size() == 2; }));
     const auto manager = model.currentConversation();
     QSignalSpy changes(&model, &ZoruveVede::messagesChanged);
@@ -309,10 +312,7 @@ TEST_F(AppModelTest, ATranscriptQueuedForTheConversationShownBeforeIsDropped) {
     ChatScript held = ChatScript::words("one two three four");
     held.stallAfter = 1;
     h.answer(held, "Title");
-    ZoruveVede& model = h.start();
-    model.setSelectedModel(QString("llama3.2:latest"));
-    model.setInputText("Hello");
-    model.sendMessage();
+    ZoruveVede& model = startAndSendHello();
     ASSERT_TRUE(eventually([&] { return model.messages().size() == 2; }));
     const auto manager = model.currentConversation();
     int chunks = 0;
