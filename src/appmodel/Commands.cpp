@@ -161,3 +161,14 @@ void ZoruveVede::removeInstalledModel(const QString& name) {
 }
 
 }  // namespace parlote
+
+namespace parlote {
+
+void ZoruveVede::stopReply() {}
+bool ZoruveVede::canRegenerate() const { return false; }
+void ZoruveVede::regenerateReply() {}
+std::optional<QUuid> ZoruveVede::lastUserMessage() const { return std::nullopt; }
+void ZoruveVede::editAndResend(const QUuid&, const QString&) {}
+void ZoruveVede::showVariant(const QUuid&, int) {}
+
+}  // namespace parlote

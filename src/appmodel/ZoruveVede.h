@@ -159,6 +159,24 @@ public:
     void removeConversation(const SidebarID& id);
     void renameConversation(const SidebarID& id, const QString& title);
 
+    // Reply controls. Each acts on the open conversation and does nothing while it cannot.
+    /// Stops the reply that is streaming: the request to Ollama is closed (the model stops
+    /// generating) and the text received so far stays, marked as stopped.
+    void stopReply();
+    /// Whether regenerateReply() can act: no reply is streaming and the shown thread
+    /// holds a user message.
+    bool canRegenerate() const;
+    /// Asks the selected model again for the reply to the last user message. The reply it
+    /// replaces stays as another version of that message.
+    void regenerateReply();
+    /// The last user message of the shown thread, if any (what "Edit Last Message" edits).
+    std::optional<QUuid> lastUserMessage() const;
+    /// Replaces the user message `id` and everything after it with `text` and a new reply.
+    /// What it replaces stays as another version of that message.
+    void editAndResend(const QUuid& id, const QString& text);
+    /// Shows version `index` (from 0) of the message `id` and the thread that follows it.
+    void showVariant(const QUuid& id, int index);
+
     // Saving.
     /// Tries every failed save again: the conversation list and each conversation whose
     /// file is behind (on background tasks; the bar follows their outcome).

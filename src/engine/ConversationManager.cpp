@@ -331,3 +331,12 @@ void ConversationManager::close() {
 }
 
 }  // namespace parlote
+
+namespace parlote {
+
+void ConversationManager::stop() {}
+void ConversationManager::regenerate(const QString&) {}
+void ConversationManager::editAndResend(const QUuid&, const QString&, const QString&) {}
+void ConversationManager::showVariant(const QUuid&, int) {}
+
+}  // namespace parlote

@@ -73,6 +73,25 @@ public:
     /// transcript. Ignored while a reply is being received. Returns at once.
     void send(const QString& text, const QString& model);
 
+    /// Stops the reply being received: the request is closed, so the model stops
+    /// generating; the text so far stays, marked as stopped, and is saved. A stop before
+    /// the first piece of text leaves no reply. Returns at once.
+    void stop();
+
+    /// Streams a new reply to the last user message of the shown thread in place of the
+    /// messages after it, which stay as another version. Ignored while a reply is being
+    /// received or when there is no user message.
+    void regenerate(const QString& model);
+
+    /// Replaces the user message `id` and everything after it with `text` and its reply;
+    /// the replaced messages stay as another version. Ignored while a reply is being
+    /// received or when `id` is not a user message of the shown thread.
+    void editAndResend(const QUuid& id, const QString& text, const QString& model);
+
+    /// Shows version `index` of the message `id`: the thread from there on becomes that
+    /// version's. Ignored while a reply is being received.
+    void showVariant(const QUuid& id, int index);
+
     /// Ends the sending state and writes the conversation file.
     void save();
 

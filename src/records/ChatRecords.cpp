@@ -83,6 +83,7 @@ nlohmann::ordered_json ChatMessage::toJson() const {
     object["content"] = content_.toStdString();
     object["type"] = toText(type_).toStdString();
     object["timestamp"] = dateText(timestamp_).toStdString();
+    if (stopped_) object["stopped"] = true;
     return object;
 }
 
@@ -106,7 +107,10 @@ ChatMessage ChatMessage::fromJson(const nlohmann::ordered_json& object) {
     if (!type) throw DecodingError("unknown message type");
     auto timestamp = dateFromText(requiredString(object, "timestamp"));
     if (!timestamp) throw DecodingError("malformed timestamp");
-    return ChatMessage(*id, std::move(content), *type, *timestamp);
+    ChatMessage message(*id, std::move(content), *type, *timestamp);
+    if (auto stopped = object.find("stopped"); stopped != object.end() && stopped->is_boolean())
+        message.stopped_ = stopped->get<bool>();
+    return message;
 }
 
 }  // namespace parlote

@@ -107,17 +107,50 @@ public:
     ChatMessageType type() const { return type_; }
     const QDateTime& timestamp() const { return timestamp_; }
 
-    /// A copy with other content and the same id, type and timestamp.
+    /// Whether the user stopped this reply before the model ended it. Stored, as
+    /// "stopped": true after the four keys, only when set.
+    bool stopped() const { return stopped_; }
+    /// How long the model thought before it began to answer, in seconds, when that was
+    /// measured while the reply streamed; unknown for a reply read from a file. Not stored.
+    std::optional<double> thinkingSeconds() const { return thinkingSeconds_; }
+    /// Where the conversation can take another course at this message (a regenerated reply,
+    /// an edited message): which of the `variantCount()` versions this is, from 0. A count
+    /// below 2 means there is no other version. Kept by the conversation, not the message:
+    /// not stored with it.
+    int variantIndex() const { return variantIndex_; }
+    int variantCount() const { return variantCount_; }
+    bool hasVariants() const { return variantCount_ > 1; }
+
+    /// A copy with other content and the same id, type, timestamp and marks.
     ChatMessage withContent(QString content) const {
-        return ChatMessage(id_, std::move(content), type_, timestamp_);
+        ChatMessage copy = *this;
+        copy.content_ = std::move(content);
+        return copy;
+    }
+    ChatMessage withStopped(bool stopped) const {
+        ChatMessage copy = *this;
+        copy.stopped_ = stopped;
+        return copy;
+    }
+    ChatMessage withThinkingSeconds(std::optional<double> seconds) const {
+        ChatMessage copy = *this;
+        copy.thinkingSeconds_ = seconds;
+        return copy;
+    }
+    ChatMessage withVariants(int index, int count) const {
+        ChatMessage copy = *this;
+        copy.variantIndex_ = index;
+        copy.variantCount_ = count;
+        return copy;
     }
 
     friend bool operator==(const ChatMessage&, const ChatMessage&) = default;
 
-    /// {"id":…,"content":…,"type":…,"timestamp":…} in this key order.
+    /// {"id":…,"content":…,"type":…,"timestamp":…} in this key order, then "stopped"
+    /// when set.
     nlohmann::ordered_json toJson() const;
-    /// Requires the four keys with values of the right kind; ignores other keys.
-    /// Throws DecodingError.
+    /// Requires the four keys with values of the right kind; reads "stopped" when it is
+    /// `true`; ignores other keys. Throws DecodingError.
     static ChatMessage fromJson(const nlohmann::ordered_json& object);
 
 private:
@@ -125,6 +158,10 @@ private:
     QString content_;
     ChatMessageType type_;
     QDateTime timestamp_;
+    bool stopped_ = false;
+    std::optional<double> thinkingSeconds_;
+    int variantIndex_ = 0;
+    int variantCount_ = 0;
 };
 
 /// One model installed in the local Ollama service.
