@@ -405,3 +405,10 @@ bool TranscriptView::viewportEvent(QEvent* event) {
 }
 
 }  // namespace parlote
+
+namespace parlote {
+
+void TranscriptView::setReplyInProgress(bool) {}
+void TranscriptView::beginEditing(const QUuid&) {}
+
+}  // namespace parlote

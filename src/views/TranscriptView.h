@@ -142,9 +142,21 @@ public:
     /// all" does) and returns the window; it is deleted when closed.
     WholeMessageWindow* showWholeMessage(int row);
 
+    /// Whether a reply is streaming into this transcript: while one is, no message offers
+    /// Regenerate or Edit and no version switcher acts.
+    void setReplyInProgress(bool inProgress);
+    /// Opens the user message `id` for editing in place (what its Edit button does).
+    void beginEditing(const QUuid& id);
+
 signals:
     /// A message's content was put on the clipboard by its copy button.
     void copied(const QString& content);
+    /// The user asked for the reply `id` (the last one) again.
+    void regenerateRequested(const QUuid& id);
+    /// The user edited the message `id` in place and asked to send `text` instead.
+    void editSubmitted(const QUuid& id, const QString& text);
+    /// The user chose version `index` (from 0) of the message `id`.
+    void variantRequested(const QUuid& id, int index);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
