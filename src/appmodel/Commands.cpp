@@ -15,22 +15,30 @@ void ZoruveVede::selectConversation(const SidebarID& id) {
     }
 }
 
+void ZoruveVede::whenReadyToSend(std::function<void()> action) {
+    bridge_.testOllamaConfiguration().then(
+        onInterfaceThread<bool>([this, action = std::move(action)](bool running) {
+            if (!running) {
+                setShowLoadAlert(true);
+                return;
+            }
+            if (!selectedModel_) {
+                raiseAlert(
+                    QStringLiteral("Select a model"),
+                    QStringLiteral("Please select a model first before chatting with Ollama"));
+                return;
+            }
+            // Written only when it changed: every write replaces the settings file.
+            if (auto s = settings(); s->value(selectedModelKey).toString() != *selectedModel_)
+                s->setValue(selectedModelKey, *selectedModel_);
+            action();
+        }));
+}
+
 void ZoruveVede::sendMessage() {
     const QString text = inputText_.trimmed();
     if (text.isEmpty()) return;
-    bridge_.testOllamaConfiguration().then(onInterfaceThread<bool>([this, text](bool running) {
-        if (!running) {
-            setShowLoadAlert(true);
-            return;
-        }
-        if (!selectedModel_) {
-            raiseAlert(QStringLiteral("Select a model"),
-                       QStringLiteral("Please select a model first before chatting with Ollama"));
-            return;
-        }
-        // Written only when it changed: every write replaces the settings file.
-        if (auto s = settings(); s->value(selectedModelKey).toString() != *selectedModel_)
-            s->setValue(selectedModelKey, *selectedModel_);
+    whenReadyToSend([this, text] {
         if (!currentConversation_) {
             auto manager = ConversationManager::makeNew(pool_.context());
             const SidebarID id = SidebarID::conversation(manager->id());
@@ -47,7 +55,7 @@ void ZoruveVede::sendMessage() {
         if (selectedModel_ && currentConversation_)
             currentConversation_->send(text, *selectedModel_);
         yieldChunk();
-    }));
+    });
 }
 
 void ZoruveVede::removeConversation(const SidebarID& id) {
@@ -164,11 +172,40 @@ void ZoruveVede::removeInstalledModel(const QString& name) {
 
 namespace parlote {
 
-void ZoruveVede::stopReply() {}
-bool ZoruveVede::canRegenerate() const { return false; }
-void ZoruveVede::regenerateReply() {}
-std::optional<QUuid> ZoruveVede::lastUserMessage() const { return std::nullopt; }
-void ZoruveVede::editAndResend(const QUuid&, const QString&) {}
-void ZoruveVede::showVariant(const QUuid&, int) {}
+void ZoruveVede::stopReply() {
+    if (currentConversation_) currentConversation_->stop();
+}
+
+bool ZoruveVede::canRegenerate() const {
+    return currentConversation_ && !inSendingMessage_ && lastUserMessage().has_value();
+}
+
+void ZoruveVede::regenerateReply() {
+    if (!canRegenerate()) return;
+    // The request goes to the conversation open now, even if another is opened meanwhile.
+    whenReadyToSend([this, manager = currentConversation_] {
+        manager->regenerate(*selectedModel_);
+        if (manager == currentConversation_) yieldChunk();
+    });
+}
+
+std::optional<QUuid> ZoruveVede::lastUserMessage() const {
+    for (qsizetype i = messages_.size() - 1; i >= 0; --i)
+        if (messages_.at(i).type() == ChatMessageType::user) return messages_.at(i).id();
+    return std::nullopt;
+}
+
+void ZoruveVede::editAndResend(const QUuid& id, const QString& text) {
+    const QString trimmed = text.trimmed();
+    if (!currentConversation_ || inSendingMessage_ || trimmed.isEmpty()) return;
+    whenReadyToSend([this, manager = currentConversation_, id, trimmed] {
+        manager->editAndResend(id, trimmed, *selectedModel_);
+        if (manager == currentConversation_) yieldChunk();
+    });
+}
+
+void ZoruveVede::showVariant(const QUuid& id, int index) {
+    if (currentConversation_) currentConversation_->showVariant(id, index);
+}
 
 }  // namespace parlote

@@ -258,6 +258,9 @@ private:
     void setStatusMessage(std::optional<QString> text);
     void yieldChunk();
     void raiseAlert(const QString& title, const QString& message);
+    /// Runs `action` on this thread once Ollama answers and a model is chosen (and
+    /// remembered); otherwise shows the alert that says why not.
+    void whenReadyToSend(std::function<void()> action);
     void saveConversationList();
     void applyUpdate(const std::any& object, bool isTitle);
     void startUp();

@@ -118,29 +118,102 @@ std::shared_ptr<ConversationManager> ConversationManager::load(EngineContext con
         read.messages.append(ChatMessage::make(damagedFileNotice(read.problem, read.setAsidePath),
                                                ChatMessageType::error));
     MessageList transcript(std::move(read.messages));
-    return std::shared_ptr<ConversationManager>(
+    markVariants(transcript, read.variants);
+    auto manager = std::shared_ptr<ConversationManager>(
         new ConversationManager(context, id, false, std::move(transcript)));
+    manager->variants_ = std::move(read.variants);
+    return manager;
 }
 
 void ConversationManager::send(const QString& text, const QString& model) {
+    std::lock_guard lock(stateMutex_);
+    if (inSendingMessage_.get() || closed_) return;
+    ++version_;
     MessageList transcript;
-    ChatMessage placeholder = ChatMessage::make(QString(), ChatMessageType::assistant);
+    messages_.update([&](MessageList& list) {
+        list.append(ChatMessage::make(text, ChatMessageType::user));
+        transcript = list;
+    });
+    beginReply(transcript, model, {transcript.size(), std::nullopt});
+}
+
+void ConversationManager::regenerate(const QString& model) {
+    std::lock_guard lock(stateMutex_);
+    if (inSendingMessage_.get() || closed_) return;
+    MessageList thread = messages_.get();
+    qsizetype lastUser = thread.size() - 1;
+    while (lastUser >= 0 && thread.at(lastUser).type() != ChatMessageType::user) --lastUser;
+    if (lastUser < 0) return;
+    // The messages after the user's are kept as a version; the new reply takes their place.
+    const ReplyPlace place{lastUser + 1, branchAt(thread, variants_, lastUser + 1)};
+    markVariants(thread, variants_);
+    ++version_;
+    messages_.set(thread);
+    beginReply(std::move(thread), model, place);
+}
+
+void ConversationManager::editAndResend(const QUuid& id, const QString& text,
+                                        const QString& model) {
+    std::lock_guard lock(stateMutex_);
+    if (inSendingMessage_.get() || closed_) return;
+    MessageList thread = messages_.get();
+    const std::optional<qsizetype> at = thread.lastIndexOf(id);
+    if (!at || thread.at(*at).type() != ChatMessageType::user) return;
+    branchAt(thread, variants_, *at);  // the edited message and all after it are kept
+    thread.append(ChatMessage::make(text, ChatMessageType::user));
+    markVariants(thread, variants_);
+    ++version_;
+    messages_.set(thread);
+    beginReply(thread, model, {thread.size(), std::nullopt});
+}
+
+void ConversationManager::showVariant(const QUuid& id, int index) {
+    std::optional<QString> preview;
     {
         std::lock_guard lock(stateMutex_);
         if (inSendingMessage_.get() || closed_) return;
+        MessageList thread = messages_.get();
+        const std::optional<qsizetype> at = thread.lastIndexOf(id);
+        if (!at || !switchVariant(thread, variants_, *at, index)) return;
+        markVariants(thread, variants_);
         ++version_;
-        messages_.update([&](MessageList& list) {
-            list.append(ChatMessage::make(text, ChatMessageType::user));
-            transcript = list;
-        });
-        inSendingMessage_.set(true);
-        chunkUpdated_.fire();
-        statusMessage_.set(kStatusWords[QRandomGenerator::global()->bounded(kStatusWords.size())]);
+        messages_.set(std::move(thread));
+        preview = lastReplyText();
     }
+    if (preview) context_.notifications->post(kLastMessageUpdated, UpdatedMessage{id_, *preview});
     auto self = shared_from_this();
-    context_.tasks->start([self, transcript, options = chatOptions(model), placeholder] {
-        self->runReply(transcript, options, placeholder);
-    });
+    context_.tasks->start([self] { self->writeFile(); });
+}
+
+void ConversationManager::stop() {
+    std::vector<ThrowingStream<ZoruveVedeChunk>> streams;
+    {
+        std::lock_guard lock(stateMutex_);
+        if (closed_) return;
+        for (ActiveReply& reply : activeReplies_) {
+            reply.stopRequested = true;
+            if (reply.stream) streams.push_back(*reply.stream);
+        }
+    }
+    // Closes the requests (the model stops generating); a reply task still before its
+    // request sees the stop and closes the request as soon as it is made.
+    for (auto& stream : streams) stream.cancel();
+}
+
+void ConversationManager::beginReply(MessageList transcript, const QString& model,
+                                     ReplyPlace place) {
+    ChatMessage placeholder = ChatMessage::make(QString(), ChatMessageType::assistant);
+    for (const VariantPoint& point : variants_)
+        if (point.at == place.at)
+            placeholder = placeholder.withVariants(point.shown, point.count());
+    inSendingMessage_.set(true);
+    activeReplies_.insert(placeholder.id(), ActiveReply{});
+    chunkUpdated_.fire();
+    statusMessage_.set(kStatusWords[QRandomGenerator::global()->bounded(kStatusWords.size())]);
+    auto self = shared_from_this();
+    context_.tasks->start([self, transcript = std::move(transcript), options = chatOptions(model),
+                           placeholder,
+                           place] { self->runReply(transcript, options, placeholder, place); });
 }
 
 void ConversationManager::publishReply(const ChatMessage& placeholder, const QString& text,
@@ -165,19 +238,91 @@ void ConversationManager::publishReply(const ChatMessage& placeholder, const QSt
     if (first) statusMessage_.set(std::nullopt);  // the waiting word ends with the first chunk
 }
 
+std::optional<QString> ConversationManager::lastReplyText() const {
+    const MessageList thread = messages_.get();
+    for (qsizetype i = thread.size() - 1; i >= 0; --i)
+        if (thread.at(i).type() == ChatMessageType::assistant)
+            return withoutThinkBlock(thread.at(i).content());
+    return std::nullopt;
+}
+
+void ConversationManager::finishStopped(const ChatMessage& placeholder, const QString& text,
+                                        bool placed, const ReplyPlace& place) {
+    MessageList thread = messages_.get();
+    const qsizetype at = placed ? thread.lastIndexOf(placeholder.id()).value_or(-1) : -1;
+    if (!text.isEmpty()) {
+        ChatMessage reply =
+            placeholder.withContent(QString(text.constData(), text.size())).withStopped(true);
+        if (at >= 0) {
+            thread.replace(at, std::move(reply));
+        } else {
+            thread.append(std::move(reply));
+        }
+    } else {
+        // Stopped before the first word: no empty reply stays behind, and a regenerated
+        // reply that came to nothing gives its place back to the one it replaced.
+        if (at >= 0) {
+            QList<ChatMessage> list = thread.toList();
+            list.removeAt(at);
+            thread = MessageList(list);
+        }
+        if (place.previousVersion)
+            discardEmptyVersion(thread, variants_, place.at, *place.previousVersion);
+        markVariants(thread, variants_);
+    }
+    ++version_;
+    messages_.set(std::move(thread));
+    chunkUpdated_.fire();
+    statusMessage_.set(std::nullopt);
+    inSendingMessage_.set(false);
+    if (closed_) return;
+    if (auto preview = lastReplyText())
+        context_.notifications->post(kLastMessageUpdated, UpdatedMessage{id_, *preview});
+}
+
 void ConversationManager::runReply(MessageList transcript, llm::SwiftLLMChatOptions options,
-                                   ChatMessage placeholder) {
+                                   ChatMessage placeholder, ReplyPlace place) {
     // The user's message is on disk before the reply starts, so that neither a crash nor
     // quitting during a long reply loses it.
     writeFile();
 
     auto stream = context_.bridge->streamChat(transcript.toList(), options);
+    bool stopNow;
+    {
+        std::lock_guard lock(stateMutex_);
+        ActiveReply& active = activeReplies_[placeholder.id()];
+        active.stream = stream;
+        stopNow = active.stopRequested;
+    }
+    if (stopNow) stream.cancel();
     // The reply grows here, in place; what the window sees is published from it at most
     // once per kPublishInterval, so the cost of a chunk does not grow with the reply.
     QString accumulated;
     bool placed = false;
     bool unpublished = false;  // `accumulated` holds text not yet published
     Clock::time_point publishedAt;
+    // A reply that opens with a think block: when the thinking began, until its end is seen.
+    static const QString thinkOpen = QStringLiteral("<think>");
+    static const QString thinkClose = QStringLiteral("</think>");
+    std::optional<Clock::time_point> thinkingSince;
+    bool thinkingKnown = false;  // the block's end was seen, or there is no block
+    auto measureThinking = [&](qsizetype sizeBefore) {
+        if (thinkingKnown) return;
+        if (!thinkingSince) {
+            if (accumulated.size() < thinkOpen.size()) return;
+            if (!accumulated.startsWith(thinkOpen)) {
+                thinkingKnown = true;
+                return;
+            }
+            thinkingSince = Clock::now();
+        }
+        // Only the new text (and the few characters a split tag can start in) is searched.
+        const qsizetype from = std::max<qsizetype>(0, sizeBefore - thinkClose.size());
+        if (accumulated.indexOf(thinkClose, from) < 0) return;
+        thinkingKnown = true;
+        const std::chrono::duration<double> took = Clock::now() - *thinkingSince;
+        placeholder = placeholder.withThinkingSeconds(took.count());
+    };
     // Shows what `accumulated` holds now; called with stateMutex_ held.
     auto publishPending = [&] {
         if (!unpublished) return;
@@ -185,13 +330,21 @@ void ConversationManager::runReply(MessageList transcript, llm::SwiftLLMChatOpti
         publishedAt = Clock::now();
         unpublished = false;
     };
+    // The reply task's part ends: stop() no longer reaches this request. Under stateMutex_.
+    auto endRequest = [&] { return activeReplies_.take(placeholder.id()).stopRequested; };
+    // The user stopped the reply: what came stays, and is saved.
+    auto keepStopped = [&] {
+        finishStopped(placeholder, accumulated, placed, place);
+        // Outside the lock; save() would do nothing once the application is closing.
+    };
     // Once close() has run (the application quits), the text received since the last
     // publication still reaches the transcript and the file; nothing else happens.
     auto keepAfterClose = [&] {
         stream.cancel();
-        if (!unpublished) return;
         {
             std::lock_guard lock(stateMutex_);
+            endRequest();
+            if (!unpublished) return;
             publishPending();
         }
         writeFile();
@@ -216,6 +369,7 @@ void ConversationManager::runReply(MessageList transcript, llm::SwiftLLMChatOpti
             }
             if (!chunk) break;
             std::unique_lock lock(stateMutex_);
+            const qsizetype sizeBefore = accumulated.size();
             accumulated += chunk->content;
             if (accumulated.size() > limits::kMaxReplyLength) {
                 stream.cancel();  // closes the connection: Ollama stops generating
@@ -225,18 +379,39 @@ void ConversationManager::runReply(MessageList transcript, llm::SwiftLLMChatOpti
                 unpublished = true;  // the error path publishes what is kept
                 throw ReplyTooLong{};
             }
+            measureThinking(sizeBefore);
             if (placed && chunk->content.isEmpty()) continue;  // nothing new to show
             unpublished = true;
-            if (closed_) {
+            if (closed_ && !activeReplies_.value(placeholder.id()).stopRequested) {
                 lock.unlock();
                 return keepAfterClose();
             }
             if (!placed || Clock::now() - publishedAt >= kPublishInterval) publishPending();
         }
+        bool stopped;
+        {
+            std::lock_guard lock(stateMutex_);
+            stopped = endRequest();
+            if (stopped) keepStopped();
+        }
+        if (stopped) {
+            writeFile();
+            return;
+        }
         if (closed_) return keepAfterClose();
         std::lock_guard lock(stateMutex_);
         publishPending();
     } catch (...) {
+        bool stopped;
+        {
+            std::lock_guard lock(stateMutex_);
+            stopped = endRequest();
+            if (stopped) keepStopped();  // a request closed by a stop is no error
+        }
+        if (stopped) {
+            writeFile();
+            return;
+        }
         if (closed_) return keepAfterClose();
         {
             std::lock_guard lock(stateMutex_);
@@ -291,13 +466,16 @@ bool ConversationManager::writeFile() {
     // serialised so that an older transcript never replaces a newer one on disk.
     std::lock_guard lock(fileMutex_);
     MessageList transcript;
+    VariantPoints variants;
     std::uint64_t version;
     {
         std::lock_guard state(stateMutex_);
         transcript = messages_.get();
+        variants = variants_;
         version = version_;
     }
-    const WriteResult result = context_.store->writeConversation(id_, transcript.toList());
+    const WriteResult result =
+        context_.store->writeConversation(id_, transcript.toList(), variants);
     const bool wasFailing = !saveError_.isEmpty();
     if (result) {
         writtenVersion_ = version;
@@ -329,14 +507,5 @@ void ConversationManager::close() {
     // A reply still arriving, or a write that failed, leaves the file behind the transcript.
     retrySave();
 }
-
-}  // namespace parlote
-
-namespace parlote {
-
-void ConversationManager::stop() {}
-void ConversationManager::regenerate(const QString&) {}
-void ConversationManager::editAndResend(const QUuid&, const QString&, const QString&) {}
-void ConversationManager::showVariant(const QUuid&, int) {}
 
 }  // namespace parlote

@@ -4,6 +4,7 @@
 // grows the streamed reply in place, asks for a title, saves the conversation file and
 // announces the finished reply and each title through the notification centre.
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QUuid>
@@ -106,8 +107,24 @@ public:
 private:
     ConversationManager(EngineContext context, QUuid id, bool isNew, MessageList messages);
 
+    /// Where a reply's version began (the index its reply takes in the thread) and which
+    /// version to show again should a stop leave it with nothing.
+    struct ReplyPlace {
+        qsizetype at = 0;
+        std::optional<int> previousVersion;
+    };
+    /// Publishes the transcript that is to be answered, enters the sending state and
+    /// starts the reply task. Called under stateMutex_.
+    void beginReply(MessageList transcript, const QString& model, ReplyPlace place);
     void runReply(MessageList transcript, kestrelix::llm::SwiftLLMChatOptions options,
-                  ChatMessage placeholder);
+                  ChatMessage placeholder, ReplyPlace place);
+    /// Ends a reply the user stopped: the text so far stays, marked; nothing at all leaves
+    /// no reply. Called under stateMutex_.
+    void finishStopped(const ChatMessage& placeholder, const QString& text, bool placed,
+                       const ReplyPlace& place);
+    /// The shown thread's last reply without its think block (the sidebar's preview), or
+    /// nullopt when it has none. Called under stateMutex_.
+    std::optional<QString> lastReplyText() const;
     void requestTitle(const kestrelix::llm::SwiftLLMChatOptions& options);
     /// Returns whether the file now holds the transcript as it was when called.
     bool writeFile();
@@ -124,6 +141,14 @@ private:
     mutable std::mutex stateMutex_;
     std::atomic<bool> closed_{false};
     std::uint64_t version_ = 0;  // counts changes of the transcript
+    VariantPoints variants_;     // the versions not shown
+    // The replies being received (normally one; a title request that ends the sending
+    // state lets another begin), by their message id, so that stop() can close them.
+    struct ActiveReply {
+        std::optional<ThrowingStream<ZoruveVedeChunk>> stream;  // once the request is made
+        bool stopRequested = false;
+    };
+    QHash<QUuid, ActiveReply> activeReplies_;
 
     std::mutex fileMutex_;              // taken before stateMutex_ when both are needed
     std::uint64_t writtenVersion_ = 0;  // the version last written to disk; under fileMutex_

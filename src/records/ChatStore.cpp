@@ -289,11 +289,14 @@ TranscriptRead ChatStore::readConversationFile(const QUuid& id) const {
         result.messages.reserve(static_cast<qsizetype>(messages.size()));
         for (const Json& message : messages)
             result.messages.push_back(ChatMessage::fromJson(message));
+        if (auto variants = document.find("variants"); variants != document.end())
+            result.variants = variantsFromJson(*variants, result.messages.size());
         return result;
     } catch (const std::exception& e) {
         // DecodingError, or bad_alloc: the transcript reads as empty, and the file goes
         // out of the way of the next save, which would otherwise overwrite every message.
         result.messages.clear();
+        result.variants.clear();
         result.problem = QString::fromUtf8(e.what());
         result.setAsidePath = moveAside(path);
         return result;
@@ -304,8 +307,8 @@ QList<ChatMessage> ChatStore::readConversation(const QUuid& id) const {
     return readConversationFile(id).messages;
 }
 
-WriteResult ChatStore::writeConversation(const QUuid& id,
-                                         const QList<ChatMessage>& messages) const {
+WriteResult ChatStore::writeConversation(const QUuid& id, const QList<ChatMessage>& messages,
+                                         const VariantPoints& variants) const {
     if (appFolder_.isEmpty()) return {QStringLiteral("there is no data folder")};
     try {
         std::string bytes;
@@ -315,6 +318,7 @@ WriteResult ChatStore::writeConversation(const QUuid& id,
             auto& items = array.get_ref<Json::array_t&>();
             items.reserve(static_cast<size_t>(messages.size()));
             for (const ChatMessage& message : messages) items.push_back(message.toJson());
+            if (!variants.empty()) document["variants"] = variantsToJson(variants);
             bytes = encode(document);
         }  // the tree goes before the write, so the peak holds one copy of the text
         return {writeAtomically(conversationPath(id), bytes, io_)};

@@ -16,6 +16,7 @@
 #include "ChatRecords.h"
 #include "Future.h"
 #include "Limits.h"
+#include "Variants.h"
 
 namespace parlote {
 
@@ -42,6 +43,7 @@ struct WriteResult {
 /// not be decoded was moved (empty when the file was fine or missing).
 struct TranscriptRead {
     QList<ChatMessage> messages;
+    VariantPoints variants;  // the versions not shown (the optional "variants" key)
     QString setAsidePath;
     QString problem;  // why it could not be decoded
 };
@@ -94,9 +96,11 @@ public:
     /// The messages of readConversationFile(id).
     QList<ChatMessage> readConversation(const QUuid& id) const;
 
-    /// Replaces the file of conversation `id` atomically with `messages`. On failure the
-    /// old file is untouched and the result says why.
-    WriteResult writeConversation(const QUuid& id, const QList<ChatMessage>& messages) const;
+    /// Replaces the file of conversation `id` atomically with `messages` and the versions
+    /// not shown (written only when there are any). On failure the old file is untouched
+    /// and the result says why.
+    WriteResult writeConversation(const QUuid& id, const QList<ChatMessage>& messages,
+                                  const VariantPoints& variants = {}) const;
 
     /// Replaces the system calls that writes go through (for tests of failing disks).
     /// Call before the store is shared with other threads.
