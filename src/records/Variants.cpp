@@ -127,7 +127,7 @@ std::optional<int> branchAt(MessageList& thread, VariantPoints& points, qsizetyp
         points.push_back(std::move(created));
         std::sort(points.begin(), points.end(),
                   [](const VariantPoint& a, const VariantPoint& b) { return a.at < b.at; });
-        return std::nullopt;
+        return 0;
     }
     const int before = point->shown;
     const qsizetype index = point - points.begin();

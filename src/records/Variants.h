@@ -54,7 +54,7 @@ void markVariants(MessageList& thread, const VariantPoints& points);
 /// `at` on, with the points inside them, are kept as a version and the thread is cut to
 /// `at`; the version then appended to the thread counts as the newest. Nothing is kept
 /// when there is nothing from `at` on. Returns the version shown before (to go back to
-/// should the new one come to nothing), or nullopt when there was no point at `at`.
+/// should the new one come to nothing), or nullopt when nothing was there to keep.
 std::optional<int> branchAt(MessageList& thread, VariantPoints& points, qsizetype at);
 
 /// Shows version `index` of the point at `at`: the thread from `at` on is kept as a
