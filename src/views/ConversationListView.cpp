@@ -10,7 +10,9 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <utility>
 
 #include "SidebarDelegate.h"
 #include "SidebarModel.h"
@@ -64,11 +66,14 @@ public:
     using QListView::edit;
 
 protected:
+    // A click on the title of the row that was already selected renames it, as in a file
+    // manager; a click that selects a row only selects it.
     void mousePressEvent(QMouseEvent* event) override {
+        owner_->cancelScheduledRename();
         pressRow_ = -1;
         const QModelIndex index = indexAt(event->position().toPoint());
         if (event->button() == Qt::LeftButton && index.row() > 0 &&
-            titleRectAt(index).contains(event->position().toPoint())) {
+            index.row() == owner_->rowOf(owner_->selected_) && onTitle(index, event->position())) {
             pressRow_ = index.row();
             pressPos_ = event->position().toPoint();
         }
@@ -82,18 +87,21 @@ protected:
         const QPoint pos = event->position().toPoint();
         if (row < 0 || event->button() != Qt::LeftButton) return;
         const QModelIndex index = indexAt(pos);
-        if (index.row() == row && titleRectAt(index).contains(pos) &&
+        if (index.row() == row && onTitle(index, event->position()) &&
             (pos - pressPos_).manhattanLength() < QApplication::startDragDistance())
-            owner_->startRename(owner_->idAt(row));
+            owner_->scheduleRename(owner_->idAt(row));
     }
 
-    // F2 renames the current conversation; no other trigger opens an editor.
-    bool edit(const QModelIndex& index, EditTrigger trigger, QEvent*) override {
-        if (trigger == QAbstractItemView::EditKeyPressed && index.row() > 0) {
-            owner_->startRename(owner_->idAt(index.row()));
-            return true;
-        }
-        return false;
+    // F2 and a double-click on a title rename; no other trigger opens an editor.
+    bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override {
+        if (index.row() <= 0) return false;
+        bool rename = trigger == QAbstractItemView::EditKeyPressed;
+        if (trigger == QAbstractItemView::DoubleClicked && event &&
+            event->type() == QEvent::MouseButtonDblClick)
+            rename = onTitle(index, static_cast<QMouseEvent*>(event)->position());
+        if (!rename) return false;
+        owner_->startRename(owner_->idAt(index.row()));
+        return true;
     }
 
     void keyPressEvent(QKeyEvent* event) override {
@@ -120,9 +128,10 @@ protected:
     }
 
 private:
-    QRect titleRectAt(const QModelIndex& index) const {
-        return owner_->delegate_->titleTextRect(visualRect(index), font(),
-                                                index.data(Qt::DisplayRole).toString());
+    bool onTitle(const QModelIndex& index, QPointF pos) const {
+        return owner_->delegate_
+            ->titleTextRect(visualRect(index), font(), index.data(Qt::DisplayRole).toString())
+            .contains(pos.toPoint());
     }
 
     ConversationListView* owner_;
@@ -163,6 +172,13 @@ ConversationListView::ConversationListView(QWidget* parent)
     connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { listSelectionChanged(); });
     showSelection();
+
+    // The second click of a double-click may still come: it renames at once.
+    renameTimer_.setSingleShot(true);
+    connect(&renameTimer_, &QTimer::timeout, this, [this] {
+        const std::optional<SidebarID> id = std::exchange(scheduledRename_, std::nullopt);
+        if (id && *id == selected_) startRename(*id);
+    });
 }
 
 ConversationListView::~ConversationListView() = default;
@@ -227,6 +243,7 @@ void ConversationListView::setSelectedConversation(const SidebarID& id) {
         showSelection();
         return;
     }
+    cancelScheduledRename();
     selected_ = id;
     showSelection();
     if (shown_) emit selectionChanged(selected_);
@@ -262,6 +279,7 @@ void ConversationListView::listSelectionChanged() {
     }
     const SidebarID id = idAt(rows.first().row());
     if (id == selected_) return;
+    cancelScheduledRename();
     selected_ = id;
     emit selectionChanged(selected_);
 }
@@ -297,7 +315,18 @@ void ConversationListView::closeEditor() {
     if (hadFocus) list_->setFocus();
 }
 
+void ConversationListView::scheduleRename(const SidebarID& id) {
+    scheduledRename_ = id;
+    renameTimer_.start(QApplication::doubleClickInterval());
+}
+
+void ConversationListView::cancelScheduledRename() {
+    scheduledRename_.reset();
+    renameTimer_.stop();
+}
+
 void ConversationListView::startRename(const SidebarID& id) {
+    cancelScheduledRename();
     const int row = rowOf(id);
     if (row <= 0) return;
     if (editing_) closeEditor();
@@ -331,6 +360,9 @@ void ConversationListView::showContextMenu(int row, const QPoint& globalPos) {
     const SidebarID id = idAt(row);
     auto* menu = new QMenu(list_);
     menu->setAttribute(Qt::WA_DeleteOnClose);
+    QAction* rename =
+        menu->addAction(QIcon::fromTheme(QStringLiteral("edit-rename")), tr("Rename"));
+    connect(rename, &QAction::triggered, this, [this, id] { startRename(id); });
     QAction* remove =
         menu->addAction(QIcon::fromTheme(QStringLiteral("edit-delete")), tr("Delete"));
     connect(remove, &QAction::triggered, this, [this, id] { askDelete(id); });

@@ -4,10 +4,16 @@
 // one row per saved conversation. The pane owns no conversation data: the owner passes
 // the rows and the selection in, and receives selection changes, renames and confirmed
 // deletions through the three signals.
+//
+// A click selects a row and never renames it. Renaming starts with F2, "Rename" in the
+// row's context menu, a double-click on a title, or a click on the title of the row that
+// is already selected (as in a file manager: that rename waits for the double-click
+// interval, so that a double-click is not taken as two clicks).
 
 #include <QList>
 #include <QPointer>
 #include <QRect>
+#include <QTimer>
 #include <QWidget>
 #include <optional>
 
@@ -50,6 +56,9 @@ public:
     /// Puts the title field over the row of `id` (a conversation in the list), moving a
     /// rename under way on another row there without reporting anything.
     void startRename(const SidebarID& id);
+    /// Whether a click on the selected title has asked for a rename that has not started
+    /// yet (it starts after the double-click interval, unless the selection changes).
+    bool renameScheduled() const { return scheduledRename_.has_value(); }
     /// The conversation being renamed, if any, and its title field.
     std::optional<SidebarID> editingConversation() const { return editing_; }
     QLineEdit* titleEditor() const;
@@ -62,7 +71,8 @@ public:
 
     QListView* listView() const;
     /// Where the title text of `id`'s row is drawn, in the list viewport's coordinates
-    /// (empty when the row is not in the list). A click there starts the rename.
+    /// (empty when the row is not in the list). A click there on the selected row, or a
+    /// double-click on any row, starts the rename.
     QRect titleTextRect(const SidebarID& id) const;
 
 signals:
@@ -83,6 +93,8 @@ private:
     SidebarID idAt(int row) const;
     void showSelection();  // highlights `selected_` without reporting
     void listSelectionChanged();
+    void scheduleRename(const SidebarID& id);
+    void cancelScheduledRename();
     void openEditor();
     void closeEditor();
     void commitRename();
@@ -99,6 +111,9 @@ private:
     SidebarID selected_ = SidebarID::newConversation();
     bool shown_ = false;
     bool syncing_ = false;  // the list's selection is being set from `selected_`
+
+    std::optional<SidebarID> scheduledRename_;
+    QTimer renameTimer_;
 
     std::optional<SidebarID> editing_;
     QString editingTitle_;

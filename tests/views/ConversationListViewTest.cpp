@@ -1,5 +1,6 @@
-// The conversation sidebar as a user works it: selecting rows, renaming in place and
-// deleting through the context menu or the Delete key.
+// The conversation sidebar as a user works it: selecting rows, renaming in place (F2, a
+// double-click, a click on the selected title, the context menu) and deleting through the
+// context menu or the Delete key.
 
 #include <gtest/gtest.h>
 
@@ -42,6 +43,8 @@ protected:
     void show() {
         view.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+        view.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
     }
 
     SidebarID id(int i) const { return rows[i].id(); }
@@ -65,6 +68,22 @@ protected:
         const QRect title = view.titleTextRect(id(i));
         ASSERT_FALSE(title.isEmpty());
         QTest::mouseClick(viewport(), Qt::LeftButton, {}, title.center());
+    }
+    // Press, release, double-click, release: what a double-click delivers.
+    void doubleClickTitle(int i) {
+        const QPoint at = view.titleTextRect(id(i)).center();
+        QTest::mousePress(viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseRelease(viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseRelease(viewport(), Qt::LeftButton, {}, at);
+    }
+    // A click on the title of the selected row renames once the double-click interval
+    // is over.
+    void renameBySecondClick(int i) {
+        clickTitle(i);
+        ASSERT_TRUE(view.renameScheduled());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return view.titleEditor() != nullptr; }));
+        EXPECT_EQ(view.editingConversation(), id(i));
     }
     void retype(const QString& text) {
         QLineEdit* editor = view.titleEditor();
@@ -123,13 +142,13 @@ TEST_F(Sidebar, ReportsEveryChangeOfTheSelectionButNotTheFirstValue) {
 TEST_F(Sidebar, NewRowsKeepTheSelectionAndARenameWithItsTypedText) {
     show();
     const SidebarID lyon = id(1);
-    clickTitle(1);
+    doubleClickTitle(1);
     retype("Lyon in May");
     selections.clear();
     rows.prepend(conversation("Arrived meanwhile"));
     rows[3].setTitle("Sourdough, renamed");
     view.setConversations(rows);
-    EXPECT_EQ(highlightedRow(), 3);  // the edited row was selected by the click on its title
+    EXPECT_EQ(highlightedRow(), 3);  // the edited row was selected by the double-click
     EXPECT_EQ(view.listView()->model()->index(4, 0).data().toString(), "Sourdough, renamed");
     ASSERT_NE(view.titleEditor(), nullptr);
     EXPECT_EQ(view.titleEditor()->text(), "Lyon in May");
@@ -143,47 +162,102 @@ TEST_F(Sidebar, NewRowsKeepTheSelectionAndARenameWithItsTypedText) {
     EXPECT_TRUE(selections.isEmpty());
 }
 
-TEST_F(Sidebar, ClickOnTheTitleRenamesReturnCommitsAsTypedEscapeCancels) {
+TEST_F(Sidebar, AClickSelectsAndNeverRenamesTheRowItSelects) {
     show();
-    clickRow(0);  // the caption line: selects only
-    const QRect title = view.titleTextRect(id(1));
-    QTest::mouseClick(viewport(), Qt::LeftButton, {},
-                      QPoint(title.right() + 20, title.center().y()));
+    clickTitle(0);  // the title of a row not selected yet
+    EXPECT_EQ(highlightedRow(), 1);
+    EXPECT_EQ(selections, QList<SidebarID>{id(0)});
+    EXPECT_FALSE(view.renameScheduled());
     EXPECT_EQ(view.titleEditor(), nullptr);
 
+    // Beside the selected title, or on the selected row's caption: still no rename.
+    const QRect title = view.titleTextRect(id(0));
+    QTest::mouseClick(viewport(), Qt::LeftButton, {},
+                      QPoint(title.right() + 20, title.center().y()));
+    clickRow(0);
+    EXPECT_FALSE(view.renameScheduled());
+
+    // A click on another row cancels a rename asked for by a click on the selected title.
     clickTitle(0);
+    EXPECT_TRUE(view.renameScheduled());
+    clickTitle(2);
+    EXPECT_FALSE(view.renameScheduled());
+    EXPECT_EQ(highlightedRow(), 3);
+    EXPECT_EQ(view.titleEditor(), nullptr);
+    EXPECT_TRUE(renames.isEmpty());
+}
+
+TEST_F(Sidebar, F2ADoubleClickOrASecondClickOnTheTitleRename) {
+    show();
+    // F2 on the selected row.
+    clickRow(1);
+    view.listView()->setFocus();
+    QTest::keyClick(view.listView(), Qt::Key_F2);
+    ASSERT_NE(view.titleEditor(), nullptr);
+    EXPECT_EQ(view.editingConversation(), id(1));
+    EXPECT_TRUE(view.titleEditor()->hasFocus());
+    QTest::keyClick(view.titleEditor(), Qt::Key_Escape);
+    EXPECT_EQ(view.titleEditor(), nullptr);
+    EXPECT_TRUE(view.listView()->hasFocus()) << "the focus goes back to the list";
+
+    // A double-click on a row not selected: selects it and renames at once, with no
+    // second rename starting later.
+    doubleClickTitle(3);
+    EXPECT_EQ(highlightedRow(), 4);
+    ASSERT_NE(view.titleEditor(), nullptr);
+    EXPECT_EQ(view.editingConversation(), id(3));
+    EXPECT_FALSE(view.renameScheduled());
+    QTest::keyClick(view.titleEditor(), Qt::Key_Escape);
+
+    // A slow second click on the selected row's title.
+    renameBySecondClick(3);
+    EXPECT_EQ(view.titleEditor()->text(), "Haiku");
+
+    // The context menu's Rename, on a row that is not selected.
+    QTest::keyClick(view.titleEditor(), Qt::Key_Escape);
+    QMenu* menu = openContextMenu(1);
+    ASSERT_NE(menu, nullptr);
+    menu->actions()[0]->trigger();
+    menu->close();
+    EXPECT_EQ(view.editingConversation(), id(0));
+    EXPECT_EQ(highlightedRow(), 1) << "the row being renamed is the selected one";
+    EXPECT_TRUE(renames.isEmpty());
+}
+
+TEST_F(Sidebar, ReturnCommitsAsTypedEscapeCancels) {
+    show();
+    doubleClickTitle(0);
     QLineEdit* editor = view.titleEditor();
     ASSERT_NE(editor, nullptr);
     EXPECT_TRUE(editor->isVisible());
     EXPECT_EQ(editor->text(), "Rust lifetimes");
     EXPECT_EQ(editor->placeholderText(), "Title");
-    EXPECT_EQ(view.editingConversation(), id(0));
     retype("  Borrowing ");
     QTest::keyClick(editor, Qt::Key_Return);
     EXPECT_EQ(view.titleEditor(), nullptr);
 
-    clickTitle(1);
+    doubleClickTitle(1);
     view.titleEditor()->selectAll();
     QTest::keyClick(view.titleEditor(), Qt::Key_Backspace);
     QTest::keyClick(view.titleEditor(), Qt::Key_Return);
     EXPECT_EQ(renames,
               (QList<std::pair<SidebarID, QString>>{{id(0), "  Borrowing "}, {id(1), ""}}));
 
-    clickTitle(2);
+    doubleClickTitle(2);
     retype("Rye");
     QTest::keyClick(view.titleEditor(), Qt::Key_Escape);
     EXPECT_EQ(view.editingConversation(), std::nullopt);
     EXPECT_EQ(view.titleEditor(), nullptr);
     EXPECT_EQ(renames.size(), 2);
-    clickTitle(2);  // starts again from the title, not from the abandoned text
+    renameBySecondClick(2);  // starts again from the title, not from the abandoned text
     EXPECT_EQ(view.titleEditor()->text(), "Sourdough");
 }
 
 TEST_F(Sidebar, RenamingAnotherRowAbandonsTheFirst) {
     show();
-    clickTitle(0);
+    doubleClickTitle(0);
     retype("changed");
-    clickTitle(3);
+    doubleClickTitle(3);
     EXPECT_EQ(view.editingConversation(), id(3));
     EXPECT_EQ(view.titleEditor()->text(), "Haiku");
     int visibleFields = 0;
@@ -198,9 +272,10 @@ TEST_F(Sidebar, ContextMenuDeleteAsksFirstAndKeepsTheSelection) {
     show();
     QMenu* menu = openContextMenu(2);
     ASSERT_NE(menu, nullptr);
-    ASSERT_EQ(menu->actions().size(), 1);
-    EXPECT_EQ(menu->actions()[0]->text(), "Delete");
-    menu->actions()[0]->trigger();
+    ASSERT_EQ(menu->actions().size(), 2);
+    EXPECT_EQ(menu->actions()[0]->text(), "Rename");
+    EXPECT_EQ(menu->actions()[1]->text(), "Delete");
+    menu->actions()[1]->trigger();
     menu->close();
 
     QMessageBox* box = view.deleteConfirmation();
@@ -231,7 +306,7 @@ TEST_F(Sidebar, CancelDoesNothingAndTheNewConversationEntryCannotBeDeleted) {
     EXPECT_EQ(view.deleteConfirmation(), nullptr);
 
     clickRow(0);
-    openContextMenu(4)->actions()[0]->trigger();
+    openContextMenu(4)->actions()[1]->trigger();
     answerConfirmation("Cancel");
     view.listView()->setFocus();
     QTest::keyClick(view.listView(), Qt::Key_Delete);  // asks about the selected row
