@@ -1,6 +1,8 @@
 #include "MainView.h"
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QPushButton>
 #include <QSplitter>
@@ -123,7 +125,11 @@ QWidget* MainView::buildInputRow(QWidget* parent) {
     inputFrame_->layout()->addWidget(input_);
     inputFrame_->setFixedHeight(CustomTextView::boxHeight(textHeight_));
     row->addWidget(inputFrame_, 1);
-    send_ = new QPushButton(tr("Send"), inputRow);
+    // Wide enough for either of its two texts, so that the row does not move.
+    send_ = new QPushButton(tr("Stop"), inputRow);
+    const int stopWidth = send_->sizeHint().width();
+    send_->setText(tr("Send"));
+    send_->setMinimumWidth(qMax(stopWidth, send_->sizeHint().width()));
     send_->setEnabled(false);
     row->addWidget(send_, 0, Qt::AlignVCenter);
     return inputRow;
@@ -186,11 +192,19 @@ void MainView::connectHeader() {
 }
 
 // The transcript, and following the reply: one scroll for the signals of the chunk stream
-// that are there when the window looks (they arrive on this thread).
+// that are there when the window looks (they arrive on this thread). What the user asks of
+// a message in the transcript (another reply, an edit, another version) goes to the model.
 void MainView::connectTranscript() {
     ZoruveVede* m = model_.get();
     connect(m, &ZoruveVede::messagesChanged, this,
             [this] { transcript_->setMessages(model_->messages()); });
+    connect(m, &ZoruveVede::inSendingMessageChanged, this,
+            [this] { transcript_->setReplyInProgress(model_->inSendingMessage()); });
+    connect(transcript_, &TranscriptView::regenerateRequested, m,
+            [m](const QUuid&) { m->regenerateReply(); });
+    connect(transcript_, &TranscriptView::editSubmitted, m, &ZoruveVede::editAndResend);
+    connect(transcript_, &TranscriptView::variantRequested, m, &ZoruveVede::showVariant);
+    transcript_->setReplyInProgress(m->inSendingMessage());
     connect(m, &ZoruveVede::conversationOpened, this,
             [this] { transcript_->openTranscript(model_->messages()); });
     connect(m, &ZoruveVede::statusMessageChanged, this,
@@ -205,7 +219,7 @@ void MainView::connectTranscript() {
     transcript_->setStatusMessage(m->statusMessage());
 }
 
-// The input row: the text both ways, Return and "Send".
+// The input row: the text both ways, Return and "Send" (or "Stop"), Up in the empty box.
 void MainView::connectInputRow() {
     ZoruveVede* m = model_.get();
     connect(input_, &CustomTextView::textEdited, this,
@@ -217,9 +231,38 @@ void MainView::connectInputRow() {
     connect(input_, &CustomTextView::heightChanged, this, &MainView::setTextHeight);
     connect(m, &ZoruveVede::inSendingMessageChanged, this, &MainView::updateSendButton);
     input_->setOnSubmit([this] { model_->sendMessage(); });
-    connect(send_, &QPushButton::clicked, this, [this] { model_->sendMessage(); });
+    connect(send_, &QPushButton::clicked, this, [this] {
+        if (model_->inSendingMessage())
+            model_->stopReply();
+        else
+            model_->sendMessage();
+    });
+    input_->textView()->installEventFilter(this);
     input_->setText(m->inputText());
     updateSendButton();
+}
+
+bool MainView::eventFilter(QObject* watched, QEvent* event) {
+    // Up in the empty input box edits the last message, as in a shell's history; with
+    // text in the box it moves the cursor as usual.
+    if (watched == input_->textView() && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Up && key->modifiers() == Qt::NoModifier &&
+            input_->textView()->document()->isEmpty() && canEditLastMessage()) {
+            editLastMessage();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+bool MainView::canEditLastMessage() const {
+    return !model_->inSendingMessage() && model_->lastUserMessage().has_value();
+}
+
+void MainView::editLastMessage() {
+    if (!canEditLastMessage()) return;
+    transcript_->beginEditing(*model_->lastUserMessage());
 }
 
 bool MainView::sendEnabled(const QString& inputText, bool inSendingMessage) {
@@ -297,7 +340,13 @@ void MainView::updateDescription() {
 // ---- input ---------------------------------------------------------------------------------
 
 void MainView::updateSendButton() {
-    send_->setEnabled(sendEnabled(model_->inputText(), model_->inSendingMessage()));
+    const bool replying = model_->inSendingMessage();
+    send_->setText(replying ? tr("Stop") : tr("Send"));
+    send_->setToolTip(
+        replying ? tr("Stop the reply (%1)")
+                       .arg(QKeySequence(Qt::Key_Escape).toString(QKeySequence::NativeText))
+                 : QString());
+    send_->setEnabled(replying || sendEnabled(model_->inputText(), false));
 }
 
 void MainView::setTextHeight(qreal height) {

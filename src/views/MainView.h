@@ -2,9 +2,10 @@
 
 // The content of Parlote's main window: the banner shown while Ollama does not answer,
 // the conversation sidebar beside the chat pane (the model menu and the conversation's
-// description, the transcript, the input box with "Send"), and the four overlays: the
-// model manager sheet, the general alert, the "Waiting on Ollama…" alert and the welcome
-// sheet (kept by an OverlayController, Overlays.h). It owns the application model for the
+// description, the transcript, the input box with "Send", which reads "Stop" while a
+// reply is written and stops it), and the four overlays: the model manager sheet, the
+// general alert, the "Waiting on Ollama…" alert and the welcome sheet (kept by an
+// OverlayController, Overlays.h). It owns the application model for the
 // window's lifetime, shows its fields and hands every user action to it; it holds no chat
 // logic of its own.
 //
@@ -67,7 +68,15 @@ public:
     ZoruveVede& viewModel() { return *model_; }
 
     /// The Send enabling rule: some text besides white space, and no reply under way.
+    /// While a reply is under way the button is "Stop" instead, and enabled.
     static bool sendEnabled(const QString& inputText, bool inSendingMessage);
+
+    /// Whether editLastMessage() can act: the shown thread holds a user message and no
+    /// reply is being written.
+    bool canEditLastMessage() const;
+    /// Opens the last user message for editing in place in the transcript (also what Up
+    /// does in the empty input box). Does nothing when it cannot act.
+    void editLastMessage();
 
     /// Opens or closes the model manager sheet.
     void setShowModelPopover(bool show);
@@ -97,6 +106,9 @@ public:
     QMessageBox* loadAlert() const;
     QDialog* welcomeSheet() const;
     WelcomeView* welcomeView() const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QWidget* buildChatPane();

@@ -206,8 +206,9 @@ TEST_F(MainViewTest, TypingReturnAndSendFollowTheEnablingRule) {
     EXPECT_TRUE(editor()->toPlainText().isEmpty()) << "the sent text leaves the box";
 
     type("next question");
-    EXPECT_FALSE(view->sendButton()->isEnabled()) << "disabled while the reply streams";
+    EXPECT_EQ(view->sendButton()->text(), "Stop") << "it stops the reply while that streams";
     ASSERT_TRUE(eventually([&] { return !model().inSendingMessage(); }, 10s));
+    EXPECT_EQ(view->sendButton()->text(), "Send");
     EXPECT_TRUE(view->sendButton()->isEnabled());
     ASSERT_EQ(model().messages().size(), 2);
     EXPECT_EQ(model().messages().at(1).content(), "The **answer** is 42.");
