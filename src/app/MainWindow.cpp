@@ -4,14 +4,17 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeySequence>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 
 #include "AboutWindow.h"
 #include "AppInfo.h"
+#include "ConversationCommands.h"
 #include "MainView.h"
 #include "Shell.h"
+#include "ShortcutsWindow.h"
 
 namespace parlote {
 
@@ -22,19 +25,40 @@ MainWindow::MainWindow(ZoruveVedeServices services, std::function<AboutWindow*()
     setWindowTitle(QStringLiteral("Parlote"));
     setWindowIcon(AboutWindow::applicationIcon());
     urlOpener_ = desktopLinkOpener();
+    view_ = new MainView(std::move(services), this);
+    setCentralWidget(view_);
+    commands_ = new ConversationCommands(view_);
 
     QMenu* file = menuBar()->addMenu(tr("&File"));
     quit_ = file->addAction(QIcon::fromTheme(QStringLiteral("application-exit")), tr("&Quit"));
     quit_->setShortcut(QKeySequence::Quit);
     quit_->setMenuRole(QAction::QuitRole);
+    ShortcutsWindow::setGroup(quit_, ShortcutsWindow::Group::Application);
     connect(quit_, &QAction::triggered, this, [this] { close(); });
+
+    QMenu* conversation = menuBar()->addMenu(tr("&Conversation"));
+    for (QAction* action : commands_->menuLayout()) {
+        if (action)
+            conversation->addAction(action);
+        else
+            conversation->addSeparator();
+    }
 
     QMenu* help = menuBar()->addMenu(tr("&Help"));
     help_ = help->addAction(QIcon::fromTheme(QStringLiteral("help-contents")), tr("Parlote Help"));
     help_->setShortcut(QKeySequence::HelpContents);
+    ShortcutsWindow::setGroup(help_, ShortcutsWindow::Group::Application);
     connect(help_, &QAction::triggered, this, [this] {
         if (urlOpener_) urlOpener_(shell::helpPageUrl());
     });
+    shortcuts_ =
+        help->addAction(QIcon::fromTheme(QStringLiteral("preferences-desktop-keyboard-shortcuts")),
+                        tr("&Keyboard Shortcuts"));
+    // Ctrl+? as written; Ctrl+Shift+/ for layouts where '?' is Shift and '/'.
+    shortcuts_->setShortcuts(
+        {QKeySequence(QStringLiteral("Ctrl+?")), QKeySequence(QStringLiteral("Ctrl+Shift+/"))});
+    ShortcutsWindow::setGroup(shortcuts_, ShortcutsWindow::Group::Application);
+    connect(shortcuts_, &QAction::triggered, this, &MainWindow::showShortcuts);
     help->addSeparator();
     about_ = help->addAction(QIcon::fromTheme(QStringLiteral("help-about")),
                              tr("About %1").arg(appinfo::displayName()));
@@ -43,12 +67,32 @@ MainWindow::MainWindow(ZoruveVedeServices services, std::function<AboutWindow*()
         if (AboutWindow* window = aboutWindow_ ? aboutWindow_() : nullptr) window->showAbout();
     });
 
-    view_ = new MainView(std::move(services), this);
-    setCentralWidget(view_);
     resize(defaultWidth, defaultHeight);
 }
 
 MainWindow::~MainWindow() = default;
+
+QList<QAction*> MainWindow::menuActions() const {
+    QList<QAction*> actions;
+    for (QAction* menu : menuBar()->actions()) {
+        if (!menu->menu()) continue;
+        for (QAction* action : menu->menu()->actions())
+            if (!action->isSeparator()) actions.append(action);
+    }
+    return actions;
+}
+
+ShortcutsWindow* MainWindow::shortcutsWindow() const {
+    return shortcutsWindow_;
+}
+
+void MainWindow::showShortcuts() {
+    if (!shortcutsWindow_) shortcutsWindow_ = new ShortcutsWindow(this);
+    shortcutsWindow_->setActions(menuActions());
+    shortcutsWindow_->show();
+    shortcutsWindow_->raise();
+    shortcutsWindow_->activateWindow();
+}
 
 void MainWindow::setUrlOpener(LinkOpener opener) {
     urlOpener_ = opener;

@@ -1,11 +1,14 @@
 #pragma once
 
 // The application's one main window ("Parlote", 1000 by 700, at least 800 by 600) with
-// the chat view as its content, the File and Help menus, and the About command, which
-// shows the one About window each time. Closing the main window quits. The start-up
-// steps around it are in Shell.h.
+// the chat view as its content and the File, Conversation and Help menus: the
+// conversation commands (ConversationCommands.h), the help page, the one "Keyboard
+// Shortcuts" window (ShortcutsWindow.h) and the About command, which shows the one About
+// window each time. Closing the main window quits. The start-up steps around it are in
+// Shell.h.
 
 #include <QMainWindow>
+#include <QPointer>
 #include <functional>
 #include <memory>
 
@@ -17,7 +20,9 @@ class QAction;
 namespace parlote {
 
 class AboutWindow;
+class ConversationCommands;
 class MainView;
+class ShortcutsWindow;
 
 /// The main window: the chat view and the menus.
 class MainWindow : public QMainWindow {
@@ -33,9 +38,19 @@ public:
     ~MainWindow() override;
 
     MainView* mainView() const { return view_; }
+    ConversationCommands* commands() const { return commands_; }
     QAction* helpAction() const { return help_; }
+    QAction* shortcutsAction() const { return shortcuts_; }
     QAction* aboutAction() const { return about_; }
     QAction* quitAction() const { return quit_; }
+    /// Every action of the menu bar, menu by menu.
+    QList<QAction*> menuActions() const;
+
+    /// Shows the "Keyboard Shortcuts" window, made on first use and raised when it is
+    /// already open.
+    void showShortcuts();
+    /// The window once it was made, else null.
+    ShortcutsWindow* shortcutsWindow() const;
 
     /// How the help page is opened; QDesktopServices::openUrl unless replaced (tests do).
     void setUrlOpener(LinkOpener opener);
@@ -55,8 +70,11 @@ protected:
 
 private:
     MainView* view_;
+    ConversationCommands* commands_ = nullptr;
     std::function<AboutWindow*()> aboutWindow_;
+    QPointer<ShortcutsWindow> shortcutsWindow_;
     QAction* help_ = nullptr;
+    QAction* shortcuts_ = nullptr;
     QAction* about_ = nullptr;
     QAction* quit_ = nullptr;
     LinkOpener urlOpener_;

@@ -54,10 +54,14 @@ TEST_F(ShellTest, TheMainWindowHasItsTitleSizesAndMenus) {
     EXPECT_GE(window->minimumSizeHint().height(), 600);
 
     const QList<QAction*> menus = window->menuBar()->actions();
-    ASSERT_EQ(menus.size(), 2);
+    ASSERT_EQ(menus.size(), 3);
     EXPECT_EQ(menus[0]->text(), "&File");
-    EXPECT_EQ(menus[1]->text(), "&Help");
-    EXPECT_EQ(menuTitles(menus[1]->menu()), QStringList({"Parlote Help", "-", "About Parlote"}));
+    EXPECT_EQ(menus[1]->text(), "&Conversation");
+    EXPECT_EQ(menus[2]->text(), "&Help");
+    EXPECT_EQ(menuTitles(menus[2]->menu()),
+              QStringList({"Parlote Help", "&Keyboard Shortcuts", "-", "About Parlote"}));
+    EXPECT_EQ(window->shortcutsAction()->shortcuts(),
+              QList<QKeySequence>({QKeySequence("Ctrl+?"), QKeySequence("Ctrl+Shift+/")}));
     EXPECT_EQ(window->helpAction()->shortcut(), QKeySequence(QKeySequence::HelpContents));
     EXPECT_EQ(window->quitAction()->shortcut(), QKeySequence(QKeySequence::Quit));
 }
