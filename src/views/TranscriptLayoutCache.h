@@ -5,6 +5,13 @@
 // to a number of them; making one more lets go of the one used longest ago, and the owner
 // is told which, so that its row is laid out again when it is next needed.
 //
+// A reply that begins with a think block keeps where the block and its answer lie (found
+// again only when the text changes, and then searched on from where the shorter text
+// ended), lays out only the answer as its Markdown, and has a second layout for its
+// reasoning, made only while the reasoning is shown: its last lines while the model
+// thinks, all of it when the user expands it. Once the reasoning is finished its layout
+// is left alone while the answer grows.
+//
 // Interface thread only.
 
 #include <QHash>
@@ -14,22 +21,35 @@
 #include <memory>
 
 #include "LongMessage.h"
+#include "MarkdownStyle.h"
+#include "ThinkBlock.h"
 
 namespace parlote {
 
 class ImageStore;
 class MarkdownLayout;
-struct MarkdownStyle;
 
 /// The laid-out Markdown of one message and what part of its text that is.
 struct CachedLayout {
-    std::unique_ptr<MarkdownLayout> layout;
-    QString content;
-    qsizetype limit = 0;  // the most of `content` shown
-    ShownPart shown;      // of `content`
+    std::unique_ptr<MarkdownLayout> layout;  // the answer (the whole text without a block)
+    QString content;                         // the message's text
+    ThinkSplit think;                        // of `content`
+    QString body;         // the answer: `content` itself when it has no think block
+    qsizetype limit = 0;  // the most of `body` shown
+    ShownPart shown;      // of `body`
     QString laidOut;      // what `layout` holds
-    FenceTracker fences;  // of `content`, kept as it grows
+    FenceTracker fences;  // of `body`, kept as it grows
     quint64 lastUse = 0;
+
+    /// The reasoning's layout, while it is shown.
+    struct Reasoning {
+        std::unique_ptr<MarkdownLayout> layout;
+        bool whole = false;   // all of it (else its last part)
+        qsizetype from = -1;  // where `source` begins in the reasoning
+        QString source;       // the reasoning from `from` on, as laid out
+        QString laidOut;      // what `layout` holds
+        FenceTracker fences;  // of `source`
+    } reasoning;
 
     /// Lays out the part of `text` that at most `shownLimit` characters show.
     void setContent(const QString& text, qsizetype shownLimit);
@@ -49,12 +69,16 @@ public:
     /// The layout of `id` brought up to `content` shown within `limit` (laid out again only
     /// when either differs), counted as used now; null when there is none.
     CachedLayout* update(const QUuid& id, const QString& content, qsizetype limit);
-    /// A new layout for `id` in `style` of `content` shown within `limit`, counted as used
-    /// now. When the cache is full, the layout used longest ago is let go first.
-    CachedLayout& add(const QUuid& id, const MarkdownStyle& style, const QString& content,
-                      qsizetype limit);
-    /// Gives every layout `style`.
-    void setStyle(const MarkdownStyle& style);
+    /// A new layout for `id` of `content` shown within `limit`, counted as used now. When
+    /// the cache is full, the layout used longest ago is let go first.
+    CachedLayout& add(const QUuid& id, const QString& content, qsizetype limit);
+    /// The layout of the reasoning of `entry`: all of it (`whole`, within the length limit,
+    /// under a notice when cut) or the paragraphs holding its last `liveLength` characters.
+    /// Laid out again only when that text changed. `made` is set when the layout is new.
+    MarkdownLayout* reasoningLayout(CachedLayout& entry, bool whole, qsizetype liveLength,
+                                    bool* made = nullptr);
+    /// Gives every layout its style: `style` for messages, `reasoning` for reasoning.
+    void setStyles(const MarkdownStyle& style, const MarkdownStyle& reasoning);
 
 private:
     void evictOldest();
@@ -62,6 +86,8 @@ private:
     ImageStore* images_;
     int capacity_;
     EvictedFunction evicted_;
+    MarkdownStyle style_;
+    MarkdownStyle reasoningStyle_;
     QHash<QUuid, std::shared_ptr<CachedLayout>> entries_;
     quint64 useCounter_ = 0;
 };

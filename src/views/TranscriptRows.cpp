@@ -14,14 +14,6 @@
 
 namespace parlote {
 
-namespace {
-
-// Space between the pieces of a meta line, and between a bubble and the space kept
-// free beside it.
-constexpr int itemSpacing = 6;
-
-}  // namespace
-
 int TranscriptView::rowCount() const {
     return messageRowCount() + (status_ ? 1 : 0);
 }
@@ -33,6 +25,12 @@ int TranscriptView::contentWidth() const {
 void TranscriptView::updateMetrics() {
     style_ = MarkdownStyle::from(font(), palette());
     captionFont_ = views::captionFont(font());
+    // The reasoning: smaller and muted, so that it reads as an aside to the answer.
+    thinkingStyle_ = MarkdownStyle::from(captionFont_, palette());
+    thinkingStyle_.text = secondaryTextColor(palette());
+    thinkingStyle_.secondary =
+        mixColors(palette().color(QPalette::Window), thinkingStyle_.text, 0.7);
+    thinkingLineSpacing_ = QFontMetrics(captionFont_).lineSpacing();
     const QFontMetrics metrics(font());
     charWidth_ = metrics.averageCharWidth();
     lineSpacing_ = metrics.lineSpacing();
@@ -58,18 +56,72 @@ CachedLayout& TranscriptView::entryFor(int row) {
     const qsizetype limit = shownLimit(row);
     if (CachedLayout* entry = layouts_->update(message.id(), message.content(), limit))
         return *entry;
-    CachedLayout& fresh = layouts_->add(message.id(), style_, message.content(), limit);
-    const QUuid id = message.id();
+    CachedLayout& fresh = layouts_->add(message.id(), message.content(), limit);
+    watchImages(fresh.layout.get(), message.id());
+    if (rows_[size_t(row)].exact) fresh.layout->setWidth(rows_[size_t(row)].geometry.text.width());
+    return fresh;
+}
+
+void TranscriptView::watchImages(MarkdownLayout* layout, const QUuid& id) {
     // An image that arrives or fails changes the row's height.
-    connect(fresh.layout.get(), &MarkdownLayout::changed, this, [this, id] {
+    connect(layout, &MarkdownLayout::changed, this, [this, id] {
         if (const auto at = messages_.lastIndexOf(id)) {
             rows_[size_t(*at)].exact = false;
             offsetsDirty_ = true;
             viewport()->update();
         }
     });
-    if (rows_[size_t(row)].exact) fresh.layout->setWidth(rows_[size_t(row)].geometry.text.width());
-    return fresh;
+}
+
+TranscriptView::Thinking TranscriptView::thinkingState(int row, const CachedLayout& entry) const {
+    const ChatMessage& message = messages_.at(row);
+    if (message.type() != ChatMessageType::assistant || !entry.think.hasThinkBlock)
+        return Thinking::none;
+    // A reply stopped while the model thought is over: its reasoning shows as finished.
+    const bool finished = entry.think.closed || message.stopped();
+    if (!finished) return Thinking::live;
+    if (entry.think.isBlank(entry.content)) return Thinking::none;
+    return expandedThinking_.contains(message.id()) ? Thinking::expanded : Thinking::collapsed;
+}
+
+MarkdownLayout* TranscriptView::thinkingLayoutFor(int row, Thinking state) {
+    if (state != Thinking::live && state != Thinking::expanded) return nullptr;
+    CachedLayout& entry = entryFor(row);
+    bool made = false;
+    MarkdownLayout* layout =
+        layouts_->reasoningLayout(entry, state == Thinking::expanded, liveThinkingLength, &made);
+    if (made) watchImages(layout, messages_.at(row).id());
+    return layout;
+}
+
+QString TranscriptView::thinkingTitleFor(const ChatMessage& message, Thinking state) {
+    if (state == Thinking::live) return tr("Thinking…");
+    const std::optional<double> seconds = message.thinkingSeconds();
+    if (!seconds) return tr("Thoughts");
+    const qint64 whole = qMax<qint64>(1, std::llround(*seconds));
+    return whole == 1 ? tr("Thought for 1 second") : tr("Thought for %1 seconds").arg(whole);
+}
+
+int TranscriptView::placeThinking(RowGeometry& g, int row, int x, int y, int textWidth) {
+    const int titleHeight = qMax(lineSpacing_, iconSize);
+    const int arrow = g.thinking == Thinking::live ? 0 : iconSize;
+    const int titleWidth = arrow + fontMetrics().horizontalAdvance(g.thinkingTitleText) + 2;
+    g.thinkingTitle = QRect(x, y, qMin(textWidth, titleWidth), titleHeight);
+    y += titleHeight;
+    if (MarkdownLayout* reasoning = thinkingLayoutFor(row, g.thinking)) {
+        reasoning->setWidth(qMax(1, textWidth - thinkingIndent));
+        int height = int(std::ceil(reasoning->height()));
+        // While the model thinks only its last lines show, so the row does not grow with
+        // every line of it.
+        if (g.thinking == Thinking::live)
+            height = qMin(height, liveThinkingLines * thinkingLineSpacing_);
+        if (height > 0) {
+            y += metaSpacing;
+            g.thinkingText = QRect(x + thinkingIndent, y, textWidth - thinkingIndent, height);
+            y += height;
+        }
+    }
+    return y;
 }
 
 qsizetype TranscriptView::shownLimit(int row) const {
@@ -94,6 +146,12 @@ quint64 TranscriptView::markdownLayoutCount(int row) const {
     if (row < 0 || row >= messageRowCount()) return 0;
     const CachedLayout* entry = layouts_->find(messages_.at(row).id());
     return entry ? entry->layout->blockLayoutCount() : 0;
+}
+
+quint64 TranscriptView::thinkingLayoutCount(int row) const {
+    if (row < 0 || row >= messageRowCount()) return 0;
+    const CachedLayout* entry = layouts_->find(messages_.at(row).id());
+    return entry && entry->reasoning.layout ? entry->reasoning.layout->blockLayoutCount() : 0;
 }
 
 void TranscriptView::endFastGrowth() {
@@ -142,6 +200,7 @@ TranscriptView::RowGeometry TranscriptView::computeGeometry(int row) {
         return g;
     }
     const ChatMessage& message = messages_.at(row);
+    if (editor_ && message.id() == editingId_) return editorGeometry();
     const int meta = metaHeight_;
     // A message shown in part has the notice over its text.
     const int noticeHeight = captionHeight_ + metaSpacing;
@@ -154,37 +213,41 @@ TranscriptView::RowGeometry TranscriptView::computeGeometry(int row) {
         const int top = bubblePadding + (part.isCut() ? noticeHeight : 0);
         g.bubble = QRect(0, 0, width, top + text.height() + bubblePadding);
         g.text = QRect(bubblePadding, top, width - 2 * bubblePadding, text.height());
-        g.copy = QRect(0, g.bubble.bottom() + 1 + metaSpacing + (meta - iconSize) / 2, iconSize,
-                       iconSize);
+        g.metaTop = g.bubble.bottom() + 1 + metaSpacing;
         g.height = g.bubble.height() + metaSpacing + meta;
         return g;
     }
     const CachedLayout& entry = entryFor(row);
     MarkdownLayout* layout = entry.layout.get();
     const int limit = qMax(20, width - sideSpace - itemSpacing - 2 * bubblePadding);
-    const int ideal = int(std::ceil(layout->idealWidth(limit)));
-    // A text that nearly fills the line keeps the full width, so that a reply growing
-    // line by line is not laid out at a new width with every chunk.
-    const int textWidth = ideal >= limit * 0.6 ? limit : qMax(1, ideal);
+    g.thinking = thinkingState(row, entry);
+    if (g.thinking != Thinking::none) g.thinkingTitleText = thinkingTitleFor(message, g.thinking);
+    const bool hasAnswer = !entry.laidOut.isEmpty();
+    int textWidth = limit;
+    if (g.thinking == Thinking::none || g.thinking == Thinking::collapsed) {
+        // A text that nearly fills the line keeps the full width, so that a reply growing
+        // line by line is not laid out at a new width with every chunk.
+        const int ideal = hasAnswer ? int(std::ceil(layout->idealWidth(limit))) : 0;
+        textWidth = ideal >= limit * 0.6 ? limit : qMax(1, ideal);
+        if (g.thinking == Thinking::collapsed) {
+            const int title = iconSize + fontMetrics().horizontalAdvance(g.thinkingTitleText) + 2;
+            textWidth = qMin(limit, qMax(textWidth, title));
+        }
+    }
     layout->setWidth(textWidth);
-    const int textHeight = int(std::ceil(layout->height()));
+    const int textHeight = hasAnswer ? int(std::ceil(layout->height())) : 0;
     const int bubbleWidth = textWidth + 2 * bubblePadding;
     const int x = message.type() == ChatMessageType::user ? width - bubbleWidth : 0;
-    placeNotice(g, QPoint(x + bubblePadding, bubblePadding), entry.content, entry.shown.start);
-    const int top = bubblePadding + (entry.shown.isCut() ? noticeHeight : 0);
-    g.bubble = QRect(x, 0, bubbleWidth, top + textHeight + bubblePadding);
-    g.text = QRect(x + bubblePadding, top, textWidth, textHeight);
-    const int metaTop = g.bubble.bottom() + 1 + metaSpacing;
-    const int iconTop = metaTop + (meta - iconSize) / 2;
-    // The time's width is taken when it is painted (the text changes at midnight): only
-    // the edge it keeps to the copy button is fixed here.
-    if (message.type() == ChatMessageType::user) {
-        g.copy = QRect(width - iconSize, iconTop, iconSize, iconSize);
-        g.time = QRect(g.copy.left() - itemSpacing, metaTop, 0, meta);
-    } else {
-        g.copy = QRect(0, iconTop, iconSize, iconSize);
-        g.time = QRect(g.copy.right() + 1 + itemSpacing, metaTop, 0, meta);
+    int y = bubblePadding;
+    if (g.thinking != Thinking::none) {
+        y = placeThinking(g, row, x + bubblePadding, y, textWidth);
+        if (hasAnswer || entry.shown.isCut()) y += int(style_.blockSpacing);
     }
+    placeNotice(g, QPoint(x + bubblePadding, y), entry.body, entry.shown.start);
+    if (entry.shown.isCut()) y += noticeHeight;
+    g.text = QRect(x + bubblePadding, y, textWidth, textHeight);
+    g.bubble = QRect(x, 0, bubbleWidth, y + textHeight + bubblePadding);
+    g.metaTop = g.bubble.bottom() + 1 + metaSpacing;
     g.height = g.bubble.height() + metaSpacing + meta;
     return g;
 }

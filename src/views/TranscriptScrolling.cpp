@@ -50,6 +50,7 @@ void TranscriptView::settle() {
         setAnchorFromTop();
     }
     updateScrollBar();
+    if (editor_) placeEditor();
 }
 
 void TranscriptView::updateScrollBar() {
@@ -69,6 +70,7 @@ void TranscriptView::scrollContentsBy(int, int) {
     followPending_ = false;
     top_ = verticalScrollBar()->value();
     setAnchorFromTop();
+    if (editor_) placeEditor();
     viewport()->update();
 }
 

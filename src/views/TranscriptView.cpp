@@ -1,10 +1,7 @@
 #include "TranscriptView.h"
 
-#include <QClipboard>
 #include <QEasingCurve>
-#include <QGuiApplication>
 #include <QHelpEvent>
-#include <QIcon>
 #include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
@@ -32,12 +29,6 @@ QColor bubbleColor(ChatMessageType type, const QPalette& palette) {
     const QColor background = palette.color(QPalette::Window);
     return type == ChatMessageType::user ? mixColors(background, QColor(0, 122, 255), 0.1)
                                          : mixColors(background, QColor(128, 128, 128), 0.1);
-}
-
-QIcon copyIcon() {
-    static const QIcon icon = QIcon::fromTheme(
-        QStringLiteral("edit-copy"), QIcon(QStringLiteral(":/resources/icons/edit-copy.svg")));
-    return icon;
 }
 
 // The locale's long date without the weekday and with abbreviated month names: the
@@ -73,6 +64,7 @@ TranscriptView::TranscriptView(QWidget* parent, ImageStore* images)
     viewport()->setMouseTracking(true);
     verticalScrollBar()->setSingleStep(24);
     updateMetrics();
+    layouts_->setStyles(style_, thinkingStyle_);
     animation_->setDuration(scrollDuration);
     animation_->setEasingCurve(QEasingCurve::InOutQuad);
     // The last frame of an animation may land a little off when rows measured on the way
@@ -105,9 +97,14 @@ void TranscriptView::openTranscript(const MessageList& messages) {
     messages_ = messages;
     animation_->stop();
     resetRows();
+    closeEditorOfGoneMessage();
     // A transcript opens at its end, where the conversation stands.
     if (!messages_.isEmpty()) scrollToLastMessage(false);
     viewport()->update();
+}
+
+void TranscriptView::closeEditorOfGoneMessage() {
+    if (editor_ && !messages_.lastIndexOf(editingId_)) cancelEditing();
 }
 
 void TranscriptView::resetRows() {
@@ -153,6 +150,7 @@ void TranscriptView::setMessages(const MessageList& messages) {
     if (growingFast) growthEnd_->start();
     if (statusRow) rows_.push_back(*statusRow);
     offsetsDirty_ = true;
+    closeEditorOfGoneMessage();
     viewport()->update();
 }
 
@@ -168,7 +166,7 @@ void TranscriptView::setStatusMessage(const std::optional<QString>& text) {
 
 void TranscriptView::updateStyle() {
     updateMetrics();
-    layouts_->setStyle(style_);
+    layouts_->setStyles(style_, thinkingStyle_);
     invalidateHeights();
     viewport()->update();
 }
@@ -213,12 +211,6 @@ QRect TranscriptView::bubbleRect(int row) {
     return geometry(row).bubble.translated(r.topLeft());
 }
 
-QRect TranscriptView::copyButtonRect(int row) {
-    const QRect r = rowRect(row);
-    if (r.isNull() || isStatusRow(row)) return {};
-    return geometry(row).copy.translated(r.topLeft());
-}
-
 QString TranscriptView::laidOutText(int row) {
     if (row < 0 || row >= messageRowCount()) return {};
     if (messages_.at(row).type() == ChatMessageType::error) return geometry(row).plainText;
@@ -250,7 +242,6 @@ void TranscriptView::paintEvent(QPaintEvent* event) {
     const QRect exposed = event->rect();
     const QPalette& pal = palette();
     const QColor secondary = secondaryTextColor(pal);
-    const QFontMetrics captionMetrics(captionFont_);
     const QDateTime now = QDateTime::currentDateTime();
     const int visible = viewport()->height();
 
@@ -268,6 +259,11 @@ void TranscriptView::paintEvent(QPaintEvent* event) {
             continue;
         }
         const ChatMessage& message = messages_.at(row);
+        if (editor_ && message.id() == editingId_) {  // the editor covers the row
+            painter.restore();
+            continue;
+        }
+        const QRectF textExposed = QRectF(exposed).translated(-origin);
         if (message.type() == ChatMessageType::error) {
             painter.setPen(pal.color(QPalette::WindowText));
             painter.setFont(font());
@@ -276,33 +272,75 @@ void TranscriptView::paintEvent(QPaintEvent* event) {
             QPainterPath bubble;
             bubble.addRoundedRect(QRectF(g.bubble), bubbleRadius, bubbleRadius);
             painter.fillPath(bubble, bubbleColor(message.type(), pal));
-            const QRectF textExposed = QRectF(exposed).translated(-origin);
-            layoutFor(row)->paint(&painter, g.text.topLeft(), textExposed);
-            // The text is measured now: a row laid out yesterday shows its date today.
-            const QString time = timestampText(message.timestamp(), now);
-            const int timeWidth = captionMetrics.horizontalAdvance(time) + 2;
-            QRect timeRect = g.time;
-            if (message.type() == ChatMessageType::user)
-                timeRect.moveLeft(g.time.left() - timeWidth);
-            timeRect.setWidth(timeWidth);
-            painter.setFont(captionFont_);
-            painter.setPen(secondary);
-            painter.drawText(timeRect, Qt::AlignVCenter | Qt::AlignLeft, time);
+            if (g.thinking != Thinking::none) paintThinking(painter, row, g, textExposed);
+            if (g.text.height() > 0) layoutFor(row)->paint(&painter, g.text.topLeft(), textExposed);
         }
         if (g.notice.isValid()) {
             painter.setFont(captionFont_);
             painter.setPen(secondary);
             painter.drawText(g.notice, Qt::AlignLeft | Qt::AlignVCenter, g.noticeText);
-            QFont link = captionFont_;
-            link.setUnderline(true);
-            painter.setFont(link);
-            painter.setPen(pal.color(QPalette::Link));
-            painter.drawText(g.showAll, Qt::AlignLeft | Qt::AlignVCenter, tr("Show all"));
         }
-        copyIcon().paint(&painter, g.copy, Qt::AlignCenter,
-                         pressedCopyRow_ == row ? QIcon::Active : QIcon::Normal);
+        paintMeta(painter, row, g, now);
         painter.restore();
     }
+}
+
+void TranscriptView::paintThinking(QPainter& painter, int row, const RowGeometry& g,
+                                   const QRectF& exposed) {
+    const QPalette& pal = palette();
+    const ChatMessage& message = messages_.at(row);
+    const bool hot = hovered_ == ControlRef{message.id(), Control::thinkingToggle} ||
+                     pressed_ == ControlRef{message.id(), Control::thinkingToggle};
+    const QColor titleColor = hot ? pal.color(QPalette::WindowText) : secondaryTextColor(pal);
+    QRect title = g.thinkingTitle;
+    if (g.thinking != Thinking::live) {
+        // The disclosure arrow: pointing right while collapsed, down while expanded.
+        const QRectF box(title.left(), title.top() + (title.height() - iconSize) / 2.0, iconSize,
+                         iconSize);
+        const QPointF c = box.center();
+        const qreal r = iconSize * 0.22;
+        QPolygonF arrow;
+        if (g.thinking == Thinking::expanded)
+            arrow << c + QPointF(-r, -r / 2) << c + QPointF(r, -r / 2) << c + QPointF(0, r);
+        else
+            arrow << c + QPointF(-r / 2, -r) << c + QPointF(r, 0) << c + QPointF(-r / 2, r);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(titleColor);
+        painter.drawPolygon(arrow);
+        painter.setBrush(Qt::NoBrush);
+        title.setLeft(title.left() + iconSize);
+    }
+    painter.setFont(font());
+    painter.setPen(titleColor);
+    painter.drawText(title, Qt::AlignLeft | Qt::AlignVCenter, g.thinkingTitleText);
+    if (!g.thinkingText.isValid()) return;
+
+    // A bar down the reasoning's left side, as a quotation has.
+    const QColor bar =
+        mixColors(bubbleColor(message.type(), pal), pal.color(QPalette::WindowText), 0.25);
+    painter.fillRect(QRectF(g.thinkingText.left() - thinkingIndent, g.thinkingText.top(), 2,
+                            g.thinkingText.height()),
+                     bar);
+    MarkdownLayout* reasoning = thinkingLayoutFor(row, g.thinking);
+    if (!reasoning) return;
+    const qreal height = reasoning->height();
+    if (g.thinking == Thinking::expanded || height <= g.thinkingText.height()) {
+        reasoning->paint(&painter, g.thinkingText.topLeft(), exposed);
+        return;
+    }
+    // The last lines, the ones above them fading out.
+    painter.save();
+    painter.setClipRect(g.thinkingText);
+    const QPointF topLeft(g.thinkingText.left(), g.thinkingText.bottom() + 1 - height);
+    reasoning->paint(&painter, topLeft, exposed.intersected(QRectF(g.thinkingText)));
+    QColor background = bubbleColor(message.type(), pal);
+    QLinearGradient fade(0, g.thinkingText.top(), 0, g.thinkingText.top() + thinkingLineSpacing_);
+    fade.setColorAt(0, background);
+    background.setAlpha(0);
+    fade.setColorAt(1, background);
+    painter.fillRect(
+        QRect(g.thinkingText.topLeft(), QSize(g.thinkingText.width(), thinkingLineSpacing_)), fade);
+    painter.restore();
 }
 
 // ---- mouse --------------------------------------------------------------------------------
@@ -317,13 +355,23 @@ TranscriptView::Hit TranscriptView::hitTest(const QPoint& pos) {
     if (y < top || y >= top + rows_[size_t(row)].height || isStatusRow(row)) return hit;
     const QPoint at(pos.x() - padding, int(y - top));
     const RowGeometry& g = geometry(row);
-    if (g.copy.contains(at)) {
-        hit.part = Hit::Part::copyButton;
-    } else if (g.showAll.contains(at)) {
-        hit.part = Hit::Part::showAll;
+    bool found = false;
+    for (const PlacedControl& control : controlsOf(row)) {
+        if (control.rect.contains(at)) {
+            hit.part = Hit::Part::control;
+            hit.control = control;
+            found = true;
+            break;
+        }
+    }
+    if (found) {
+        // (a control)
     } else if (g.text.contains(at) && messages_.at(row).type() != ChatMessageType::error) {
         hit.part = Hit::Part::text;  // an error's text is plain: it holds no links
         hit.inText = at - g.text.topLeft();
+    } else if (g.thinking == Thinking::expanded && g.thinkingText.contains(at)) {
+        hit.part = Hit::Part::thinkingText;
+        hit.inText = at - g.thinkingText.topLeft();
     } else {
         return hit;
     }
@@ -332,83 +380,88 @@ TranscriptView::Hit TranscriptView::hitTest(const QPoint& pos) {
 }
 
 QString TranscriptView::linkAt(const Hit& hit) {
-    if (hit.part != Hit::Part::text) return {};
-    return layoutFor(hit.row)->linkAt(hit.inText);
+    if (hit.part == Hit::Part::text) return layoutFor(hit.row)->linkAt(hit.inText);
+    if (hit.part == Hit::Part::thinkingText) {
+        MarkdownLayout* reasoning = thinkingLayoutFor(hit.row, Thinking::expanded);
+        return reasoning ? reasoning->linkAt(hit.inText) : QString();
+    }
+    return {};
 }
 
 void TranscriptView::mouseMoveEvent(QMouseEvent* event) {
     const Hit hit = hitTest(event->position().toPoint());
-    const bool pointing = hit.part == Hit::Part::copyButton || hit.part == Hit::Part::showAll ||
-                          !linkAt(hit).isEmpty();
+    const bool onControl = hit.part == Hit::Part::control && hit.control.enabled;
+    const bool pointing = onControl || !linkAt(hit).isEmpty();
     viewport()->setCursor(pointing ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    std::optional<ControlRef> hovered;
+    if (onControl) hovered = ControlRef{messages_.at(hit.row).id(), hit.control.kind};
+    if (hovered != hovered_) {
+        hovered_ = hovered;
+        viewport()->update();
+    }
     QAbstractScrollArea::mouseMoveEvent(event);
 }
 
 void TranscriptView::mousePressEvent(QMouseEvent* event) {
     pressedLink_.clear();
-    pressedCopyRow_ = -1;
-    pressedShowAllRow_ = -1;
+    pressed_.reset();
     const Hit hit =
         event->button() == Qt::LeftButton ? hitTest(event->position().toPoint()) : Hit{};
     switch (hit.part) {
-        case Hit::Part::copyButton:
-            pressedCopyRow_ = hit.row;
-            viewport()->update();
-            break;
-        case Hit::Part::showAll:
-            pressedShowAllRow_ = hit.row;
+        case Hit::Part::control:
+            if (hit.control.enabled) {
+                pressed_ = ControlRef{messages_.at(hit.row).id(), hit.control.kind};
+                viewport()->update();
+            }
             break;
         case Hit::Part::text:
+        case Hit::Part::thinkingText:
             pressedLink_ = linkAt(hit);
             break;
         case Hit::Part::nothing:
             break;
     }
+    // A click on the transcript takes the focus but leaves no mark: the mark is Tab's.
+    if (focusMark_) setFocusMark(std::nullopt);
     QAbstractScrollArea::mousePressEvent(event);
 }
 
 void TranscriptView::mouseReleaseEvent(QMouseEvent* event) {
     const Hit hit =
         event->button() == Qt::LeftButton ? hitTest(event->position().toPoint()) : Hit{};
-    if (hit.part == Hit::Part::copyButton && pressedCopyRow_ == hit.row) {
-        const QString content = messages_.at(hit.row).content();
-        QClipboard* clipboard = QGuiApplication::clipboard();
-        clipboard->clear();
-        clipboard->setText(content);
-        emit copied(content);
-    } else if (hit.part == Hit::Part::showAll && pressedShowAllRow_ == hit.row) {
-        showWholeMessage(hit.row);
-    } else if (hit.part == Hit::Part::text && !pressedLink_.isEmpty() &&
-               linkAt(hit) == pressedLink_) {
-        const QUrl url(pressedLink_);
+    const std::optional<ControlRef> pressed = std::exchange(pressed_, std::nullopt);
+    const QString pressedLink = std::exchange(pressedLink_, QString());
+    if (pressed) viewport()->update();
+    if (hit.part == Hit::Part::control && hit.control.enabled && pressed &&
+        *pressed == ControlRef{messages_.at(hit.row).id(), hit.control.kind}) {
+        activate(hit.row, hit.control.kind);
+    } else if ((hit.part == Hit::Part::text || hit.part == Hit::Part::thinkingText) &&
+               !pressedLink.isEmpty() && linkAt(hit) == pressedLink) {
+        const QUrl url(pressedLink);
         if (url.isValid() && urlOpener_) urlOpener_(url);
     }
-    if (pressedCopyRow_ >= 0) viewport()->update();
-    pressedCopyRow_ = -1;
-    pressedShowAllRow_ = -1;
-    pressedLink_.clear();
     QAbstractScrollArea::mouseReleaseEvent(event);
 }
 
 bool TranscriptView::viewportEvent(QEvent* event) {
     if (event->type() == QEvent::ToolTip) {
         auto* help = static_cast<QHelpEvent*>(event);
-        if (hitTest(help->pos()).part == Hit::Part::copyButton) {
-            QToolTip::showText(help->globalPos(), tr("Copy message"), viewport());
+        const Hit hit = hitTest(help->pos());
+        const QString tip =
+            hit.part == Hit::Part::control ? toolTipFor(hit.row, hit.control.kind) : QString();
+        if (!tip.isEmpty()) {
+            QToolTip::showText(help->globalPos(), tip, viewport());
         } else {
             QToolTip::hideText();
             event->ignore();
         }
         return true;
     }
+    if (event->type() == QEvent::Leave && hovered_) {
+        hovered_.reset();
+        viewport()->update();
+    }
     return QAbstractScrollArea::viewportEvent(event);
 }
-
-}  // namespace parlote
-
-namespace parlote {
-
-void TranscriptView::setReplyInProgress(bool) {}
-void TranscriptView::beginEditing(const QUuid&) {}
 
 }  // namespace parlote

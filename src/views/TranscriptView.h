@@ -1,8 +1,8 @@
 #pragma once
 
 // The transcript of the open conversation: one row per message (a Markdown bubble for
-// the user's and the model's messages, plain text for an error) with a line holding the
-// time and a copy button, and the status line after the last row.
+// the user's and the model's messages, plain text for an error) with a meta line under
+// it, and the status line after the last row.
 //
 // The view is lazy: a row's Markdown is parsed and laid out only when the row comes into
 // view. Rows never seen have an estimated height (from the length of their text) that is
@@ -22,16 +22,51 @@
 // updates came in that turn, so a row is laid out at most once per turn, for its latest
 // text.
 //
-// The class is written in four files: TranscriptView.cpp (the content, painting and the
+// Thinking. A reply that begins with "<think>" (ThinkBlock.h) shows its reasoning as a
+// section at the top of its bubble and lays out only the answer after "</think>" as its
+// Markdown; the stored text, and what Copy copies, keep the block. While the block is
+// unclosed the section reads "Thinking…" over the last `liveThinkingLines` lines of the
+// reasoning, small and muted; once closed (or the reply was stopped) it folds to one line,
+// "Thought for N seconds" (or "Thoughts" when the time is unknown), a toggle that shows the
+// whole reasoning under it and folds it again. Which replies are unfolded is kept by id for
+// as long as the view lives. The split and the reasoning's layout are kept with the
+// message's layout (TranscriptLayoutCache.h): a chunk lays out only the part that grew, and
+// a folded reasoning is not laid out at all.
+//
+// The meta line holds the copy button and the time, and, as they apply: a greyed
+// "· Stopped" after the time of a reply the user stopped; Regenerate beside Copy on the
+// last reply (or error) when it answers a user message; Edit on each user message; and a
+// version switcher ("‹ 2/3 ›") on a message with other versions. While a reply streams
+// (setReplyInProgress) Regenerate and Edit are hidden and the switcher's arrows are greyed.
+// The controls are placed from the row's geometry and the present state whenever they are
+// needed, so a reply starting or a message added below changes them without measuring
+// anything again.
+//
+// Edit opens an editor (TranscriptEditor.h) over the message's bubble; its row takes the
+// editor's height while it is open, it moves with the row, and it closes when the message
+// leaves the transcript. Sending it emits editSubmitted(); the owner replaces the messages.
+//
+// The keyboard: the view takes the focus by Tab or a click. Tab and Shift+Tab then mark the
+// controls in view one after another (Copy, Regenerate, Edit, the switcher's arrows, the
+// thinking toggle, "Show all"), scrolling the marked one fully into view, and pass the
+// focus on past the first or last; Space or Return acts on the marked control. The Menu
+// key or Shift+F10 opens the context menu of the marked control's message (else of the
+// last message in view), as a right click opens that of the message under the pointer:
+// "Copy Message", and "Regenerate" or "Edit" where the buttons would be offered.
+//
+// The class is written in six files: TranscriptView.cpp (the content, painting and the
 // mouse), TranscriptRows.cpp (measuring rows and where each begins), TranscriptScrolling.cpp
-// (the scroll position) and TranscriptLayoutCache.cpp (the laid-out Markdown kept per
-// message).
+// (the scroll position), TranscriptControls.cpp (the controls, the keyboard and the context
+// menu), TranscriptEditing.cpp (editing in place) and TranscriptLayoutCache.cpp (the
+// laid-out Markdown kept per message).
 //
 // Interface thread only.
 
 #include <QAbstractScrollArea>
 #include <QDateTime>
 #include <QHash>
+#include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QUuid>
 #include <functional>
@@ -43,6 +78,8 @@
 #include "MarkdownStyle.h"
 #include "MessageList.h"
 
+class QMenu;
+class QPlainTextEdit;
 class QPropertyAnimation;
 class QTimer;
 class QUrl;
@@ -52,6 +89,7 @@ namespace parlote {
 struct CachedLayout;
 class ImageStore;
 class MarkdownLayout;
+class TranscriptEditor;
 class TranscriptLayoutCache;
 class WholeMessageWindow;
 
@@ -64,6 +102,7 @@ public:
     static constexpr int bubblePadding = 10;  // around the text of a bubble
     static constexpr int sideSpace = 32;      // kept free beside a bubble
     static constexpr int metaSpacing = 4;     // between a bubble and its meta line
+    static constexpr int itemSpacing = 6;     // between the pieces of a meta line
     static constexpr int iconSize = 16;
     static constexpr int bubbleRadius = 8;
     /// How long a scroll to the last message takes.
@@ -78,6 +117,23 @@ public:
     /// How long such a message has not grown when it counts as finished and shows all of
     /// its last part again.
     static constexpr int streamEndDelay = 500;  // ms
+    /// How many lines of a model's reasoning show under "Thinking…" while it thinks.
+    static constexpr int liveThinkingLines = 5;
+    /// How many of the last characters of the reasoning are laid out for those lines.
+    static constexpr qsizetype liveThinkingLength = 2000;
+    /// How far the reasoning is indented under its title (a bar runs down its left side).
+    static constexpr int thinkingIndent = 10;
+
+    /// What can be clicked, or reached with Tab, in a row.
+    enum class Control {
+        copy,             // the copy button of the meta line
+        regenerate,       // the last reply's Regenerate button
+        edit,             // a user message's Edit button
+        previousVersion,  // the arrows of the version switcher
+        nextVersion,
+        thinkingToggle,  // the "Thought for …" line of a finished think block
+        showAll,         // the "Show all" link of a message shown in part
+    };
 
     explicit TranscriptView(QWidget* parent = nullptr, ImageStore* images = nullptr);
     ~TranscriptView() override;
@@ -121,6 +177,41 @@ public:
     QRect rowRect(int row);
     QRect bubbleRect(int row);
     QRect copyButtonRect(int row);
+    /// The Regenerate button of the last reply, else a null rectangle.
+    QRect regenerateButtonRect(int row);
+    /// The Edit button of a user message, else a null rectangle.
+    QRect editButtonRect(int row);
+    /// The previous (`next` false) or next version arrow, else a null rectangle.
+    QRect variantArrowRect(int row, bool next);
+    /// Whether that arrow acts (it is greyed at either end and while a reply streams).
+    bool isVariantArrowEnabled(int row, bool next);
+    /// The line over a reply's reasoning ("Thinking…", "Thought for 3 seconds"), else a null
+    /// rectangle; it is the toggle once the reasoning is finished.
+    QRect thinkingToggleRect(int row);
+    /// What that line says, else an empty string.
+    QString thinkingTitle(int row);
+    /// Where the reasoning is shown under it (its last lines while the model thinks, all
+    /// of it when expanded), else a null rectangle.
+    QRect thinkingTextRect(int row);
+    /// The reasoning text laid out for that, else an empty string.
+    QString laidOutThinking(int row);
+    bool isThinkingExpanded(const QUuid& id) const { return expandedThinking_.contains(id); }
+    /// Expands or collapses the finished reasoning of the message `id`.
+    void setThinkingExpanded(const QUuid& id, bool expanded);
+    /// The text of a row's meta line as painted, left to right: the version ("2/3"), the
+    /// time and the stopped mark ("· Stopped"), separated by spaces.
+    QString metaText(int row);
+    /// The control that Tab marked, if any, and where it is.
+    std::optional<Control> focusedControl() const;
+    int focusedControlRow() const;
+    QRect focusedControlRect();
+    /// The editor of beginEditing(), while it is open.
+    QPlainTextEdit* editor() const;
+    /// The message being edited, while the editor is open.
+    std::optional<QUuid> editingMessage() const;
+    /// The context menu of the message of `row` (what a right click opens); the caller owns
+    /// it.
+    QMenu* makeContextMenu(int row);
     /// Rows whose Markdown has been laid out at least once since the last reset.
     int laidOutRowCount() const;
     /// Whether a scroll animation is running or about to start.
@@ -137,6 +228,8 @@ public:
     /// How many times the Markdown of the message of `row` has been laid out since its
     /// layout was made (0 when it has none): lets tests count the work of an update.
     quint64 markdownLayoutCount(int row) const;
+    /// The same for the reasoning shown in its thinking section.
+    quint64 thinkingLayoutCount(int row) const;
 
     /// Opens the whole text of the message of `row` in a window of its own (what "Show
     /// all" does) and returns the window; it is deleted when closed.
@@ -145,8 +238,15 @@ public:
     /// Whether a reply is streaming into this transcript: while one is, no message offers
     /// Regenerate or Edit and no version switcher acts.
     void setReplyInProgress(bool inProgress);
-    /// Opens the user message `id` for editing in place (what its Edit button does).
+    bool isReplyInProgress() const { return replyInProgress_; }
+    /// Opens the user message `id` for editing in place (what its Edit button does): an
+    /// editor over its bubble holding its text, focused, the cursor at the end. Return
+    /// (or Send) emits editSubmitted() with the trimmed text unless that is empty; Escape
+    /// (or Cancel) closes it. Nothing happens for a message that is not a user message of
+    /// the transcript.
     void beginEditing(const QUuid& id);
+    /// Closes the editor without sending.
+    void cancelEditing();
 
 signals:
     /// A message's content was put on the clipboard by its copy button.
@@ -167,18 +267,55 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     bool viewportEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    /// How a reply's think block is shown.
+    enum class Thinking {
+        none,       // no think block, or an empty finished one
+        live,       // unfinished: "Thinking…" over its last lines
+        collapsed,  // finished: one line, "Thought for 3 seconds"
+        expanded,   // finished: that line over all of the reasoning
+    };
     struct RowGeometry {
         QRect bubble;  // relative to the row's top-left corner
-        QRect text;
-        QRect copy;
-        QRect time;
+        QRect text;    // the answer (or the error)
         QRect notice;  // over a message shown in part: the notice and its link
         QRect showAll;
         QString noticeText;
         QString plainText;  // what an error row shows
+        Thinking thinking = Thinking::none;
+        QRect thinkingTitle;  // the line over the reasoning
+        QRect thinkingText;   // the reasoning under it, if shown
+        QString thinkingTitleText;
+        int metaTop = 0;  // the meta line's top; its controls are placed by metaLine()
         int height = 0;
+    };
+    /// A control of a row, placed relative to the row's top-left corner.
+    struct PlacedControl {
+        Control kind;
+        QRect rect;
+        bool enabled = true;
+    };
+    /// The meta line of a row: its controls from left to right, the version switcher's
+    /// "2/3" and the edge the time keeps to (its left edge under a left-aligned bubble, its
+    /// right edge under a user's).
+    struct MetaLine {
+        std::vector<PlacedControl> controls;
+        QRect versionLabel;
+        QString versionText;
+        int textEdge = 0;
+        bool textToTheLeft = false;
+    };
+    /// A control of the transcript: which message, which control.
+    struct ControlRef {
+        QUuid id;
+        Control kind;
+        friend bool operator==(const ControlRef&, const ControlRef&) = default;
     };
     struct Row {
         int height = 0;      // exact when `exact`, else an estimate (0: not made yet)
@@ -190,10 +327,11 @@ private:
     /// What a point of the viewport is over: a message's copy button, its "Show all"
     /// link, its Markdown text, or none of these.
     struct Hit {
-        enum class Part { nothing, copyButton, showAll, text };
+        enum class Part { nothing, control, text, thinkingText };
         Part part = Part::nothing;
-        int row = -1;   // of the message, when `part` is not `nothing`
-        QPoint inText;  // for `text`: relative to the text's top-left corner
+        int row = -1;                              // of the message, when `part` is not `nothing`
+        PlacedControl control{Control::copy, {}};  // for `control`
+        QPoint inText;  // for the texts: relative to the text's top-left corner
     };
 
     int messageRowCount() const { return int(messages_.size()); }
@@ -213,6 +351,15 @@ private:
     void followLastMessage();
     void scrollToEnd(bool animated);
     MarkdownLayout* layoutFor(int row);
+    /// The laid-out reasoning of the message of `row` as `state` shows it, or null.
+    MarkdownLayout* thinkingLayoutFor(int row, Thinking state);
+    Thinking thinkingState(int row, const CachedLayout& entry) const;
+    static QString thinkingTitleFor(const ChatMessage& message, Thinking state);
+    /// Lays the row of the message `id` out again when an image in `layout` arrives.
+    void watchImages(MarkdownLayout* layout, const QUuid& id);
+    /// The thinking section's title line, its reasoning and the space after it, laid out
+    /// at `x` from `y` for a text `textWidth` wide; returns the y under it.
+    int placeThinking(RowGeometry& g, int row, int x, int y, int textWidth);
     /// Places the notice at `origin` for a message shown from `shownFrom` on, or nothing.
     void placeNotice(RowGeometry& g, QPoint origin, const QString& content, qsizetype shownFrom);
     void measure(int row);
@@ -230,6 +377,43 @@ private:
     Hit hitTest(const QPoint& pos);
     /// The link under a `text` hit, or an empty string.
     QString linkAt(const Hit& hit);
+
+    // Controls (TranscriptControls.cpp).
+    MetaLine metaLine(int row);
+    /// Every control of `row`, in the order Tab visits them, relative to the row.
+    std::vector<PlacedControl> controlsOf(int row);
+    /// The control `kind` of `row` in viewport coordinates, else a null rectangle.
+    QRect controlRect(int row, Control kind);
+    std::optional<PlacedControl> findControl(int row, Control kind);
+    bool offersRegenerate(int row) const;
+    bool offersEdit(int row) const;
+    /// Does what clicking the control does.
+    void activate(int row, Control kind);
+    void copyMessage(int row);
+    void requestVariant(int row, int index);
+    void paintMeta(QPainter& painter, int row, const RowGeometry& g, const QDateTime& now);
+    void paintControl(QPainter& painter, int row, const PlacedControl& control);
+    void paintThinking(QPainter& painter, int row, const RowGeometry& g, const QRectF& exposed);
+    QString toolTipFor(int row, Control kind) const;
+    /// Marks the next (or previous) visible control; false past either end.
+    bool moveFocusMark(bool next);
+    void setFocusMark(std::optional<ControlRef> control);
+    /// Scrolls the marked control fully into view.
+    void revealFocusMark();
+    /// The row of the marked control, or -1 when there is none or it left the transcript.
+    int focusMarkRow() const;
+    /// The rows at least partly in view, top to bottom (message rows only).
+    std::pair<int, int> visibleMessageRows();
+    void showContextMenu(int row, const QPoint& globalPos);
+
+    // Editing in place (TranscriptEditing.cpp).
+    void submitEditing();
+    /// Puts the editor over its row, or closes it when its message is gone.
+    void placeEditor();
+    int editingRow() const;
+    void closeEditorOfGoneMessage();
+    /// The geometry of the row being edited: the editor, over where the bubble was.
+    RowGeometry editorGeometry();
 
     MessageList messages_;
     std::optional<QString> status_;
@@ -258,8 +442,16 @@ private:
     QTimer* growthEnd_;           // runs endFastGrowth() once rows stop growing
     LinkOpener urlOpener_;
     QString pressedLink_;
-    int pressedCopyRow_ = -1;
-    int pressedShowAllRow_ = -1;
+    std::optional<ControlRef> pressed_;  // the control the left button went down on
+    std::optional<ControlRef> hovered_;
+    std::optional<ControlRef> focusMark_;  // the control Tab marked
+    MarkdownStyle thinkingStyle_;
+    int thinkingLineSpacing_ = 0;
+    bool replyInProgress_ = false;
+    QSet<QUuid> expandedThinking_;
+    TranscriptEditor* editor_ = nullptr;
+    QUuid editingId_;
+    QPointer<QMenu> contextMenu_;
 };
 
 }  // namespace parlote

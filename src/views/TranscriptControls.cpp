@@ -1,0 +1,595 @@
+// TranscriptView: the controls of its rows (the meta line's buttons and version switcher,
+// the thinking toggle, "Show all"), what they do, how they are painted, and how the
+// keyboard reaches them: Tab marks the controls in view one after another and leaves the
+// view past either end, Space or Return acts on the marked one, the Menu key opens the
+// context menu of its message.
+
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
+#include <cmath>
+
+#include "MarkdownStyle.h"
+#include "TranscriptEditor.h"
+#include "TranscriptLayoutCache.h"
+#include "TranscriptView.h"
+
+namespace parlote {
+
+namespace {
+
+// Theme icons, with icons of Parlote's own for desktops whose theme has none.
+QIcon copyIcon() {
+    static const QIcon icon = QIcon::fromTheme(
+        QStringLiteral("edit-copy"), QIcon(QStringLiteral(":/resources/icons/edit-copy.svg")));
+    return icon;
+}
+
+QIcon regenerateIcon() {
+    static const QIcon icon =
+        QIcon::fromTheme(QStringLiteral("view-refresh"),
+                         QIcon(QStringLiteral(":/resources/icons/view-refresh.svg")));
+    return icon;
+}
+
+QIcon editIcon() {
+    static const QIcon icon = QIcon::fromTheme(
+        QStringLiteral("document-edit"),
+        QIcon::fromTheme(QStringLiteral("edit-entry"),
+                         QIcon(QStringLiteral(":/resources/icons/document-edit.svg"))));
+    return icon;
+}
+
+bool isIconButton(TranscriptView::Control kind) {
+    using Control = TranscriptView::Control;
+    return kind == Control::copy || kind == Control::regenerate || kind == Control::edit ||
+           kind == Control::previousVersion || kind == Control::nextVersion;
+}
+
+}  // namespace
+
+// ---- which controls a row has, and where -------------------------------------------------
+
+bool TranscriptView::offersRegenerate(int row) const {
+    // The last reply, or the error in its place, answering a user message.
+    if (row != messageRowCount() - 1 || row < 1) return false;
+    const ChatMessageType type = messages_.at(row).type();
+    return (type == ChatMessageType::assistant || type == ChatMessageType::error) &&
+           messages_.at(row - 1).type() == ChatMessageType::user;
+}
+
+bool TranscriptView::offersEdit(int row) const {
+    return row >= 0 && row < messageRowCount() && messages_.at(row).type() == ChatMessageType::user;
+}
+
+TranscriptView::MetaLine TranscriptView::metaLine(int row) {
+    MetaLine line;
+    if (row < 0 || row >= messageRowCount()) return line;
+    const RowGeometry& g = geometry(row);
+    const ChatMessage& message = messages_.at(row);
+    if (editor_ && message.id() == editingId_) return line;  // the editor has the row
+    const int iconTop = g.metaTop + (metaHeight_ - iconSize) / 2;
+    auto icon = [&](int x) { return QRect(x, iconTop, iconSize, iconSize); };
+    const bool variants = message.hasVariants();
+    int labelWidth = 0;
+    bool canGoBack = false;
+    bool canGoOn = false;
+    if (variants) {
+        line.versionText =
+            QStringLiteral("%1/%2").arg(message.variantIndex() + 1).arg(message.variantCount());
+        labelWidth = QFontMetrics(captionFont_).horizontalAdvance(line.versionText) + 6;
+        canGoBack = !replyInProgress_ && message.variantIndex() > 0;
+        canGoOn = !replyInProgress_ && message.variantIndex() < message.variantCount() - 1;
+    }
+    if (message.type() == ChatMessageType::user) {
+        // From the right edge, under the bubble: copy, edit, the switcher; the time to
+        // their left.
+        line.textToTheLeft = true;
+        std::vector<PlacedControl> fromRight;
+        int x = contentWidth() - iconSize;
+        fromRight.push_back({Control::copy, icon(x)});
+        if (!replyInProgress_) {
+            x -= itemSpacing + iconSize;
+            fromRight.push_back({Control::edit, icon(x)});
+        }
+        if (variants) {
+            x -= itemSpacing + iconSize;
+            fromRight.push_back({Control::nextVersion, icon(x), canGoOn});
+            x -= labelWidth;
+            line.versionLabel = QRect(x, g.metaTop, labelWidth, metaHeight_);
+            x -= iconSize;
+            fromRight.push_back({Control::previousVersion, icon(x), canGoBack});
+        }
+        line.controls.assign(fromRight.rbegin(), fromRight.rend());
+        line.textEdge = x - itemSpacing;
+    } else {
+        // From the left edge: copy, regenerate, the switcher; the time to their right.
+        int x = 0;
+        line.controls.push_back({Control::copy, icon(x)});
+        x += iconSize;
+        if (offersRegenerate(row) && !replyInProgress_) {
+            x += itemSpacing;
+            line.controls.push_back({Control::regenerate, icon(x)});
+            x += iconSize;
+        }
+        if (variants) {
+            x += itemSpacing;
+            line.controls.push_back({Control::previousVersion, icon(x), canGoBack});
+            x += iconSize;
+            line.versionLabel = QRect(x, g.metaTop, labelWidth, metaHeight_);
+            x += labelWidth;
+            line.controls.push_back({Control::nextVersion, icon(x), canGoOn});
+            x += iconSize;
+        }
+        line.textEdge = x + itemSpacing;
+    }
+    return line;
+}
+
+std::vector<TranscriptView::PlacedControl> TranscriptView::controlsOf(int row) {
+    std::vector<PlacedControl> controls;
+    if (row < 0 || row >= messageRowCount()) return controls;
+    const RowGeometry& g = geometry(row);
+    if (g.thinking == Thinking::collapsed || g.thinking == Thinking::expanded)
+        controls.push_back({Control::thinkingToggle, g.thinkingTitle});
+    if (!g.showAll.isNull()) controls.push_back({Control::showAll, g.showAll});
+    const MetaLine line = metaLine(row);
+    controls.insert(controls.end(), line.controls.begin(), line.controls.end());
+    return controls;
+}
+
+std::optional<TranscriptView::PlacedControl> TranscriptView::findControl(int row, Control kind) {
+    for (const PlacedControl& control : controlsOf(row))
+        if (control.kind == kind) return control;
+    return std::nullopt;
+}
+
+QRect TranscriptView::controlRect(int row, Control kind) {
+    const QRect r = rowRect(row);
+    if (r.isNull() || isStatusRow(row)) return {};
+    const std::optional<PlacedControl> control = findControl(row, kind);
+    return control ? control->rect.translated(r.topLeft()) : QRect();
+}
+
+QRect TranscriptView::copyButtonRect(int row) {
+    return controlRect(row, Control::copy);
+}
+
+QRect TranscriptView::regenerateButtonRect(int row) {
+    return controlRect(row, Control::regenerate);
+}
+
+QRect TranscriptView::editButtonRect(int row) {
+    return controlRect(row, Control::edit);
+}
+
+QRect TranscriptView::variantArrowRect(int row, bool next) {
+    return controlRect(row, next ? Control::nextVersion : Control::previousVersion);
+}
+
+bool TranscriptView::isVariantArrowEnabled(int row, bool next) {
+    const std::optional<PlacedControl> control =
+        findControl(row, next ? Control::nextVersion : Control::previousVersion);
+    return control && control->enabled;
+}
+
+QRect TranscriptView::thinkingToggleRect(int row) {
+    const QRect r = rowRect(row);
+    if (r.isNull() || isStatusRow(row) || geometry(row).thinkingTitle.isNull()) return {};
+    return geometry(row).thinkingTitle.translated(r.topLeft());
+}
+
+QString TranscriptView::thinkingTitle(int row) {
+    if (row < 0 || row >= messageRowCount()) return {};
+    return geometry(row).thinkingTitleText;
+}
+
+QRect TranscriptView::thinkingTextRect(int row) {
+    const QRect r = rowRect(row);
+    if (r.isNull() || isStatusRow(row) || geometry(row).thinkingText.isNull()) return {};
+    return geometry(row).thinkingText.translated(r.topLeft());
+}
+
+QString TranscriptView::laidOutThinking(int row) {
+    if (row < 0 || row >= messageRowCount()) return {};
+    const RowGeometry& g = geometry(row);
+    if (g.thinking != Thinking::live && g.thinking != Thinking::expanded) return {};
+    thinkingLayoutFor(row, g.thinking);
+    return entryFor(row).reasoning.laidOut;
+}
+
+QString TranscriptView::metaText(int row) {
+    if (row < 0 || row >= messageRowCount()) return {};
+    const ChatMessage& message = messages_.at(row);
+    QStringList parts;
+    if (message.type() != ChatMessageType::error)
+        parts << timestampText(message.timestamp(), QDateTime::currentDateTime());
+    if (message.stopped()) parts << QStringLiteral("· ") + tr("Stopped");
+    const MetaLine line = metaLine(row);
+    const QString text = parts.join(QLatin1Char(' '));
+    QStringList all;
+    if (line.textToTheLeft) {
+        all << text << line.versionText;
+    } else {
+        all << line.versionText << text;
+    }
+    all.removeAll(QString());
+    return all.join(QLatin1Char(' '));
+}
+
+// ---- what they do ------------------------------------------------------------------------
+
+void TranscriptView::activate(int row, Control kind) {
+    if (row < 0 || row >= messageRowCount()) return;
+    const ChatMessage& message = messages_.at(row);
+    const QUuid id = message.id();
+    switch (kind) {
+        case Control::copy:
+            copyMessage(row);
+            break;
+        case Control::regenerate:
+            if (offersRegenerate(row) && !replyInProgress_) emit regenerateRequested(id);
+            break;
+        case Control::edit:
+            if (offersEdit(row) && !replyInProgress_) beginEditing(id);
+            break;
+        case Control::previousVersion:
+        case Control::nextVersion: {
+            const bool next = kind == Control::nextVersion;
+            if (isVariantArrowEnabled(row, next))
+                emit variantRequested(id, message.variantIndex() + (next ? 1 : -1));
+            break;
+        }
+        case Control::thinkingToggle:
+            setThinkingExpanded(id, !isThinkingExpanded(id));
+            break;
+        case Control::showAll:
+            showWholeMessage(row);
+            break;
+    }
+}
+
+void TranscriptView::copyMessage(int row) {
+    // The raw text, think block and Markdown included.
+    const QString content = messages_.at(row).content();
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    clipboard->setText(content);
+    emit copied(content);
+}
+
+void TranscriptView::setThinkingExpanded(const QUuid& id, bool expanded) {
+    if (expanded == expandedThinking_.contains(id)) return;
+    if (expanded) {
+        expandedThinking_.insert(id);
+    } else {
+        expandedThinking_.remove(id);
+    }
+    const std::optional<qsizetype> at = messages_.lastIndexOf(id);
+    if (!at) return;
+    // The row grows or shrinks under its title line; the anchor keeps what is above in place.
+    rows_[size_t(*at)].exact = false;
+    offsetsDirty_ = true;
+    settle();
+    if (focusMark_ && focusMark_->id == id) revealFocusMark();
+    viewport()->update();
+}
+
+void TranscriptView::setReplyInProgress(bool inProgress) {
+    if (replyInProgress_ == inProgress) return;
+    replyInProgress_ = inProgress;
+    if (editor_) editor_->setSendEnabled(!inProgress);
+    viewport()->update();
+}
+
+QString TranscriptView::toolTipFor(int row, Control kind) const {
+    switch (kind) {
+        case Control::copy:
+            return tr("Copy message");
+        case Control::regenerate:
+            return tr("Regenerate (Ctrl+R)");
+        case Control::edit:
+            return tr("Edit");
+        case Control::previousVersion:
+            return tr("Previous version");
+        case Control::nextVersion:
+            return tr("Next version");
+        case Control::thinkingToggle:
+            return isThinkingExpanded(messages_.at(row).id()) ? tr("Hide the reasoning")
+                                                              : tr("Show the reasoning");
+        case Control::showAll:
+            break;
+    }
+    return {};
+}
+
+// ---- painting ----------------------------------------------------------------------------
+
+void TranscriptView::paintMeta(QPainter& painter, int row, const RowGeometry& g,
+                               const QDateTime& now) {
+    const ChatMessage& message = messages_.at(row);
+    const MetaLine line = metaLine(row);
+    for (const PlacedControl& control : controlsOf(row)) paintControl(painter, row, control);
+    painter.setFont(captionFont_);
+    painter.setPen(secondaryTextColor(palette()));
+    if (!line.versionLabel.isNull())
+        painter.drawText(line.versionLabel, Qt::AlignCenter, line.versionText);
+    // The time is measured now: a row laid out yesterday shows its date today. An error
+    // shows no time.
+    QString text;
+    if (message.type() != ChatMessageType::error) text = timestampText(message.timestamp(), now);
+    if (message.stopped())
+        text += (text.isEmpty() ? QString() : QStringLiteral(" · ")) + tr("Stopped");
+    if (text.isEmpty()) return;
+    const int width = QFontMetrics(captionFont_).horizontalAdvance(text) + 2;
+    const QRect rect(line.textToTheLeft ? line.textEdge - width : line.textEdge, g.metaTop, width,
+                     metaHeight_);
+    painter.drawText(rect, Qt::AlignVCenter | Qt::AlignLeft, text);
+}
+
+void TranscriptView::paintControl(QPainter& painter, int row, const PlacedControl& control) {
+    const QPalette& pal = palette();
+    const ControlRef ref{messages_.at(row).id(), control.kind};
+    const bool down = control.enabled && pressed_ == ref;
+    const bool hot = control.enabled && (down || hovered_ == ref);
+    const QRectF around = QRectF(control.rect).adjusted(-3, -3, 3, 3);
+    const QColor window = pal.color(QPalette::Window);
+    const QColor text = pal.color(QPalette::WindowText);
+    if (isIconButton(control.kind) && hot) {
+        QPainterPath back;
+        back.addRoundedRect(around, 4, 4);
+        painter.fillPath(back, mixColors(window, text, down ? 0.2 : 0.1));
+    }
+    const QIcon::Mode mode = down ? QIcon::Active : QIcon::Normal;
+    switch (control.kind) {
+        case Control::copy:
+            copyIcon().paint(&painter, control.rect, Qt::AlignCenter, mode);
+            break;
+        case Control::regenerate:
+            regenerateIcon().paint(&painter, control.rect, Qt::AlignCenter, mode);
+            break;
+        case Control::edit:
+            editIcon().paint(&painter, control.rect, Qt::AlignCenter, mode);
+            break;
+        case Control::previousVersion:
+        case Control::nextVersion: {
+            // A chevron, greyed where it cannot act.
+            const QPointF c = QRectF(control.rect).center();
+            const qreal r = iconSize * 0.2;
+            const qreal dir = control.kind == Control::nextVersion ? 1 : -1;
+            QPainterPath chevron;
+            chevron.moveTo(c + QPointF(-dir * r / 2, -r));
+            chevron.lineTo(c + QPointF(dir * r / 2, 0));
+            chevron.lineTo(c + QPointF(-dir * r / 2, r));
+            const QColor color = !control.enabled ? mixColors(window, text, 0.25)
+                                 : hot            ? text
+                                                  : secondaryTextColor(pal);
+            painter.setPen(QPen(color, 1.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            painter.drawPath(chevron);
+            break;
+        }
+        case Control::showAll: {
+            QFont link = captionFont_;
+            link.setUnderline(true);
+            painter.setFont(link);
+            painter.setPen(pal.color(QPalette::Link));
+            painter.drawText(control.rect, Qt::AlignLeft | Qt::AlignVCenter, tr("Show all"));
+            break;
+        }
+        case Control::thinkingToggle:
+            break;  // painted with the thinking section
+    }
+    if (hasFocus() && focusMark_ == ref) {
+        painter.setPen(QPen(pal.color(QPalette::Highlight), 2));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(
+            isIconButton(control.kind) ? around : QRectF(control.rect).adjusted(-2, -1, 2, 1), 4,
+            4);
+    }
+}
+
+// ---- the keyboard ------------------------------------------------------------------------
+
+std::pair<int, int> TranscriptView::visibleMessageRows() {
+    settle();
+    if (messageRowCount() == 0) return {0, -1};
+    const int first = rowAt(top_);
+    const int last = qMin(rowAt(top_ + viewport()->height() - 1), messageRowCount() - 1);
+    return {qMin(first, messageRowCount() - 1), last};
+}
+
+bool TranscriptView::moveFocusMark(bool next) {
+    // The controls at least partly in view, in reading order.
+    std::vector<ControlRef> visible;
+    const auto [first, last] = visibleMessageRows();
+    const QRect area = viewport()->rect();
+    for (int row = first; row <= last; ++row) {
+        const QPoint origin = rowRect(row).topLeft();
+        for (const PlacedControl& control : controlsOf(row))
+            if (control.enabled && area.intersects(control.rect.translated(origin)))
+                visible.push_back({messages_.at(row).id(), control.kind});
+    }
+    if (visible.empty()) return false;
+    const auto at =
+        focusMark_ ? std::find(visible.begin(), visible.end(), *focusMark_) : visible.end();
+    qsizetype to;
+    if (at == visible.end()) {
+        to = next ? 0 : qsizetype(visible.size()) - 1;
+    } else {
+        to = (at - visible.begin()) + (next ? 1 : -1);
+    }
+    if (to < 0 || to >= qsizetype(visible.size())) return false;
+    setFocusMark(visible[size_t(to)]);
+    revealFocusMark();
+    return true;
+}
+
+void TranscriptView::setFocusMark(std::optional<ControlRef> control) {
+    if (focusMark_ == control) return;
+    focusMark_ = control;
+    viewport()->update();
+}
+
+int TranscriptView::focusMarkRow() const {
+    if (!focusMark_) return -1;
+    const std::optional<qsizetype> at = messages_.lastIndexOf(focusMark_->id);
+    return at ? int(*at) : -1;
+}
+
+std::optional<TranscriptView::Control> TranscriptView::focusedControl() const {
+    if (!focusMark_ || focusMarkRow() < 0) return std::nullopt;
+    return focusMark_->kind;
+}
+
+int TranscriptView::focusedControlRow() const {
+    return focusedControl() ? focusMarkRow() : -1;
+}
+
+QRect TranscriptView::focusedControlRect() {
+    const int row = focusedControlRow();
+    return row < 0 ? QRect() : controlRect(row, focusMark_->kind);
+}
+
+void TranscriptView::revealFocusMark() {
+    const QRect rect = focusedControlRect().adjusted(-4, -4, 4, 4);
+    if (rect.isNull()) return;
+    const int visible = viewport()->height();
+    if (rect.top() < 0) {
+        setScrollPosition(top_ + rect.top());
+    } else if (rect.bottom() >= visible) {
+        setScrollPosition(top_ + rect.bottom() + 1 - visible);
+    }
+    viewport()->update();
+}
+
+void TranscriptView::focusInEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusInEvent(event);
+    // Tabbing in marks the first control in view; tabbing back in, the last.
+    if (event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason) {
+        focusMark_.reset();
+        moveFocusMark(event->reason() == Qt::TabFocusReason);
+    }
+    viewport()->update();
+}
+
+void TranscriptView::focusOutEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusOutEvent(event);
+    viewport()->update();  // the mark shows only while the view has the focus
+}
+
+bool TranscriptView::focusNextPrevChild(bool next) {
+    // Tab in the view moves the mark; past the first or last control in view it leaves.
+    // (Tab in the editor, a child, comes here too and goes on as usual.)
+    if (hasFocus()) {
+        if (moveFocusMark(next)) return true;
+        setFocusMark(std::nullopt);
+    }
+    return QAbstractScrollArea::focusNextPrevChild(next);
+}
+
+void TranscriptView::keyPressEvent(QKeyEvent* event) {
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    const int key = event->key();
+    if (modifiers == Qt::NoModifier &&
+        (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter) &&
+        focusedControlRow() >= 0) {
+        const int row = focusedControlRow();
+        if (const auto control = findControl(row, focusMark_->kind); control && control->enabled)
+            activate(row, control->kind);
+        event->accept();
+        return;
+    }
+    if (key == Qt::Key_Menu || (key == Qt::Key_F10 && modifiers == Qt::ShiftModifier)) {
+        // The context menu of the marked control's message, else of the last one in view.
+        int row = focusedControlRow();
+        QRect at = focusedControlRect();
+        if (row < 0) {
+            row = visibleMessageRows().second;
+            at = bubbleRect(row);
+        }
+        if (row >= 0) {
+            const QPoint point = at.isNull() ? viewport()->rect().center() : at.center();
+            showContextMenu(row, viewport()->mapToGlobal(point));
+        }
+        event->accept();
+        return;
+    }
+    QAbstractScrollArea::keyPressEvent(event);
+}
+
+// ---- the context menu --------------------------------------------------------------------
+
+void TranscriptView::contextMenuEvent(QContextMenuEvent* event) {
+    if (event->reason() != QContextMenuEvent::Mouse) {
+        // The Menu key as the platform reports it: as keyPressEvent() does.
+        QKeyEvent menuKey(QEvent::KeyPress, Qt::Key_Menu, Qt::NoModifier);
+        keyPressEvent(&menuKey);
+        return;
+    }
+    // The event's position is the viewport's.
+    settle();
+    const qreal y = top_ + event->pos().y();
+    const int row = rowAt(y);
+    if (row < 0 || row >= messageRowCount() || y < rowTop(row) ||
+        y >= rowTop(row) + rows_[size_t(row)].height) {
+        event->ignore();
+        return;
+    }
+    showContextMenu(row, event->globalPos());
+}
+
+QMenu* TranscriptView::makeContextMenu(int row) {
+    if (row < 0 || row >= messageRowCount()) return nullptr;
+    const ChatMessage& message = messages_.at(row);
+    const QUuid id = message.id();
+    auto* menu = new QMenu(this);
+    // The actions name the message, not the row: rows move while the menu is open.
+    auto rowOf = [this, id]() -> int {
+        const std::optional<qsizetype> at = messages_.lastIndexOf(id);
+        return at ? int(*at) : -1;
+    };
+    menu->addAction(tr("Copy Message"), this, [this, rowOf] {
+        if (const int at = rowOf(); at >= 0) copyMessage(at);
+    });
+    if (offersRegenerate(row)) {
+        QAction* regenerate = menu->addAction(tr("Regenerate"), this, [this, rowOf] {
+            if (const int at = rowOf(); at >= 0) activate(at, Control::regenerate);
+        });
+        regenerate->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+        regenerate->setShortcutContext(Qt::WidgetShortcut);  // shown, handled by the window
+        regenerate->setShortcutVisibleInContextMenu(true);
+        regenerate->setEnabled(!replyInProgress_);
+    }
+    if (offersEdit(row)) {
+        QAction* edit = menu->addAction(tr("Edit"), this, [this, rowOf] {
+            if (const int at = rowOf(); at >= 0) activate(at, Control::edit);
+        });
+        edit->setEnabled(!replyInProgress_);
+    }
+    const Thinking thinking = geometry(row).thinking;
+    if (thinking == Thinking::collapsed || thinking == Thinking::expanded) {
+        menu->addSeparator();
+        menu->addAction(
+            thinking == Thinking::expanded ? tr("Hide Reasoning") : tr("Show Reasoning"), this,
+            [this, id] { setThinkingExpanded(id, !isThinkingExpanded(id)); });
+    }
+    return menu;
+}
+
+void TranscriptView::showContextMenu(int row, const QPoint& globalPos) {
+    // One at a time: a platform may report the Menu key both as a key and as a request
+    // for a context menu.
+    if (contextMenu_ && contextMenu_->isVisible()) return;
+    QMenu* menu = makeContextMenu(row);
+    if (!menu) return;
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    contextMenu_ = menu;
+    menu->popup(globalPos);
+}
+
+}  // namespace parlote
