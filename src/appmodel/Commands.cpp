@@ -19,7 +19,7 @@ void ZoruveVede::whenReadyToSend(std::function<void()> action) {
     bridge_.testOllamaConfiguration().then(
         onInterfaceThread<bool>([this, action = std::move(action)](bool running) {
             if (!running) {
-                setShowLoadAlert(true);
+                waitForService([this, action] { whenReadyToSend(action); });
                 return;
             }
             if (!selectedModel_) {
@@ -39,6 +39,8 @@ void ZoruveVede::sendMessage() {
     const QString text = inputText_.trimmed();
     if (text.isEmpty()) return;
     whenReadyToSend([this, text] {
+        // Emptied first: the draft of the conversation the text was typed in is sent.
+        setInputText(QString());
         if (!currentConversation_) {
             auto manager = ConversationManager::makeNew(pool_.context());
             const SidebarID id = SidebarID::conversation(manager->id());
@@ -51,7 +53,6 @@ void ZoruveVede::sendMessage() {
             setSelectedConversation(id);
             saveConversationList();
         }
-        setInputText(QString());
         if (selectedModel_ && currentConversation_)
             currentConversation_->send(text, *selectedModel_);
         yieldChunk();
@@ -61,6 +62,7 @@ void ZoruveVede::sendMessage() {
 void ZoruveVede::removeConversation(const SidebarID& id) {
     if (id.isNewConversation()) return;
     pool_.remove(id.uuid());
+    if (drafts_.remove(id.id())) draftTimer_->start();
     QList<Conversation> list = conversations_;
     list.removeIf([&](const Conversation& entry) { return entry.id() == id; });
     setConversations(std::move(list));
@@ -74,6 +76,10 @@ void ZoruveVede::removeConversation(const SidebarID& id) {
 
 void ZoruveVede::renameConversation(const SidebarID& id, const QString& title) {
     if (id.isNewConversation()) return;
+    if (title.trimmed().isEmpty()) {
+        emit conversationsChanged();  // an editor that shows the blank text shows the old title
+        return;
+    }
     for (qsizetype i = 0; i < conversations_.size(); ++i) {
         if (conversations_[i].id() != id) continue;
         QList<Conversation> list = conversations_;
@@ -90,8 +96,8 @@ void ZoruveVede::startModelInstall(const QString& name) {
     setIsInstalling(true);
     bridge_.testOllamaConfiguration().then(onInterfaceThread<bool>([this, name](bool running) {
         if (!running) {
-            setShowLoadAlert(true);
             setIsInstalling(false);
+            waitForService([this, name] { startModelInstall(name); });
             return;
         }
         readInstallStream(name, bridge_.installModel(name));
@@ -149,7 +155,7 @@ void ZoruveVede::removeInstalledModel(const QString& name) {
     using Result = APIResult<std::monostate>;
     bridge_.testOllamaConfiguration().then(onInterfaceThread<bool>([this, name](bool running) {
         if (!running) {
-            setShowLoadAlert(true);
+            waitForService([this, name] { removeInstalledModel(name); });
             return;
         }
         bridge_.deleteOllamaModel(name).then(

@@ -15,13 +15,30 @@ void ZoruveVede::reloadModels(std::function<void()> done) {
     bridge_.loadAvailableModels().then(
         onInterfaceThread<Result>([this, done](const Result& result) {
             if (result.isSuccess()) {
-                setAvailableModels(result.value());
+                applyModelList(result.value());
             } else {
-                setShowLoadAlert(true);
+                // The banner says that Ollama does not answer; the waiting alert is kept
+                // for when the user asks for something that needs the service.
+                setOllamaRunning(false);
                 setModalAlertMessage(result.error().message);
             }
             if (done) done();
         }));
+}
+
+void ZoruveVede::applyModelList(QList<ChatModel> models) {
+    setAvailableModels(std::move(models));
+    // The remembered model is chosen once a list holds it; only a list of models that
+    // lacks it ends the wait (an empty list may come from a service still starting).
+    if (!rememberedModel_ || availableModels_.isEmpty()) return;
+    const QString name = *std::exchange(rememberedModel_, std::nullopt);
+    if (selectedModel_) return;  // the user chose meanwhile
+    for (const ChatModel& model : availableModels_) {
+        if (model.id == name) {
+            setSelectedModel(name);
+            return;
+        }
+    }
 }
 
 void ZoruveVede::validateSelectedModel() {
@@ -48,17 +65,9 @@ void ZoruveVede::startUp() {
             setFirstLaunch(true);
             return;
         }
-        reloadModels([this] {
-            const QVariant saved = settings()->value(selectedModelKey);
-            if (!saved.isValid()) return;
-            const QString name = saved.toString();
-            for (const ChatModel& model : availableModels_) {
-                if (model.id == name) {
-                    setSelectedModel(name);
-                    return;
-                }
-            }
-        });
+        const QVariant saved = settings()->value(selectedModelKey);
+        if (saved.isValid()) rememberedModel_ = saved.toString();
+        reloadModels();
     });
 }
 
@@ -66,6 +75,34 @@ void ZoruveVede::dismissWelcome() {
     setFirstLaunch(false);
     settings()->setValue(hasLaunchedKey, true);
     reloadModels();
+}
+
+void ZoruveVede::waitForService(std::function<void()> action) {
+    waitingAction_ = std::move(action);
+    setOllamaRunning(false);
+    setShowLoadAlert(true);
+}
+
+void ZoruveVede::retryWaitingAction() {
+    if (!waitingAction_) {
+        refreshOllamaStatus();
+        return;
+    }
+    bridge_.testOllamaConfiguration().then(onInterfaceThread<bool>([this](bool running) {
+        setOllamaRunning(running);
+        if (!running) {
+            if (waitingAction_) setShowLoadAlert(true);  // still waiting
+            return;
+        }
+        setShowLoadAlert(false);
+        if (auto action = std::exchange(waitingAction_, nullptr)) action();
+        refreshOllamaStatus();  // the model list, as after any check that finds the service
+    }));
+}
+
+void ZoruveVede::cancelWaitingAction() {
+    waitingAction_ = nullptr;
+    setShowLoadAlert(false);
 }
 
 void ZoruveVede::refreshOllamaStatus() {

@@ -28,10 +28,26 @@ ZoruveVede::ZoruveVede(ZoruveVedeServices services, QObject* parent)
     saveRetryTimer_->setInterval(std::chrono::seconds(15));
     connect(saveRetryTimer_.get(), &QTimer::timeout, this, &ZoruveVede::retrySaving);
 
+    // Drafts are written a moment after typing pauses, not at every key.
+    draftTimer_ = std::make_unique<QTimer>();
+    draftTimer_->setSingleShot(true);
+    draftTimer_->setInterval(std::chrono::milliseconds(800));
+    connect(draftTimer_.get(), &QTimer::timeout, this, &ZoruveVede::saveDrafts);
+    drafts_ = store_.loadDrafts();
+    inputText_ = drafts_.value(selectedConversation_.id());
+
     try {
         conversations_ = store_.loadTOC();
     } catch (const std::exception&) {
         conversations_.clear();  // a damaged list was kept aside by the store
+    }
+    // Drafts of conversations no longer in the list go.
+    for (auto it = drafts_.begin(); it != drafts_.end();) {
+        const bool known =
+            it.key() == SidebarID::newConversation().id() ||
+            std::any_of(conversations_.begin(), conversations_.end(),
+                        [&](const Conversation& c) { return c.id().id() == it.key(); });
+        it = known ? std::next(it) : drafts_.erase(it);
     }
     setCurrentConversation(nullptr);
     setConversationDescription(newConversationTitle);
@@ -54,6 +70,7 @@ ZoruveVede::ZoruveVede(ZoruveVedeServices services, QObject* parent)
 }
 
 ZoruveVede::~ZoruveVede() {
+    if (draftTimer_->isActive()) saveDrafts();
     alive_.reset();  // steps still on their way find the model gone
     cancellables_.clear();
 }
@@ -76,8 +93,18 @@ void ZoruveVede::setConversations(QList<Conversation> list) {
     emit conversationsChanged();
 }
 void ZoruveVede::setSelectedConversation(SidebarID id) {
+    // The text being typed stays with the conversation it was typed in.
+    const bool switching = !(id == selectedConversation_);
+    if (switching) {
+        if (inputText_.isEmpty()) {
+            drafts_.remove(selectedConversation_.id());
+        } else {
+            drafts_.insert(selectedConversation_.id(), inputText_);
+        }
+    }
     selectedConversation_ = std::move(id);
     emit selectedConversationChanged();
+    if (switching) setInputText(drafts_.value(selectedConversation_.id()));
 }
 void ZoruveVede::setMessages(MessageList messages) {
     messages_ = std::move(messages);
@@ -92,8 +119,21 @@ void ZoruveVede::setStatusMessage(std::optional<QString> text) {
     emit statusMessageChanged();
 }
 void ZoruveVede::setInputText(QString text) {
+    const bool changed = text != inputText_;
     inputText_ = std::move(text);
     emit inputTextChanged();
+    if (!changed) return;
+    if (inputText_.isEmpty()) {
+        drafts_.remove(selectedConversation_.id());
+    } else {
+        drafts_.insert(selectedConversation_.id(), inputText_);
+    }
+    draftTimer_->start();
+}
+
+void ZoruveVede::saveDrafts() {
+    draftTimer_->stop();
+    store_.saveDrafts(drafts_);  // a draft that cannot be written is not worth an alarm
 }
 void ZoruveVede::setSelectedModel(std::optional<QString> model) {
     selectedModel_ = std::move(model);
@@ -336,6 +376,7 @@ QStringList ZoruveVede::unsavedAfterLastTry() {
 }
 
 void ZoruveVede::applicationWillQuit() {
+    if (draftTimer_->isActive()) saveDrafts();
     timer_->stop();
     saveRetryTimer_->stop();
     pool_.closeAll();

@@ -152,11 +152,19 @@ public:
     void dismissWelcome();
     /// Starts a service check (each watch tick, and "Retry").
     void refreshOllamaStatus();
+    /// "Retry" in the "Waiting on Ollama…" alert: checks the service again and, once it
+    /// answers, carries out the action that raised the alert (the message is sent); while
+    /// it does not, the alert stays. Without a waiting action, a service check.
+    void retryWaitingAction();
+    /// "Cancel" in that alert: the waiting action is dropped and the alert closes.
+    void cancelWaitingAction();
 
     // Conversation commands.
     void selectConversation(const SidebarID& id);
     void sendMessage();
     void removeConversation(const SidebarID& id);
+    /// A blank title is refused: the old one stays (and the sidebar is told, so that an
+    /// editor showing the blank text shows the old title again).
     void renameConversation(const SidebarID& id, const QString& title);
 
     // Reply controls. Each acts on the open conversation and does nothing while it cannot.
@@ -303,6 +311,18 @@ private:
     bool firstLaunch_ = false;
     bool ollamaRunning_ = true;
     QString storageProblem_;
+    // Text typed but not sent, by sidebar id ("new" or a UUID); `inputText` is the draft of
+    // the selected conversation. Written to the data folder shortly after each change.
+    QHash<QString, QString> drafts_;
+    std::unique_ptr<QTimer> draftTimer_;
+    void saveDrafts();
+    // The model remembered in the settings, until a model list says whether it is there.
+    std::optional<QString> rememberedModel_;
+    void applyModelList(QList<ChatModel> models);
+    // What the user asked for while Ollama did not answer, done once it does.
+    std::function<void()> waitingAction_;
+    /// Raises the "Waiting on Ollama…" alert for `action`.
+    void waitForService(std::function<void()> action);
     QHash<QUuid, QString> unsavedConversations_;  // id -> why its file could not be written
     QString listSaveError_;                       // why "toc.json" could not be written
     std::unique_ptr<QTimer> saveRetryTimer_;      // tries again while something is unsaved

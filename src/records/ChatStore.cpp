@@ -329,6 +329,47 @@ WriteResult ChatStore::writeConversation(const QUuid& id, const QList<ChatMessag
     }
 }
 
+QString ChatStore::draftsPath() const {
+    return appFolder_ + QStringLiteral("/drafts.json");
+}
+
+QHash<QString, QString> ChatStore::loadDrafts() const {
+    QHash<QString, QString> drafts;
+    if (appFolder_.isEmpty()) return drafts;
+    ReadResult read = readWhole(draftsPath());
+    if (read.status != ReadResult::ok) return drafts;
+    const Json document = parse(read.bytes);
+    if (!document.is_object()) return drafts;  // unreadable drafts are not worth a warning
+    auto list = document.find("drafts");
+    if (list == document.end() || !list->is_object()) return drafts;
+    for (auto it = list->begin(); it != list->end(); ++it) {
+        if (!it->is_string()) continue;
+        const QString text = QString::fromStdString(it->get<std::string>());
+        if (!text.isEmpty()) drafts.insert(QString::fromStdString(it.key()), text);
+    }
+    return drafts;
+}
+
+WriteResult ChatStore::saveDrafts(const QHash<QString, QString>& drafts) const {
+    if (appFolder_.isEmpty()) return {QStringLiteral("there is no data folder")};
+    if (drafts.isEmpty()) {
+        if (QFile::exists(draftsPath()) && !QFile::remove(draftsPath()))
+            return {QStringLiteral("cannot remove \"drafts.json\"")};
+        return {};
+    }
+    try {
+        Json document = Json::object();
+        Json& list = document["drafts"] = Json::object();
+        // In a stable order, so that an unchanged set of drafts writes the same bytes.
+        QStringList keys = drafts.keys();
+        keys.sort();
+        for (const QString& key : keys) list[utf8(key)] = utf8(drafts.value(key));
+        return {writeAtomically(draftsPath(), encode(document), io_)};
+    } catch (const std::exception& e) {
+        return {QString::fromUtf8(e.what())};
+    }
+}
+
 int ChatStore::removeStaleTemporaryFiles(std::chrono::seconds minimumAge) const {
     if (appFolder_.isEmpty()) return 0;
     const QDateTime cutoff =

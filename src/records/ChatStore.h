@@ -3,6 +3,7 @@
 // The conversation store: the data folder with "toc.json" (the sidebar's table of
 // contents) and one "<UUID>.json" file per conversation.
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QUuid>
@@ -101,6 +102,13 @@ public:
     /// and the result says why.
     WriteResult writeConversation(const QUuid& id, const QList<ChatMessage>& messages,
                                   const VariantPoints& variants = {}) const;
+
+    /// Text typed but not sent, by the sidebar id it was typed in ("new" or a UUID), from
+    /// "drafts.json". A missing or unreadable file gives no drafts.
+    QHash<QString, QString> loadDrafts() const;
+    /// Replaces "drafts.json" atomically; no drafts removes the file.
+    WriteResult saveDrafts(const QHash<QString, QString>& drafts) const;
+    QString draftsPath() const;
 
     /// Replaces the system calls that writes go through (for tests of failing disks).
     /// Call before the store is shared with other threads.

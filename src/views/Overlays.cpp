@@ -181,15 +181,22 @@ void OverlayController::updateLoadAlert() {
     box->setText(MainView::loadAlertTitle);
     box->setInformativeText(MainView::loadAlertMessage);
     QPushButton* retry = box->addButton(tr("Retry"), QMessageBox::AcceptRole);
+    QPushButton* cancel = box->addButton(tr("Cancel"), QMessageBox::RejectRole);
     box->setDefaultButton(retry);
-    box->setEscapeButton(retry);
-    // "Retry" is its one button: Escape and the window's close button mean it too. Only a
-    // close on the model's behalf (the flag went false) checks nothing.
-    connect(box, &QDialog::finished, this, [this] {
+    box->setEscapeButton(cancel);
+    // "Retry" checks again and, once Ollama answers, does what the user asked for; "Cancel"
+    // (also Escape and the window's close button) gives that up. A close on the model's
+    // behalf (the flag went false) does neither.
+    connect(box, &QDialog::finished, this, [this, box, retry] {
         loadAlert_ = nullptr;  // deleted later; a new alert needs a new box
         if (closingLoadAlert_) return;
+        const bool retried = box->clickedButton() == retry;
         if (model_->showLoadAlert()) model_->setShowLoadAlert(false);
-        model_->refreshOllamaStatus();
+        if (retried) {
+            model_->retryWaitingAction();
+        } else {
+            model_->cancelWaitingAction();
+        }
     });
     loadAlert_ = box;
     box->open();

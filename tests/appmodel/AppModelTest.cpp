@@ -234,11 +234,15 @@ TEST_F(AppModelTest, RenameAndDeleteKeepSelectionHeaderAndFileInStep) {
     model.renameConversation(a.id(), "Renamed A");  // not selected: header unchanged
     EXPECT_EQ(model.conversations()[0].title(), "Renamed A");
     EXPECT_EQ(model.conversationDescription(), "Beta");
-    model.renameConversation(b.id(), "");  // selected, and empty titles are accepted
-    EXPECT_EQ(model.conversations()[1].title(), "");
-    EXPECT_EQ(model.conversationDescription(), "");
+    QSignalSpy listChanges(&model, &ZoruveVede::conversationsChanged);
+    for (const char* blank : {"", "  \t "}) model.renameConversation(b.id(), blank);
+    EXPECT_EQ(listChanges.size(), 2) << "an editor showing the blank title is told";
+    EXPECT_EQ(model.conversations()[1].title(), "Beta") << "a blank title is refused";
+    model.renameConversation(b.id(), "Better Beta");  // the selected one: the header follows
+    EXPECT_EQ(model.conversations()[1].title(), "Better Beta");
+    EXPECT_EQ(model.conversationDescription(), "Better Beta");
     EXPECT_EQ(titleOf(h.toc(), 0), "Renamed A");
-    EXPECT_EQ(titleOf(h.toc(), 1), "");
+    EXPECT_EQ(titleOf(h.toc(), 1), "Better Beta");
 
     model.removeConversation(c.id());  // another conversation: the open one stays
     EXPECT_EQ(model.conversations().size(), 2);

@@ -169,7 +169,8 @@ TEST_F(ReplyControlsTest, RegeneratedRepliesArePagedAndTheShownOneIsSentAsHistor
 
     // Each regeneration sent the transcript up to the user's message.
     for (const RecordedRequest& request : h.server.requestsTo("/api/chat")) {
-        if (!isTitleRequest(request)) EXPECT_EQ(sentHistory(request), QStringList({"Hello"}));
+        if (isTitleRequest(request)) continue;
+        EXPECT_EQ(sentHistory(request), QStringList({"Hello"}));
     }
 
     model.showVariant(model.messages().last().id(), 0);

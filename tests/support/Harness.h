@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -80,7 +81,16 @@ struct Harness {
     ChatStore store{dir.path() + QStringLiteral("/data/Parlote")};
     NotificationCenter notifications;
     TaskRunner tasks;
-    ModelServiceBridge bridge{ollamaClientFactory(clientConfig(server))};
+    // While `serviceDown`, every operation goes to a port nobody listens on: Ollama not
+    // running, as the machine sees it (the connection is refused at once).
+    std::atomic<bool> serviceDown{false};
+    ModelClientFactory upClients = ollamaClientFactory(clientConfig(server));
+    ModelClientFactory downClients = [] {
+        kestrelix::llm::ZuvodAzeduvConfig config;
+        config.host = "http://127.0.0.1:1";
+        return ollamaClientFactory(config);
+    }();
+    ModelServiceBridge bridge{[this] { return serviceDown ? downClients() : upClients(); }};
     ConversationPool pool{EngineContext{&store, &bridge, &notifications, &tasks}};
     QString settingsFile = dir.path() + QStringLiteral("/config/Parlote.conf");
     QDateTime now = QDateTime(QDate(2026, 1, 1), QTime(12, 0), Qt::UTC);
@@ -117,6 +127,7 @@ struct Harness {
         bool listed = false;
         QObject::connect(model.get(), &ZoruveVede::availableModelsChanged, [&] { listed = true; });
         QObject::connect(model.get(), &ZoruveVede::showLoadAlertChanged, [&] { listed = true; });
+        QObject::connect(model.get(), &ZoruveVede::ollamaRunningChanged, [&] { listed = true; });
         if (setting("hasLaunched").toBool()) {
             EXPECT_TRUE(eventually([&] { return listed; }));
         }

@@ -1,0 +1,142 @@
+// Everyday situations of the application model: Ollama starting after Parlote, working
+// offline until something needs the service, and drafts that stay with their conversation.
+
+#include <QSignalSpy>
+
+#include "Harness.h"
+
+using namespace parlote;
+using namespace parlote::testing;
+
+namespace {
+
+class EverydayTest : public ::testing::Test {
+protected:
+    Harness h;
+
+    /// Closes the model and starts a new one over the same files (the bridge and the
+    /// server go on, unlike at a real quit).
+    ZoruveVede& restart() {
+        h.model.reset();
+        return h.start();
+    }
+};
+
+TEST_F(EverydayTest, TheRememberedModelWaitsForAListThatSaysWhetherItIsThere) {
+    h.setSetting("selectedModel", "qwen3:8b");
+    h.serviceDown = true;  // Ollama not yet started at login
+    ZoruveVede& model = h.start();
+    EXPECT_FALSE(model.ollamaRunning());
+    EXPECT_FALSE(model.selectedModel());
+    EXPECT_FALSE(model.showLoadAlert()) << "nobody asked for anything yet";
+
+    // A service still starting lists no models: that is no answer either.
+    h.server.setModels({});
+    h.serviceDown = false;
+    bool listed = false;
+    model.reloadModels([&] { listed = true; });
+    ASSERT_TRUE(eventually([&] { return listed; }));
+    EXPECT_FALSE(model.selectedModel());
+
+    h.server.setModels({ModelInfo::make("llama3.2:latest"), ModelInfo::make("qwen3:8b")});
+    model.reloadModels();
+    ASSERT_TRUE(eventually([&] { return model.selectedModel() == QString("qwen3:8b"); }));
+
+    // A list of models without it ends the wait: a later one does not bring it back.
+    h.server.setModels({ModelInfo::make("qwen3:8b")});
+    h.setSetting("selectedModel", "gone:latest");
+    ZoruveVede& again = restart();
+    EXPECT_FALSE(again.selectedModel());
+    h.server.setModels({ModelInfo::make("gone:latest")});
+    listed = false;
+    again.reloadModels([&] { listed = true; });
+    ASSERT_TRUE(eventually([&] { return listed; }));
+    ASSERT_EQ(again.availableModels().size(), 1);
+    EXPECT_FALSE(again.selectedModel());
+}
+
+TEST_F(EverydayTest, OfflineTheWaitingAlertComesWithASendAndRetrySendsTheMessage) {
+    h.serviceDown = true;
+    ZoruveVede& model = h.start();
+    EXPECT_FALSE(model.showLoadAlert());
+    model.setSelectedModel(QString("llama3.2:latest"));
+    model.setInputText("Are you there?");
+    model.sendMessage();
+    ASSERT_TRUE(eventually([&] { return model.showLoadAlert(); }));
+    EXPECT_EQ(model.inputText(), "Are you there?");
+
+    // Still down: the alert stays and nothing is sent.
+    model.setShowLoadAlert(false);  // as the alert's own closing does
+    model.retryWaitingAction();
+    ASSERT_TRUE(eventually([&] { return model.showLoadAlert(); }));
+    EXPECT_TRUE(model.messages().isEmpty());
+
+    h.serviceDown = false;
+    model.setShowLoadAlert(false);
+    model.retryWaitingAction();
+    ASSERT_TRUE(
+        eventually([&] { return model.messages().size() == 2 && !model.inSendingMessage(); }, 10s));
+    EXPECT_EQ(model.messages().at(0).content(), "Are you there?");
+    EXPECT_FALSE(model.showLoadAlert());
+    EXPECT_TRUE(model.ollamaRunning());
+    EXPECT_TRUE(model.inputText().isEmpty());
+
+    // Cancel drops the waiting action: a later retry sends nothing.
+    h.serviceDown = true;
+    model.setInputText("Second");
+    model.sendMessage();
+    ASSERT_TRUE(eventually([&] { return model.showLoadAlert(); }));
+    model.cancelWaitingAction();
+    EXPECT_FALSE(model.showLoadAlert());
+    h.serviceDown = false;
+    model.retryWaitingAction();
+    QTest::qWait(300);
+    EXPECT_EQ(model.messages().size(), 2);
+    EXPECT_EQ(model.inputText(), "Second");
+}
+
+TEST_F(EverydayTest, DraftsStayWithTheirConversationAcrossSwitchesAndARestart) {
+    const Conversation a = stored("Alpha"), b = stored("Beta");
+    h.store.saveTOC({a, b});
+    ZoruveVede& model = h.start();
+    auto open = [&](ZoruveVede& m, const SidebarID& id) {
+        m.setSelectedConversation(id);
+        if (id.isConversation()) m.selectConversation(id);
+    };
+    model.setInputText("half a thought for the new one");
+    open(model, a.id());
+    EXPECT_EQ(model.inputText(), "");
+    model.setInputText("draft for Alpha");
+    open(model, b.id());
+    EXPECT_EQ(model.inputText(), "");
+    model.setInputText("draft for Beta");
+    open(model, a.id());
+    EXPECT_EQ(model.inputText(), "draft for Alpha");
+    open(model, SidebarID::newConversation());
+    EXPECT_EQ(model.inputText(), "half a thought for the new one");
+
+    // A deleted conversation's draft goes with it.
+    model.removeConversation(a.id());
+
+    ZoruveVede& again = restart();
+    EXPECT_EQ(again.inputText(), "half a thought for the new one");
+    open(again, b.id());
+    EXPECT_EQ(again.inputText(), "draft for Beta");
+    EXPECT_FALSE(h.store.loadDrafts().contains(a.id().id()));
+
+    // Sending from the new-conversation state sends its draft; the new conversation
+    // starts empty and Beta's draft stays.
+    open(again, SidebarID::newConversation());
+    again.setSelectedModel(QString("llama3.2:latest"));
+    again.sendMessage();
+    ASSERT_TRUE(
+        eventually([&] { return again.messages().size() == 2 && !again.inSendingMessage(); }, 10s));
+    EXPECT_EQ(again.messages().at(0).content(), "half a thought for the new one");
+    EXPECT_EQ(again.inputText(), "");
+    open(again, SidebarID::newConversation());
+    EXPECT_EQ(again.inputText(), "");
+    open(again, b.id());
+    EXPECT_EQ(again.inputText(), "draft for Beta");
+}
+
+}  // namespace
