@@ -30,7 +30,7 @@ void expectParts(const QString& text, const Parts& expected) {
     EXPECT_EQ(got.answer, expected.answer);
 }
 
-TEST(ThinkBlock, AWholeBlockUnclosedBlockAndNoBlock) {
+TEST(ThinkSplit, AWholeBlockUnclosedBlockAndNoBlock) {
     expectParts("<think>Let me see.</think>\n\n  The answer.",
                 {true, true, "Let me see.", "The answer."});
     expectParts("<think>Let me see.", {true, false, "Let me see.", ""});
@@ -48,7 +48,7 @@ TEST(ThinkBlock, AWholeBlockUnclosedBlockAndNoBlock) {
     EXPECT_FALSE(splitThinking(u"<think> a </think>").isBlank(u"<think> a </think>"));
 }
 
-TEST(ThinkBlock, EveryPrefixOfAStreamedReplySplitsAsItsWholeWouldSoFar) {
+TEST(ThinkSplit, EveryPrefixOfAStreamedReplySplitsAsItsWholeWouldSoFar) {
     const QString reply = QStringLiteral("<think>ab <c> </th\n</think>\n\nThe answer.");
     const qsizetype close = reply.indexOf(QStringLiteral("</think>"));
     const qsizetype answerStart = reply.indexOf(QStringLiteral("The"));
