@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QToolTip>
 #include <QUrl>
+#include <algorithm>
 #include <cmath>
 
 #include "MarkdownLayout.h"
@@ -355,17 +356,12 @@ TranscriptView::Hit TranscriptView::hitTest(const QPoint& pos) {
     if (y < top || y >= top + rows_[size_t(row)].height || isStatusRow(row)) return hit;
     const QPoint at(pos.x() - padding, int(y - top));
     const RowGeometry& g = geometry(row);
-    bool found = false;
-    for (const PlacedControl& control : controlsOf(row)) {
-        if (control.rect.contains(at)) {
-            hit.part = Hit::Part::control;
-            hit.control = control;
-            found = true;
-            break;
-        }
-    }
-    if (found) {
-        // (a control)
+    const std::vector<PlacedControl> controls = controlsOf(row);
+    const auto control = std::find_if(controls.begin(), controls.end(),
+                                      [&](const PlacedControl& c) { return c.rect.contains(at); });
+    if (control != controls.end()) {
+        hit.part = Hit::Part::control;
+        hit.control = *control;
     } else if (g.text.contains(at) && messages_.at(row).type() != ChatMessageType::error) {
         hit.part = Hit::Part::text;  // an error's text is plain: it holds no links
         hit.inText = at - g.text.topLeft();

@@ -324,8 +324,8 @@ private:
         bool growingFast = false;  // grew by more than `fastGrowth` and is still growing
         RowGeometry geometry;
     };
-    /// What a point of the viewport is over: a message's copy button, its "Show all"
-    /// link, its Markdown text, or none of these.
+    /// What a point of the viewport is over: one of a message's controls, its Markdown
+    /// text, its unfolded reasoning (for links), or none of these.
     struct Hit {
         enum class Part { nothing, control, text, thinkingText };
         Part part = Part::nothing;
