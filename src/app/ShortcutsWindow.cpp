@@ -63,7 +63,7 @@ QList<ShortcutsWindow::Entry> otherKeys(ShortcutsWindow::Group group) {
             };
         case Group::Application:
             return {
-                {tr("Move to the next or previous control, the transcript's buttons included"),
+                {tr("Move between controls, the transcript's buttons included"),
                  keyText(QKeySequence(Qt::Key_Tab)) + QStringLiteral(", ") +
                      keyText(QKeySequence(Qt::SHIFT | Qt::Key_Tab))},
                 {tr("Close a dialog or sheet"), keyText(QKeySequence(Qt::Key_Escape))},
@@ -133,7 +133,7 @@ ShortcutsWindow::ShortcutsWindow(QWidget* parent) : QDialog(parent), table_(new 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(table_, 1);
     layout->addWidget(buttons);
-    resize(560, 620);
+    resize(560, 520);
 }
 
 void ShortcutsWindow::setActions(const QList<QAction*>& actions) {
