@@ -42,13 +42,39 @@ llm::SwiftLLMChatOptions chatOptions(const QString& model) {
     return {model.toStdString(), kTemperature, kMaxTokens};
 }
 
-/// The transcript line for a reply that failed.
+}  // namespace
+
+QString friendlyErrorText(const OllamaError& error) {
+    switch (error.errorCode) {
+        case llm::kConnectionLost:
+            return QStringLiteral(
+                "The connection to Ollama was lost while the reply was streaming.");
+        case llm::kConnectionFailed:
+            return QStringLiteral(
+                "Parlote could not connect to Ollama. Start the Ollama service and try again.");
+        case llm::kTimedOut:
+            return QStringLiteral("Ollama stopped answering: nothing arrived in time.");
+        case llm::kHttpStatus:
+            return QStringLiteral("Ollama answered with an error (HTTP status %1).")
+                .arg(error.osError);
+        default:
+            return {};
+    }
+}
+
+namespace {
+
+/// The transcript line for a reply that failed: for a failure of the connection itself,
+/// words a person understands, with the technical text after them as details.
 QString errorText(std::exception_ptr failure) {
     try {
         std::rethrow_exception(failure);
     } catch (const ReplyTooLong&) {
         return kReplyTooLongText;
     } catch (const OllamaError& error) {
+        const QString friendly = friendlyErrorText(error);
+        if (!friendly.isEmpty())
+            return QStringLiteral("Error: %1\nDetails: %2").arg(friendly, error.message);
         return QStringLiteral("Error: ") + error.message;
     } catch (const std::exception& error) {
         return QStringLiteral("OS Error: ") + QString::fromUtf8(error.what());

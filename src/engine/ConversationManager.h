@@ -50,6 +50,11 @@ QString titleFromReply(const QString& reply);
 /// aside to `keptAs`.
 QString damagedFileNotice(const QString& problem, const QString& keptAs);
 
+/// What a failure of the connection to Ollama (lost, refused, timed out, an HTTP error
+/// status) means for the user, in plain words; empty for other failures, whose own text
+/// already says it (an error Ollama reported, a malformed answer).
+QString friendlyErrorText(const OllamaError& error);
+
 /// The error that ends a reply that grew past limits::kMaxReplyLength.
 extern const QString kReplyTooLongText;
 

@@ -67,8 +67,8 @@ ModelDetailsPane::ModelDetailsPane(QWidget* parent) : QWidget(parent) {
 
     auto* rows = new QVBoxLayout;
     rows->setSpacing(detailSpacing);
-    const QStringList labels{tr("Name:"),  tr("Digest:"),    tr("Size:"),       tr("Family"),
-                             tr("Format"), tr("Parameters"), tr("Quantization")};
+    const QStringList labels{tr("Name:"),   tr("Digest:"),     tr("Size:"),        tr("Family:"),
+                             tr("Format:"), tr("Parameters:"), tr("Quantization:")};
     for (const QString& text : labels) {
         auto* row = new QHBoxLayout;
         auto* label = new QLabel(text, this);

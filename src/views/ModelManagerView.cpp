@@ -15,6 +15,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 #include "DisplayName.h"
@@ -108,14 +109,11 @@ ModelManagerView::ModelManagerView(QWidget* parent)
 
 ModelManagerView::~ModelManagerView() = default;
 
-QString ModelManagerView::formatSize(std::uint64_t size) {
-    constexpr std::uint64_t kib = 1024;
-    constexpr std::uint64_t mib = kib * 1024;
-    constexpr std::uint64_t gib = mib * 1024;
-    if (size < kib) return QString::number(size) + QStringLiteral(" bytes");
-    if (size < mib) return QString::number(size / kib) + QStringLiteral(" kb");
-    if (size < gib) return QString::number(size / mib) + QStringLiteral(" mb");
-    return QString::number(size / gib) + QStringLiteral(" gb");
+QString ModelManagerView::formatSize(std::uint64_t size, const QLocale& locale) {
+    const qint64 bytes = size > std::uint64_t(std::numeric_limits<qint64>::max())
+                             ? std::numeric_limits<qint64>::max()
+                             : qint64(size);
+    return locale.formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat);
 }
 
 float ModelManagerView::progressFraction(qint64 progress, qint64 complete) {

@@ -8,6 +8,7 @@
 // its alert through signals.
 
 #include <QList>
+#include <QLocale>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -49,8 +50,9 @@ public:
     explicit ModelManagerView(QWidget* parent = nullptr);
     ~ModelManagerView() override;
 
-    /// "N bytes", "N kb", "N mb" or "N gb", by whole-number division (4700000000: "4 gb").
-    static QString formatSize(std::uint64_t size);
+    /// A size as the desktop writes it, in `locale`'s words: one decimal and units of 1024
+    /// with the usual names ("1.9 GB" for 2,019,393,189 bytes in English).
+    static QString formatSize(std::uint64_t size, const QLocale& locale = QLocale());
     /// progress / complete in single precision; 0 when complete is 0.
     static float progressFraction(qint64 progress, qint64 complete);
     /// The address the browse line's link opens.

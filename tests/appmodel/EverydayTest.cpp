@@ -140,3 +140,47 @@ TEST_F(EverydayTest, DraftsStayWithTheirConversationAcrossSwitchesAndARestart) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(EverydayTest, FailuresOfTheConnectionReadInPlainWordsWithTheDetailsAfter) {
+    EngineContext context{&h.store, &h.bridge, &h.notifications, &h.tasks};
+    auto failureOf = [&](ChatScript script, bool down = false) {
+        h.answer(std::move(script), "T");
+        h.serviceDown = down;
+        auto manager = ConversationManager::makeNew(context);
+        manager->send("Hello", "llama3.2:latest");
+        EXPECT_TRUE(eventually([&] {
+            const MessageList list = manager->messages().get();
+            return !list.isEmpty() && list.last().type() == ChatMessageType::error;
+        }));
+        h.serviceDown = false;
+        const MessageList list = manager->messages().get();
+        return list.isEmpty() ? QString() : list.last().content();
+    };
+    ChatScript dropped = ChatScript::words("one two three");
+    dropped.dropAfter = 2;
+    const QString lost = failureOf(dropped);
+    EXPECT_TRUE(lost.startsWith(
+        "Error: The connection to Ollama was lost while the reply was streaming.\nDetails: "))
+        << lost.toStdString();
+
+    EXPECT_TRUE(failureOf(ChatScript::words("x"), true)
+                    .startsWith("Error: Parlote could not connect to Ollama. Start the Ollama "
+                                "service and try again.\nDetails: Could not connect"));
+
+    ChatScript refused;
+    refused.httpError = HttpReply::jsonError(500, "model runner has unexpectedly stopped");
+    const QString http = failureOf(refused);
+    EXPECT_TRUE(http.startsWith("Error: Ollama answered with an error (HTTP status 500).\n"));
+    EXPECT_TRUE(http.contains("model runner has unexpectedly stopped"));
+
+    // An error Ollama itself reports already says what happened: its text stays as it is.
+    ChatScript inBand = ChatScript::words("one two");
+    inBand.errorAfter = 1;
+    const QString reported = failureOf(inBand);
+    EXPECT_TRUE(reported.startsWith("Error: Ollama at "));
+    EXPECT_FALSE(reported.contains("Details:"));
+}
+
+}  // namespace

@@ -27,16 +27,15 @@ ChatModel model(const QString& name, std::uint64_t size, const QString& family =
                      "8.0B", "Q4_0"};
 }
 
-TEST(ModelManagerRules, SizeRuleUsesWholeUnitsOfBinaryMultiples) {
+TEST(ModelManagerRules, SizesReadAsTheDesktopWritesThem) {
+    const QLocale english(QLocale::English, QLocale::UnitedStates);
     const std::pair<std::uint64_t, const char*> table[] = {
-        {0, "0 bytes"},          {512, "512 bytes"},
-        {1023, "1023 bytes"},    {1024, "1 kb"},
-        {1048575, "1023 kb"},    {1048576, "1 mb"},
-        {1073741823, "1023 mb"}, {1073741824, "1 gb"},
-        {4700000000, "4 gb"},    {UINT64_MAX, "17179869183 gb"},
+        {0, "0 bytes"},         {1023, "1,023 bytes"},  {1536, "1.5 kB"},
+        {2019393189, "1.9 GB"}, {4700000000, "4.4 GB"}, {UINT64_MAX, "8.0 EB"},
     };
     for (const auto& [size, text] : table)
-        EXPECT_EQ(ModelManagerView::formatSize(size), QString(text)) << size;
+        EXPECT_EQ(ModelManagerView::formatSize(size, english), QString(text)) << size;
+    EXPECT_EQ(ModelManagerView::formatSize(2019393189, QLocale(QLocale::German)), "1,9 GB");
 }
 
 TEST(ModelManagerRules, ProgressFractionIsSinglePrecisionAndZeroWithoutATotal) {
@@ -125,15 +124,15 @@ TEST_F(ModelManager, SelectingAModelShowsItsDetailsInTheSevenRows) {
     EXPECT_EQ(view.selection(), "llama3.2:latest");
     EXPECT_EQ(view.currentPane(), Pane::Details);
     EXPECT_EQ(detailTexts(view.detailLabels()),
-              (QStringList{"Name:", "Digest:", "Size:", "Family", "Format", "Parameters",
-                           "Quantization"}));
+              (QStringList{"Name:", "Digest:", "Size:", "Family:", "Format:", "Parameters:",
+                           "Quantization:"}));
     EXPECT_EQ(detailTexts(view.detailValues()),
-              (QStringList{"llama3.2:latest", "sha256:" + QString(64, QLatin1Char('a')), "1 gb",
+              (QStringList{"llama3.2:latest", "sha256:" + QString(64, QLatin1Char('a')), "1.9 GB",
                            "llama", "gguf", "8.0B", "Q4_0"}));
 
     clickRow(0);
     EXPECT_EQ(detailTexts(view.detailValues())[0], "gemma2:9b");
-    EXPECT_EQ(detailTexts(view.detailValues())[2], "5 gb");
+    EXPECT_EQ(detailTexts(view.detailValues())[2], "5.1 GB");
 }
 
 TEST_F(ModelManager, AModelThatLeavesTheListWhileSelectedShowsTheHelpPane) {
@@ -150,7 +149,7 @@ TEST_F(ModelManager, AModelThatLeavesTheListWhileSelectedShowsTheHelpPane) {
     view.setModels({model("b", 2048), model("a", 10)});
     EXPECT_EQ(view.currentPane(), Pane::Details);
     EXPECT_EQ(highlightedRow(), 0);
-    EXPECT_EQ(view.detailValues()[2]->text(), "2 kb");
+    EXPECT_EQ(view.detailValues()[2]->text(), "2.0 kB");
 }
 
 TEST_F(ModelManager, AddModelSendsTheNameAsTypedAndClearsTheField) {
