@@ -400,6 +400,37 @@ TEST_F(CommandsTest, RegenerateAndTheTranscriptsRequestsReachTheModel) {
         eventually([&] { return model().messages().at(0).content() == "Why is the sky blue?"; }));
 }
 
+TEST_F(CommandsTest, UpInTheEmptyInputBoxOrTheMenuItemEditsTheLastMessage) {
+    storeConversations();
+    start();
+    open(second, 3);
+    TranscriptView* t = view()->transcript();
+    const QUuid question = model().messages().at(0).id();
+
+    model().setInputText("draft");
+    press(input(), Qt::Key_Up);
+    EXPECT_EQ(t->editingMessage(), std::nullopt) << "with text the cursor moves";
+    model().setInputText("");
+    press(input(), Qt::Key_Up);
+    EXPECT_EQ(t->editingMessage(), question);
+    ASSERT_NE(t->editor(), nullptr);
+    EXPECT_TRUE(t->editor()->hasFocus());
+    QTest::keyClick(t->editor(), Qt::Key_Escape);
+    EXPECT_EQ(t->editingMessage(), std::nullopt);
+
+    commands()->editLastMessage()->trigger();
+    EXPECT_EQ(t->editingMessage(), question);
+    t->cancelEditing();
+
+    // While a reply is written the transcript knows it, and nothing opens for editing.
+    startHeldReply();
+    EXPECT_TRUE(t->isReplyInProgress());
+    press(input(), Qt::Key_Up);
+    EXPECT_EQ(t->editingMessage(), std::nullopt);
+    press(input(), Qt::Key_Escape);
+    ASSERT_TRUE(eventually([&] { return !t->isReplyInProgress(); }));
+}
+
 // ---- keyboard reach --------------------------------------------------------------------------
 
 TEST_F(CommandsTest, TabReachesSidebarModelMenuTranscriptInputAndSendInTurn) {
