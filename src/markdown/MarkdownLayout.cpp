@@ -38,7 +38,7 @@ void MarkdownLayout::setStyle(const MarkdownStyle& style) {
 }
 
 bool MarkdownLayout::setMarkdown(std::string_view utf8) {
-    return setBlocks(parseMarkdown(utf8));
+    return setBlocks(parseMarkdown(utf8, options_));
 }
 
 bool MarkdownLayout::setMarkdown(const QString& text) {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "MarkdownNodes.h"
+#include "MarkdownParser.h"
 #include "MarkdownStyle.h"
 
 class QPainter;
@@ -39,6 +40,10 @@ public:
     /// Sets fonts and colours; every block is laid out again when they differ.
     void setStyle(const MarkdownStyle& style);
     const MarkdownStyle& style() const { return style_; }
+
+    /// Whether a single line break in the text stays a line break (MarkdownOptions), for
+    /// the texts given to setMarkdown() from now on.
+    void setHardBreaks(bool hardBreaks) { options_.hardBreaks = hardBreaks; }
 
     /// Parses `text` and keeps the layout of every leading block that did not change.
     /// Returns whether anything changed.
@@ -90,6 +95,7 @@ private:
 
     ImageStore* images_;
     MarkdownStyle style_;
+    MarkdownOptions options_;
     Blocks blocks_;
     std::vector<std::unique_ptr<Piece>> pieces_;  // one per block
     qreal width_ = 0;

@@ -50,9 +50,12 @@ struct IterDeleter {
 };
 using NodePtr = std::unique_ptr<cmark_node, NodeDeleter>;
 
-NodePtr parseToTree(std::string_view utf8) {
+NodePtr parseToTree(std::string_view utf8, MarkdownOptions options = {}) {
     const Extensions& ext = extensions();
-    std::unique_ptr<cmark_parser, ParserDeleter> parser(cmark_parser_new(CMARK_OPT_DEFAULT));
+    // The tree holds soft breaks either way (the option is cmark's renderers'); the
+    // converter turns them into line breaks.
+    const int flags = CMARK_OPT_DEFAULT | (options.hardBreaks ? CMARK_OPT_HARDBREAKS : 0);
+    std::unique_ptr<cmark_parser, ParserDeleter> parser(cmark_parser_new(flags));
     for (cmark_syntax_extension* e :
          {ext.autolink, ext.strikethrough, ext.tagfilter, ext.tasklist, ext.table}) {
         if (e) cmark_parser_attach_syntax_extension(parser.get(), e);
@@ -158,7 +161,7 @@ ColumnAlignment alignmentOf(uint8_t a) {
 
 class Converter {
 public:
-    explicit Converter(cmark_node* root) : root_(root) {}
+    Converter(cmark_node* root, MarkdownOptions options) : root_(root), options_(options) {}
 
     Blocks run() {
         std::unique_ptr<cmark_iter, IterDeleter> iter(cmark_iter_new(root_));
@@ -262,7 +265,11 @@ private:
                 addLeafInline({inl::Html{literal(node)}});
                 return;
             case CMARK_NODE_SOFTBREAK:
-                addLeafInline({inl::SoftBreak{}});
+                if (options_.hardBreaks) {
+                    addLeafInline({inl::LineBreak{}});
+                } else {
+                    addLeafInline({inl::SoftBreak{}});
+                }
                 return;
             case CMARK_NODE_LINEBREAK:
                 addLeafInline({inl::LineBreak{}});
@@ -373,6 +380,7 @@ private:
     }
 
     cmark_node* root_;
+    MarkdownOptions options_;
     std::vector<Frame> stack_;
     int blockDepth_ = 0;
     int inlineDepth_ = 0;
@@ -380,10 +388,10 @@ private:
 
 }  // namespace
 
-Blocks parseMarkdown(std::string_view utf8) {
-    NodePtr doc = parseToTree(utf8);
+Blocks parseMarkdown(std::string_view utf8, MarkdownOptions options) {
+    NodePtr doc = parseToTree(utf8, options);
     if (!doc) return {};
-    return Converter(doc.get()).run();
+    return Converter(doc.get(), options).run();
 }
 
 void parseMarkdownOnly(std::string_view utf8) {

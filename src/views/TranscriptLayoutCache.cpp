@@ -56,12 +56,14 @@ CachedLayout* TranscriptLayoutCache::update(const QUuid& id, const QString& cont
     return entry;
 }
 
-CachedLayout& TranscriptLayoutCache::add(const QUuid& id, const QString& content, qsizetype limit) {
+CachedLayout& TranscriptLayoutCache::add(const QUuid& id, const QString& content, qsizetype limit,
+                                         bool hardBreaks) {
     if (entries_.size() >= capacity_) evictOldest();
     std::shared_ptr<CachedLayout>& fresh = entries_[id];
     fresh = std::make_shared<CachedLayout>();
     fresh->layout = std::make_unique<MarkdownLayout>(images_);
     fresh->layout->setStyle(style_);
+    fresh->layout->setHardBreaks(hardBreaks);
     fresh->setContent(content, limit);
     fresh->lastUse = ++useCounter_;
     return *fresh;

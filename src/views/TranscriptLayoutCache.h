@@ -70,8 +70,10 @@ public:
     /// when either differs), counted as used now; null when there is none.
     CachedLayout* update(const QUuid& id, const QString& content, qsizetype limit);
     /// A new layout for `id` of `content` shown within `limit`, counted as used now. When
-    /// the cache is full, the layout used longest ago is let go first.
-    CachedLayout& add(const QUuid& id, const QString& content, qsizetype limit);
+    /// the cache is full, the layout used longest ago is let go first. `hardBreaks` keeps
+    /// the text's single line breaks as line breaks (a user's message, shown as typed).
+    CachedLayout& add(const QUuid& id, const QString& content, qsizetype limit,
+                      bool hardBreaks = false);
     /// The layout of the reasoning of `entry`: all of it (`whole`, within the length limit,
     /// under a notice when cut) or the paragraphs holding its last `liveLength` characters.
     /// Laid out again only when that text changed. `made` is set when the layout is new.

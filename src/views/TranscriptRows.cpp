@@ -56,7 +56,10 @@ CachedLayout& TranscriptView::entryFor(int row) {
     const qsizetype limit = shownLimit(row);
     if (CachedLayout* entry = layouts_->update(message.id(), message.content(), limit))
         return *entry;
-    CachedLayout& fresh = layouts_->add(message.id(), message.content(), limit);
+    // A user's message keeps its line breaks as typed; a reply is Markdown through and
+    // through.
+    CachedLayout& fresh = layouts_->add(message.id(), message.content(), limit,
+                                        message.type() == ChatMessageType::user);
     watchImages(fresh.layout.get(), message.id());
     if (rows_[size_t(row)].exact) fresh.layout->setWidth(rows_[size_t(row)].geometry.text.width());
     return fresh;

@@ -183,6 +183,30 @@ TEST_F(TranscriptViewTest, AChangeFarFromTheEndOfTheSameTranscriptKeepsThePlace)
     EXPECT_EQ(bottomGap(), TranscriptView::padding);
 }
 
+TEST_F(TranscriptViewTest, AUsersLineBreaksStayWhileAReplysJoinAsMarkdownHasThem) {
+    auto make = [](const char* text, ChatMessageType type) {
+        return ChatMessage(QUuid::createUuid(), QString::fromUtf8(text), type,
+                           QDateTime(QDate(2026, 1, 1), QTime(9, 0), Qt::UTC));
+    };
+    MessageList list;
+    list.append(make("Dear model,\nhello", ChatMessageType::user));
+    list.append(make("Dear model, hello", ChatMessageType::user));
+    list.append(make("Dear model,\nhello", ChatMessageType::assistant));
+    list.append(make("Dear model, hello", ChatMessageType::assistant));
+    list.append(make("- one\n- two\n\nthree  \nfour", ChatMessageType::user));
+    list.append(make("- one\n- two\n\nthree four", ChatMessageType::user));
+    view.setMessages(list);
+    paint();
+    const int line = view.fontMetrics().lineSpacing();
+    EXPECT_GE(view.bubbleRect(0).height() - view.bubbleRect(1).height(), line - 2)
+        << "the user's two lines stay two";
+    EXPECT_EQ(view.bubbleRect(2).height(), view.bubbleRect(3).height()) << "the reply's join";
+    EXPECT_GE(view.bubbleRect(4).height() - view.bubbleRect(5).height(), line - 2)
+        << "a hard break is one line break, not two";
+    EXPECT_LT(view.bubbleRect(4).height() - view.bubbleRect(5).height(), 2 * line);
+    EXPECT_EQ(view.laidOutText(0), list.at(0).content()) << "the text itself is unchanged";
+}
+
 TEST(TranscriptTimestamps, OnlyTheTimeForToday) {
     const QDateTime now(QDate(2026, 3, 10), QTime(15, 30));
     const QLocale locale;
