@@ -474,7 +474,9 @@ void ConversationManager::requestTitle(const llm::SwiftLLMChatOptions& options) 
             self->context_.notifications->post(
                 kTitleUpdated, UpdatedMessage{self->id_, titleFromReply(result.value())});
         }
-        self->inSendingMessage_.set(false);
+        // A later reply may have begun while the title was awaited: the transcript is
+        // idle only once no reply is being received.
+        if (self->activeReplies_.isEmpty()) self->inSendingMessage_.set(false);
     });
 }
 

@@ -52,9 +52,9 @@ protected:
     static bool idle(ConversationManager& m) { return !m.inSendingMessage().get(); }
 };
 
-TEST_F(ManagerTest, ARepliesGrowsAtItsOwnMessageWhenALaterSendOvertakesIt) {
-    // Reply A ends; its title request is slow, so A's title task clears the sending flag
-    // while reply B still streams, and send C is accepted in the middle of B.
+TEST_F(ManagerTest, ATitleThatArrivesDuringALaterReplyLeavesThatReplySending) {
+    // Reply A ends; its title request is slow and ends while reply B streams. B still
+    // counts as sending: Stop stays offered and another send is refused until B ends.
     h.server.setChatResponder([](const nlohmann::json& request) {
         const std::string last = request["messages"].back()["content"];
         if (last == kTitlePrompt.toStdString()) {
@@ -62,30 +62,29 @@ TEST_F(ManagerTest, ARepliesGrowsAtItsOwnMessageWhenALaterSendOvertakesIt) {
             title.firstByteDelay = 400ms;
             return title;
         }
-        if (last == "B") return ChatScript::words("b1 b2 b3 b4 b5 b6 b7 b8", 100ms);
+        if (last == "B") return ChatScript::words("b1 b2 b3 b4 b5 b6 b7 b8 b9 b10", 100ms);
         return ChatScript::words(last == "A" ? "reply A" : "reply C");
     });
+    auto announced = Announcements::countIn(h.notifications);
     auto manager = ConversationManager::makeNew(context);
     manager->send("A", "llama3.2:latest");
     ASSERT_TRUE(
         eventually([&] { return manager->messages().get().size() == 2 && idle(*manager); }));
     manager->send("B", "llama3.2:latest");
-    ASSERT_TRUE(eventually([&] { return idle(*manager); }));  // the title task ended
-    const MessageList beforeC = manager->messages().get();
-    ASSERT_EQ(beforeC.size(), 4);
-    ASSERT_NE(beforeC.at(3).content(), "b1 b2 b3 b4 b5 b6 b7 b8") << "B is still arriving";
+    ASSERT_TRUE(eventually([&] { return announced->titles == 1; }));  // A's title ended
+    const MessageList during = manager->messages().get();
+    ASSERT_NE(during.last().content(), "b1 b2 b3 b4 b5 b6 b7 b8 b9 b10") << "B still arrives";
+    EXPECT_FALSE(idle(*manager));
     manager->send("C", "llama3.2:latest");
     ASSERT_TRUE(eventually(
         [&] {
             const MessageList list = manager->messages().get();
-            return list.size() == 6 && list.at(3).content() == "b1 b2 b3 b4 b5 b6 b7 b8" &&
-                   idle(*manager);
+            return list.last().content() == "b1 b2 b3 b4 b5 b6 b7 b8 b9 b10" && idle(*manager);
         },
         10s));
     QStringList contents;
     for (const ChatMessage& message : manager->messages().get()) contents << message.content();
-    EXPECT_EQ(contents,
-              QStringList({"A", "reply A", "B", "b1 b2 b3 b4 b5 b6 b7 b8", "C", "reply C"}))
+    EXPECT_EQ(contents, QStringList({"A", "reply A", "B", "b1 b2 b3 b4 b5 b6 b7 b8 b9 b10"}))
         << contents.join(" | ").toStdString();
 }
 

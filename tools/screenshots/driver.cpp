@@ -10,6 +10,11 @@
 //   07-banner        the banner after the server stopped
 //   08-save-failed   the bar shown when a save fails (the disk is made "full" for it)
 //   09-long-message  a 200,000-character reply: its last part, the notice and "Show all"
+//   10-thinking      a reasoning model while it thinks
+//   11-thoughts-folded / 12-thoughts-unfolded   its finished thoughts, folded and open
+//   13-versions      the reply asked for again: the "‹ 2/2 ›" switcher
+//   14-editing       the last question being edited in place
+//   15-shortcuts     the keyboard shortcuts window
 //
 //   parlote-screenshot-driver --server PATH --port N --out DIR [--dark]
 //
@@ -25,10 +30,12 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyleFactory>
+#include <QTextCursor>
 #include <QThread>
 #include <QToolButton>
 #include <atomic>
@@ -179,6 +186,59 @@ int main(int argc, char** argv) {
     shoot(QStringLiteral("03-streaming") + suffix);
     require(waitFor([&] { return !model.inSendingMessage(); }, 60000),
             "the second reply did not finish");
+
+    // 10-12. A reasoning model while it thinks, then its thoughts folded and unfolded.
+    for (QAction* action : view.modelMenu()->actions()) {
+        if (action->data().toString() == QLatin1String("qwen3:8b")) action->trigger();
+    }
+    send(QStringLiteral("What makes an explanation good?"));
+    require(waitFor([&] {
+                const ChatMessage& last = model.messages().last();
+                return last.type() == ChatMessageType::assistant &&
+                       last.content().startsWith(QStringLiteral("<think>")) &&
+                       last.content().size() > 120 &&
+                       !last.content().contains(QStringLiteral("</think>"));
+            }),
+            "the model was not seen thinking");
+    shoot(QStringLiteral("10-thinking") + suffix);
+    require(waitFor([&] { return !model.inSendingMessage(); }, 60000),
+            "the reasoning reply did not finish");
+    const QUuid reasoned = model.messages().last().id();
+    shoot(QStringLiteral("11-thoughts-folded") + suffix);
+    view.transcript()->setThinkingExpanded(reasoned, true);
+    shoot(QStringLiteral("12-thoughts-unfolded") + suffix);
+    view.transcript()->setThinkingExpanded(reasoned, false);
+
+    // 13. The reply asked for again: two versions and the switcher between them.
+    model.regenerateReply();
+    require(waitFor([&] { return model.inSendingMessage(); }), "no second version started");
+    require(waitFor([&] { return !model.inSendingMessage(); }, 60000),
+            "the second version did not finish");
+    view.transcript()->scrollToLastMessage(false);
+    shoot(QStringLiteral("13-versions") + suffix);
+
+    // 14. The last question edited in place.
+    const std::optional<QUuid> question = model.lastUserMessage();
+    require(question.has_value(), "no question to edit");
+    view.transcript()->beginEditing(*question);
+    require(view.transcript()->editor() != nullptr, "no editor");
+    view.transcript()->editor()->moveCursor(QTextCursor::End);
+    view.transcript()->editor()->insertPlainText(QStringLiteral(" In two sentences, please."));
+    shoot(QStringLiteral("14-editing") + suffix);
+    view.transcript()->cancelEditing();
+
+    // 15. The keyboard shortcuts window.
+    window.shortcutsAction()->trigger();
+    require(waitFor([&] {
+                for (QWidget* w : QApplication::topLevelWidgets())
+                    if (w->isVisible() && w->windowTitle().contains(QStringLiteral("Shortcuts")))
+                        return true;
+                return false;
+            }),
+            "no shortcuts window");
+    shoot(QStringLiteral("15-shortcuts") + suffix);
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && w->windowTitle().contains(QStringLiteral("Shortcuts"))) w->close();
 
     // 4. The model manager on a model's details.
     view.setShowModelPopover(true);
