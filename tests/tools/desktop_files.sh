@@ -39,7 +39,7 @@ ok "cmake --install into a new prefix"
 desktop=$prefix/$datadir/applications/$app_id.desktop
 icon=$prefix/$datadir/icons/hicolor/scalable/apps/$app_id.svg
 metainfo=$prefix/$datadir/metainfo/$app_id.metainfo.xml
-help=$prefix/$datadir/doc/parlote/help/index.html
+help=$prefix/$datadir/parlote/help/index.html
 
 for program in parlote parlote-cli; do
     check "$bindir/$program is installed and executable" test -x "$prefix/$bindir/$program"
