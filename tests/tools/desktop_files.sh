@@ -47,6 +47,10 @@ done
 for file in "$desktop" "$icon" "$metainfo" "$help"; do
     check "${file#"$prefix"/} is installed" test -s "$file"
 done
+for program in parlote parlote-cli; do
+    page=$prefix/$datadir/man/man1/$program.1.gz
+    check "manual page ${page#"$prefix"/} is installed and compressed whole" gzip -t "$page"
+done
 
 # --- validators (installed by scripts/install-deps); exit 77 makes ctest report a skip
 for tool in desktop-file-validate appstreamcli xmllint; do
