@@ -244,8 +244,10 @@ void MainView::connectInputRow() {
 
 bool MainView::eventFilter(QObject* watched, QEvent* event) {
     // Up in the empty input box edits the last message, as in a shell's history; with
-    // text in the box it moves the cursor as usual.
-    if (watched == input_->textView() && event->type() == QEvent::KeyPress) {
+    // text in the box it moves the cursor as usual. The event's type is tested first: the
+    // filter also sees the events sent while the input box is being destroyed, when it is
+    // no longer a CustomTextView to ask for its text view.
+    if (event->type() == QEvent::KeyPress && watched == input_->textView()) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Up && key->modifiers() == Qt::NoModifier &&
             input_->textView()->document()->isEmpty() && canEditLastMessage()) {
