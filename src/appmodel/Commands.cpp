@@ -93,6 +93,8 @@ void ZoruveVede::renameConversation(const SidebarID& id, const QString& title) {
 
 void ZoruveVede::startModelInstall(const QString& name) {
     if (isInstalling_ || name.isEmpty()) return;
+    installingModel_ = name;
+    installCancelled_ = false;
     setIsInstalling(true);
     bridge_.testOllamaConfiguration().then(onInterfaceThread<bool>([this, name](bool running) {
         if (!running) {
@@ -104,14 +106,36 @@ void ZoruveVede::startModelInstall(const QString& name) {
     }));
 }
 
+void ZoruveVede::cancelModelInstall() {
+    if (!isInstalling_) return;
+    installCancelled_ = true;
+    // Closing the request stops the download at the server; the reading task then ends.
+    if (installStream_) installStream_->cancel();
+}
+
+void ZoruveVede::finishCancelledInstall() {
+    installStream_.reset();
+    setInstallationStatus(QStringLiteral("Cancelled"));
+    setProgress(0);
+    setComplete(0);
+    reloadModels([this] { setIsInstalling(false); });
+}
+
 void ZoruveVede::readInstallStream(const QString& name,
                                    ThrowingStream<OllamaInstallationStatus> stream) {
+    installStream_ = stream;
+    if (installCancelled_) stream.cancel();  // cancelled while the service was asked
     // Reads the stream on a task of its own; every change goes to the interface thread.
-    auto finishInstall = [this] { reloadModels([this] { setIsInstalling(false); }); };
+    auto finishInstall = [this] {
+        installStream_.reset();
+        reloadModels([this] { setIsInstalling(false); });
+    };
     pool_.context().tasks->start([this, alive = std::weak_ptr<int>(alive_), name, stream,
                                   finishInstall]() mutable {
         auto fail = [&](const QString& title, const QString& message) {
             post(alive, [this, name, title, message] {
+                if (installCancelled_) return finishCancelledInstall();
+                installStream_.reset();
                 raiseAlert(
                     title,
                     QStringLiteral("Model %1 could not be installed; error %2").arg(name, message));
@@ -137,6 +161,7 @@ void ZoruveVede::readInstallStream(const QString& name,
                 });
             }
             post(alive, [this, name, finishInstall] {
+                if (installCancelled_) return finishCancelledInstall();
                 raiseAlert(QStringLiteral("Model Installed"),
                            QStringLiteral("Model %1 was installed successfully.").arg(name));
                 finishInstall();

@@ -196,6 +196,11 @@ public:
 
     // Model installation and removal.
     void startModelInstall(const QString& name);
+    /// Stops the download in progress: its request is closed; nothing is reported as an
+    /// error, and `installationStatus` says "Cancelled".
+    void cancelModelInstall();
+    /// The name of the model being installed (while `isInstalling`), or the last one.
+    const QString& installingModel() const { return installingModel_; }
     void removeInstalledModel(const QString& name);
 
     /// For quitting: keeps every reply still arriving as far as it came, on disk, and
@@ -302,6 +307,11 @@ private:
     QString conversationDescription_;
     bool isInstalling_ = false;
     QString installationStatus_;
+    QString installingModel_;
+    std::optional<ThrowingStream<OllamaInstallationStatus>> installStream_;
+    bool installCancelled_ = false;
+    /// Ends an installation the user cancelled, quietly.
+    void finishCancelledInstall();
     qint64 progress_ = 0;
     qint64 complete_ = 0;
     bool showModalAlert_ = false;

@@ -165,11 +165,33 @@ Future<APIResult<std::monostate>> ModelServiceBridge::deleteOllamaModel(const QS
         failWith<Result>);
 }
 
+namespace {
+
+/// While it lives, a consumer that cancels the stream of `producer` aborts `client`'s
+/// transfer, which closes the connection.
+template <class Producer, class Lease>
+class CloseOnCancel {
+public:
+    CloseOnCancel(Producer& producer, Lease& client) : producer_(producer) {
+        producer_.setOnCancel([&client] { client->abort(); });
+    }
+    ~CloseOnCancel() { producer_.setOnCancel(nullptr); }  // before the client goes
+    CloseOnCancel(const CloseOnCancel&) = delete;
+    CloseOnCancel& operator=(const CloseOnCancel&) = delete;
+
+private:
+    Producer& producer_;
+};
+
+}  // namespace
+
 ThrowingStream<OllamaInstallationStatus> ModelServiceBridge::installModel(const QString& name) {
     auto [stream, producer] = ThrowingStream<OllamaInstallationStatus>::make();
     jobs_.start([this, producer = producer, name = name.toStdString()]() mutable {
         failOnException(producer, [&] {
             ClientLease client(*this);
+            // A consumer that cancels closes the connection, which stops the download.
+            CloseOnCancel closing(producer, client);
             if (client->startInstallModel(name) != 0) {
                 producer.fail(errorFrom(client->lastError()));
                 return;
@@ -206,11 +228,7 @@ ThrowingStream<ZoruveVedeChunk> ModelServiceBridge::streamChat(const QList<ChatM
             failOnException(producer, [&] {
                 ClientLease client(*this);
                 // A consumer that cancels closes the connection, which stops Ollama generating.
-                producer.setOnCancel([&client] { client->abort(); });
-                struct Detach {
-                    decltype(producer)& p;
-                    ~Detach() { p.setOnCancel(nullptr); }  // before the client goes
-                } detach{producer};
+                CloseOnCancel closing(producer, client);
                 if (client->startChat(converted, options) != 0) {
                     producer.fail(errorFrom(client->lastError()));
                     return;

@@ -184,3 +184,25 @@ TEST_F(EverydayTest, FailuresOfTheConnectionReadInPlainWordsWithTheDetailsAfter)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(EverydayTest, ACancelledDownloadClosesItsRequestAndEndsQuietly) {
+    h.server.setRegistry({ModelInfo::make("phi3:mini")});
+    PullScript slow;
+    slow.stepsPerLayer = 50;
+    slow.stepDelay = 20ms;
+    h.server.setPullScript(slow);
+    ZoruveVede& model = h.start();
+    model.startModelInstall("phi3:mini");
+    EXPECT_EQ(model.installingModel(), "phi3:mini");
+    ASSERT_TRUE(eventually([&] { return model.progress() > 0; }));
+    model.cancelModelInstall();
+    EXPECT_TRUE(h.server.waitForAbortedPulls(1, 5000ms)) << "the server saw the request closed";
+    ASSERT_TRUE(eventually([&] { return !model.isInstalling(); }));
+    EXPECT_EQ(model.installationStatus(), "Cancelled");
+    EXPECT_FALSE(model.showModalAlert()) << "a cancel is neither a success nor an error";
+    for (const ChatModel& installed : model.availableModels()) EXPECT_NE(installed.id, "phi3:mini");
+}
+
+}  // namespace

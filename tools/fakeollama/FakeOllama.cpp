@@ -273,4 +273,9 @@ bool FakeOllama::waitForAbortedChatStreams(int count, Milliseconds timeout) cons
     return impl_->changed.wait_for(lock, timeout, [&] { return impl_->streamsAborted >= count; });
 }
 
+bool FakeOllama::waitForAbortedPulls(int count, Milliseconds timeout) const {
+    std::unique_lock lock(impl_->mutex);
+    return impl_->changed.wait_for(lock, timeout, [&] { return impl_->pullsAborted >= count; });
+}
+
 }  // namespace parlote::testing

@@ -224,6 +224,8 @@ public:
     int chatStreamsAborted() const;
     // Waits until at least `count` streams were aborted; false on timeout.
     bool waitForAbortedChatStreams(int count, Milliseconds timeout) const;
+    // Waits until at least `count` pull streams ended because the client went away.
+    bool waitForAbortedPulls(int count, Milliseconds timeout) const;
 
 private:
     class Impl;

@@ -82,6 +82,7 @@ public:
     int streamsStarted = 0;
     int streamsActive = 0;
     int streamsAborted = 0;
+    int pullsAborted = 0;  // pull streams ended because the client went away
 
     detail::Step pause(Milliseconds delay, httplib::DataSink* sink) override;
     detail::Step stall(httplib::DataSink& sink) override;

@@ -303,6 +303,13 @@ void FakeOllama::Impl::handlePull(const httplib::Request& req, httplib::Response
         kNdjsonType, [this, run](std::size_t, httplib::DataSink& sink) {
             LineWriter out(*this, sink);
             const Step step = run([&](const std::string& line) { return out.line(line + "\n"); });
+            if (step == Step::ClientGone) {
+                {
+                    std::lock_guard lock(mutex);
+                    ++pullsAborted;
+                }
+                changed.notify_all();
+            }
             if (step != Step::Ok) return false;
             sink.done();
             return true;
