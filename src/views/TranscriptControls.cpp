@@ -233,7 +233,10 @@ void TranscriptView::activate(int row, Control kind) {
             copyMessage(row);
             break;
         case Control::regenerate:
-            if (offersRegenerate(row) && !replyInProgress_) emit regenerateRequested(id);
+            if (offersRegenerate(row) && !replyInProgress_) {
+                following_ = true;  // the new reply comes at the end
+                emit regenerateRequested(id);
+            }
             break;
         case Control::edit:
             if (offersEdit(row) && !replyInProgress_) beginEditing(id);
@@ -276,6 +279,7 @@ void TranscriptView::setThinkingExpanded(const QUuid& id, bool expanded) {
     rows_[size_t(*at)].exact = false;
     offsetsDirty_ = true;
     settle();
+    userMoved();  // unfolded over the end, the reasoning is read rather than followed
     if (focusMark_ && focusMark_->id == id) revealFocusMark();
     viewport()->update();
 }
@@ -515,6 +519,17 @@ void TranscriptView::keyPressEvent(QKeyEvent* event) {
         if (row >= 0) {
             const QPoint point = at.isNull() ? viewport()->rect().center() : at.center();
             showContextMenu(row, viewport()->mapToGlobal(point));
+        }
+        event->accept();
+        return;
+    }
+    if ((key == Qt::Key_End || key == Qt::Key_Home) &&
+        (modifiers == Qt::NoModifier || modifiers == Qt::ControlModifier)) {
+        // End goes to the end and follows it again; Home goes to the first message.
+        if (key == Qt::Key_End) {
+            jumpToEnd();
+        } else {
+            setScrollPosition(0);
         }
         event->accept();
         return;

@@ -68,7 +68,9 @@ void TranscriptView::submitEditing() {
     const QString text = editor_->text().trimmed();
     const QUuid id = editingId_;
     cancelEditing();
-    if (!text.isEmpty()) emit editSubmitted(id, text);
+    if (text.isEmpty()) return;
+    following_ = true;  // the reply to the new text comes at the end
+    emit editSubmitted(id, text);
 }
 
 QPlainTextEdit* TranscriptView::editor() const {

@@ -71,6 +71,7 @@ void TranscriptView::watchImages(MarkdownLayout* layout, const QUuid& id) {
         if (const auto at = messages_.lastIndexOf(id)) {
             rows_[size_t(*at)].exact = false;
             offsetsDirty_ = true;
+            scrollToLastMessage(true);  // only while following
             viewport()->update();
         }
     });
@@ -163,8 +164,7 @@ void TranscriptView::endFastGrowth() {
         if (std::exchange(rows_[size_t(row)].growingFast, false)) ended.push_back(row);
     if (ended.empty()) return;
     // A view following the end keeps showing it; else the text in view stays in place.
-    const bool atEnd = isScrolling() ||
-                       (lastVisibleHeight_ > 0 && top_ >= contentHeight() - lastVisibleHeight_ - 1);
+    const bool atEnd = following_;
     for (const int row : ended) {
         Row& info = rows_[size_t(row)];
         if (!info.exact) continue;  // laid out with its whole part when next needed

@@ -1,10 +1,17 @@
 // TranscriptView: the scroll position, kept as a row and an offset into it so that rows
 // changing height elsewhere never move what is shown, and the scroll to the last message.
+//
+// Following the end: while the view follows, a transcript that grows (a reply streaming,
+// a message added, the status line) is scrolled to its end. The user scrolling up (the
+// wheel, the scroll bar, keys, or anything else they do that takes the end out of view)
+// stops that, so that they can read; scrolling back to the end, End, the "Jump to the
+// end" button and sending a message start it again.
 
-#include <QPropertyAnimation>
 #include <QScrollBar>
+#include <QVariantAnimation>
 #include <cmath>
 
+#include "JumpToEndButton.h"
 #include "TranscriptView.h"
 
 namespace parlote {
@@ -51,6 +58,7 @@ void TranscriptView::settle() {
     }
     updateScrollBar();
     if (editor_) placeEditor();
+    updateJumpButton();
 }
 
 void TranscriptView::updateScrollBar() {
@@ -68,17 +76,63 @@ void TranscriptView::scrollContentsBy(int, int) {
     // The user moved the scroll bar, turned the wheel or pressed a key.
     animation_->stop();  // the user took over
     followPending_ = false;
+    const qreal before = top_;
     top_ = verticalScrollBar()->value();
     setAnchorFromTop();
+    // Up stops following; down keeps it (a view on its way to the end while a reply
+    // streams may be a little above it) and starts it again at the end.
+    if (top_ < before) following_ = false;
+    if (!following_ && isEndInView()) {
+        // Back at the end as far as the estimates tell: measure the last rows and show the
+        // real end, which is then followed.
+        following_ = true;
+        scrollToLastMessage(false);
+    }
     if (editor_) placeEditor();
+    updateJumpButton();
     viewport()->update();
 }
 
 void TranscriptView::setScrollPosition(qreal top) {
+    animation_->stop();
+    followPending_ = false;
+    moveTo(top);
+    userMoved();
+}
+
+void TranscriptView::moveTo(qreal top) {
     top_ = top;
     setAnchorFromTop();
     settle();
     viewport()->update();
+}
+
+bool TranscriptView::isEndInView() {
+    return rows_.empty() || top_ >= contentHeight() - viewport()->height() - 1;
+}
+
+void TranscriptView::userMoved() {
+    following_ = isEndInView();
+    updateJumpButton();
+}
+
+QAbstractButton* TranscriptView::jumpButton() const {
+    return jumpButton_;
+}
+
+void TranscriptView::updateJumpButton() {
+    const bool show = !following_ && !messages_.isEmpty() && !isEndInView();
+    if (show) jumpButton_->placeIn(viewport()->geometry());
+    if (show != jumpButton_->isVisible()) {
+        jumpButton_->setVisible(show);
+        if (show) jumpButton_->raise();
+    }
+}
+
+void TranscriptView::jumpToEnd(bool animated) {
+    following_ = true;
+    updateJumpButton();
+    scrollToLastMessage(animated);
 }
 
 bool TranscriptView::isScrolling() const {
@@ -86,7 +140,7 @@ bool TranscriptView::isScrolling() const {
 }
 
 void TranscriptView::scrollToLastMessage(bool animated) {
-    if (messages_.isEmpty()) return;
+    if (messages_.isEmpty() || !following_) return;
     if (animated && isVisible()) {
         // Once the updates that came with this one are in: several updates in one turn
         // of the event loop (a flooding server) then measure and lay out the last rows
@@ -119,7 +173,7 @@ void TranscriptView::scrollToEnd(bool animated) {
     const qreal goal = qBound<qreal>(0, bottom - visible, maxTop);
     if (!animated || std::abs(goal - top_) < 1 || !isVisible()) {
         animation_->stop();
-        setScrollPosition(goal);
+        moveTo(goal);
         return;
     }
     if (animation_->state() == QAbstractAnimation::Running) {

@@ -6,15 +6,16 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPropertyAnimation>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QTimer>
 #include <QToolTip>
 #include <QUrl>
+#include <QVariantAnimation>
 #include <algorithm>
 #include <cmath>
 
+#include "JumpToEndButton.h"
 #include "MarkdownLayout.h"
 #include "MarkdownStyle.h"
 #include "TranscriptLayoutCache.h"
@@ -54,7 +55,8 @@ TranscriptView::TranscriptView(QWidget* parent, ImageStore* images)
                                                                    messages_.lastIndexOf(id))
                                                                rows_[size_t(*at)].exact = false;
                                                        })),
-      animation_(new QPropertyAnimation(this, "scrollPosition", this)),
+      animation_(new QVariantAnimation(this)),
+      jumpButton_(new JumpToEndButton(this)),
       growthEnd_(new QTimer(this)) {
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -68,9 +70,15 @@ TranscriptView::TranscriptView(QWidget* parent, ImageStore* images)
     layouts_->setStyles(style_, thinkingStyle_);
     animation_->setDuration(scrollDuration);
     animation_->setEasingCurve(QEasingCurve::InOutQuad);
+    connect(animation_, &QVariantAnimation::valueChanged, this,
+            [this](const QVariant& value) { moveTo(value.toReal()); });
+    // A child of the view rather than of the viewport, so that it stays over the rows and
+    // any editor among them.
+    jumpButton_->hide();
+    connect(jumpButton_, &QAbstractButton::clicked, this, [this] { jumpToEnd(); });
     // The last frame of an animation may land a little off when rows measured on the way
     // changed height; end exactly on the target.
-    connect(animation_, &QPropertyAnimation::finished, this,
+    connect(animation_, &QVariantAnimation::finished, this,
             [this] { scrollToLastMessage(false); });
     growthEnd_->setSingleShot(true);
     growthEnd_->setInterval(streamEndDelay);
@@ -100,7 +108,9 @@ void TranscriptView::openTranscript(const MessageList& messages) {
     resetRows();
     closeEditorOfGoneMessage();
     // A transcript opens at its end, where the conversation stands.
+    following_ = true;
     if (!messages_.isEmpty()) scrollToLastMessage(false);
+    updateJumpButton();
     viewport()->update();
 }
 
@@ -152,6 +162,11 @@ void TranscriptView::setMessages(const MessageList& messages) {
     if (statusRow) rows_.push_back(*statusRow);
     offsetsDirty_ = true;
     closeEditorOfGoneMessage();
+    // A question just asked (a new or edited user message at the end) is followed by its
+    // answer: the view follows the end again, wherever the user was reading.
+    for (qsizetype i = qMax(same, newCount - 2); i < newCount; ++i)
+        if (messages.at(i).type() == ChatMessageType::user) following_ = true;
+    scrollToLastMessage(true);  // only while following
     viewport()->update();
 }
 
@@ -162,6 +177,7 @@ void TranscriptView::setStatusMessage(const std::optional<QString>& text) {
     if (had) rows_.pop_back();
     if (status_) rows_.push_back(Row{});
     offsetsDirty_ = true;
+    scrollToLastMessage(true);  // only while following
     viewport()->update();
 }
 
@@ -180,10 +196,10 @@ void TranscriptView::changeEvent(QEvent* event) {
 }
 
 void TranscriptView::resizeEvent(QResizeEvent* event) {
-    // A view that showed the end keeps showing it when it gets shorter or narrower (the
-    // banner appears, the window is resized).
-    const bool atEnd = !rows_.empty() && lastVisibleHeight_ > 0 &&
-                       top_ >= contentHeight() - lastVisibleHeight_ - 1;
+    // A view that showed or followed the end keeps showing it when it gets shorter or
+    // narrower (the banner appears, the window is resized).
+    const bool atEnd = following_ || (!rows_.empty() && lastVisibleHeight_ > 0 &&
+                                      top_ >= contentHeight() - lastVisibleHeight_ - 1);
     QAbstractScrollArea::resizeEvent(event);
     if (viewport()->width() != lastWidth_) {
         lastWidth_ = viewport()->width();
@@ -194,7 +210,11 @@ void TranscriptView::resizeEvent(QResizeEvent* event) {
         offsetsDirty_ = true;
     }
     settle();
-    if (atEnd) scrollToLastMessage(false);
+    if (atEnd) {
+        following_ = true;
+        scrollToLastMessage(false);
+    }
+    updateJumpButton();
 }
 
 // ---- painting -----------------------------------------------------------------------------

@@ -78,16 +78,18 @@
 #include "MarkdownStyle.h"
 #include "MessageList.h"
 
+class QAbstractButton;
 class QMenu;
 class QPlainTextEdit;
-class QPropertyAnimation;
 class QTimer;
 class QUrl;
+class QVariantAnimation;
 
 namespace parlote {
 
 struct CachedLayout;
 class ImageStore;
+class JumpToEndButton;
 class MarkdownLayout;
 class TranscriptEditor;
 class TranscriptLayoutCache;
@@ -150,12 +152,21 @@ public:
     void setStatusMessage(const std::optional<QString>& text);
     const std::optional<QString>& statusMessage() const { return status_; }
 
-    /// Scrolls the last message's bottom edge to the bottom of the visible area (or the
-    /// status line's, when one is shown), over `scrollDuration` with an ease-in-ease-out
-    /// curve when `animated`. Nothing moves when there are no messages. An animated
-    /// scroll of a visible view starts when control returns to the event loop, measured
-    /// with the transcript as it is then.
+    /// While the view follows the end (isFollowing()), scrolls the last message's bottom
+    /// edge to the bottom of the visible area (or the status line's, when one is shown),
+    /// over `scrollDuration` with an ease-in-ease-out curve when `animated`; else, and when
+    /// there are no messages, nothing moves. An animated scroll of a visible view starts
+    /// when control returns to the event loop, measured with the transcript as it is then.
     void scrollToLastMessage(bool animated = true);
+    /// Whether the view keeps the end in view as the transcript grows: from the opening of
+    /// a transcript until the user scrolls up, again once they scroll back to the end, ask
+    /// for it (End, the "Jump to the end" button) or send a message.
+    bool isFollowing() const { return following_; }
+    /// Follows the end again and scrolls there (what End and the button do).
+    void jumpToEnd(bool animated = true);
+    /// The round "Jump to the end" button, shown while the end is out of view and the view
+    /// does not follow it.
+    QAbstractButton* jumpButton() const;
 
     /// The time of a message as its row shows it: only the short time for a moment of
     /// the calendar day `now` falls on, else the medium date and the short time, both in
@@ -169,6 +180,7 @@ public:
     // Geometry, for tests and tools. Rectangles are in viewport coordinates.
     /// The top of the content in content coordinates (the scroll position).
     qreal scrollPosition() const { return top_; }
+    /// Moves there as the user would: the view follows the end only if that shows it.
     void setScrollPosition(qreal top);
     /// Height of all rows, as far as known (unseen rows count with their estimate).
     qreal contentHeight();
@@ -350,6 +362,13 @@ private:
     /// The animated scroll asked for by scrollToLastMessage(true).
     void followLastMessage();
     void scrollToEnd(bool animated);
+    /// Moves the position without changing whether the view follows the end.
+    void moveTo(qreal top);
+    bool isEndInView();
+    /// The view follows the end only if the user's last move left it in view.
+    void userMoved();
+    /// Shows the "Jump to the end" button where it applies, at the bottom of the view.
+    void updateJumpButton();
     MarkdownLayout* layoutFor(int row);
     /// The laid-out reasoning of the message of `row` as `state` shows it, or null.
     MarkdownLayout* thinkingLayoutFor(int row, Thinking state);
@@ -437,8 +456,10 @@ private:
     int metaHeight_ = 0;
     int lastVisibleHeight_ = 0;  // of the last settle(), to tell whether the end was shown
 
-    QPropertyAnimation* animation_;
+    QVariantAnimation* animation_;
     bool followPending_ = false;  // followLastMessage() is queued
+    bool following_ = true;
+    JumpToEndButton* jumpButton_;
     QTimer* growthEnd_;           // runs endFastGrowth() once rows stop growing
     LinkOpener urlOpener_;
     QString pressedLink_;

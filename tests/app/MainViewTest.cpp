@@ -310,7 +310,7 @@ TEST_F(MainViewTest, ALongConversationOpensAtItsEndLayingOutOnlyWhatIsSeen) {
     EXPECT_EQ(model().currentConversation(), nullptr);
 }
 
-TEST_F(MainViewTest, EachChunkScrollsTheGrowingReplyBackIntoView) {
+TEST_F(MainViewTest, TheGrowingReplyIsFollowedUntilTheUserScrollsUpAndAgainAfterEnd) {
     const Conversation entry = stored("Chat", "");
     h.store.saveTOC({entry});
     h.store.writeConversation(entry.id().uuid(), transcript(60));
@@ -337,9 +337,15 @@ TEST_F(MainViewTest, EachChunkScrollsTheGrowingReplyBackIntoView) {
     };
     ASSERT_TRUE(
         eventually([&] { return t->rowRect(61).height() > visible && replyEndInView(); }, 10s));
-    // The user scrolls up while the reply arrives; the next chunk brings the end back.
+    // The user scrolls up while the reply arrives: what they read stays put while chunks
+    // come in, until End brings the end back and the view follows it again.
     bar->setValue(0);
+    const int length = int(t->messages().last().content().size());
+    ASSERT_TRUE(eventually([&] { return t->messages().last().content().size() > length + 40; }));
     EXPECT_EQ(t->scrollPosition(), 0);
+    EXPECT_TRUE(t->jumpButton()->isVisible());
+    t->setFocus();
+    QTest::keyClick(t, Qt::Key_End);
     ASSERT_TRUE(eventually([&] { return model().inSendingMessage() && replyEndInView(); }, 10s));
     ASSERT_TRUE(eventually([&] { return !model().inSendingMessage(); }, 20s));
     ASSERT_TRUE(eventually([&] { return !t->isScrolling(); }));

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QPlainTextEdit>
@@ -13,6 +15,8 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextBlock>
+#include <QWheelEvent>
+#include <functional>
 
 #include "ImageStore.h"
 #include "LongMessage.h"
@@ -153,7 +157,7 @@ TEST_F(TranscriptViewTest, RowsAreLaidOutWhenSeenAndAgainAfterTheirLayoutWasLetG
         paint();
     }
     EXPECT_GT(view.laidOutRowCount(), TranscriptView::layoutCacheSize);
-    view.scrollToLastMessage(false);
+    view.jumpToEnd(false);
     paint();
     EXPECT_EQ(view.rowRect(1999).height(), lastHeight) << "laid out at the same width as before";
     EXPECT_EQ(bottomGap(), TranscriptView::padding);
@@ -205,6 +209,92 @@ TEST_F(TranscriptViewTest, AUsersLineBreaksStayWhileAReplysJoinAsMarkdownHasThem
         << "a hard break is one line break, not two";
     EXPECT_LT(view.bubbleRect(4).height() - view.bubbleRect(5).height(), 2 * line);
     EXPECT_EQ(view.laidOutText(0), list.at(0).content()) << "the text itself is unchanged";
+}
+
+TEST_F(TranscriptViewTest, ScrollingUpDuringAReplyStopsFollowingItUntilTheUserComesBackToTheEnd) {
+    MessageList list = messages(60);
+    const ChatMessage reply(QUuid::createUuid(), QString(), ChatMessageType::assistant,
+                            QDateTime(QDate(2026, 1, 1), QTime(10, 0), Qt::UTC));
+    list.append(reply);
+    view.setMessages(list);
+    QString text;
+    auto chunk = [&] {  // a chunk arrives, and the window asks to follow it
+        text += QStringLiteral("Another line of the reply.\n\n");
+        list.replace(list.size() - 1, list.last().withContent(text));
+        view.setMessages(list);
+        view.scrollToLastMessage(true);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !view.isScrolling(); }));
+        paint();
+    };
+    auto atEnd = [&] { return bottomGap() == TranscriptView::padding; };
+    QAbstractButton* button = view.jumpButton();
+    chunk();
+    EXPECT_TRUE(view.isFollowing());
+    EXPECT_TRUE(atEnd());
+    EXPECT_FALSE(button->isVisible());
+
+    // Each way up stops following: the text read stays put while the reply grows, and the
+    // button offers the end. Each way back follows again.
+    QScrollBar* bar = view.verticalScrollBar();
+    auto wheel = [&](int delta) {
+        const QPointF at = view.viewport()->rect().center();
+        QWheelEvent event(at, view.viewport()->mapToGlobal(at), QPoint(), QPoint(0, delta),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(view.viewport(), &event);
+    };
+    const std::vector<std::pair<const char*, std::function<void()>>> ups{
+        {"the scroll bar", [&] { bar->setValue(bar->value() - 150); }},
+        {"the wheel", [&] { wheel(120); }},
+        {"Page Up", [&] { QTest::keyClick(&view, Qt::Key_PageUp); }},
+    };
+    const std::vector<std::pair<const char*, std::function<void()>>> backs{
+        {"End", [&] { QTest::keyClick(&view, Qt::Key_End); }},
+        {"the button",
+         [&] { QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center()); }},
+        {"the wheel down to the end",
+         [&] {
+             for (int k = 0; k < 200 && bar->value() < bar->maximum(); ++k) wheel(-120);
+         }},
+    };
+    for (size_t i = 0; i < ups.size(); ++i) {
+        SCOPED_TRACE(std::string("up by ") + ups[i].first + ", back by " + backs[i].first);
+        ups[i].second();
+        paint();
+        EXPECT_FALSE(view.isFollowing());
+        const qreal position = view.scrollPosition();
+        for (int c = 0; c < 3; ++c) chunk();
+        EXPECT_EQ(view.scrollPosition(), position);
+        ASSERT_TRUE(button->isVisible());
+        EXPECT_EQ(button->toolTip(), "Jump to the end (End)");
+        EXPECT_TRUE(view.viewport()->geometry().contains(button->geometry()));
+
+        backs[i].second();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !view.isScrolling(); }));
+        paint();
+        EXPECT_TRUE(view.isFollowing());
+        EXPECT_TRUE(atEnd());
+        EXPECT_FALSE(button->isVisible());
+        chunk();
+        EXPECT_TRUE(atEnd());
+    }
+
+    // A question sent while the user reads far up: its answer is followed.
+    bar->setValue(0);
+    ASSERT_FALSE(view.isFollowing());
+    list.append(message(100));  // a user message
+    list.append(reply.withContent(QStringLiteral("Sure.")));
+    view.setMessages(list);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view.isScrolling(); }));
+    paint();
+    EXPECT_TRUE(view.isFollowing());
+    EXPECT_TRUE(atEnd());
+    // Another conversation opens at its end, following it.
+    bar->setValue(0);
+    view.openTranscript(messages(80));
+    paint();
+    EXPECT_TRUE(view.isFollowing());
+    EXPECT_TRUE(atEnd());
+    EXPECT_FALSE(button->isVisible());
 }
 
 TEST(TranscriptTimestamps, OnlyTheTimeForToday) {
