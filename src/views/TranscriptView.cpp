@@ -78,8 +78,7 @@ TranscriptView::TranscriptView(QWidget* parent, ImageStore* images)
     connect(jumpButton_, &QAbstractButton::clicked, this, [this] { jumpToEnd(); });
     // The last frame of an animation may land a little off when rows measured on the way
     // changed height; end exactly on the target.
-    connect(animation_, &QVariantAnimation::finished, this,
-            [this] { scrollToLastMessage(false); });
+    connect(animation_, &QVariantAnimation::finished, this, [this] { scrollToLastMessage(false); });
     growthEnd_->setSingleShot(true);
     growthEnd_->setInterval(streamEndDelay);
     connect(growthEnd_, &QTimer::timeout, this, &TranscriptView::endFastGrowth);

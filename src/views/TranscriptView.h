@@ -460,7 +460,7 @@ private:
     bool followPending_ = false;  // followLastMessage() is queued
     bool following_ = true;
     JumpToEndButton* jumpButton_;
-    QTimer* growthEnd_;           // runs endFastGrowth() once rows stop growing
+    QTimer* growthEnd_;  // runs endFastGrowth() once rows stop growing
     LinkOpener urlOpener_;
     QString pressedLink_;
     std::optional<ControlRef> pressed_;  // the control the left button went down on
