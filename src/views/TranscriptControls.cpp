@@ -1,9 +1,11 @@
 // TranscriptView: the controls of its rows (the meta line's buttons and version switcher,
 // the thinking toggle, "Show all"), what they do, how they are painted, and how the
-// keyboard reaches them: Tab marks the controls in view one after another and leaves the
-// view past either end, Space or Return acts on the marked one, the Menu key opens the
-// context menu of its message.
+// keyboard reaches them: Up and Down move the current message, Tab marks the controls in
+// view one after another (from the current message's) and leaves the view past either
+// end, Space or Return acts on the marked one, the Menu key opens the context menu of its
+// message.
 
+#include <QAccessible>
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QGuiApplication>
@@ -12,9 +14,11 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTimer>
 #include <cmath>
 
 #include "MarkdownStyle.h"
+#include "TranscriptAccessible.h"
 #include "TranscriptEditor.h"
 #include "TranscriptLayoutCache.h"
 #include "TranscriptView.h"
@@ -288,7 +292,25 @@ void TranscriptView::setReplyInProgress(bool inProgress) {
     if (replyInProgress_ == inProgress) return;
     replyInProgress_ = inProgress;
     if (editor_) editor_->setSendEnabled(!inProgress);
+    if (inProgress) {
+        accessibleItems_->dropAnnouncement();
+        watchingReply_ = true;
+        lastBeforeReply_.reset();
+        if (!messages_.isEmpty()) lastBeforeReply_ = messages_.last();
+    } else if (std::exchange(watchingReply_, false)) {
+        announceFinishedReply();
+    }
+    // Regenerate and Edit hide while a reply streams, and the arrows stop acting.
+    if (focusMark_) dropHiddenFocusMark();
     viewport()->update();
+}
+
+void TranscriptView::announceFinishedReply() {
+    if (messages_.isEmpty()) return;
+    const ChatMessage& last = messages_.last();
+    if (last.type() == ChatMessageType::user) return;  // nothing came
+    if (lastBeforeReply_ && *lastBeforeReply_ == last) return;
+    accessibleItems_->announce(last.id());
 }
 
 QString TranscriptView::toolTipFor(int row, Control kind) const {
@@ -407,13 +429,17 @@ std::pair<int, int> TranscriptView::visibleMessageRows() {
     return {qMin(first, messageRowCount() - 1), last};
 }
 
-bool TranscriptView::moveFocusMark(bool next) {
+bool TranscriptView::moveFocusMark(bool next, bool fromCurrent) {
     // The controls at least partly in view, in reading order.
     std::vector<ControlRef> visible;
     const auto [first, last] = visibleMessageRows();
     const QRect area = viewport()->rect();
+    // From the current message: the first control of it or of a message after it.
+    const int startRow = fromCurrent && !focusMark_ ? focusRow() : -1;
+    qsizetype start = -1;
     for (int row = first; row <= last; ++row) {
         const QPoint origin = rowRect(row).topLeft();
+        if (row >= startRow && start < 0) start = qsizetype(visible.size());
         for (const PlacedControl& control : controlsOf(row))
             if (control.enabled && area.intersects(control.rect.translated(origin)))
                 visible.push_back({messages_.at(row).id(), control.kind});
@@ -422,7 +448,9 @@ bool TranscriptView::moveFocusMark(bool next) {
     const auto at =
         focusMark_ ? std::find(visible.begin(), visible.end(), *focusMark_) : visible.end();
     qsizetype to;
-    if (at == visible.end()) {
+    if (startRow >= 0) {
+        to = next && start >= 0 ? start : -1;
+    } else if (at == visible.end()) {
         to = next ? 0 : qsizetype(visible.size()) - 1;
     } else {
         to = (at - visible.begin()) + (next ? 1 : -1);
@@ -436,6 +464,17 @@ bool TranscriptView::moveFocusMark(bool next) {
 void TranscriptView::setFocusMark(std::optional<ControlRef> control) {
     if (focusMark_ == control) return;
     focusMark_ = control;
+    if (control) setCurrent(control->id);  // the marked control's message is the current one
+    viewport()->update();
+}
+
+void TranscriptView::dropHiddenFocusMark() {
+    if (!focusMark_) return;
+    const int row = focusMarkRow();
+    const std::optional<PlacedControl> control =
+        row >= 0 ? findControl(row, focusMark_->kind) : std::nullopt;
+    if (control && control->enabled) return;
+    focusMark_.reset();
     viewport()->update();
 }
 
@@ -479,6 +518,9 @@ void TranscriptView::focusInEvent(QFocusEvent* event) {
         moveFocusMark(event->reason() == Qt::TabFocusReason);
     }
     viewport()->update();
+    // Qt tells assistive technology that the view took the focus once this returns; the
+    // message that has it is told after that.
+    QTimer::singleShot(0, this, &TranscriptView::notifyAccessibleFocus);
 }
 
 void TranscriptView::focusOutEvent(QFocusEvent* event) {
@@ -489,8 +531,10 @@ void TranscriptView::focusOutEvent(QFocusEvent* event) {
 bool TranscriptView::focusNextPrevChild(bool next) {
     // Tab in the view moves the mark; past the first or last control in view it leaves.
     // (Tab in the editor, a child, comes here too and goes on as usual.)
+    // From the current message (no control marked), Tab goes on to its controls and
+    // Shift+Tab leaves.
     if (hasFocus()) {
-        if (moveFocusMark(next)) return true;
+        if ((focusMark_ || next) && moveFocusMark(next, true)) return true;
         setFocusMark(std::nullopt);
     }
     return QAbstractScrollArea::focusNextPrevChild(next);
@@ -523,9 +567,19 @@ void TranscriptView::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
+    if ((key == Qt::Key_Up || key == Qt::Key_Down) && modifiers == Qt::NoModifier) {
+        moveCurrent(key == Qt::Key_Down ? 1 : -1);
+        event->accept();
+        return;
+    }
     if ((key == Qt::Key_End || key == Qt::Key_Home) &&
         (modifiers == Qt::NoModifier || modifiers == Qt::ControlModifier)) {
-        // End goes to the end and follows it again; Home goes to the first message.
+        // End goes to the end and follows it again; Home goes to the first message. Either
+        // message becomes the current one.
+        if (messageRowCount() > 0) {
+            setFocusMark(std::nullopt);
+            setCurrent(messages_.at(key == Qt::Key_End ? messageRowCount() - 1 : 0).id());
+        }
         if (key == Qt::Key_End) {
             jumpToEnd();
         } else {
@@ -535,6 +589,109 @@ void TranscriptView::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QAbstractScrollArea::keyPressEvent(event);
+}
+
+// ---- the current message -----------------------------------------------------------------
+
+int TranscriptView::currentRow() const {
+    if (current_.isNull()) return -1;
+    if (currentHint_ >= 0 && currentHint_ < messageRowCount() &&
+        messages_.at(currentHint_).id() == current_)
+        return currentHint_;
+    const std::optional<qsizetype> at = messages_.lastIndexOf(current_);
+    currentHint_ = at ? int(*at) : -1;
+    return currentHint_;
+}
+
+int TranscriptView::focusRow() {
+    if (const int row = currentRow(); row >= 0) return row;
+    const auto [first, last] = visibleMessageRows();
+    for (int row = first; row <= last; ++row)
+        if (rowTop(row) >= top_) return row;
+    return first <= last ? first : -1;
+}
+
+int TranscriptView::messageFocusRow() {
+    if (!hasFocus() || focusedControlRow() >= 0) return -1;
+    const int row = focusRow();
+    if (row >= 0 && editor_ && messages_.at(row).id() == editingId_) return -1;
+    return row;
+}
+
+QRect TranscriptView::messageFocusRect() {
+    const int row = messageFocusRow();
+    return row < 0 ? QRect() : bubbleRect(row).adjusted(-3, -3, 3, 3);
+}
+
+int TranscriptView::accessibleCurrentRow() {
+    return hasFocus() ? focusRow() : currentRow();
+}
+
+void TranscriptView::setCurrent(const QUuid& id) {
+    if (current_ == id) return;
+    current_ = id;
+    viewport()->update();
+    notifyAccessibleFocus();
+}
+
+void TranscriptView::setCurrentRow(int row) {
+    if (row < 0 || row >= messageRowCount()) return;
+    setFocusMark(std::nullopt);
+    setCurrent(messages_.at(row).id());
+    revealRow(row);
+}
+
+void TranscriptView::moveCurrent(int step) {
+    const int from = focusedControlRow() >= 0 ? focusedControlRow() : focusRow();
+    if (from < 0) return;
+    setCurrentRow(qBound(0, from + step, messageRowCount() - 1));
+}
+
+void TranscriptView::revealRow(int row) {
+    const int visible = viewport()->height();
+    // Rows measured on the way may move it: look again until it stays.
+    for (int round = 0; round < 4; ++round) {
+        geometry(row);  // its real height
+        const QRect r = rowRect(row);
+        qreal to = top_;
+        if (r.height() + 2 * padding > visible) {
+            // Taller than the view: its top at the top.
+            if (r.top() < 0 || r.top() > padding) to = top_ + r.top() - padding;
+        } else if (r.top() < 0) {
+            to = top_ + r.top() - padding;
+        } else if (r.bottom() >= visible) {
+            to = top_ + r.bottom() + 1 - visible + padding;
+        }
+        const qreal before = top_;
+        if (std::abs(to - before) < 1) break;
+        setScrollPosition(to);
+        if (std::abs(top_ - before) < 1) break;  // as far as it goes
+    }
+    viewport()->update();
+}
+
+int TranscriptView::messageRowAt(const QPoint& pos) {
+    settle();
+    const qreal y = top_ + pos.y();
+    const int row = rowAt(y);
+    if (row < 0 || row >= messageRowCount() || y < rowTop(row) ||
+        y >= rowTop(row) + rows_[size_t(row)].height)
+        return -1;
+    return row;
+}
+
+QRect TranscriptView::rowRectAsKnown(int row) {
+    if (row < 0 || row >= rowCount()) return {};
+    const int top = int(std::lround(rowTop(row) - top_));  // estimates once the offsets are made
+    return QRect(padding, top, contentWidth(), rows_[size_t(row)].height);
+}
+
+void TranscriptView::notifyAccessibleFocus() {
+    if (!QAccessible::isActive() || !hasFocus()) return;
+    const int row = focusRow();
+    if (row < 0) return;
+    QAccessibleEvent focus(accessibleItems_->item(messages_.at(row).id()), QAccessible::Focus);
+    QAccessible::updateAccessibility(&focus);
 }
 
 // ---- the context menu --------------------------------------------------------------------
@@ -547,11 +704,8 @@ void TranscriptView::contextMenuEvent(QContextMenuEvent* event) {
         return;
     }
     // The event's position is the viewport's.
-    settle();
-    const qreal y = top_ + event->pos().y();
-    const int row = rowAt(y);
-    if (row < 0 || row >= messageRowCount() || y < rowTop(row) ||
-        y >= rowTop(row) + rows_[size_t(row)].height) {
+    const int row = messageRowAt(event->pos());
+    if (row < 0) {
         event->ignore();
         return;
     }

@@ -1,5 +1,6 @@
 #include "TranscriptView.h"
 
+#include <QAccessible>
 #include <QEasingCurve>
 #include <QHelpEvent>
 #include <QLocale>
@@ -8,6 +9,7 @@
 #include <QPainterPath>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QSet>
 #include <QTimer>
 #include <QToolTip>
 #include <QUrl>
@@ -18,6 +20,7 @@
 #include "JumpToEndButton.h"
 #include "MarkdownLayout.h"
 #include "MarkdownStyle.h"
+#include "TranscriptAccessible.h"
 #include "TranscriptLayoutCache.h"
 #include "ViewFonts.h"
 #include "WholeMessageWindow.h"
@@ -57,7 +60,9 @@ TranscriptView::TranscriptView(QWidget* parent, ImageStore* images)
                                                        })),
       animation_(new QVariantAnimation(this)),
       jumpButton_(new JumpToEndButton(this)),
-      growthEnd_(new QTimer(this)) {
+      growthEnd_(new QTimer(this)),
+      accessibleItems_(std::make_unique<TranscriptAccessibleItems>(this)) {
+    installTranscriptAccessibility();
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -85,7 +90,9 @@ TranscriptView::TranscriptView(QWidget* parent, ImageStore* images)
     urlOpener_ = desktopLinkOpener();
 }
 
-TranscriptView::~TranscriptView() = default;
+TranscriptView::~TranscriptView() {
+    accessibleItems_.reset();  // they read the view
+}
 
 void TranscriptView::setUrlOpener(LinkOpener opener) {
     urlOpener_ = std::move(opener);
@@ -102,6 +109,14 @@ QString TranscriptView::timestampText(const QDateTime& time, const QDateTime& no
 // ---- content ----------------------------------------------------------------------------
 
 void TranscriptView::openTranscript(const MessageList& messages) {
+    // Another conversation: a reply that ends now is not the one the user waited for here.
+    watchingReply_ = false;
+    showTranscript(messages);
+}
+
+void TranscriptView::showTranscript(const MessageList& messages) {
+    accessibleItems_->clear();  // while the view still holds their messages
+    current_ = QUuid();
     messages_ = messages;
     animation_->stop();
     resetRows();
@@ -109,6 +124,7 @@ void TranscriptView::openTranscript(const MessageList& messages) {
     // A transcript opens at its end, where the conversation stands.
     following_ = true;
     if (!messages_.isEmpty()) scrollToLastMessage(false);
+    dropHiddenFocusMark();
     updateJumpButton();
     viewport()->update();
 }
@@ -131,11 +147,12 @@ void TranscriptView::setMessages(const MessageList& messages) {
     const qsizetype newCount = messages.size();
     qsizetype same = old.sharedPrefixSize(messages);
     while (same < oldCount && same < newCount && old.at(same) == messages.at(same)) ++same;
+    if (same < oldCount && accessibleItems_->hasItems()) forgetGoneMessages(old, messages, same);
     messages_ = messages;
 
     if (same == oldCount && same == newCount) return;
     if (oldCount == 0) {
-        openTranscript(messages);
+        showTranscript(messages);
         return;
     }
     // The same transcript, grown or changed near its end: keep the rows before the change
@@ -166,7 +183,29 @@ void TranscriptView::setMessages(const MessageList& messages) {
     for (qsizetype i = qMax(same, newCount - 2); i < newCount; ++i)
         if (messages.at(i).type() == ChatMessageType::user) following_ = true;
     scrollToLastMessage(true);  // only while following
+    if (focusMark_) dropHiddenFocusMark();
     viewport()->update();
+    if (QAccessible::isActive()) {
+        // New messages are new items for assistive technology.
+        QSet<QUuid> before;
+        for (qsizetype i = same; i < oldCount; ++i) before.insert(old.at(i).id());
+        for (qsizetype i = same; i < newCount; ++i) {
+            if (before.contains(messages.at(i).id())) continue;
+            QAccessibleEvent made(accessibleItems_->item(messages.at(i).id()),
+                                  QAccessible::ObjectCreated);
+            QAccessible::updateAccessibility(&made);
+        }
+    }
+}
+
+void TranscriptView::forgetGoneMessages(const MessageList& old, const MessageList& now,
+                                        qsizetype from) {
+    QSet<QUuid> kept;
+    for (qsizetype i = from; i < now.size(); ++i) kept.insert(now.at(i).id());
+    QList<QUuid> gone;
+    for (qsizetype i = from; i < old.size(); ++i)
+        if (!kept.contains(old.at(i).id())) gone.append(old.at(i).id());
+    accessibleItems_->remove(gone);
 }
 
 void TranscriptView::setStatusMessage(const std::optional<QString>& text) {
@@ -264,6 +303,7 @@ void TranscriptView::paintEvent(QPaintEvent* event) {
     const QColor secondary = secondaryTextColor(pal);
     const QDateTime now = QDateTime::currentDateTime();
     const int visible = viewport()->height();
+    const int markRow = messageFocusRow();
 
     for (int row = rowAt(top_); row < int(rows_.size()) && rowTop(row) < top_ + visible; ++row) {
         const QPoint origin(padding, int(std::lround(rowTop(row) - top_)));
@@ -301,6 +341,14 @@ void TranscriptView::paintEvent(QPaintEvent* event) {
             painter.drawText(g.notice, Qt::AlignLeft | Qt::AlignVCenter, g.noticeText);
         }
         paintMeta(painter, row, g, now);
+        if (row == markRow) {
+            // The keyboard's place: a ring in the selection colour around the bubble, as
+            // around a marked control.
+            painter.setPen(QPen(pal.color(QPalette::Highlight), 2));
+            painter.setBrush(Qt::NoBrush);
+            painter.drawRoundedRect(QRectF(g.bubble).adjusted(-3, -3, 3, 3), bubbleRadius + 2,
+                                    bubbleRadius + 2);
+        }
         painter.restore();
     }
 }
@@ -436,8 +484,11 @@ void TranscriptView::mousePressEvent(QMouseEvent* event) {
         case Hit::Part::nothing:
             break;
     }
-    // A click on the transcript takes the focus but leaves no mark: the mark is Tab's.
+    // A click on the transcript takes the focus but leaves no mark: the mark is Tab's. The
+    // message clicked becomes the current one.
     if (focusMark_) setFocusMark(std::nullopt);
+    if (const int row = messageRowAt(event->position().toPoint()); row >= 0)
+        setCurrent(messages_.at(row).id());
     QAbstractScrollArea::mousePressEvent(event);
 }
 

@@ -46,19 +46,35 @@
 // editor's height while it is open, it moves with the row, and it closes when the message
 // leaves the transcript. Sending it emits editSubmitted(); the owner replaces the messages.
 //
-// The keyboard: the view takes the focus by Tab or a click. Tab and Shift+Tab then mark the
-// controls in view one after another (Copy, Regenerate, Edit, the switcher's arrows, the
-// thinking toggle, "Show all"), scrolling the marked one fully into view, and pass the
-// focus on past the first or last; Space or Return acts on the marked control. The Menu
-// key or Shift+F10 opens the context menu of the marked control's message (else of the
-// last message in view), as a right click opens that of the message under the pointer:
-// "Copy Message", and "Regenerate" or "Edit" where the buttons would be offered.
+// The keyboard: the view takes the focus by Tab or a click. It has a current message: the
+// one clicked, else the one Up and Down move to (each scrolls it fully into view, its top
+// first when it is taller than the view); Home makes the first message current and goes
+// there, End the last and follows the end again. While the view has the focus and no
+// control is marked, a ring in the palette's Highlight colour marks the current message,
+// or the first message in view when none is current. Tab and Shift+Tab mark the controls
+// in view one after another (Copy, Regenerate, Edit, the switcher's arrows, the thinking
+// toggle, "Show all"), scrolling the marked one fully into view, and pass the focus on past
+// the first or last; from the current message, Tab marks its first control (or the next
+// one in view after it) and Shift+Tab leaves. The marked control's message is the current
+// one; a control that hides or stops acting (a reply starts) loses the mark to its
+// message, so the mark never rests on a control that is not there. Space or Return acts
+// on the marked control. The Menu key or Shift+F10 opens the context menu of the marked
+// control's message (else of the last message in view), as a right click opens that of
+// the message under the pointer: "Copy Message", and "Regenerate" or "Edit" where the
+// buttons would be offered.
 //
-// The class is written in six files: TranscriptView.cpp (the content, painting and the
+// Screen readers (TranscriptAccessible.h): the view is a list of its messages, each with
+// its name, its text as shown and its controls' actions, made from the message without
+// laying it out. The current message is the list's focused item: a Focus event names it
+// whenever it changes while the view has the focus, and when the view takes the focus.
+// A reply that ends (setReplyInProgress(false)) after it came or changed is announced.
+//
+// The class is written in seven files: TranscriptView.cpp (the content, painting and the
 // mouse), TranscriptRows.cpp (measuring rows and where each begins), TranscriptScrolling.cpp
-// (the scroll position), TranscriptControls.cpp (the controls, the keyboard and the context
-// menu), TranscriptEditing.cpp (editing in place) and TranscriptLayoutCache.cpp (the
-// laid-out Markdown kept per message).
+// (the scroll position), TranscriptControls.cpp (the controls, the current message, the
+// keyboard and the context menu), TranscriptEditing.cpp (editing in place),
+// TranscriptLayoutCache.cpp (the laid-out Markdown kept per message) and
+// TranscriptAccessible.cpp (what assistive technology reads).
 //
 // Interface thread only.
 
@@ -91,8 +107,12 @@ struct CachedLayout;
 class ImageStore;
 class JumpToEndButton;
 class MarkdownLayout;
+class TranscriptAccessible;
+class TranscriptAccessibleItems;
+class TranscriptAnnouncementAccessible;
 class TranscriptEditor;
 class TranscriptLayoutCache;
+class TranscriptMessageAccessible;
 class WholeMessageWindow;
 
 class TranscriptView : public QAbstractScrollArea {
@@ -247,8 +267,22 @@ public:
     /// all" does) and returns the window; it is deleted when closed.
     WholeMessageWindow* showWholeMessage(int row);
 
+    /// The current message: the one Up and Down move from, marked while the view has the
+    /// focus and no control is marked. -1 when there is none (the first message in view
+    /// then stands for it).
+    int currentRow() const;
+    /// Makes the message of `row` the current one and scrolls it into view, as Up and Down
+    /// do.
+    void setCurrentRow(int row);
+    /// Where the focus mark around the current message (or the message standing for it) is
+    /// painted, in viewport coordinates; a null rectangle while none is painted (the view
+    /// has no focus, a control is marked, or the message is being edited).
+    QRect messageFocusRect();
+
     /// Whether a reply is streaming into this transcript: while one is, no message offers
-    /// Regenerate or Edit and no version switcher acts.
+    /// Regenerate or Edit and no version switcher acts. When it ends, a reply that came or
+    /// changed meanwhile in this transcript is announced to assistive technology
+    /// (TranscriptAccessible.h).
     void setReplyInProgress(bool inProgress);
     bool isReplyInProgress() const { return replyInProgress_; }
     /// Opens the user message `id` for editing in place (what its Edit button does): an
@@ -286,6 +320,12 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    // The accessible interfaces read the messages and act as the controls do.
+    friend class TranscriptAccessible;
+    friend class TranscriptAccessibleItems;
+    friend class TranscriptAnnouncementAccessible;
+    friend class TranscriptMessageAccessible;
+
     /// How a reply's think block is shown.
     enum class Thinking {
         none,       // no think block, or an empty finished one
@@ -414,8 +454,10 @@ private:
     void paintControl(QPainter& painter, int row, const PlacedControl& control);
     void paintThinking(QPainter& painter, int row, const RowGeometry& g, const QRectF& exposed);
     QString toolTipFor(int row, Control kind) const;
-    /// Marks the next (or previous) visible control; false past either end.
-    bool moveFocusMark(bool next);
+    /// Marks the next (or previous) visible control; false past either end. With no control
+    /// marked, `fromCurrent` starts from the first control of the current message (or the
+    /// first after it), else from the first (last) control in view.
+    bool moveFocusMark(bool next, bool fromCurrent = false);
     void setFocusMark(std::optional<ControlRef> control);
     /// Scrolls the marked control fully into view.
     void revealFocusMark();
@@ -424,6 +466,37 @@ private:
     /// The rows at least partly in view, top to bottom (message rows only).
     std::pair<int, int> visibleMessageRows();
     void showContextMenu(int row, const QPoint& globalPos);
+    /// Takes the mark off a control that is no longer offered or no longer acts (a reply
+    /// started, the message left), leaving its message current.
+    void dropHiddenFocusMark();
+
+    // The current message (TranscriptControls.cpp).
+    /// The current message, else the first message whose top is in view (else the first
+    /// in view at all); -1 without messages.
+    int focusRow();
+    /// The row the message focus mark is painted on, or -1.
+    int messageFocusRow();
+    /// The current message as assistive technology has it: focusRow() while the view has
+    /// the focus, else currentRow().
+    int accessibleCurrentRow();
+    void setCurrent(const QUuid& id);
+    /// Moves the current message `step` messages down (up when negative).
+    void moveCurrent(int step);
+    /// Scrolls the whole row into view, its top when it is taller than the view.
+    void revealRow(int row);
+    /// The message row under `pos` (viewport coordinates), or -1.
+    int messageRowAt(const QPoint& pos);
+    /// Tells assistive technology which message has the focus, while the view has it.
+    void notifyAccessibleFocus();
+    /// A row's rectangle in viewport coordinates from the heights known now (estimates for
+    /// rows never seen): lays nothing out.
+    QRect rowRectAsKnown(int row);
+    /// The transcript as openTranscript() shows it, without ending the watch for a reply.
+    void showTranscript(const MessageList& messages);
+    /// Deletes the accessible items of messages of `old` from `from` on that `now` lacks.
+    void forgetGoneMessages(const MessageList& old, const MessageList& now, qsizetype from);
+    /// Announces the reply that ended, if it came or changed while it was awaited.
+    void announceFinishedReply();
 
     // Editing in place (TranscriptEditing.cpp).
     void submitEditing();
@@ -473,6 +546,14 @@ private:
     TranscriptEditor* editor_ = nullptr;
     QUuid editingId_;
     QPointer<QMenu> contextMenu_;
+    QUuid current_;                 // the current message
+    mutable int currentHint_ = -1;  // its row when last looked up
+    // While a reply is awaited: the last message when it began (none for an empty
+    // transcript), to tell whether a reply came.
+    bool watchingReply_ = false;
+    std::optional<ChatMessage> lastBeforeReply_;
+    // Last, so that the accessible items go first, while the view is whole.
+    std::unique_ptr<TranscriptAccessibleItems> accessibleItems_;
 };
 
 }  // namespace parlote
