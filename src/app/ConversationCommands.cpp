@@ -37,13 +37,16 @@ ConversationCommands::ConversationCommands(MainView* view) : QObject(view), view
     ShortcutsWindow::setGroup(newConversation_, Group::Conversation);
     connect(newConversation_, &QAction::triggered, this, [this] {
         selectRow(0);
-        view_->input()->textView()->setFocus(Qt::ShortcutFocusReason);
+        view_->focusInput();
     });
 
     stop_ = make(QStringLiteral("process-stop"), tr("&Stop"));
     stop_->setShortcut(QKeySequence(Qt::Key_Escape));
     ShortcutsWindow::setGroup(stop_, Group::Conversation, tr("while a reply is written"));
-    connect(stop_, &QAction::triggered, this, [this] { view_->viewModel().stopReply(); });
+    connect(stop_, &QAction::triggered, this, [this] {
+        view_->viewModel().stopReply();
+        view_->focusInput();
+    });
 
     regenerate_ = make(QStringLiteral("view-refresh"), tr("&Regenerate"));
     regenerate_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
@@ -79,18 +82,23 @@ ConversationCommands::ConversationCommands(MainView* view) : QObject(view), view
     previous_ = make(QStringLiteral("go-up"), tr("&Previous Conversation"));
     previous_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_PageUp));
     ShortcutsWindow::setGroup(previous_, Group::Sidebar);
-    connect(previous_, &QAction::triggered, this, [this] { selectRow(selectedRow() - 1); });
+    connect(previous_, &QAction::triggered, this, [this] {
+        selectRow(selectedRow() - 1);
+        view_->focusInput();
+    });
 
     next_ = make(QStringLiteral("go-down"), tr("Ne&xt Conversation"));
     next_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_PageDown));
     ShortcutsWindow::setGroup(next_, Group::Sidebar);
-    connect(next_, &QAction::triggered, this, [this] { selectRow(selectedRow() + 1); });
+    connect(next_, &QAction::triggered, this, [this] {
+        selectRow(selectedRow() + 1);
+        view_->focusInput();
+    });
 
     focusInput_ = make(QString(), tr("&Focus Input"));
     focusInput_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
     ShortcutsWindow::setGroup(focusInput_, Group::Input);
-    connect(focusInput_, &QAction::triggered, this,
-            [this] { view_->input()->textView()->setFocus(Qt::ShortcutFocusReason); });
+    connect(focusInput_, &QAction::triggered, this, [this] { view_->focusInput(); });
 
     for (QAction* action : menuLayout())
         if (action && action != remove_) view_->addAction(action);

@@ -4,7 +4,9 @@
 // (MainView): starting a new conversation, stopping, regenerating or editing a reply,
 // copying the last reply, renaming and deleting the selected conversation, moving
 // through the sidebar and putting the keyboard focus into the input box. Each action is
-// enabled only while it can act, following the application model's signals.
+// enabled only while it can act, following the application model's signals. New
+// Conversation, Stop and the moves through the sidebar leave the keyboard focus in the
+// input box, where the next words go.
 //
 // The shortcuts work wherever the focus is in the window: the actions are added to the
 // view with the window as their shortcut context. Two exceptions keep a key where it

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
@@ -13,6 +14,7 @@
 #include "AppInfo.h"
 #include "ConversationCommands.h"
 #include "MainView.h"
+#include "Overlays.h"
 #include "Shell.h"
 #include "ShortcutsWindow.h"
 
@@ -24,8 +26,8 @@ MainWindow::MainWindow(ZoruveVedeServices services, std::function<AboutWindow*()
     setObjectName(QStringLiteral("main"));
     setWindowTitle(QStringLiteral("Parlote"));
     setWindowIcon(AboutWindow::applicationIcon());
-    urlOpener_ = desktopLinkOpener();
     view_ = new MainView(std::move(services), this);
+    urlOpener_ = browserLinkOpener(this);
     setCentralWidget(view_);
     commands_ = new ConversationCommands(view_);
 
@@ -36,6 +38,21 @@ MainWindow::MainWindow(ZoruveVedeServices services, std::function<AboutWindow*()
     ShortcutsWindow::setGroup(quit_, ShortcutsWindow::Group::Application);
     connect(quit_, &QAction::triggered, this, [this] { close(); });
 
+    QMenu* edit = menuBar()->addMenu(tr("&Edit"));
+    addEditAction(edit, QStringLiteral("edit-undo"), tr("&Undo"), QKeySequence::Undo);
+    addEditAction(edit, QStringLiteral("edit-redo"), tr("&Redo"), QKeySequence::Redo);
+    edit->addSeparator();
+    addEditAction(edit, QStringLiteral("edit-cut"), tr("Cu&t"), QKeySequence::Cut);
+    addEditAction(edit, QStringLiteral("edit-copy"), tr("&Copy"), QKeySequence::Copy);
+    addEditAction(edit, QStringLiteral("edit-paste"), tr("&Paste"), QKeySequence::Paste);
+    edit->addSeparator();
+    addEditAction(edit, QStringLiteral("edit-select-all"), tr("Select &All"),
+                  QKeySequence::SelectAll);
+
+    QMenu* viewMenu = menuBar()->addMenu(tr("&View"));
+    viewMenu->addAction(view_->sidebarAction());
+    ShortcutsWindow::setGroup(view_->sidebarAction(), ShortcutsWindow::Group::Sidebar);
+
     QMenu* conversation = menuBar()->addMenu(tr("&Conversation"));
     for (QAction* action : commands_->menuLayout()) {
         if (action)
@@ -45,7 +62,7 @@ MainWindow::MainWindow(ZoruveVedeServices services, std::function<AboutWindow*()
     }
 
     QMenu* help = menuBar()->addMenu(tr("&Help"));
-    help_ = help->addAction(QIcon::fromTheme(QStringLiteral("help-contents")), tr("Parlote Help"));
+    help_ = help->addAction(QIcon::fromTheme(QStringLiteral("help-contents")), tr("Parlote &Help"));
     help_->setShortcut(QKeySequence::HelpContents);
     ShortcutsWindow::setGroup(help_, ShortcutsWindow::Group::Application);
     connect(help_, &QAction::triggered, this, [this] {
@@ -61,7 +78,7 @@ MainWindow::MainWindow(ZoruveVedeServices services, std::function<AboutWindow*()
     connect(shortcuts_, &QAction::triggered, this, &MainWindow::showShortcuts);
     help->addSeparator();
     about_ = help->addAction(QIcon::fromTheme(QStringLiteral("help-about")),
-                             tr("About %1").arg(appinfo::displayName()));
+                             tr("&About %1").arg(appinfo::displayName()));
     about_->setMenuRole(QAction::AboutRole);
     connect(about_, &QAction::triggered, this, [this] {
         if (AboutWindow* window = aboutWindow_ ? aboutWindow_() : nullptr) window->showAbout();
@@ -71,6 +88,28 @@ MainWindow::MainWindow(ZoruveVedeServices services, std::function<AboutWindow*()
 }
 
 MainWindow::~MainWindow() = default;
+
+// An Edit command does what its key does in the widget that has the keyboard focus: the
+// item hands that widget the key. The action is off while the key is delivered, so that
+// the key reaches the widget rather than this action's shortcut again.
+void MainWindow::addEditAction(QMenu* menu, const QString& icon, const QString& text,
+                               QKeySequence::StandardKey key) {
+    QAction* action = menu->addAction(QIcon::fromTheme(icon), text);
+    action->setShortcuts(key);
+    ShortcutsWindow::setGroup(action, ShortcutsWindow::Group::Input);
+    connect(action, &QAction::triggered, this, [this, action, key] {
+        QWidget* target = focusWidget();
+        const QList<QKeySequence> keys = QKeySequence::keyBindings(key);
+        if (!target || keys.isEmpty()) return;
+        const QKeyCombination combination = keys.first()[0];
+        action->setEnabled(false);
+        QKeyEvent press(QEvent::KeyPress, combination.key(), combination.keyboardModifiers());
+        QCoreApplication::sendEvent(target, &press);
+        QKeyEvent release(QEvent::KeyRelease, combination.key(), combination.keyboardModifiers());
+        QCoreApplication::sendEvent(target, &release);
+        action->setEnabled(true);
+    });
+}
 
 QList<QAction*> MainWindow::menuActions() const {
     QList<QAction*> actions;

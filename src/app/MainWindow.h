@@ -1,12 +1,15 @@
 #pragma once
 
-// The application's one main window ("Parlote", 1000 by 700, at least 800 by 600) with
-// the chat view as its content and the File, Conversation and Help menus: the
+// The application's one main window ("Parlote", 1000 by 700, at least 640 by 600) with
+// the chat view as its content and the File, Edit, View, Conversation and Help menus:
+// the text commands of the focused widget, the sidebar's "Show Sidebar", the
 // conversation commands (ConversationCommands.h), the help page, the one "Keyboard
 // Shortcuts" window (ShortcutsWindow.h) and the About command, which shows the one About
-// window each time. Closing the main window quits. The start-up steps around it are in
-// Shell.h.
+// window each time. A page that no browser could open is explained in a message box
+// (browserLinkOpener, Overlays.h). Closing the main window quits. The start-up steps
+// around it are in Shell.h.
 
+#include <QKeySequence>
 #include <QMainWindow>
 #include <QPointer>
 #include <functional>
@@ -16,6 +19,7 @@
 #include "ZoruveVede.h"
 
 class QAction;
+class QMenu;
 
 namespace parlote {
 
@@ -52,7 +56,8 @@ public:
     /// The window once it was made, else null.
     ShortcutsWindow* shortcutsWindow() const;
 
-    /// How the help page is opened; QDesktopServices::openUrl unless replaced (tests do).
+    /// How the help page is opened: in a browser, or a message box saying none could be
+    /// opened, unless replaced (tests do).
     void setUrlOpener(LinkOpener opener);
 
     /// Asked when the window closes while some conversations could not be saved, with
@@ -69,6 +74,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void addEditAction(QMenu* menu, const QString& icon, const QString& text,
+                       QKeySequence::StandardKey key);
+
     MainView* view_;
     ConversationCommands* commands_ = nullptr;
     std::function<AboutWindow*()> aboutWindow_;

@@ -92,6 +92,10 @@ public:
                         QObject* parent = nullptr);
     ~ZoruveVede() override;
 
+    /// The settings this model reads and writes (the services' file, else the user's);
+    /// the window keeps its own choices there too.
+    std::unique_ptr<QSettings> settings() const;
+
     // Observed fields.
     const QList<ChatModel>& availableModels() const { return availableModels_; }
     /// Also runs validateSelectedModel.
@@ -279,7 +283,6 @@ private:
     void startUp();
     void checkFirstLaunch(std::function<void(bool)> answer);
     void readInstallStream(const QString& name, ThrowingStream<OllamaInstallationStatus> stream);
-    std::unique_ptr<QSettings> settings() const;
 
     ZoruveVedeServices services_;
     ConversationPool& pool_;

@@ -1,11 +1,14 @@
 #include "AboutWindow.h"
 
+#include <QDialogButtonBox>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 #include "AppInfo.h"
@@ -132,9 +135,24 @@ AboutWindow::AboutWindow(QWidget* parent)
     column->addWidget(new Divider(stack, QPalette::PlaceholderText));
 
     legal_ = new LegalBox(stack);
+    legal_->view()->setAccessibleName(tr("Legal notices"));
     column->addWidget(legal_);
 
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, stack);
+    close_ = buttons->button(QDialogButtonBox::Close);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QWidget::close);
+    column->addWidget(buttons);
+
     outer->addWidget(stack, 0, Qt::AlignHCenter);
+
+    // Escape and Ctrl+W close the window too, as they close dialogs.
+    QList<QKeySequence> closeKeys = QKeySequence::keyBindings(QKeySequence::Close);
+    for (const QKeySequence& keys :
+         {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)})
+        if (!closeKeys.contains(keys)) closeKeys << keys;
+    auto* closing = new QShortcut(this);
+    closing->setKeys(closeKeys);
+    connect(closing, &QShortcut::activated, this, &QWidget::close);
 
     reload();
     centreOnScreen();

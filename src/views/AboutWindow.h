@@ -3,7 +3,8 @@
 // The About window: a non-modal tool window built once at start-up and kept hidden. It
 // shows the application icon, the name, "Version X (B)" and the legal document (the
 // "Legal" resource, or a fixed sentence when it cannot be read) in a small rounded box
-// whose text can be selected and copied. Closing it only hides it; showAbout() brings
+// whose text can be selected and copied, and a Close button. Escape and Ctrl+W close it
+// too. Closing it only hides it; showAbout() brings
 // the same window back, in front and centred on its screen. It never keeps the
 // application running once the main window has closed.
 
@@ -12,6 +13,7 @@
 #include <QWidget>
 
 class QLabel;
+class QPushButton;
 
 namespace parlote {
 
@@ -72,6 +74,7 @@ public:
     QLabel* nameLabel() const { return name_; }
     QLabel* versionLabel() const { return version_; }
     LegalBox* legalBox() const { return legal_; }
+    QPushButton* closeButton() const { return close_; }
     SelectableMarkdownView* legalView() const;
 
 protected:
@@ -84,6 +87,7 @@ private:
     QLabel* name_ = nullptr;
     QLabel* version_ = nullptr;
     LegalBox* legal_ = nullptr;
+    QPushButton* close_ = nullptr;
 };
 
 }  // namespace parlote

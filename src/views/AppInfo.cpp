@@ -89,7 +89,7 @@ std::optional<QString> readResource(const QString& name) {
 }
 
 QUrl ollamaDownloadUrl() {
-    return QUrl(QStringLiteral("https://ollama.com/download"));
+    return QUrl(QStringLiteral("https://ollama.com/download/linux"));
 }
 
 }  // namespace parlote::appinfo

@@ -34,6 +34,9 @@ Banner::Banner(QWidget* parent) : QWidget(parent) {
                         .pixmap(16, 16));
     text_ = new QLabel(MainView::notRunningText, this);
     text_->setForegroundRole(QPalette::WindowText);
+    text_->setTextInteractionFlags(Qt::TextSelectableByMouse);  // the commands can be copied
+    setAccessibleName(tr("Ollama is not running"));
+    setAccessibleDescription(MainView::notRunningText);
     row->addWidget(icon);
     row->addWidget(text_);
     row->addStretch(1);
@@ -49,6 +52,54 @@ void paintTintedStrip(QWidget& widget, QColor fill, qreal fillOpacity, QColor ed
 
 void Banner::paintEvent(QPaintEvent*) {
     paintTintedStrip(*this, QColor(Qt::yellow), 0.2, QColor(255, 165, 0), 0.5);
+}
+
+// ---- sidebar button --------------------------------------------------------------------------
+
+SidebarButton::SidebarButton(QWidget* parent) : QToolButton(parent) {
+    setObjectName(QStringLiteral("sidebarButton"));
+    setFocusPolicy(Qt::StrongFocus);
+    setIconSize(QSize(18, 18));
+    setStyleSheet(QStringLiteral(
+        "QToolButton#sidebarButton { padding: 5px; border: 1px solid transparent;"
+        " border-radius: 6px; background: transparent; }"
+        "QToolButton#sidebarButton:hover { background: rgba(128, 128, 128, 40); }"
+        "QToolButton#sidebarButton:pressed { background: rgba(128, 128, 128, 70); }"
+        "QToolButton#sidebarButton:focus { border: 1px solid palette(highlight); }"));
+    updateIcon();
+}
+
+void SidebarButton::changeEvent(QEvent* event) {
+    QToolButton::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) updateIcon();
+}
+
+void SidebarButton::updateIcon() {
+    const QIcon themed = QIcon::fromTheme(QStringLiteral("sidebar-show"));
+    if (!themed.isNull()) {
+        setIcon(themed);
+        return;
+    }
+    // A window outline with its left third filled: the sidebar.
+    const qreal ratio = devicePixelRatioF();
+    QPixmap pixmap(iconSize() * ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor ink = palette().color(QPalette::ButtonText);
+    const QRectF frame = QRectF(QPointF(0, 0), QSizeF(iconSize())).adjusted(1.5, 2.5, -1.5, -2.5);
+    painter.setPen(QPen(ink, 1.4));
+    painter.drawRoundedRect(frame, 2.5, 2.5);
+    const qreal split = frame.left() + frame.width() * 0.36;
+    painter.drawLine(QPointF(split, frame.top()), QPointF(split, frame.bottom()));
+    painter.setPen(QPen(ink, 1.2, Qt::SolidLine, Qt::RoundCap));
+    for (int i = 0; i < 3; ++i) {
+        const qreal y = frame.top() + 3 + i * 2.5;
+        painter.drawLine(QPointF(frame.left() + 2, y), QPointF(split - 2, y));
+    }
+    painter.end();
+    setIcon(QIcon(pixmap));
 }
 
 // ---- elided label --------------------------------------------------------------------------

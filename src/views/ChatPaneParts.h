@@ -1,12 +1,13 @@
 #pragma once
 
 // Small widgets of the main window's content (MainView): the banner shown while Ollama
-// does not answer, the conversation's description in the header, the surround of the
-// input box, and the window-modal dialog that hosts a sheet.
+// does not answer, the header's sidebar button, the conversation's description in the
+// header, the surround of the input box, and the window-modal dialog that hosts a sheet.
 
 #include <QColor>
 #include <QDialog>
 #include <QLabel>
+#include <QToolButton>
 #include <QWidget>
 #include <functional>
 
@@ -29,6 +30,20 @@ protected:
 
 private:
     QLabel* text_;
+};
+
+// The header's button that hides and shows the sidebar: an icon of a window with a
+// sidebar (the theme's "sidebar-show", else one drawn in the palette's text colour), flat
+// until hovered, with an outline while it has the keyboard focus.
+class SidebarButton : public QToolButton {
+public:
+    explicit SidebarButton(QWidget* parent);
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
+    void updateIcon();
 };
 
 // One line of text, cut with an ellipsis when it does not fit, aligned to the right.

@@ -1,10 +1,15 @@
 #include "MainView.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
+#include <QListView>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QSettings>
 #include <QSplitter>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -20,12 +25,13 @@
 
 namespace parlote {
 
-const QString MainView::notRunningText =
-    QStringLiteral("Ollama is not running. Please open the Ollama app before continuing.");
+const QString MainView::sidebarChoiceKey = QStringLiteral("sidebarVisible");
+const QString MainView::notRunningText = QStringLiteral(
+    "Ollama is not running. Start it with “systemctl start ollama” or “ollama serve”.");
 const QString MainView::loadAlertTitle = QStringLiteral("Waiting on Ollama…");
 const QString MainView::loadAlertMessage = QStringLiteral(
-    "It looks like Ollama isn’t running. Please launch the Ollama app, then press ‘Retry’ to "
-    "continue.");
+    "Ollama is not running. Start the Ollama service (for example with “systemctl start "
+    "ollama” or “ollama serve”) before continuing.");
 
 MainView::MainView(ZoruveVedeServices services, QWidget* parent, ImageStore* images)
     : QWidget(parent) {
@@ -54,17 +60,31 @@ MainView::MainView(ZoruveVedeServices services, QWidget* parent, ImageStore* ima
     column->addWidget(splitter_, 1);
 
     overlays_ = std::make_unique<OverlayController>(this);
+    connect(overlays_.get(), &OverlayController::closed, this, &MainView::focusInput);
 
     // The model starts (reads the conversation list, asks Ollama for models) once the
     // window is ready to show what it finds.
     model_ = std::make_unique<ZoruveVede>(std::move(services));
     connectModel();
-    setUrlOpener(desktopLinkOpener());
+    setUrlOpener(browserLinkOpener(this));
 
-    setTabOrder(sidebar_, modelButton_);
+    sidebarAction_ = new QAction(tr("Show &Sidebar"), this);
+    sidebarAction_->setCheckable(true);
+    sidebarAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+    addAction(sidebarAction_);
+    connect(sidebarAction_, &QAction::triggered, this, &MainView::setSidebarShown);
+    connect(sidebarButton_, &QToolButton::clicked, this,
+            [this] { setSidebarShown(!sidebarShown()); });
+    const QVariant choice = model_->settings()->value(sidebarChoiceKey);
+    if (choice.isValid()) sidebarChoice_ = choice.toBool();
+    applySidebarVisibility();
+
+    setTabOrder(sidebar_, sidebarButton_);
+    setTabOrder(sidebarButton_, modelButton_);
     setTabOrder(modelButton_, transcript_);
     setTabOrder(transcript_, input_->textView());
     setTabOrder(input_->textView(), send_);
+    focusInput();  // typing starts a message as soon as the window shows
 }
 
 MainView::~MainView() {
@@ -89,14 +109,21 @@ QWidget* MainView::buildChatPane() {
 
 QWidget* MainView::buildHeader(QWidget* parent) {
     auto* header = new QWidget(parent);
+    header_ = header;
     auto* row = new QHBoxLayout(header);
     row->setContentsMargins(10, 10, 10, 10);
+    sidebarButton_ = new views_detail::SidebarButton(header);
+    sidebarButton_->setAccessibleDescription(tr("Hides or shows the list of conversations"));
+    row->addWidget(sidebarButton_);
     modelButton_ = new QToolButton(header);
     modelButton_->setObjectName(QStringLiteral("modelMenuButton"));
     modelButton_->setFixedWidth(modelMenuWidth);
     modelButton_->setPopupMode(QToolButton::InstantPopup);
     modelButton_->setToolButtonStyle(Qt::ToolButtonTextOnly);
     modelButton_->setFocusPolicy(Qt::StrongFocus);
+    modelButton_->setAccessibleDescription(
+        tr("Opens the list of installed models, to choose the one that answers, and Manage "
+           "Models"));
     modelButton_->setStyleSheet(QStringLiteral(
         "QToolButton#modelMenuButton { padding: 6px 12px; border: none; border-radius: 6px;"
         " background: rgba(128, 128, 128, 26); text-align: left; }"
@@ -109,8 +136,9 @@ QWidget* MainView::buildHeader(QWidget* parent) {
             [this](const QString& id) { model_->setSelectedModel(id); });
     connect(modelMenu_, &ModelMenu::manageRequested, this, [this] { setShowModelPopover(true); });
     row->addWidget(modelButton_);
-    row->addStretch(1);
+    // The title takes all the width left, and is cut only when that is not enough.
     description_ = new views_detail::ElidedLabel(header);
+    description_->setAccessibleDescription(tr("The title of the conversation"));
     description_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     row->addWidget(description_, 1);
     return header;
@@ -123,6 +151,9 @@ QWidget* MainView::buildInputRow(QWidget* parent) {
     inputFrame_ = new views_detail::InputFrame(inputRow);
     input_ = new CustomTextView(inputFrame_);
     inputFrame_->layout()->addWidget(input_);
+    input_->textView()->setAccessibleName(tr("Message"));
+    input_->textView()->setAccessibleDescription(
+        tr("The message to send: Return sends it, Shift+Return starts a new line"));
     inputFrame_->setFixedHeight(CustomTextView::boxHeight(textHeight_));
     row->addWidget(inputFrame_, 1);
     // Wide enough for either of its two texts, so that the row does not move.
@@ -236,13 +267,17 @@ void MainView::connectInputRow() {
             model_->stopReply();
         else
             model_->sendMessage();
+        focusInput();  // the next message, or the next words of this one
     });
     input_->textView()->installEventFilter(this);
+    sidebar_->listView()->installEventFilter(this);
+    sidebar_->listView()->viewport()->installEventFilter(this);
     input_->setText(m->inputText());
     updateSendButton();
 }
 
 bool MainView::eventFilter(QObject* watched, QEvent* event) {
+    if (sidebarEvent(watched, event)) return true;
     // Up in the empty input box edits the last message, as in a shell's history; with
     // text in the box it moves the cursor as usual. The event's type is tested first: the
     // filter also sees the events sent while the input box is being destroyed, when it is
@@ -274,6 +309,10 @@ bool MainView::sendEnabled(const QString& inputText, bool inSendingMessage) {
 void MainView::setUrlOpener(LinkOpener opener) {
     transcript_->setUrlOpener(opener);
     overlays_->setUrlOpener(std::move(opener));
+}
+
+void MainView::focusInput() {
+    input_->textView()->setFocus(Qt::OtherFocusReason);
 }
 
 void MainView::setShowModelPopover(bool show) {
@@ -315,16 +354,20 @@ WelcomeView* MainView::welcomeView() const {
 
 void MainView::rebuildModelMenu() {
     modelMenu_->setModels(model_->availableModels());
+    modelMenu_->setCurrentModel(model_->selectedModel());
 }
 
 void MainView::updateModelButton() {
     const std::optional<QString>& selected = model_->selectedModel();
+    modelMenu_->setCurrentModel(selected);
     const int room = modelMenuWidth - 24 - 20;  // padding and the menu arrow
     if (!selected) {
         modelButton_->setText(tr("Select Model"));
         modelButton_->setToolTip(tr("Select Model"));
+        modelButton_->setAccessibleName(tr("Model: none selected"));
         return;
     }
+    modelButton_->setAccessibleName(tr("Model: %1").arg(views::displayName(*selected)));
     // Cut to fit first, then '&' doubled: the button reads it as a shortcut marker.
     modelButton_->setText(views::withLiteralAmpersands(
         views::displayName(*selected, modelButton_->fontMetrics(), room)));
@@ -337,6 +380,7 @@ void MainView::updateDescription() {
         description_->setFullText(tr("No description"), true);
     else
         description_->setFullText(text, false);
+    description_->setAccessibleName(description_->toolTip());
 }
 
 // ---- input ---------------------------------------------------------------------------------
@@ -349,6 +393,8 @@ void MainView::updateSendButton() {
                        .arg(QKeySequence(Qt::Key_Escape).toString(QKeySequence::NativeText))
                  : QString());
     send_->setEnabled(replying || sendEnabled(model_->inputText(), false));
+    send_->setAccessibleDescription(replying ? tr("Stops the reply being written")
+                                             : tr("Sends the message in the input box"));
 }
 
 void MainView::setTextHeight(qreal height) {
@@ -366,6 +412,67 @@ void MainView::sidebarSelectionChanged(const SidebarID& id) {
     } else {
         model_->selectConversation(id);
     }
+}
+
+// A conversation chosen with the mouse (a press that changed the selection) or with
+// Return hands the keyboard to the input box; the arrow keys leave it in the list.
+bool MainView::sidebarEvent(QObject* watched, QEvent* event) {
+    QListView* list = sidebar_->listView();
+    if (watched == list->viewport()) {
+        if (event->type() == QEvent::MouseButtonPress &&
+            static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+            sidebarPressSelection_ = model_->selectedConversation();
+        } else if (event->type() == QEvent::MouseButtonRelease && sidebarPressSelection_) {
+            const bool chosen = !(*sidebarPressSelection_ == model_->selectedConversation());
+            sidebarPressSelection_.reset();
+            if (chosen && !sidebar_->editingConversation()) focusInput();
+        }
+    } else if (watched == list && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            key->modifiers() == Qt::NoModifier) {
+            focusInput();
+            return true;
+        }
+    }
+    return false;
+}
+
+void MainView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    applySidebarVisibility();
+}
+
+bool MainView::sidebarShown() const {
+    return !sidebar_->isHidden();
+}
+
+void MainView::setSidebarShown(bool shown) {
+    // Only a choice the width would not make is kept: choosing what the width shows
+    // hands the sidebar back to the width.
+    if (shown == (width() >= sidebarCollapseWidth))
+        sidebarChoice_.reset();
+    else
+        sidebarChoice_ = shown;
+    const std::unique_ptr<QSettings> settings = model_->settings();
+    if (sidebarChoice_)
+        settings->setValue(sidebarChoiceKey, *sidebarChoice_);
+    else
+        settings->remove(sidebarChoiceKey);
+    applySidebarVisibility();
+}
+
+void MainView::applySidebarVisibility() {
+    if (!sidebarAction_) return;  // still being built
+    const bool shown = sidebarChoice_.value_or(width() >= sidebarCollapseWidth);
+    // The keyboard does not stay in a sidebar that goes away.
+    if (!shown && sidebar_->isAncestorOf(window()->focusWidget())) focusInput();
+    sidebar_->setHidden(!shown);
+    sidebarAction_->setChecked(shown);
+    const QString keys = sidebarAction_->shortcut().toString(QKeySequence::NativeText);
+    const QString name = shown ? tr("Hide Sidebar") : tr("Show Sidebar");
+    sidebarButton_->setToolTip(tr("%1 (%2)").arg(name, keys));
+    sidebarButton_->setAccessibleName(name);
 }
 
 }  // namespace parlote

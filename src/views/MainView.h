@@ -1,24 +1,36 @@
 #pragma once
 
 // The content of Parlote's main window: the banner shown while Ollama does not answer,
-// the conversation sidebar beside the chat pane (the model menu and the conversation's
-// description, the transcript, the input box with "Send", which reads "Stop" while a
-// reply is written and stops it), and the four overlays: the model manager sheet, the
-// general alert, the "Waiting on Ollama…" alert and the welcome sheet (kept by an
+// the conversation sidebar beside the chat pane (the sidebar button, the model menu and the
+// conversation's description, the transcript, the input box with "Send", which reads
+// "Stop" while a reply is written and stops it), and the four overlays: the model manager sheet,
+// the general alert, the "Waiting on Ollama…" alert and the welcome sheet (kept by an
 // OverlayController, Overlays.h). It owns the application model for the
 // window's lifetime, shows its fields and hands every user action to it; it holds no chat
 // logic of its own.
+//
+// The keyboard focus follows what the user is doing: the input box has it when the window
+// opens, after Send or Stop, after a conversation is chosen in the sidebar with the mouse
+// or with Return (the arrow keys leave it in the sidebar, to walk on), and after a sheet
+// or an alert closes.
+//
+// The sidebar can be hidden and shown again (the header's sidebar button, Ctrl+B). It
+// hides by itself while the window is narrower than `sidebarCollapseWidth` and comes back
+// when it is wider, unless the user chose otherwise there; that choice is kept in the
+// settings.
 //
 // Interface thread only.
 
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "MarkdownLinks.h"
 #include "ModelMenu.h"
 #include "ZoruveVede.h"
 
+class QAction;
 class QDialog;
 class QLabel;
 class QMenu;
@@ -48,12 +60,18 @@ class InputFrame;
 class MainView : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int minimumWidth = 800;
+    /// Half of a 1366-pixel screen.
+    static constexpr int minimumWidth = 640;
     static constexpr int minimumHeight = 600;
     static constexpr int sidebarMinimumWidth = 200;
     static constexpr int sidebarMaximumWidth = 350;
     static constexpr int modelMenuWidth = 250;
     static constexpr int bannerHeight = 24;
+    /// Narrower than this, the sidebar hides unless the user showed it.
+    static constexpr int sidebarCollapseWidth = 720;
+    /// The setting holding the user's sidebar choice where it differs from what the
+    /// window's width would do (absent: follow the width).
+    static const QString sidebarChoiceKey;
 
     static const QString notRunningText;
     static const QString loadAlertTitle;
@@ -78,6 +96,17 @@ public:
     /// does in the empty input box). Does nothing when it cannot act.
     void editLastMessage();
 
+    /// Shows or hides the sidebar as the user's choice (the sidebar button and the "Show
+    /// Sidebar" action do this), remembered in the settings.
+    void setSidebarShown(bool shown);
+    bool sidebarShown() const;
+    /// The checkable "Show Sidebar" action (Ctrl+B) for the View menu; its shortcut works
+    /// anywhere in the window.
+    QAction* sidebarAction() const { return sidebarAction_; }
+
+    /// Puts the keyboard focus into the input box.
+    void focusInput();
+
     /// Opens or closes the model manager sheet.
     void setShowModelPopover(bool show);
     bool showModelPopover() const;
@@ -91,7 +120,11 @@ public:
     StorageBar* storageBar() const { return storageBar_; }
     QSplitter* splitter() const { return splitter_; }
     ConversationListView* sidebar() const { return sidebar_; }
+    QToolButton* sidebarButton() const { return sidebarButton_; }
     QToolButton* modelButton() const { return modelButton_; }
+    /// The header's bar, where the sidebar button, the model menu button and the
+    /// description sit.
+    QWidget* header() const { return header_; }
     ModelMenu* modelMenu() const { return modelMenu_; }
     QLabel* descriptionLabel() const;
     TranscriptView* transcript() const { return transcript_; }
@@ -109,6 +142,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     QWidget* buildChatPane();
@@ -128,14 +162,24 @@ private:
     void updateSendButton();
     void setTextHeight(qreal height);
     void sidebarSelectionChanged(const SidebarID& id);
+    bool sidebarEvent(QObject* watched, QEvent* event);
+    void applySidebarVisibility();
 
     std::unique_ptr<ZoruveVede> model_;
     qreal textHeight_ = 30.0;
+
+    // The user's sidebar choice where it differs from what the width would do.
+    std::optional<bool> sidebarChoice_;
+    // A mouse press in the sidebar's list and the selection it found.
+    std::optional<SidebarID> sidebarPressSelection_;
 
     views_detail::Banner* banner_ = nullptr;
     StorageBar* storageBar_ = nullptr;
     QSplitter* splitter_ = nullptr;
     ConversationListView* sidebar_ = nullptr;
+    QWidget* header_ = nullptr;
+    QToolButton* sidebarButton_ = nullptr;
+    QAction* sidebarAction_ = nullptr;
     QToolButton* modelButton_ = nullptr;
     ModelMenu* modelMenu_ = nullptr;
     views_detail::ElidedLabel* description_ = nullptr;

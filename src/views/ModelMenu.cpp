@@ -1,5 +1,6 @@
 #include "ModelMenu.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -43,6 +44,8 @@ ModelMenu::ModelMenu(int width, QWidget* parent) : QMenu(parent) {
     style->setParent(this);
     setStyle(style);
     setFixedWidth(width);
+    group_ = new QActionGroup(this);
+    group_->setExclusionPolicy(QActionGroup::ExclusionPolicy::Exclusive);
     // The menu opens on the whole list.
     connect(this, &QMenu::aboutToShow, this, [this] {
         if (field_) field_->clear();
@@ -62,12 +65,19 @@ void ModelMenu::setModels(const QList<ChatModel>& models) {
     rebuild();
 }
 
+void ModelMenu::setCurrentModel(const std::optional<QString>& id) {
+    current_ = id;
+    for (QAction* action : std::as_const(modelActions_))
+        action->setChecked(current_ && action->data().toString() == *current_);
+}
+
 int ModelMenu::textRoom() {
     if (room_ >= 0) return room_;
     // What an item takes besides its text, as the style lays it out (measured with a wide
     // text: styles give items a minimum width).
     QStyleOptionMenuItem option;
     initStyleOption(&option, manage_);
+    option.menuHasCheckableItems = true;  // the model items are, and take room for the mark
     const int probe = 1000;
     const int item = style()
                          ->sizeFromContents(QStyle::CT_MenuItem, &option,
@@ -123,6 +133,9 @@ QAction* ModelMenu::addModelAction(const ChatModel& model, QAction* before) {
     const QString shown = views::displayName(model.model, fontMetrics(), textRoom());
     auto* action = new QAction(views::withLiteralAmpersands(shown), this);
     action->setData(model.id);
+    action->setCheckable(true);
+    action->setChecked(current_ && model.id == *current_);
+    group_->addAction(action);
     if (shown != model.model)
         action->setToolTip(views::plainToolTip(views::displayName(model.model)));
     connect(action, &QAction::triggered, this, [this, id = model.id] { emit modelChosen(id); });

@@ -8,14 +8,18 @@
 // the highlighted model, or the first one listed. The menu is as wide as the button and
 // scrolls when it would not fit on the screen.
 //
+// The model in use is marked as the chosen one of a group of radio items.
+//
 // Item texts go through views::displayName: cut in the middle to fit, '&' shown as it is.
 
 #include <QList>
 #include <QMenu>
 #include <QString>
+#include <optional>
 
 #include "ChatRecords.h"
 
+class QActionGroup;
 class QLineEdit;
 class QWidgetAction;
 
@@ -35,6 +39,9 @@ public:
 
     /// Lists `models`, in the order given.
     void setModels(const QList<ChatModel>& models);
+
+    /// Marks the item of the model in use (by id); none when it is not listed.
+    void setCurrentModel(const std::optional<QString>& id);
 
     /// The filter field while the menu has one, else null.
     QLineEdit* filterField() const;
@@ -61,6 +68,8 @@ private:
 
     QList<ChatModel> models_;
     QList<QAction*> modelActions_;
+    QActionGroup* group_ = nullptr;  // the model items, one of them checked
+    std::optional<QString> current_;
     QAction* manage_ = nullptr;
     QWidgetAction* filter_ = nullptr;
     QLineEdit* field_ = nullptr;

@@ -1,6 +1,10 @@
 #include "Overlays.h"
 
+#include <QClipboard>
+#include <QDesktopServices>
 #include <QDialog>
+#include <QGuiApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -13,6 +17,37 @@
 #include "ZoruveVede.h"
 
 namespace parlote {
+
+LinkOpener browserLinkOpener(QWidget* parent, UrlLauncher launch) {
+    if (!launch) launch = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    return [parent = QPointer<QWidget>(parent), launch = std::move(launch)](const QUrl& url) {
+        if (!launch(url)) showNoBrowserMessage(parent, url);
+    };
+}
+
+QMessageBox* showNoBrowserMessage(QWidget* parent, const QUrl& url) {
+    const QString address = url.toDisplayString();
+    auto* box = new QMessageBox(parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    box->setIcon(QMessageBox::Warning);
+    box->setTextFormat(Qt::PlainText);
+    box->setWindowTitle(QObject::tr("No Web Browser"));
+    box->setText(QObject::tr("Parlote could not open a web browser."));
+    box->setInformativeText(
+        QObject::tr("Open this address in a browser yourself:\n%1").arg(address));
+    // The address can be selected with the mouse or the keyboard, and copied.
+    for (QLabel* label : box->findChildren<QLabel*>())
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    QPushButton* copy = box->addButton(QObject::tr("&Copy Address"), QMessageBox::ActionRole);
+    QObject::connect(copy, &QPushButton::clicked, box,
+                     [address] { QGuiApplication::clipboard()->setText(address); });
+    QPushButton* ok = box->addButton(QMessageBox::Ok);
+    box->setDefaultButton(ok);
+    box->setEscapeButton(ok);
+    box->open();
+    return box;
+}
 
 OverlayController::OverlayController(QWidget* host) : host_(host) {
     urlOpener_ = desktopLinkOpener();
@@ -112,6 +147,7 @@ void OverlayController::setShowModelPopover(bool show) {
         modelSheetDialog_->hide();
     }
     updateGeneralAlert();
+    if (!show) emit closed();
 }
 
 void OverlayController::updateInstallState() {
@@ -152,6 +188,7 @@ void OverlayController::updateGeneralAlert() {
         connect(box, &QDialog::finished, this, [this] {
             generalAlert_ = nullptr;  // deleted later; a new alert needs a new box
             if (!movingGeneralAlert_ && model_->showModalAlert()) model_->setShowModalAlert(false);
+            if (!movingGeneralAlert_) emit closed();
         });
         generalAlert_ = box;
         box->open();
@@ -189,6 +226,7 @@ void OverlayController::updateLoadAlert() {
     // behalf (the flag went false) does neither.
     connect(box, &QDialog::finished, this, [this, box, retry] {
         loadAlert_ = nullptr;  // deleted later; a new alert needs a new box
+        emit closed();
         if (closingLoadAlert_) return;
         const bool retried = box->clickedButton() == retry;
         if (model_->showLoadAlert()) model_->setShowLoadAlert(false);
@@ -211,6 +249,7 @@ void OverlayController::updateWelcomeSheet() {
             welcomeSheet_->deleteLater();
             welcomeSheet_ = nullptr;
             welcomeView_ = nullptr;
+            emit closed();
         }
         return;
     }

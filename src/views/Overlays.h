@@ -6,15 +6,20 @@
 // cleared, and the user's answer goes back to the model. While the model manager sheet
 // is open, the general alert is shown by the model manager itself.
 //
+// Also here: the one way the window opens an address in a browser, which tells the user
+// when no browser could be started.
+//
 // Interface thread only.
 
 #include <QObject>
 #include <QPointer>
+#include <functional>
 
 #include "MarkdownLinks.h"
 
 class QDialog;
 class QMessageBox;
+class QUrl;
 class QWidget;
 
 namespace parlote {
@@ -22,6 +27,18 @@ namespace parlote {
 class ModelManagerView;
 class WelcomeView;
 class ZoruveVede;
+
+/// Hands an address to the desktop; returns whether a program took it.
+using UrlLauncher = std::function<bool(const QUrl&)>;
+
+/// Opens addresses through `launch` (QDesktopServices::openUrl when empty). When nothing
+/// could open one, a message box over `parent`'s window says so and shows the address as
+/// text to select and copy.
+LinkOpener browserLinkOpener(QWidget* parent, UrlLauncher launch = {});
+
+/// The message box of a browser that could not be opened for `url`: window-modal over
+/// `parent`, already open, deleted once closed.
+QMessageBox* showNoBrowserMessage(QWidget* parent, const QUrl& url);
 
 class OverlayController : public QObject {
     Q_OBJECT
@@ -50,6 +67,10 @@ public:
     QMessageBox* loadAlert() const;
     QDialog* welcomeSheet() const;
     WelcomeView* welcomeView() const;
+
+signals:
+    /// A sheet or an alert closed: the keyboard goes back to the window.
+    void closed();
 
 private:
     void updateInstallState();

@@ -1,24 +1,25 @@
 #pragma once
 
 // The welcome sheet of a first launch: the welcome document (the "Welcome" resource,
-// or a fixed sentence when it cannot be read) in a scrolling area, and below a divider
-// the buttons "Download Ollama", which opens the Ollama download page and leaves the
-// sheet open, and "Start Chatting!", the default button, which asks whoever presents the
-// sheet to dismiss it. A plain widget of a fixed 600 by 700, meant to be the content of a
-// window-modal QDialog; "Start Chatting!" then answers Return.
+// or a fixed sentence when it cannot be read), whose text, the shell commands included,
+// can be selected and copied; under it the address where Parlote looks for Ollama, and
+// below a divider the buttons "Download Ollama", which opens Ollama's Linux download page
+// and leaves the sheet open, and "Start Chatting!", the default button, which asks
+// whoever presents the sheet to dismiss it. A plain widget of a fixed 600 by 700, meant
+// to be the content of a window-modal QDialog; "Start Chatting!" then answers Return.
 
 #include <QWidget>
 #include <functional>
 
 #include "MarkdownLinks.h"
 
+class QLabel;
 class QPushButton;
-class QScrollArea;
 class QUrl;
 
 namespace parlote {
 
-class MarkdownView;
+class SelectableMarkdownView;
 
 class WelcomeView : public QWidget {
     Q_OBJECT
@@ -31,15 +32,22 @@ public:
     explicit WelcomeView(QWidget* parent = nullptr);
     ~WelcomeView() override;
 
-    /// Reads the document again and shows it (the constructor does this once).
+    /// The address Parlote's Ollama client uses: OLLAMA_HOST read as the client reads it
+    /// (http://127.0.0.1:11434 when unset); empty when the value is unusable.
+    static QString ollamaAddress();
+
+    /// Reads the document and the address again and shows them (the constructor does
+    /// this once).
     void reload();
 
     /// How addresses are opened, by the button and by links in the document;
     /// QDesktopServices::openUrl unless replaced (tests do).
     void setUrlOpener(LinkOpener opener);
 
-    MarkdownView* document() const { return document_; }
-    QScrollArea* scrollArea() const { return scroll_; }
+    /// The document, which scrolls by itself.
+    SelectableMarkdownView* document() const { return document_; }
+    /// "Parlote looks for Ollama at …", selectable.
+    QLabel* addressLabel() const { return address_; }
     QPushButton* downloadButton() const { return download_; }
     QPushButton* startButton() const { return start_; }
 
@@ -54,8 +62,8 @@ private:
     void paintStartButton();
     void openUrl(const QUrl& url);
 
-    MarkdownView* document_ = nullptr;
-    QScrollArea* scroll_ = nullptr;
+    SelectableMarkdownView* document_ = nullptr;
+    QLabel* address_ = nullptr;
     QPushButton* download_ = nullptr;
     QPushButton* start_ = nullptr;
     LinkOpener urlOpener_;

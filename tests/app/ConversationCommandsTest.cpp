@@ -148,8 +148,25 @@ TEST_F(CommandsTest, AltAndALetterOpensOneMenuAndInAMenuOneItem) {
     };
     const QList<QAction*> menus = window->menuBar()->actions();
     EXPECT_TRUE(distinct(menus));
-    for (QAction* menu : menus)
+    for (QAction* menu : menus) {
         EXPECT_TRUE(distinct(menu->menu()->actions())) << menu->text().toStdString();
+        for (QAction* item : menu->menu()->actions())
+            EXPECT_TRUE(item->isSeparator() || item->text().contains('&'))
+                << "no mnemonic: " << item->text().toStdString();
+    }
+
+    // Alt and the letter open the menu; Escape closes it and the focus is back.
+    for (auto [key, title] : {std::pair{Qt::Key_F, "&File"}, std::pair{Qt::Key_E, "&Edit"},
+                              std::pair{Qt::Key_V, "&View"}, std::pair{Qt::Key_H, "&Help"}}) {
+        press(input(), key, Qt::AltModifier);
+        QMenu* open = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(open, nullptr) << title;
+        EXPECT_EQ(open->menuAction()->text(), title);
+        QTest::keyClick(open, Qt::Key_Escape);
+        if (QApplication::activePopupWidget()) QTest::keyClick(window->menuBar(), Qt::Key_Escape);
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+        backToWindow();
+    }
 }
 
 // ---- enabling --------------------------------------------------------------------------------
@@ -304,9 +321,10 @@ TEST_F(CommandsTest, TheSidebarIsWalkedAndTheInputReachedFromAnywhere) {
 
     press(list(), Qt::Key_PageUp, Qt::ControlModifier);
     EXPECT_EQ(model().selectedConversation(), first.id());
-    EXPECT_TRUE(list()->hasFocus());
+    EXPECT_TRUE(input()->hasFocus()) << "the next words go to the input box";
 
     // Ctrl+L puts the focus in the input box, Ctrl+N opens a new conversation there.
+    list()->setFocus();
     QTest::keyClick(list(), Qt::Key_L, Qt::ControlModifier);
     EXPECT_TRUE(input()->hasFocus());
     open(second, 3);
@@ -433,7 +451,7 @@ TEST_F(CommandsTest, UpInTheEmptyInputBoxOrTheMenuItemEditsTheLastMessage) {
 
 // ---- keyboard reach --------------------------------------------------------------------------
 
-TEST_F(CommandsTest, TabReachesSidebarModelMenuTranscriptInputAndSendInTurn) {
+TEST_F(CommandsTest, TabReachesSidebarItsButtonModelMenuTranscriptInputAndSendInTurn) {
     storeConversations();
     start();
     open(second, 3);
@@ -452,8 +470,8 @@ TEST_F(CommandsTest, TabReachesSidebarModelMenuTranscriptInputAndSendInTurn) {
         QWidget* now = part(QApplication::focusWidget());
         if (now != visited.last()) visited << now;
     }
-    EXPECT_EQ(visited, (QList<QWidget*>{list(), view()->modelButton(), view()->transcript(),
-                                        input(), view()->sendButton()}));
+    EXPECT_EQ(visited, (QList<QWidget*>{list(), view()->sidebarButton(), view()->modelButton(),
+                                        view()->transcript(), input(), view()->sendButton()}));
 }
 
 // ---- the shortcuts window --------------------------------------------------------------------

@@ -448,8 +448,8 @@ TEST_F(MainViewTest, AlertsShowTheModelsTextsAndTheirButtonsCloseThem) {
     ASSERT_NE(load, nullptr);
     EXPECT_EQ(load->text(), "Waiting on Ollama…");
     EXPECT_EQ(load->informativeText(),
-              "It looks like Ollama isn’t running. Please launch the Ollama app, then press "
-              "‘Retry’ to continue.");
+              "Ollama is not running. Start the Ollama service (for example with “systemctl "
+              "start ollama” or “ollama serve”) before continuing.");
     QStringList labels;
     QAbstractButton* retry = nullptr;
     for (QAbstractButton* button : load->buttons()) {
@@ -478,8 +478,12 @@ TEST_F(MainViewTest, SendingWithTheServiceDownRaisesTheWaitingAlertAndTheBanner)
     EXPECT_TRUE(model().messages().isEmpty());
     model().setOllamaRunning(false);
     EXPECT_TRUE(view->banner()->isVisible());
-    EXPECT_TRUE(view->banner()->findChild<QLabel*>(QString(), Qt::FindDirectChildrenOnly) !=
-                nullptr);
+    QStringList texts;
+    for (QLabel* label : view->banner()->findChildren<QLabel*>()) texts << label->text();
+    EXPECT_TRUE(
+        texts.contains("Ollama is not running. Start it with “systemctl start ollama” "
+                       "or “ollama serve”."))
+        << texts.join('|').toStdString();
     h.server.setHangAll(false);
     model().setOllamaRunning(true);
     EXPECT_FALSE(view->banner()->isVisible());
@@ -497,7 +501,7 @@ TEST_F(MainViewTest, TheWelcomeSheetShowsOnAFirstLaunchWithoutOllamaUntilStartCh
     EXPECT_TRUE(model().firstLaunch()) << "only its own button ends the sheet";
     view->welcomeView()->downloadButton()->click();
     ASSERT_EQ(opened.size(), 1);
-    EXPECT_EQ(opened.first().host(), "ollama.com");
+    EXPECT_EQ(opened.first(), QUrl("https://ollama.com/download/linux"));
     EXPECT_TRUE(model().firstLaunch());
 
     h.server.setHangAll(false);

@@ -50,16 +50,22 @@ TEST_F(ShellTest, TheMainWindowHasItsTitleSizesAndMenus) {
     EXPECT_EQ(window->size(), QSize(1000, 700));
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    EXPECT_GE(window->minimumSizeHint().width(), 800);
+    EXPECT_GE(window->minimumSizeHint().width(), 600);
+    EXPECT_LE(window->minimumSizeHint().width(), 640);
     EXPECT_GE(window->minimumSizeHint().height(), 600);
 
     const QList<QAction*> menus = window->menuBar()->actions();
-    ASSERT_EQ(menus.size(), 3);
+    ASSERT_EQ(menus.size(), 5);
     EXPECT_EQ(menus[0]->text(), "&File");
-    EXPECT_EQ(menus[1]->text(), "&Conversation");
-    EXPECT_EQ(menus[2]->text(), "&Help");
-    EXPECT_EQ(menuTitles(menus[2]->menu()),
-              QStringList({"Parlote Help", "&Keyboard Shortcuts", "-", "About Parlote"}));
+    EXPECT_EQ(menus[1]->text(), "&Edit");
+    EXPECT_EQ(menus[2]->text(), "&View");
+    EXPECT_EQ(menus[3]->text(), "&Conversation");
+    EXPECT_EQ(menus[4]->text(), "&Help");
+    EXPECT_EQ(menuTitles(menus[1]->menu()),
+              QStringList({"&Undo", "&Redo", "-", "Cu&t", "&Copy", "&Paste", "-", "Select &All"}));
+    EXPECT_EQ(menuTitles(menus[2]->menu()), QStringList({"Show &Sidebar"}));
+    EXPECT_EQ(menuTitles(menus[4]->menu()),
+              QStringList({"Parlote &Help", "&Keyboard Shortcuts", "-", "&About Parlote"}));
     EXPECT_EQ(window->shortcutsAction()->shortcuts(),
               QList<QKeySequence>({QKeySequence("Ctrl+?"), QKeySequence("Ctrl+Shift+/")}));
     EXPECT_EQ(window->helpAction()->shortcut(), QKeySequence(QKeySequence::HelpContents));
@@ -98,11 +104,11 @@ TEST_F(ShellTest, TheAboutCommandShowsOneWindowAgainAndAgain) {
 TEST_F(ShellTest, TheAboutItemNamesTheApplicationWithFallbacks) {
     appinfo::setMetadata(AppMetadata{"", "Parlote Nightly", "", ""});
     MainWindow other(h.services(), [this] { return &about; });
-    EXPECT_EQ(other.aboutAction()->text(), "About Parlote Nightly");
+    EXPECT_EQ(other.aboutAction()->text(), "&About Parlote Nightly");
     other.mainView()->viewModel().applicationWillQuit();
     appinfo::setMetadata(AppMetadata{"", "", "", ""});
     MainWindow unnamed(h.services(), [this] { return &about; });
-    EXPECT_EQ(unnamed.aboutAction()->text(), "About Unknown App");
+    EXPECT_EQ(unnamed.aboutAction()->text(), "&About Unknown App");
     unnamed.mainView()->viewModel().applicationWillQuit();
 }
 

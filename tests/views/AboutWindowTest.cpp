@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QPointer>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -135,6 +136,21 @@ TEST_F(AboutWindowTest, AboutCommandShowsOneWindowAgainAndAgain) {
     const QPoint centre = about->screen()->availableGeometry().center();
     EXPECT_LE((about->frameGeometry().center() - centre).manhattanLength(), 2);
     delete about;
+}
+
+TEST_F(AboutWindowTest, EscapeCtrlWAndTheCloseButtonCloseIt) {
+    AboutWindow about;
+    ASSERT_NE(about.closeButton(), nullptr);
+    for (int way = 0; way < 3; ++way) {
+        about.showAbout();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
+        about.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&about));
+        if (way == 0) QTest::keyClick(&about, Qt::Key_Escape);
+        if (way == 1) QTest::keyClick(about.legalView(), Qt::Key_W, Qt::ControlModifier);
+        if (way == 2) QTest::mouseClick(about.closeButton(), Qt::LeftButton);
+        EXPECT_FALSE(about.isVisible()) << way;
+    }
 }
 
 TEST_F(AboutWindowTest, LongLegalTextScrollsInsideItsBox) {

@@ -1,11 +1,14 @@
-// The welcome sheet: its document or the fallback sentence, and its two buttons.
+// The welcome sheet: its document or the fallback sentence, whose commands can be selected
+// and copied, the Ollama address Parlote uses, and its two buttons.
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QClipboard>
 #include <QDialog>
 #include <QFile>
+#include <QLabel>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -13,7 +16,7 @@
 #include <QVBoxLayout>
 
 #include "AppInfo.h"
-#include "MarkdownView.h"
+#include "SelectableMarkdownView.h"
 #include "WelcomeView.h"
 
 namespace parlote {
@@ -48,10 +51,10 @@ TEST_F(WelcomeViewTest, ShowsTheShippedDocumentAtAFixedSize) {
 
     view.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
-    // The long document scrolls inside its area, above the buttons.
-    EXPECT_TRUE(view.scrollArea()->widget()->isAncestorOf(view.document()));
-    EXPECT_GT(view.scrollArea()->verticalScrollBar()->maximum(), 0);
-    EXPECT_LT(view.scrollArea()->geometry().bottom(), view.downloadButton()->y());
+    // The long document scrolls inside its area, above the address and the buttons.
+    EXPECT_GT(view.document()->verticalScrollBar()->maximum(), 0);
+    EXPECT_LT(view.document()->geometry().bottom(), view.addressLabel()->y());
+    EXPECT_LT(view.addressLabel()->geometry().bottom(), view.downloadButton()->y());
 }
 
 TEST_F(WelcomeViewTest, MissingDocumentShowsTheFallbackAndButtonsStillWork) {
@@ -70,7 +73,7 @@ TEST_F(WelcomeViewTest, MissingDocumentShowsTheFallbackAndButtonsStillWork) {
 
     QTest::mouseClick(view.downloadButton(), Qt::LeftButton);
     ASSERT_EQ(opened.size(), 1);
-    EXPECT_EQ(opened[0], QUrl("https://ollama.com/download"));
+    EXPECT_EQ(opened[0], QUrl("https://ollama.com/download/linux"));
     EXPECT_EQ(dismissed.count(), 0);  // the sheet stays open
     EXPECT_TRUE(view.isVisible());
 
@@ -133,11 +136,50 @@ TEST_F(WelcomeViewTest, LinksInTheDocumentGoThroughTheOpener) {
     view.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
     // Clicking across the document's one line reaches both links; only the web one opens.
-    const int y = view.document()->height() / 2;
-    for (int x = 1; x < view.document()->width(); x += 4)
-        QTest::mouseClick(view.document(), Qt::LeftButton, {}, QPoint(x, y));
+    QWidget* page = view.document()->viewport();
+    const int y = 30 + view.document()->fontMetrics().height() / 2;  // below the padding
+    for (int x = 1; x < page->width(); x += 4)
+        QTest::mouseClick(page, Qt::LeftButton, {}, QPoint(x, y));
     ASSERT_FALSE(opened.isEmpty());
     for (const QUrl& url : opened) EXPECT_EQ(url, QUrl("https://example.com/ok"));
+}
+
+TEST_F(WelcomeViewTest, TheCommandsCanBeSelectedAndCopied) {
+    WelcomeView view;
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    SelectableMarkdownView* text = view.document();
+    EXPECT_TRUE(text->textInteractionFlags().testFlag(Qt::TextSelectableByMouse));
+    EXPECT_TRUE(text->textInteractionFlags().testFlag(Qt::TextSelectableByKeyboard));
+    text->setFocus();
+    QTest::keyClick(text, Qt::Key_A, Qt::ControlModifier);
+    QApplication::clipboard()->clear();
+    QTest::keyClick(text, Qt::Key_C, Qt::ControlModifier);
+    const QString copied = QApplication::clipboard()->text();
+    EXPECT_TRUE(copied.contains("curl -fsSL https://ollama.com/install.sh | sh"));
+    EXPECT_TRUE(copied.contains("systemctl status ollama"));
+    EXPECT_TRUE(copied.contains("ollama serve"));
+    QTest::keyClicks(text, "xyz");
+    EXPECT_FALSE(text->toPlainText().contains("xyz")) << "read-only";
+}
+
+TEST_F(WelcomeViewTest, NamesTheAddressWhereParloteLooksForOllama) {
+    const QByteArray saved = qgetenv("OLLAMA_HOST");
+    qunsetenv("OLLAMA_HOST");
+    WelcomeView view;
+    EXPECT_EQ(view.addressLabel()->text(), "Parlote looks for Ollama at http://127.0.0.1:11434.");
+    EXPECT_TRUE(view.addressLabel()->textInteractionFlags().testFlag(Qt::TextSelectableByMouse));
+    qputenv("OLLAMA_HOST", "0.0.0.0:9000");  // read as the client reads it
+    view.reload();
+    EXPECT_EQ(view.addressLabel()->text(), "Parlote looks for Ollama at http://127.0.0.1:9000.");
+    qputenv("OLLAMA_HOST", "https://models.example.org");
+    view.reload();
+    EXPECT_EQ(view.addressLabel()->text(),
+              "Parlote looks for Ollama at https://models.example.org:443.");
+    if (saved.isNull())
+        qunsetenv("OLLAMA_HOST");
+    else
+        qputenv("OLLAMA_HOST", saved);
 }
 
 }  // namespace
