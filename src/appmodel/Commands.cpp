@@ -1,5 +1,6 @@
 // ZoruveVede: the conversation commands, and model installation and removal.
 
+#include <QHash>
 #include <QSettings>
 
 #include "ZoruveVede.h"
@@ -95,6 +96,9 @@ void ZoruveVede::startModelInstall(const QString& name) {
     if (isInstalling_ || name.isEmpty()) return;
     installingModel_ = name;
     installCancelled_ = false;
+    setInstallOutcome(InstallOutcome::None);
+    setInstallationStatus(QString());
+    setDownloadBytes(0, 0);
     setIsInstalling(true);
     bridge_.testOllamaConfiguration().then(onInterfaceThread<bool>([this, name](bool running) {
         if (!running) {
@@ -118,8 +122,39 @@ void ZoruveVede::finishCancelledInstall() {
     setInstallationStatus(QStringLiteral("Cancelled"));
     setProgress(0);
     setComplete(0);
+    setDownloadBytes(0, 0);
+    setInstallOutcome(InstallOutcome::Cancelled);
     reloadModels([this] { setIsInstalling(false); });
 }
+
+namespace {
+
+// The bytes of a whole pull. Ollama reports one layer after the other, each under a
+// status of its own ("pulling 6a0746a1ec1a") with that layer's completed and total; the
+// sums over the layers seen so far are what the download has done and will do.
+class PullBytes {
+public:
+    void add(const OllamaInstallationStatus& status) {
+        if (status.total <= 0) return;  // "pulling manifest", "verifying …": no layer
+        Layer& layer = layers_[status.status];
+        completed_ += status.complete - layer.completed;
+        total_ += status.total - layer.total;
+        layer = {status.complete, status.total};
+    }
+    qint64 completed() const { return completed_; }
+    qint64 total() const { return total_; }
+
+private:
+    struct Layer {
+        qint64 completed = 0;
+        qint64 total = 0;
+    };
+    QHash<QString, Layer> layers_;
+    qint64 completed_ = 0;
+    qint64 total_ = 0;
+};
+
+}  // namespace
 
 void ZoruveVede::readInstallStream(const QString& name,
                                    ThrowingStream<OllamaInstallationStatus> stream) {
@@ -136,6 +171,7 @@ void ZoruveVede::readInstallStream(const QString& name,
             post(alive, [this, name, title, message] {
                 if (installCancelled_) return finishCancelledInstall();
                 installStream_.reset();
+                setInstallOutcome(InstallOutcome::Failed);
                 raiseAlert(
                     title,
                     QStringLiteral("Model %1 could not be installed; error %2").arg(name, message));
@@ -143,9 +179,11 @@ void ZoruveVede::readInstallStream(const QString& name,
             });
         };
         try {
+            PullBytes bytes;  // this task's own
             while (auto status = stream.next()) {
                 if (status->status.isEmpty()) {
                     post(alive, [this, name, finishInstall] {
+                        setInstallOutcome(InstallOutcome::Failed);
                         raiseAlert(
                             QStringLiteral("Model Does Not Exist"),
                             QStringLiteral("Unable to install model %1; model does not exist.")
@@ -154,16 +192,21 @@ void ZoruveVede::readInstallStream(const QString& name,
                     });
                     return;
                 }
-                post(alive, [this, status = *status] {
+                bytes.add(*status);
+                post(alive, [this, status = *status, completed = bytes.completed(),
+                             total = bytes.total()] {
                     setInstallationStatus(status.status);
                     setProgress(status.complete);
                     setComplete(status.total);
+                    setDownloadBytes(completed, total);
                 });
             }
             post(alive, [this, name, finishInstall] {
                 if (installCancelled_) return finishCancelledInstall();
+                setInstallOutcome(InstallOutcome::Installed);
                 raiseAlert(QStringLiteral("Model Installed"),
-                           QStringLiteral("Model %1 was installed successfully.").arg(name));
+                           QStringLiteral("Model %1 was installed successfully.").arg(name),
+                           AlertKind::Information);
                 finishInstall();
             });
         } catch (const OllamaError& error) {

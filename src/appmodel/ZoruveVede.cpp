@@ -184,7 +184,20 @@ void ZoruveVede::setOllamaRunning(bool value) {
     emit ollamaRunningChanged();
 }
 
-void ZoruveVede::raiseAlert(const QString& title, const QString& message) {
+void ZoruveVede::setDownloadBytes(qint64 completed, qint64 total) {
+    downloadCompleted_ = completed;
+    downloadTotal_ = total;
+    emit downloadBytesChanged();
+}
+void ZoruveVede::setInstallOutcome(InstallOutcome outcome) {
+    installOutcome_ = outcome;
+    emit installOutcomeChanged();
+}
+
+void ZoruveVede::raiseAlert(const QString& title, const QString& message, AlertKind kind) {
+    // The kind first: whoever shows the alert when its flag turns on finds it set.
+    modalAlertKind_ = kind;
+    emit modalAlertKindChanged();
     setModalAlertTitle(title);
     setModalAlertMessage(message);
     setShowModalAlert(true);

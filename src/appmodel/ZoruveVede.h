@@ -67,6 +67,12 @@ class ZoruveVede : public QObject {
                    installationStatusChanged)
     Q_PROPERTY(qint64 progress READ progress WRITE setProgress NOTIFY progressChanged)
     Q_PROPERTY(qint64 complete READ complete WRITE setComplete NOTIFY completeChanged)
+    Q_PROPERTY(qint64 downloadCompleted READ downloadCompleted NOTIFY downloadBytesChanged)
+    Q_PROPERTY(qint64 downloadTotal READ downloadTotal NOTIFY downloadBytesChanged)
+    Q_PROPERTY(parlote::ZoruveVede::InstallOutcome installOutcome READ installOutcome NOTIFY
+                   installOutcomeChanged)
+    Q_PROPERTY(parlote::ZoruveVede::AlertKind modalAlertKind READ modalAlertKind NOTIFY
+                   modalAlertKindChanged)
     Q_PROPERTY(bool showModalAlert READ showModalAlert WRITE setShowModalAlert NOTIFY
                    showModalAlertChanged)
     Q_PROPERTY(QString modalAlertTitle READ modalAlertTitle WRITE setModalAlertTitle NOTIFY
@@ -81,6 +87,13 @@ class ZoruveVede : public QObject {
     Q_PROPERTY(QString storageProblem READ storageProblem NOTIFY storageProblemChanged)
 
 public:
+    /// How the last model installation ended; None while one runs or before the first.
+    enum class InstallOutcome { None, Installed, Cancelled, Failed };
+    Q_ENUM(InstallOutcome)
+    /// Whether the general alert reports a problem or good news (a model installed).
+    enum class AlertKind { Warning, Information };
+    Q_ENUM(AlertKind)
+
     /// The sidebar title of a conversation not yet named, and the header text of the
     /// new-conversation state.
     static const QString newConversationTitle;
@@ -121,6 +134,13 @@ public:
     void setProgress(qint64 value);
     qint64 complete() const { return complete_; }
     void setComplete(qint64 value);
+    /// Bytes of the running (or last) download: the sum over the layers Ollama has
+    /// reported so far, completed and total. `progress` and `complete` are the layer
+    /// being pulled now.
+    qint64 downloadCompleted() const { return downloadCompleted_; }
+    qint64 downloadTotal() const { return downloadTotal_; }
+    InstallOutcome installOutcome() const { return installOutcome_; }
+    AlertKind modalAlertKind() const { return modalAlertKind_; }
     bool showModalAlert() const { return showModalAlert_; }
     void setShowModalAlert(bool value);
     const QString& modalAlertTitle() const { return modalAlertTitle_; }
@@ -225,6 +245,9 @@ signals:
     void installationStatusChanged();
     void progressChanged();
     void completeChanged();
+    void downloadBytesChanged();
+    void installOutcomeChanged();
+    void modalAlertKindChanged();
     void showModalAlertChanged();
     void modalAlertTitleChanged();
     void modalAlertMessageChanged();
@@ -274,7 +297,8 @@ private:
     void setInSendingMessage(bool value);
     void setStatusMessage(std::optional<QString> text);
     void yieldChunk();
-    void raiseAlert(const QString& title, const QString& message);
+    void raiseAlert(const QString& title, const QString& message,
+                    AlertKind kind = AlertKind::Warning);
     /// Runs `action` on this thread once Ollama answers and a model is chosen (and
     /// remembered); otherwise shows the alert that says why not.
     void whenReadyToSend(std::function<void()> action);
@@ -315,8 +339,14 @@ private:
     bool installCancelled_ = false;
     /// Ends an installation the user cancelled, quietly.
     void finishCancelledInstall();
+    void setDownloadBytes(qint64 completed, qint64 total);
+    void setInstallOutcome(InstallOutcome outcome);
     qint64 progress_ = 0;
     qint64 complete_ = 0;
+    qint64 downloadCompleted_ = 0;
+    qint64 downloadTotal_ = 0;
+    InstallOutcome installOutcome_ = InstallOutcome::None;
+    AlertKind modalAlertKind_ = AlertKind::Warning;
     bool showModalAlert_ = false;
     QString modalAlertTitle_;
     QString modalAlertMessage_;

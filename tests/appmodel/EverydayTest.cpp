@@ -201,8 +201,50 @@ TEST_F(EverydayTest, ACancelledDownloadClosesItsRequestAndEndsQuietly) {
     EXPECT_TRUE(h.server.waitForAbortedPulls(1, 5000ms)) << "the server saw the request closed";
     ASSERT_TRUE(eventually([&] { return !model.isInstalling(); }));
     EXPECT_EQ(model.installationStatus(), "Cancelled");
+    EXPECT_EQ(model.installOutcome(), ZoruveVede::InstallOutcome::Cancelled);
+    EXPECT_EQ(model.downloadCompleted(), 0);
     EXPECT_FALSE(model.showModalAlert()) << "a cancel is neither a success nor an error";
     for (const ChatModel& installed : model.availableModels()) EXPECT_NE(installed.id, "phi3:mini");
+}
+
+TEST_F(EverydayTest, ADownloadCountsTheBytesOfEveryLayerAndEndsAsGoodNews) {
+    h.server.setRegistry({ModelInfo::make("phi3:mini")});
+    PullScript pull;
+    pull.layerSizes = {4000, 300, 20};  // the weights, then the small blobs, one by one
+    pull.stepsPerLayer = 4;
+    h.server.setPullScript(pull);
+    ZoruveVede& model = h.start();
+    QList<std::pair<qint64, qint64>> seen;
+    QObject::connect(&model, &ZoruveVede::downloadBytesChanged,
+                     [&] { seen << std::pair(model.downloadCompleted(), model.downloadTotal()); });
+    model.startModelInstall("phi3:mini");
+    EXPECT_EQ(model.installOutcome(), ZoruveVede::InstallOutcome::None);
+    ASSERT_TRUE(eventually([&] { return !model.isInstalling(); }, 10s));
+
+    EXPECT_EQ(model.installOutcome(), ZoruveVede::InstallOutcome::Installed);
+    EXPECT_TRUE(model.showModalAlert());
+    EXPECT_EQ(model.modalAlertKind(), ZoruveVede::AlertKind::Information);
+    ASSERT_FALSE(seen.isEmpty());
+    EXPECT_EQ(seen.last(), (std::pair<qint64, qint64>(4320, 4320)));
+    EXPECT_TRUE(seen.contains(std::pair<qint64, qint64>(2000, 4000))) << "half of the first layer";
+    EXPECT_TRUE(seen.contains(std::pair<qint64, qint64>(4000, 4300))) << "the second one starting";
+    for (qsizetype i = 1; i < seen.size(); ++i) {
+        EXPECT_GE(seen[i].first, seen[i - 1].first) << "the bytes done never go back";
+        EXPECT_LE(seen[i].first, seen[i].second);
+    }
+
+    // A failure after that reads as a problem, and the next download starts from nothing.
+    pull.errorAfterSteps = 2;
+    h.server.setPullScript(pull);
+    h.server.setRegistry({ModelInfo::make("gemma2:2b")});
+    seen.clear();
+    model.startModelInstall("gemma2:2b");
+    ASSERT_FALSE(seen.isEmpty());
+    EXPECT_EQ(seen.first(), (std::pair<qint64, qint64>(0, 0)));
+    ASSERT_TRUE(eventually([&] { return !model.isInstalling(); }, 10s));
+    EXPECT_EQ(model.installOutcome(), ZoruveVede::InstallOutcome::Failed);
+    EXPECT_EQ(model.modalAlertKind(), ZoruveVede::AlertKind::Warning);
+    EXPECT_EQ(model.modalAlertTitle(), "Error Installing Model");
 }
 
 }  // namespace
