@@ -56,7 +56,9 @@ public:
         setSelectionMode(QAbstractItemView::SingleSelection);
         setSelectionBehavior(QAbstractItemView::SelectRows);
         setEditTriggers(QAbstractItemView::EditKeyPressed);
-        setUniformItemSizes(true);
+        // A row is taller when its preview takes two lines, which depends on the width.
+        setUniformItemSizes(false);
+        setResizeMode(QListView::Adjust);
         setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
         setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         setFrameShape(QFrame::NoFrame);
@@ -221,7 +223,8 @@ SidebarID ConversationListView::idAt(int row) const {
 
 void ConversationListView::setConversations(const QList<Conversation>& conversations) {
     if (model_->sameIds(conversations)) {
-        // Same rows with new texts: the selection and an open title field stay as they are.
+        // Same rows with new texts: the selection and an open title field stay as they are
+        // (the list lays the rows out again, for a preview that changed its height).
         model_->setConversations(conversations);
         return;
     }
@@ -245,6 +248,7 @@ void ConversationListView::setSelectedConversation(const SidebarID& id) {
     }
     cancelScheduledRename();
     selected_ = id;
+    closeRenameElsewhere();
     showSelection();
     if (shown_) emit selectionChanged(selected_);
 }
@@ -281,6 +285,7 @@ void ConversationListView::listSelectionChanged() {
     if (id == selected_) return;
     cancelScheduledRename();
     selected_ = id;
+    closeRenameElsewhere();
     emit selectionChanged(selected_);
 }
 
@@ -347,6 +352,12 @@ void ConversationListView::commitRename() {
         closeEditor();
         editing_.reset();
     }
+}
+
+void ConversationListView::closeRenameElsewhere() {
+    // Another conversation opened: a title field left open on the one before would rename
+    // a conversation the user has left, so it closes, and the old title stays.
+    if (editing_ && !(*editing_ == selected_)) cancelRename();
 }
 
 void ConversationListView::cancelRename() {

@@ -8,7 +8,11 @@
 // A click selects a row and never renames it. Renaming starts with F2, "Rename" in the
 // row's context menu, a double-click on a title, or a click on the title of the row that
 // is already selected (as in a file manager: that rename waits for the double-click
-// interval, so that a double-click is not taken as two clicks).
+// interval, so that a double-click is not taken as two clicks). A rename under way ends,
+// keeping the old title, when another conversation is selected.
+//
+// A row shows the conversation's title and, under it, the last message as plain text in
+// up to two lines; assistive technology reads the title and then that text.
 
 #include <QList>
 #include <QPointer>
@@ -35,7 +39,8 @@ class SidebarList;
 class ConversationListView : public QWidget {
     Q_OBJECT
 public:
-    /// Height of every entry of the list, the new-conversation entry included.
+    /// Height of every entry of the list, the new-conversation entry included, unless a
+    /// conversation's last message takes two lines (the row is then as high as they need).
     static constexpr int rowHeight = 50;
 
     explicit ConversationListView(QWidget* parent = nullptr);
@@ -99,6 +104,7 @@ private:
     void closeEditor();
     void commitRename();
     void cancelRename();
+    void closeRenameElsewhere();  // the rename ends when another conversation is selected
     QLineEdit* makeEditor(QWidget* parent);
     void showContextMenu(int row, const QPoint& globalPos);
     void deleteKeyPressed();

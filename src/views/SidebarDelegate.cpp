@@ -1,10 +1,10 @@
 #include "SidebarDelegate.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QLineEdit>
 #include <QPainter>
 #include <QTextLayout>
-#include <algorithm>
 
 #include "ConversationListView.h"
 #include "SidebarModel.h"
@@ -15,10 +15,13 @@ namespace parlote::views_detail {
 namespace {
 
 // Geometry of a conversation row: the title line on top, then the last message in up
-// to two caption lines, with the content aligned to the top of the row.
+// to two caption lines, with the content aligned to the top of the row. A row is
+// `ConversationListView::rowHeight` high, taller only when its preview needs it.
 constexpr int horizontalPadding = 8;
 constexpr int verticalPadding = 2;
+constexpr int bottomPadding = 6;
 constexpr int lineSpacing = 4;
+constexpr int focusFrameWidth = 2;
 
 QString oneLine(QString text) {
     text.replace(QLatin1Char('\n'), QLatin1Char(' '));
@@ -32,38 +35,16 @@ QRect titleFieldRect(const QRect& row, const QFont& headline) {
                  qMax(0, row.width() - 2 * horizontalPadding), QFontMetrics(headline).height());
 }
 
-QRect captionRect(const QRect& row, const QFont& headline, const QFont& caption) {
-    const QRect title = titleFieldRect(row, headline);
-    QRect rect(title.left(), title.bottom() + 1 + lineSpacing, title.width(),
-               2 * QFontMetrics(caption).lineSpacing());
-    return rect.intersected(row);
+int captionWidth(int rowWidth) {
+    return qMax(0, rowWidth - 2 * horizontalPadding);
 }
 
-// The last message cut after its second line; the second line ends in an ellipsis when
-// there is more.
-QStringList twoLines(const QString& fullText, const QFont& font, int width) {
-    if (fullText.isEmpty() || width <= 0) return {};
-    // Two lines of a sidebar never show more than a few hundred characters: laying out a
-    // reply of megabytes to find them would stall every paint and take hundreds of MB.
-    constexpr qsizetype kPreviewLength = 2000;
-    qsizetype keep = std::min(fullText.size(), kPreviewLength);
-    if (keep < fullText.size() && fullText.at(keep - 1).isHighSurrogate()) --keep;
-    const QString text = keep < fullText.size() ? fullText.left(keep) + QChar(0x2026) : fullText;
-    QString wrappable = text;
-    wrappable.replace(QLatin1Char('\n'), QChar::LineSeparator);
-    QTextLayout layout(wrappable, font);
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
-    layout.beginLayout();
-    QTextLine first = layout.createLine();
-    first.setLineWidth(width);
-    layout.endLayout();
-    const int firstEnd = first.textStart() + first.textLength();
-    QStringList lines{oneLine(text.mid(0, firstEnd)).trimmed()};
-    const QString rest = oneLine(text.mid(firstEnd)).trimmed();
-    if (!rest.isEmpty()) lines << QFontMetrics(font).elidedText(rest, Qt::ElideRight, width);
-    return lines;
+// The width rows are laid out at: the list's viewport (a size hint is asked for without
+// the row's rectangle).
+int rowWidth(const QStyleOptionViewItem& option) {
+    if (const auto* view = qobject_cast<const QAbstractItemView*>(option.widget))
+        return view->viewport()->width();
+    return option.rect.width();
 }
 
 QPalette::ColorGroup colorGroup(const QStyleOptionViewItem& option) {
@@ -73,13 +54,68 @@ QPalette::ColorGroup colorGroup(const QStyleOptionViewItem& option) {
 
 }  // namespace
 
+QStringList SidebarDelegate::previewLines(const QString& preview, const QFont& font, int width) {
+    if (preview.isEmpty() || width <= 0) return {};
+    const QFontMetrics metrics(font);
+    const qsizetype lineEnd = preview.indexOf(QLatin1Char('\n'));
+    const QString first = lineEnd < 0 ? preview : preview.left(lineEnd);
+    const QString later = lineEnd < 0 ? QString() : preview.mid(lineEnd + 1);
+
+    // As much of the message's first line as fits, broken between words where it can be.
+    QTextLayout layout(first, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    line.setLineWidth(width);
+    layout.endLayout();
+    const qsizetype firstEnd = line.textStart() + line.textLength();
+    QStringList lines{first.left(firstEnd).trimmed()};
+
+    // Then the rest of that line, or else the message's second line; an ellipsis ends it
+    // when anything is left out.
+    QString second;
+    bool more = false;
+    if (firstEnd < first.size()) {
+        second = first.mid(firstEnd).trimmed();
+        more = !later.isEmpty();
+    } else {
+        const qsizetype secondEnd = later.indexOf(QLatin1Char('\n'));
+        second = secondEnd < 0 ? later : later.left(secondEnd);
+        more = secondEnd >= 0;
+    }
+    if (second.isEmpty()) return lines;
+    QString shown = metrics.elidedText(second, Qt::ElideRight, width);
+    if (more && shown == second) {
+        const QString marked = second + QChar(0x2026);
+        shown = metrics.horizontalAdvance(marked) <= width
+                    ? marked
+                    : metrics.elidedText(marked, Qt::ElideRight, width);
+    }
+    lines << shown;
+    return lines;
+}
+
 SidebarDelegate::SidebarDelegate(QObject* parent, EditorFactory makeEditor, EditingTest isEditing)
     : QStyledItemDelegate(parent),
       makeEditor_(std::move(makeEditor)),
       isEditing_(std::move(isEditing)) {}
 
-QSize SidebarDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
-    return QSize(qMax(option.rect.width(), 100), ConversationListView::rowHeight);
+QSize SidebarDelegate::sizeHint(const QStyleOptionViewItem& option,
+                                const QModelIndex& index) const {
+    const int width = rowWidth(option);
+    const QSize least(qMax(width, 100), ConversationListView::rowHeight);
+    if (index.row() <= 0) return least;
+    const QFont caption = views::captionFont(option.font);
+    const qsizetype lines =
+        previewLines(index.data(SidebarModel::PreviewRole).toString(), caption, captionWidth(width))
+            .size();
+    if (lines == 0) return least;
+    const int needed = verticalPadding + QFontMetrics(views::headlineFont(option.font)).height() +
+                       lineSpacing + int(lines) * QFontMetrics(caption).lineSpacing() +
+                       bottomPadding;
+    return least.expandedTo(QSize(0, needed));
 }
 
 void SidebarDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -88,12 +124,27 @@ void SidebarDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     initStyleOption(&background, index);
     background.text.clear();
     background.features &= ~QStyleOptionViewItem::HasDisplay;
+    background.state &= ~QStyle::State_HasFocus;  // the focus frame is drawn below
     const QWidget* widget = option.widget;
     QStyle* style = widget ? widget->style() : QApplication::style();
     style->drawControl(QStyle::CE_ItemViewItem, &background, painter, widget);
 
     const bool selected = option.state & QStyle::State_Selected;
     const QPalette::ColorGroup group = colorGroup(option);
+    if (option.state & QStyle::State_HasFocus) {
+        // The row the keyboard is on while the list has the focus, framed in the text
+        // colour of the highlight on a selected row (where the highlight colour would not
+        // show) and in the highlight colour on any other.
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing, false);
+        painter->setPen(QPen(
+            option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Highlight),
+            focusFrameWidth));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(option.rect.adjusted(focusFrameWidth, focusFrameWidth, -focusFrameWidth,
+                                               -focusFrameWidth));
+        painter->restore();
+    }
     const QColor textColor =
         option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
     const QFont headline = views::headlineFont(option.font);
@@ -108,11 +159,11 @@ void SidebarDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
         return;
     }
 
-    const QRect title = titleFieldRect(option.rect, headline);
+    const QRect titleField = titleFieldRect(option.rect, headline);
     if (!(isEditing_ && isEditing_(index.row()))) {
         const QString text = QFontMetrics(headline).elidedText(
-            oneLine(index.data(Qt::DisplayRole).toString()), Qt::ElideRight, title.width());
-        painter->drawText(title, Qt::AlignLeft | Qt::AlignVCenter, text);
+            oneLine(index.data(Qt::DisplayRole).toString()), Qt::ElideRight, titleField.width());
+        painter->drawText(titleField, Qt::AlignLeft | Qt::AlignVCenter, text);
     }
 
     const QFont caption = views::captionFont(option.font);
@@ -125,13 +176,12 @@ void SidebarDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     }
     painter->setPen(captionColor);
     painter->setFont(caption);
-    const QRect captionArea = captionRect(option.rect, headline, caption);
-    const QStringList lines = twoLines(index.data(SidebarModel::LastMessageRole).toString(),
-                                       caption, captionArea.width());
     const int step = QFontMetrics(caption).lineSpacing();
+    const int top = titleField.bottom() + 1 + lineSpacing;
+    const QStringList lines = previewLines(index.data(SidebarModel::PreviewRole).toString(),
+                                           caption, captionWidth(option.rect.width()));
     for (int i = 0; i < lines.size(); ++i) {
-        const QRect line(captionArea.left(), captionArea.top() + i * step, captionArea.width(),
-                         step);
+        const QRect line(titleField.left(), top + i * step, titleField.width(), step);
         painter->drawText(line, Qt::AlignLeft | Qt::AlignVCenter, lines[i]);
     }
     painter->restore();

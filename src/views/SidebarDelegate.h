@@ -2,7 +2,9 @@
 
 // Paints the rows of the conversation sidebar: the "New Conversation" entry centred, and
 // for a conversation its title on top with the last message in up to two caption lines
-// under it. It also places the rename field over a row's title. Which row is being
+// under it (as plain text, keeping the message's own line breaks). The row the keyboard
+// is on is framed while the list has the focus. It also places the rename field over a
+// row's title. Which row is being
 // renamed, and the field itself, are the sidebar's: the delegate asks through the two
 // functions it is given.
 
@@ -22,7 +24,14 @@ public:
 
     SidebarDelegate(QObject* parent, EditorFactory makeEditor, EditingTest isEditing);
 
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override;
+    /// The lines a preview (SidebarModel::previewText) is shown in at `width` pixels: at
+    /// most two, the first broken between words when the message's first line is too
+    /// long; the second ends in an ellipsis when anything is left out.
+    static QStringList previewLines(const QString& preview, const QFont& font, int width);
+
+    /// As wide as the list; `ConversationListView::rowHeight` high, or as high as the
+    /// title and the preview's lines need.
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
 

@@ -2,7 +2,8 @@
 
 // The rows of the conversation sidebar as a list model: row 0 is the fixed "New
 // Conversation" entry, row i the conversation i - 1. The sidebar (ConversationListView)
-// passes the conversations in; the model only serves their titles and last messages.
+// passes the conversations in; the model only serves their titles and last messages, the
+// latter also as the plain text the sidebar shows (`previewText`).
 
 #include <QAbstractListModel>
 #include <QList>
@@ -13,10 +14,21 @@ namespace parlote::views_detail {
 
 class SidebarModel : public QAbstractListModel {
 public:
-    enum Role { LastMessageRole = Qt::UserRole + 1 };
+    enum Role {
+        /// The last message as stored.
+        LastMessageRole = Qt::UserRole + 1,
+        /// Its beginning as plain text (`previewText`).
+        PreviewRole,
+    };
 
     /// The text of row 0.
     static const QString newConversationText;
+
+    /// The beginning of a last message as the sidebar shows it: plain text, one line per
+    /// line the message has (blank lines left out), without a leading think block and
+    /// without Markdown's marks: emphasis, headings, code marks and fences, quote and
+    /// list markers, and links reduced to their text. Only the first few lines are made.
+    static QString previewText(const QString& lastMessage);
 
     using QAbstractListModel::QAbstractListModel;
 
@@ -33,6 +45,7 @@ public:
 
 private:
     QList<Conversation> conversations_;
+    QStringList previews_;  // previewText of each conversation's last message
 };
 
 }  // namespace parlote::views_detail

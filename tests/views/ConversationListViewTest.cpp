@@ -1,10 +1,12 @@
 // The conversation sidebar as a user works it: selecting rows, renaming in place (F2, a
 // double-click, a click on the selected title, the context menu) and deleting through the
-// context menu or the Delete key.
+// context menu or the Delete key; the last message's preview in up to two plain lines,
+// what assistive technology reads and the focus frame.
 
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QListView>
@@ -15,9 +17,16 @@
 #include <utility>
 
 #include "ConversationListView.h"
+#include "SidebarDelegate.h"
+#include "SidebarModel.h"
+#include "TestPalettes.h"
+#include "ViewFonts.h"
 
 namespace parlote {
 namespace {
+
+using views_detail::SidebarDelegate;
+using views_detail::SidebarModel;
 
 Conversation conversation(const QString& title, const QString& lastMessage = {}) {
     return Conversation(SidebarID::conversation(QUuid::createUuid()), title, lastMessage);
@@ -319,6 +328,139 @@ TEST_F(Sidebar, CancelDoesNothingAndTheNewConversationEntryCannotBeDeleted) {
     answerConfirmation("Delete");
     EXPECT_EQ(deletions, QList<SidebarID>{id(0)});
     EXPECT_EQ(highlightedRow(), 1);
+}
+
+TEST(SidebarPreview, ShowsPlainTextWithTheMessagesOwnLines) {
+    EXPECT_EQ(SidebarModel::previewText("First line\n\n\nSecond line  \nThird"),
+              "First line\nSecond line\nThird");
+    EXPECT_EQ(SidebarModel::previewText(
+                  "## Plan\n- **Pack** the `tent`\n2. Read [the map](https://example.org/map)"),
+              "Plan\nPack the tent\nRead the map");
+    EXPECT_EQ(SidebarModel::previewText("> quoted *words* and __strong__ ~~gone~~\n---\nafter"),
+              "quoted words and strong gone\nafter");
+    EXPECT_EQ(SidebarModel::previewText("```cpp\nint x = a_b * c;\n```\nDone"),
+              "int x = a_b * c;\nDone")
+        << "code keeps its characters; the fence goes";
+    EXPECT_EQ(SidebarModel::previewText("2 * 3 * 4 in snake_case_names"),
+              "2 * 3 * 4 in snake_case_names");
+    EXPECT_EQ(SidebarModel::previewText("<think>Weighing it.\n**Hmm**</think>\n\nThe *answer*"),
+              "The answer");
+    EXPECT_EQ(SidebarModel::previewText("<think>still thinking"), "");
+    EXPECT_EQ(SidebarModel::previewText("1\n2\n3\n4\n5"), "1\n2\n3") << "only what can show";
+}
+
+TEST(SidebarPreview, TakesAtMostTwoLinesAndMarksWhatIsLeftOut) {
+    const QFont font = views::captionFont(QFont());
+    const int width = QFontMetrics(font).horizontalAdvance("Pack the tent and the stove") + 4;
+    EXPECT_EQ(SidebarDelegate::previewLines("Pack the tent\nand the stove", font, width),
+              (QStringList{"Pack the tent", "and the stove"}));
+    EXPECT_EQ(SidebarDelegate::previewLines("One", font, width), QStringList{"One"});
+    EXPECT_EQ(SidebarDelegate::previewLines("", font, width), QStringList{});
+
+    const QStringList cut = SidebarDelegate::previewLines("One\nTwo\nThree", font, width);
+    EXPECT_EQ(cut, (QStringList{"One", QString("Two") + QChar(0x2026)})) << "a third line is cut";
+
+    // A first line too long for one line goes on in the second, and is cut there.
+    const QString longLine = QString("word ").repeated(40).trimmed();
+    const QStringList wrapped = SidebarDelegate::previewLines(longLine + "\nNext", font, width);
+    ASSERT_EQ(wrapped.size(), 2);
+    EXPECT_TRUE(longLine.startsWith(wrapped[0]));
+    EXPECT_TRUE(wrapped[1].endsWith(QChar(0x2026)));
+    for (const QString& line : wrapped)
+        EXPECT_LE(QFontMetrics(font).horizontalAdvance(line), width);
+}
+
+TEST_F(Sidebar, ARowIsTallerOnlyWhenItsPreviewTakesTwoLines) {
+    QFont font = view.font();
+    font.setPixelSize(16);  // two caption lines under a title need more than 50 pixels
+    view.setFont(font);
+    rows[1].setLastMessage("Book the train\nand the hotel");
+    rows[2].setLastMessage("");
+    rows[3].setLastMessage("Old pond\n\nfrog jumps in\nsound of water");
+    view.setConversations(rows);
+    show();
+    EXPECT_EQ(rowRect(0).height(), ConversationListView::rowHeight);
+    EXPECT_EQ(rowRect(1).height(), ConversationListView::rowHeight) << "one line";
+    EXPECT_EQ(rowRect(3).height(), ConversationListView::rowHeight) << "no message";
+    const int twoLines = rowRect(2).height();
+    EXPECT_GT(twoLines, ConversationListView::rowHeight);
+    EXPECT_GE(twoLines, QFontMetrics(views::headlineFont(font)).height() +
+                            2 * QFontMetrics(views::captionFont(font)).lineSpacing());
+    EXPECT_EQ(rowRect(4).height(), twoLines);
+
+    // The stored message is not changed by what is shown.
+    const QModelIndex haiku = view.listView()->model()->index(4, 0);
+    EXPECT_EQ(haiku.data(SidebarModel::LastMessageRole).toString(),
+              "Old pond\n\nfrog jumps in\nsound of water");
+    EXPECT_EQ(haiku.data(SidebarModel::PreviewRole).toString(),
+              "Old pond\nfrog jumps in\nsound of water");
+
+    // A reply arriving in one line makes the row short again.
+    rows[1].setLastMessage("Booked.");
+    view.setConversations(rows);
+    EXPECT_EQ(rowRect(2).height(), ConversationListView::rowHeight);
+}
+
+TEST_F(Sidebar, ARenameUnderWayEndsWithTheOldTitleWhenAnotherConversationOpens) {
+    show();
+    doubleClickTitle(1);
+    retype("Lyon in May");
+    view.setSelectedConversation(id(2));  // opened from elsewhere (a command, the model)
+    EXPECT_EQ(view.titleEditor(), nullptr);
+    EXPECT_EQ(view.editingConversation(), std::nullopt);
+    EXPECT_EQ(view.listView()->model()->index(2, 0).data().toString(), "Trip to Lyon");
+
+    doubleClickTitle(0);
+    retype("Borrowing");
+    clickRow(3);  // a click on another row
+    EXPECT_EQ(view.titleEditor(), nullptr);
+    EXPECT_EQ(highlightedRow(), 4);
+    EXPECT_TRUE(renames.isEmpty());
+
+    // The owner echoing the selection of the row being renamed leaves the field open.
+    doubleClickTitle(2);
+    view.setSelectedConversation(id(2));
+    EXPECT_EQ(view.editingConversation(), id(2));
+}
+
+TEST_F(Sidebar, RowsReadAsTitleAndLastMessage) {
+    rows[0].setLastMessage("They are **scopes**.\nNot `types`.");
+    view.setConversations(rows);
+    show();
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(view.listView());
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->text(QAccessible::Name), "Conversations");
+    QStringList read;
+    for (int i = 0; i < list->childCount(); ++i) {
+        QAccessibleInterface* row = list->child(i);
+        if (row && row->role() != QAccessible::ColumnHeader &&
+            row->role() != QAccessible::RowHeader)
+            read << row->text(QAccessible::Name) + " | " + row->text(QAccessible::Description);
+    }
+    ASSERT_EQ(read.size(), 5);
+    EXPECT_EQ(read[0], "New Conversation | Starts a new conversation");
+    EXPECT_EQ(read[1], "Rust lifetimes | They are scopes. Not types.");
+    EXPECT_EQ(read[2], "Trip to Lyon | ");
+}
+
+TEST_F(Sidebar, TheSelectedRowIsFramedWhileTheListHasTheFocus) {
+    for (const bool dark : {false, true}) {
+        SCOPED_TRACE(dark ? "dark" : "light");
+        view.setPalette(dark ? testing::darkPalette() : QPalette());
+        view.setSelectedConversation(id(1));
+        show();
+        const QRect row = rowRect(2);
+        const QPoint onFrame(row.left() + 2, row.center().y());
+        const QColor frame = view.palette().color(QPalette::HighlightedText);
+
+        view.listView()->clearFocus();
+        EXPECT_NE(viewport()->grab().toImage().pixelColor(onFrame), frame);
+        view.listView()->setFocus();
+        ASSERT_TRUE(view.listView()->hasFocus());
+        EXPECT_EQ(viewport()->grab().toImage().pixelColor(onFrame), frame);
+        EXPECT_NE(viewport()->grab().toImage().pixelColor(onFrame + QPoint(3, 0)), frame)
+            << "a frame, not a filled row";
+    }
 }
 
 }  // namespace
