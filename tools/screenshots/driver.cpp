@@ -15,6 +15,7 @@
 //   13-versions      the reply asked for again: the "‹ 2/2 ›" switcher
 //   14-editing       the last question being edited in place
 //   15-shortcuts     the keyboard shortcuts window
+//   18-keyboard-focus the keyboard on a message of the transcript: the focus ring
 //
 //   parlote-screenshot-driver --server PATH --port N --out DIR [--dark]
 //
@@ -27,6 +28,7 @@
 #include <QDeadlineTimer>
 #include <QDialog>
 #include <QDir>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -216,6 +218,27 @@ int main(int argc, char** argv) {
             "the second version did not finish");
     view.transcript()->scrollToLastMessage(false);
     shoot(QStringLiteral("13-versions") + suffix);
+
+    // 18. The keyboard in the transcript: End, then Up, makes the last question the
+    // current message, ringed in the selection colour.
+    {
+        TranscriptView* transcript = view.transcript();
+        window.activateWindow();
+        require(waitFor([&] { return window.isActiveWindow(); }), "the window is not active");
+        transcript->setFocus(Qt::OtherFocusReason);
+        auto press = [&](Qt::Key key) {
+            QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier);
+            QApplication::sendEvent(transcript, &down);
+            QKeyEvent up(QEvent::KeyRelease, key, Qt::NoModifier);
+            QApplication::sendEvent(transcript, &up);
+        };
+        press(Qt::Key_End);
+        press(Qt::Key_Up);
+        require(transcript->hasFocus() && !transcript->messageFocusRect().isNull(),
+                "no message marked");
+        shoot(QStringLiteral("18-keyboard-focus") + suffix);
+        view.input()->textView()->setFocus();
+    }
 
     // 14. The last question edited in place.
     const std::optional<QUuid> question = model.lastUserMessage();
