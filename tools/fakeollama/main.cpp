@@ -1,11 +1,12 @@
 // parlote-fake-ollama: serves the demo scenario until SIGINT or SIGTERM.
 //
 //     parlote-fake-ollama [--port N] [--host ADDRESS]     (default 127.0.0.1:11434)
-//                         [--flood CHUNKS [--pace MS]]
+//                         [--flood CHUNKS [--pace MS]] [--pull-step MS]
 //
 // --flood answers every chat with CHUNKS chunks of " word", as fast as loopback allows
 // (64 records to a write) or one every MS milliseconds; for floods in a process apart
-// from the one measured.
+// from the one measured. --pull-step makes a model download report its progress every MS
+// milliseconds (60 by default), for a download that lasts.
 
 #include <csignal>
 #include <cstdio>
@@ -20,7 +21,9 @@
 namespace {
 
 int usage(const char* program) {
-    std::fprintf(stderr, "usage: %s [--port N] [--host ADDRESS] [--flood CHUNKS [--pace MS]]\n",
+    std::fprintf(stderr,
+                 "usage: %s [--port N] [--host ADDRESS] [--flood CHUNKS [--pace MS]] "
+                 "[--pull-step MS]\n",
                  program);
     return 2;
 }
@@ -32,9 +35,11 @@ int main(int argc, char** argv) {
     int port = 11434;
     long flood = -1;
     long pace = 0;
+    long pullStep = -1;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
-        if ((arg == "--port" || arg == "--host" || arg == "--flood" || arg == "--pace") &&
+        if ((arg == "--port" || arg == "--host" || arg == "--flood" || arg == "--pace" ||
+             arg == "--pull-step") &&
             i + 1 < argc) {
             const char* value = argv[++i];
             if (arg == "--host") {
@@ -48,6 +53,8 @@ int main(int argc, char** argv) {
                 flood = parsed;
             } else if (arg == "--pace") {
                 pace = parsed;
+            } else if (arg == "--pull-step") {
+                pullStep = parsed;
             } else {
                 if (parsed > 65535) return usage(argv[0]);
                 port = static_cast<int>(parsed);
@@ -68,6 +75,12 @@ int main(int argc, char** argv) {
     try {
         parlote::testing::FakeOllama server(host, port);
         parlote::testing::installDemoScenario(server);
+        if (pullStep >= 0) {
+            parlote::testing::PullScript pull;
+            pull.stepsPerLayer = 10;
+            pull.stepDelay = parlote::testing::Milliseconds(pullStep);
+            server.setPullScript(pull);
+        }
         if (flood >= 0) {
             using namespace parlote::testing;
             ChatScript reply = ChatScript::repeated(static_cast<std::size_t>(flood), " word");

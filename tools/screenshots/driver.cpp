@@ -15,9 +15,16 @@
 //   13-versions      the reply asked for again: the "‹ 2/2 ›" switcher
 //   14-editing       the last question being edited in place
 //   15-shortcuts     the keyboard shortcuts window
+//   16-min-width     the window at its minimum width: the sidebar collapsed by itself
 //   18-keyboard-focus the keyboard on a message of the transcript: the focus ring
 //
 //   parlote-screenshot-driver --server PATH --port N --out DIR [--dark]
+//
+// With --offline it takes one scene instead, without starting the server (nothing listens
+// on the port):
+//
+//   17-offline       a start while Ollama is not running: the banner over a stored
+//                    conversation that reads as usual
 //
 // Expects a display (the `screenshots` script starts Xvfb), a throw-away XDG_DATA_HOME
 // and XDG_CONFIG_HOME, and OLLAMA_HOST pointing at the port.
@@ -36,6 +43,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
 #include <QStyleFactory>
 #include <QTextCursor>
 #include <QThread>
@@ -98,6 +106,58 @@ void shoot(const QString& name) {
     std::fflush(stdout);
 }
 
+// 17. A start while Ollama is not running, over a conversation kept from before.
+int offlineStart(const QString& suffix) {
+    QSettings settings(QStringLiteral("Parlote"), QStringLiteral("Parlote"));
+    settings.setValue(ZoruveVede::hasLaunchedKey, true);
+    settings.setValue(ZoruveVede::selectedModelKey, QStringLiteral("llama3.2:latest"));
+    settings.sync();
+    const QUuid id = QUuid::createUuid();
+    ChatStore::shared().writeConversation(
+        id, {ChatMessage::make(QStringLiteral("How do I keep a terminal command running after I "
+                                              "log out?"),
+                               ChatMessageType::user),
+             ChatMessage::make(
+                 QStringLiteral(
+                     "Use **`nohup`** or run it in a terminal multiplexer:\n\n"
+                     "1. `nohup long-task > task.log 2>&1 &` keeps it going and writes its "
+                     "output to `task.log`.\n"
+                     "2. `tmux new -s work`, start the command, then press *Ctrl+B D* to "
+                     "detach; `tmux attach -t work` brings it back.\n\n"
+                     "For a service that should always run, a **systemd unit** is the better "
+                     "home: it restarts the program and starts it at boot."),
+                 ChatMessageType::assistant)});
+    const QUuid other = QUuid::createUuid();
+    ChatStore::shared().writeConversation(
+        other,
+        {ChatMessage::make(QStringLiteral("Name three rivers in France."), ChatMessageType::user),
+         ChatMessage::make(QStringLiteral("The Loire, the Seine and the Rhône."),
+                           ChatMessageType::assistant)});
+    ChatStore::shared().saveTOC(
+        {Conversation(SidebarID::conversation(id), QStringLiteral("Commands after logout"),
+                      QStringLiteral("Use nohup or run it in a terminal multiplexer")),
+         Conversation(SidebarID::conversation(other), QStringLiteral("Rivers of France"),
+                      QStringLiteral("The Loire, the Seine and the Rhône."))});
+
+    MainWindow window(ZoruveVedeServices::standard(), [] { return nullptr; });
+    window.setUrlOpener([](const QUrl&) { return true; });
+    window.move(0, 0);
+    window.show();
+    MainView& view = *window.mainView();
+    ZoruveVede& model = view.viewModel();
+    require(waitFor([&] { return model.conversations().size() == 2; }), "no stored conversations");
+    require(waitFor([&] { return !model.ollamaRunning() && view.banner()->isVisible(); }),
+            "no banner");
+    model.setSelectedConversation(SidebarID::conversation(id));
+    require(waitFor([&] { return model.messages().size() == 2; }), "the conversation did not open");
+    shoot(QStringLiteral("17-offline") + suffix);
+
+    model.applicationWillQuit();
+    window.close();
+    ModelServiceBridge::shared().shutdown();
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -106,6 +166,7 @@ int main(int argc, char** argv) {
     QString serverPath;
     QString port;
     bool dark = false;
+    bool offline = false;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--server") && i + 1 < args.size())
@@ -116,6 +177,8 @@ int main(int argc, char** argv) {
             outDir = args[++i];
         else if (args[i] == QLatin1String("--dark"))
             dark = true;
+        else if (args[i] == QLatin1String("--offline"))
+            offline = true;
     }
     require(!serverPath.isEmpty() && !port.isEmpty() && !outDir.isEmpty(),
             "usage: parlote-screenshot-driver --server PATH --port N --out DIR [--dark]");
@@ -123,6 +186,7 @@ int main(int argc, char** argv) {
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     if (dark) QApplication::setPalette(parlote::testing::darkPalette());
     const QString suffix = dark ? QStringLiteral("-dark") : QString();
+    if (offline) return offlineStart(suffix);
 
     // A disk that can be made full on demand, for the failed-save scene.
     static std::atomic<bool> diskFull{false};
@@ -177,6 +241,16 @@ int main(int argc, char** argv) {
             }),
             "no title");
     shoot(QStringLiteral("02-conversation") + suffix);
+
+    // 16. The window at its narrowest: the sidebar collapses by itself, the chat stays whole.
+    {
+        const QSize wide = window.size();
+        window.resize(MainView::minimumWidth, wide.height());
+        require(waitFor([&] { return !view.sidebarShown(); }), "the sidebar did not collapse");
+        shoot(QStringLiteral("16-min-width") + suffix);
+        window.resize(wide);
+        require(waitFor([&] { return view.sidebarShown(); }), "the sidebar did not come back");
+    }
 
     // 3. The next reply while it streams.
     send(QStringLiteral("Can you show me that as a C++ function?"));
