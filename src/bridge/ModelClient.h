@@ -24,6 +24,11 @@ public:
     virtual std::int32_t startChat(const std::vector<kestrelix::llm::OllamaMessage>& messages,
                                    const kestrelix::llm::SwiftLLMChatOptions& options) = 0;
     virtual std::shared_ptr<kestrelix::llm::OllamaChunkInfo> getNextChunk() = 0;
+    virtual std::string serverVersion() = 0;
+    virtual kestrelix::llm::OllamaModelDetails show(const std::string& model) = 0;
+    virtual std::vector<kestrelix::llm::OllamaRunningModel> runningModels() = 0;
+    virtual std::int32_t load(const std::string& model) = 0;
+    virtual std::int32_t unload(const std::string& model) = 0;
     virtual kestrelix::llm::OllamaErrorInfo lastError() const = 0;
     /// Called from another thread to end a blocked call at once (used at shutdown).
     virtual void abort() = 0;

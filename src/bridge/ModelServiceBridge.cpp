@@ -138,6 +138,24 @@ Future<APIResult<QList<ChatModel>>> ModelServiceBridge::loadAvailableModels() {
             // Byte order of UTF-8 is code point order: case-sensitive, not locale-aware.
             std::stable_sort(infos.begin(), infos.end(),
                              [](const auto& a, const auto& b) { return a.name < b.name; });
+            // A model pulled again since its details were asked is asked again.
+            {
+                std::lock_guard lock(detailsMutex_);
+                for (const llm::OllamaModelInfo& info : infos) {
+                    const auto entry = details_.find(QString::fromStdString(info.name));
+                    if (entry == details_.end()) continue;
+                    const QString digest = QString::fromStdString(info.digest);
+                    if (!entry->digest.isEmpty() && entry->digest != digest) {
+                        if (entry->asking) {
+                            entry->stale = true;
+                        } else {
+                            details_.erase(entry);
+                            continue;
+                        }
+                    }
+                    entry->digest = digest;
+                }
+            }
             QList<ChatModel> models;
             models.reserve(qsizetype(infos.size()));
             for (const llm::OllamaModelInfo& info : infos) {
@@ -160,6 +178,120 @@ Future<APIResult<std::monostate>> ModelServiceBridge::deleteOllamaModel(const QS
             ClientLease client(*this);
             if (client->removeModel(name) != 0)
                 return Result::failure(errorFrom(client->lastError()));
+            forgetDetails(QString::fromStdString(name));
+            return Result::success({});
+        },
+        failWith<Result>);
+}
+
+void ModelServiceBridge::forgetDetails(const QString& name) {
+    std::lock_guard lock(detailsMutex_);
+    const auto entry = details_.find(name);
+    if (entry == details_.end()) return;
+    if (entry->asking)
+        entry->stale = true;
+    else
+        details_.erase(entry);
+}
+
+namespace {
+
+ModelDetails detailsFrom(const llm::OllamaModelDetails& info) {
+    ModelDetails details;
+    for (const std::string& capability : info.capabilities)
+        details.capabilities.append(QString::fromStdString(capability));
+    details.capabilitiesKnown = info.capabilitiesKnown;
+    details.architecture = QString::fromStdString(info.architecture);
+    details.contextLength = info.contextLength;
+    details.system = QString::fromStdString(info.system);
+    details.parameters = QString::fromStdString(info.parameters);
+    return details;
+}
+
+}  // namespace
+
+Future<APIResult<ModelDetails>> ModelServiceBridge::modelDetails(const QString& name) {
+    using Result = APIResult<ModelDetails>;
+    auto [future, promise] = Future<Result>::make();
+    {
+        std::lock_guard lock(detailsMutex_);
+        DetailsEntry& entry = details_[name];
+        if (entry.details && !entry.stale) {
+            promise.set(Result::success(*entry.details));
+            return future;
+        }
+        entry.waiting.push_back(promise);
+        if (entry.asking) return future;
+        entry.asking = true;
+        entry.stale = false;
+    }
+    // Every waiting caller gets the answer; only a success that nothing made stale is kept.
+    auto answer = [this, name](const Result& result) {
+        std::vector<Future<Result>::Promise> waiting;
+        {
+            std::lock_guard lock(detailsMutex_);
+            const auto entry = details_.find(name);
+            if (entry == details_.end()) return;
+            waiting = std::move(entry->waiting);
+            entry->waiting.clear();
+            entry->asking = false;
+            if (result.isSuccess() && !entry->stale) {
+                entry->details = result.value();
+            } else {
+                details_.erase(entry);
+            }
+        }
+        for (auto& waiter : waiting) waiter.set(result);
+    };
+    runJob<Result>(
+        [this, name = name.toStdString()] {
+            ClientLease client(*this);
+            const llm::OllamaModelDetails info = client->show(name);
+            const llm::OllamaErrorInfo error = client->lastError();
+            if (error.errorCode != 0) return Result::failure(errorFrom(error));
+            return Result::success(detailsFrom(info));
+        },
+        failWith<Result>)
+        .then(answer);
+    return future;
+}
+
+Future<APIResult<QList<RunningModel>>> ModelServiceBridge::runningModels() {
+    using Result = APIResult<QList<RunningModel>>;
+    return runJob<Result>(
+        [this] {
+            ClientLease client(*this);
+            const std::vector<llm::OllamaRunningModel> infos = client->runningModels();
+            const llm::OllamaErrorInfo error = client->lastError();
+            if (error.errorCode != 0) return Result::failure(errorFrom(error));
+            QList<RunningModel> models;
+            for (const llm::OllamaRunningModel& info : infos)
+                models.append(RunningModel{
+                    QString::fromStdString(info.name), QString::fromStdString(info.digest),
+                    info.size, info.sizeVram, info.contextLength,
+                    dateFromRfc3339(QString::fromStdString(info.expiresAt))});
+            return Result::success(std::move(models));
+        },
+        failWith<Result>);
+}
+
+Future<APIResult<std::monostate>> ModelServiceBridge::loadModel(const QString& name) {
+    using Result = APIResult<std::monostate>;
+    return runJob<Result>(
+        [this, name = name.toStdString()] {
+            ClientLease client(*this);
+            if (client->load(name) != 0) return Result::failure(errorFrom(client->lastError()));
+            return Result::success({});
+        },
+        failWith<Result>);
+}
+
+Future<APIResult<std::monostate>> ModelServiceBridge::unloadModel(const QString& name) {
+    using Result = APIResult<std::monostate>;
+    return runJob<Result>(
+        [this, name = name.toStdString()] {
+            ClientLease client(*this);
+            if (client->unload(name) != 0) return Result::failure(errorFrom(client->lastError()));
             return Result::success({});
         },
         failWith<Result>);

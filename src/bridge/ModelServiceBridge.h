@@ -7,6 +7,7 @@
 // Jobs never starve each other: every job gets its own thread, so a long reply, a model
 // download and the liveness checks all progress together.
 
+#include <QHash>
 #include <QList>
 #include <mutex>
 #include <unordered_set>
@@ -49,6 +50,21 @@ public:
     ThrowingStream<ZoruveVedeChunk> streamChat(const QList<ChatMessage>& messages,
                                                const SwiftLLMChatOptions& options);
 
+    /// What model `name` can do (/api/show). Asked once per model for the run: later
+    /// calls are answered from memory, and calls made while the answer is awaited share
+    /// its request. A model whose digest changes in a later loadAvailableModels() (it
+    /// was pulled again), or that deleteOllamaModel() removed, is asked again; so is one
+    /// whose request failed.
+    Future<APIResult<ModelDetails>> modelDetails(const QString& name);
+    /// The models loaded in memory (/api/ps), most recently used first.
+    Future<APIResult<QList<RunningModel>>> runningModels();
+    /// Loads `name` into memory ahead of a chat; the future is set once it is loaded,
+    /// which can take minutes.
+    Future<APIResult<std::monostate>> loadModel(const QString& name);
+    /// Asks Ollama to free the memory of `name` (once no request uses it). Succeeds also
+    /// when it was not loaded.
+    Future<APIResult<std::monostate>> unloadModel(const QString& name);
+
     /// Ends every operation in progress at once (their results are errors) and makes
     /// later operations fail the same way.
     void abortAll();
@@ -68,7 +84,21 @@ private:
     template <class T, class Job, class OnFailure>
     Future<T> runJob(Job job, OnFailure onFailure);
 
+    /// Forgets what modelDetails() knows of `name` (an answer under way is not kept).
+    void forgetDetails(const QString& name);
+
     ModelClientFactory factory_;
+
+    // What modelDetails() knows, by model name. Guarded by detailsMutex_.
+    struct DetailsEntry {
+        QString digest;  // as the model list last said, when it has said
+        std::optional<ModelDetails> details;
+        bool asking = false;  // a request is under way; `waiting` wait for it
+        bool stale = false;   // forgotten while asked: the answer is handed out, not kept
+        std::vector<Future<APIResult<ModelDetails>>::Promise> waiting;
+    };
+    std::mutex detailsMutex_;
+    QHash<QString, DetailsEntry> details_;
     std::mutex mutex_;  // guards live_ and aborting_
     std::unordered_set<ModelClient*> live_;
     bool aborting_ = false;

@@ -30,6 +30,13 @@ public:
         return client_.startChat(messages, options);
     }
     std::shared_ptr<llm::OllamaChunkInfo> getNextChunk() override { return client_.getNextChunk(); }
+    std::string serverVersion() override { return client_.serverVersion(); }
+    llm::OllamaModelDetails show(const std::string& model) override { return client_.show(model); }
+    std::vector<llm::OllamaRunningModel> runningModels() override {
+        return client_.runningModels();
+    }
+    std::int32_t load(const std::string& model) override { return client_.load(model); }
+    std::int32_t unload(const std::string& model) override { return client_.unload(model); }
     llm::OllamaErrorInfo lastError() const override { return client_.lastError(); }
     void abort() override { client_.abort(); }
 

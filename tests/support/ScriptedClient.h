@@ -22,6 +22,9 @@ struct ClientScript {
     std::deque<llm::OllamaInstallInfo> installRecords;
     std::deque<llm::OllamaChunkInfo> chunks;
     llm::OllamaErrorInfo endError{llm::kEndOfStream, 0, 0, ""};  // lastError when polls run out
+    std::string version;                                         // of serverVersion
+    llm::OllamaModelDetails details;                             // of show
+    std::vector<llm::OllamaRunningModel> running;                // of runningModels
 };
 
 /// What the clients of one test saw; shared by every client the factory makes.
@@ -69,6 +72,27 @@ public:
         return answer(script_.status);
     }
     std::shared_ptr<llm::OllamaChunkInfo> getNextChunk() override { return next(script_.chunks); }
+    std::string serverVersion() override {
+        answer(script_.status);
+        return script_.version;
+    }
+    llm::OllamaModelDetails show(const std::string& model) override {
+        remember(model);
+        answer(script_.status);
+        return script_.details;
+    }
+    std::vector<llm::OllamaRunningModel> runningModels() override {
+        answer(script_.status);
+        return script_.running;
+    }
+    std::int32_t load(const std::string& model) override {
+        remember(model);
+        return answer(script_.status);
+    }
+    std::int32_t unload(const std::string& model) override {
+        remember(model);
+        return answer(script_.status);
+    }
     llm::OllamaErrorInfo lastError() const override { return last_; }
     void abort() override {}
 

@@ -121,6 +121,13 @@ std::optional<ModelInfo> FakeOllama::Impl::findInstalled(std::string_view name) 
     return std::nullopt;
 }
 
+void FakeOllama::Impl::markLoaded(const std::string& name, std::int64_t contextLength) {
+    const std::string wanted = canonicalName(name);
+    std::lock_guard lock(mutex);
+    std::erase_if(loaded, [&](const LoadedModel& m) { return m.name == wanted; });
+    loaded.insert(loaded.begin(), LoadedModel{wanted, contextLength});
+}
+
 ChatScript FakeOllama::Impl::nextScript(const nlohmann::json& request) {
     ChatResponder chooser;
     {
@@ -142,6 +149,9 @@ void FakeOllama::Impl::installRoutes() {
     server_.Get("/api/tags", [this](const httplib::Request& req, httplib::Response& res) {
         if (admit(req)) handleTags(res);
     });
+    server_.Get("/api/ps", [this](const httplib::Request& req, httplib::Response& res) {
+        if (admit(req)) handlePs(res);
+    });
     server_.Post("/api/show", [this](const httplib::Request& req, httplib::Response& res) {
         if (admit(req)) handleShow(req, res);
     });
@@ -159,8 +169,8 @@ void FakeOllama::Impl::installRoutes() {
     // wrong method and 404 otherwise, both as plain text.
     auto fallback = [this](const httplib::Request& req, httplib::Response& res) {
         if (!admit(req)) return;
-        static const char* const kKnown[] = {
-            "/", "/api/version", "/api/tags", "/api/show", "/api/delete", "/api/chat", "/api/pull"};
+        static const char* const kKnown[] = {"/",         "/api/version", "/api/tags", "/api/ps",
+                                             "/api/show", "/api/delete",  "/api/chat", "/api/pull"};
         const bool known = std::any_of(std::begin(kKnown), std::end(kKnown),
                                        [&](const char* path) { return req.path == path; });
         res.status = known ? 405 : 404;
@@ -237,6 +247,17 @@ void FakeOllama::releaseStalls() {
         ++impl_->stallGeneration;
     }
     impl_->changed.notify_all();
+}
+
+std::vector<LoadedModel> FakeOllama::loadedModels() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->loaded;
+}
+
+void FakeOllama::setLoadedModels(std::vector<LoadedModel> models) {
+    for (auto& m : models) m.name = canonicalName(m.name);
+    std::lock_guard lock(impl_->mutex);
+    impl_->loaded = std::move(models);
 }
 
 std::vector<RecordedRequest> FakeOllama::requests() const {

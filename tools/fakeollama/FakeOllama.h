@@ -8,8 +8,8 @@
 // object per line, `{"error":"..."}` bodies, and `404 page not found` for
 // unknown routes.
 //
-// Routes: GET/HEAD /, GET/HEAD /api/version, GET /api/tags, POST /api/show,
-// POST /api/chat, POST /api/pull, DELETE /api/delete. A known path with the
+// Routes: GET/HEAD /, GET/HEAD /api/version, GET /api/tags, GET /api/ps,
+// POST /api/show, POST /api/chat, POST /api/pull, DELETE /api/delete. A known path with the
 // wrong method gets 405, anything else 404, both as text/plain.
 // Chat and show find models by name, with ":latest" implied when no tag is
 // given; the reply echoes the name exactly as the request spelled it.
@@ -64,11 +64,27 @@ struct ModelInfo {
     // Reported by /api/show. "thinking" allows `"think":true`; a model without
     // "completion" (an embedding model) refuses chat with 400.
     std::vector<std::string> capabilities = {"completion"};
+    // /api/show: model_info["<family>.context_length"] (left out when 0), the Modelfile's
+    // SYSTEM prompt and PARAMETER lines (left out when empty).
+    std::int64_t contextLength = 131072;
+    std::string system;
+    std::string parameters;
+    // /api/ps while loaded: the share of its memory on the GPU (size_vram / size).
+    double gpuShare = 1.0;
 
-    // A plausible model: family taken from the name, families = [family].
+    // A plausible model: family taken from the name, families = [family], and the
+    // capabilities a real model of that family has: llama3.2 and mistral completion and
+    // tools; qwen3 and deepseek-r1 also thinking; llava, gemma3 and moondream completion and
+    // vision; nomic-embed-text and all-minilm embedding only; others completion.
     static ModelInfo make(std::string name, std::int64_t size = 2019393189,
                           std::string parameterSize = "3.2B",
                           std::string quantizationLevel = "Q4_K_M");
+};
+
+// One model loaded in memory, as /api/ps lists it.
+struct LoadedModel {
+    std::string name;            // canonical "name:tag"
+    std::int64_t contextLength;  // the num_ctx it was loaded with
 };
 
 // A complete HTTP answer sent instead of the normal one (before any streaming).
@@ -212,6 +228,18 @@ public:
     void setHangAll(bool hang);
     // Lets every currently stalled chat stream continue.
     void releaseStalls();
+
+    // The models /api/show describes by default: llama3.2 (completion, tools), llava
+    // (completion, vision), qwen3:8b (completion, tools, thinking) and nomic-embed-text
+    // (embedding only). Not installed until passed to setModels().
+    static std::vector<ModelInfo> standardModels();
+
+    // Loaded models (/api/ps), most recently used first. A chat request loads its model
+    // with its options.num_ctx (4096 when absent, as a server without
+    // OLLAMA_CONTEXT_LENGTH does; a different num_ctx reloads it), and a request
+    // without messages and with keep_alive 0 unloads it.
+    std::vector<LoadedModel> loadedModels() const;
+    void setLoadedModels(std::vector<LoadedModel> models);
 
     // What the server saw.
     std::vector<RecordedRequest> requests() const;

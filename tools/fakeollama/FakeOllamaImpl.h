@@ -52,6 +52,8 @@ ParsedBody parseBody(const httplib::Request& req);
 std::string stringField(const nlohmann::json& body, const char* key);
 // `"stream"` absent or null means streaming; only an explicit false turns it off.
 bool wantsStream(const nlohmann::json& body);
+// options.num_ctx of a chat request, or the server's default context length.
+std::int64_t contextLengthOf(const nlohmann::json& body);
 // Option type errors surface as 500 from the model scheduler on a real server.
 std::string optionTypeError(const nlohmann::json& body);
 
@@ -75,6 +77,7 @@ public:
     std::uint64_t stallGeneration = 0;
     std::vector<ModelInfo> models;
     std::vector<ModelInfo> registry;
+    std::vector<LoadedModel> loaded;  // most recently used first
     ChatScript defaultScript = ChatScript::words("Hello! How can I help you today?");
     ChatResponder responder;
     PullScript pullScript;
@@ -92,6 +95,9 @@ public:
 private:
     void installRoutes();
     void handleTags(httplib::Response& res);
+    void handlePs(httplib::Response& res);
+    // A chat request's model is loaded (moved to the front) with this context length.
+    void markLoaded(const std::string& name, std::int64_t contextLength);
     void handleShow(const httplib::Request& req, httplib::Response& res);
     void handleDelete(const httplib::Request& req, httplib::Response& res);
     void handleChat(const httplib::Request& req, httplib::Response& res);

@@ -106,6 +106,16 @@ bool wantsStream(const nlohmann::json& body) {
     return !(it != body.end() && it->is_boolean() && !it->get<bool>());
 }
 
+std::int64_t contextLengthOf(const nlohmann::json& body) {
+    constexpr std::int64_t kDefaultContextLength = 4096;
+    const auto options = body.find("options");
+    if (options == body.end() || !options->is_object()) return kDefaultContextLength;
+    const auto numCtx = options->find("num_ctx");
+    if (numCtx == options->end() || !numCtx->is_number() || numCtx->get<double>() < 1)
+        return kDefaultContextLength;
+    return numCtx->get<std::int64_t>();
+}
+
 std::string optionTypeError(const nlohmann::json& body) {
     const auto options = body.find("options");
     if (options == body.end() || !options->is_object()) return {};
@@ -149,7 +159,31 @@ ModelInfo ModelInfo::make(std::string name, std::int64_t size, std::string param
     m.families = std::vector<std::string>{m.family};
     m.parameterSize = std::move(parameterSize);
     m.quantizationLevel = std::move(quantizationLevel);
+    const std::string base = m.name.substr(start);
+    const auto startsWith = [&](std::initializer_list<const char*> prefixes) {
+        return std::any_of(prefixes.begin(), prefixes.end(),
+                           [&](const char* prefix) { return base.rfind(prefix, 0) == 0; });
+    };
+    if (startsWith({"nomic-embed", "all-minilm", "mxbai-embed"}))
+        m.capabilities = {"embedding"};
+    else if (startsWith({"qwen3", "deepseek-r1"}))
+        m.capabilities = {"completion", "tools", "thinking"};
+    else if (startsWith({"llava", "gemma3", "moondream", "llama3.2-vision"}))
+        m.capabilities = {"completion", "vision"};
+    else if (startsWith({"llama3", "mistral", "qwen2"}))
+        m.capabilities = {"completion", "tools"};
     return m;
+}
+
+std::vector<ModelInfo> FakeOllama::standardModels() {
+    ModelInfo embedding = ModelInfo::make("nomic-embed-text:latest", 274302450, "137M", "F16");
+    embedding.family = "nomic-bert";
+    embedding.families = std::vector<std::string>{"nomic-bert"};
+    embedding.contextLength = 2048;
+    ModelInfo thinking = ModelInfo::make("qwen3:8b", 5225388164, "8.2B");
+    thinking.contextLength = 40960;
+    return {ModelInfo::make("llama3.2:latest"), ModelInfo::make("llava:latest", 4733363377, "7B"),
+            std::move(thinking), std::move(embedding)};
 }
 
 HttpReply HttpReply::jsonError(int status, std::string_view message) {

@@ -166,8 +166,13 @@ std::string dump(const nlohmann::ordered_json& value) {
 }
 
 std::string nowRfc3339Nano() {
+    return rfc3339NanoFromNow(std::chrono::seconds(0));
+}
+
+std::string rfc3339NanoFromNow(std::chrono::seconds fromNow) {
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);
+    ts.tv_sec += static_cast<time_t>(fromNow.count());
     std::tm utc{};
     gmtime_r(&ts.tv_sec, &utc);
     char buf[64];

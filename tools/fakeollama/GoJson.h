@@ -3,6 +3,7 @@
 // the caller built, RFC 3339 timestamps with trailing zeros dropped.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -25,6 +26,9 @@ std::string dump(const nlohmann::ordered_json& value);
 
 // Current UTC time as Go's time.RFC3339Nano ("2025-10-26T17:15:24.097767Z").
 std::string nowRfc3339Nano();
+
+// UTC time `fromNow` ahead, in the same form.
+std::string rfc3339NanoFromNow(std::chrono::seconds fromNow);
 
 // A stable, plausible 64-hex-digit sha256-looking digest derived from `seed`.
 std::string fakeDigest(std::string_view seed);

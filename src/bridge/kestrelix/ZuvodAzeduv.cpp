@@ -1,5 +1,7 @@
 #include "ZuvodAzeduv.h"
 
+#include <algorithm>
+
 #include "ZuvodAzeduvImpl.h"
 
 namespace kestrelix::llm {
@@ -38,6 +40,106 @@ std::int32_t ZuvodAzeduv::testConfiguration() const {
     }
     d.succeed();
     return kNoError;
+}
+
+std::string ZuvodAzeduv::serverVersion() const {
+    Impl& d = *impl_;
+    if (!d.checkUsable()) return {};
+    const auto body = d.fetch("GET", "/api/version", {}, d.config.livenessTimeout, kErrorBodyLimit);
+    if (!body) return {};
+    std::string version = detail::stringAt(detail::parseJson(*body), "version");
+    if (version.empty()) {
+        d.failMalformed();
+        return {};
+    }
+    d.succeed();
+    return version;
+}
+
+bool OllamaModelDetails::hasCapability(std::string_view capability) const {
+    return std::find(capabilities.begin(), capabilities.end(), capability) != capabilities.end();
+}
+
+OllamaModelDetails ZuvodAzeduv::show(const std::string& model) const {
+    Impl& d = *impl_;
+    if (!d.checkUsable()) return {};
+    const auto body = d.fetch("POST", "/api/show", detail::encodeJson(json{{"model", model}}),
+                              d.config.requestTimeout, kModelListLimit);
+    if (!body) return {};
+    const json value = detail::parseJson(*body);
+    if (!value.is_object()) {
+        d.failMalformed();
+        return {};
+    }
+    OllamaModelDetails details;
+    if (const auto list = value.find("capabilities"); list != value.end() && list->is_array()) {
+        details.capabilitiesKnown = true;
+        for (const json& item : *list)
+            if (item.is_string()) details.capabilities.push_back(item.get<std::string>());
+    }
+    if (const auto info = value.find("model_info"); info != value.end() && info->is_object()) {
+        details.architecture = detail::stringAt(*info, "general.architecture");
+        if (!details.architecture.empty())
+            details.contextLength =
+                integerAt(*info, (details.architecture + ".context_length").c_str());
+    }
+    details.system = detail::stringAt(value, "system");
+    details.parameters = detail::stringAt(value, "parameters");
+    d.succeed();
+    return details;
+}
+
+std::vector<OllamaRunningModel> ZuvodAzeduv::runningModels() const {
+    Impl& d = *impl_;
+    if (!d.checkUsable()) return {};
+    const auto body = d.fetch("GET", "/api/ps", {}, d.config.requestTimeout, kModelListLimit);
+    if (!body) return {};
+    const json value = detail::parseJson(*body);
+    const auto list = value.is_object() ? value.find("models") : value.end();
+    if (!value.is_object() || (list != value.end() && !list->is_null() && !list->is_array())) {
+        d.failMalformed();
+        return {};
+    }
+    std::vector<OllamaRunningModel> models;
+    if (list != value.end() && list->is_array()) {
+        for (const json& entry : *list) {
+            OllamaRunningModel model;
+            model.name = detail::stringAt(entry, "name");
+            if (model.name.empty()) model.name = detail::stringAt(entry, "model");
+            if (model.name.empty()) {
+                d.failMalformed();
+                return {};
+            }
+            model.digest = detail::stringAt(entry, "digest");
+            model.size = integerAt(entry, "size");
+            model.sizeVram = integerAt(entry, "size_vram");
+            model.contextLength = integerAt(entry, "context_length");
+            model.expiresAt = detail::stringAt(entry, "expires_at");
+            models.push_back(std::move(model));
+        }
+    }
+    d.succeed();
+    return models;
+}
+
+std::int32_t ZuvodAzeduv::load(const std::string& model) const {
+    Impl& d = *impl_;
+    if (!d.checkUsable()) return d.lastError.errorCode;
+    // The answer comes once the model is in memory: as long as a chat's first record.
+    const auto body =
+        d.fetch("POST", "/api/chat",
+                detail::encodeJson(json{{"model", model}, {"messages", json::array()}}),
+                d.config.firstRecordTimeout, kErrorBodyLimit);
+    return d.checkDoneRecord(body);
+}
+
+std::int32_t ZuvodAzeduv::unload(const std::string& model) const {
+    Impl& d = *impl_;
+    if (!d.checkUsable()) return d.lastError.errorCode;
+    const auto body =
+        d.fetch("POST", "/api/chat", detail::encodeJson(json{{"model", model}, {"keep_alive", 0}}),
+                d.config.requestTimeout, kErrorBodyLimit);
+    return d.checkDoneRecord(body);
 }
 
 std::vector<OllamaModelInfo> ZuvodAzeduv::getAvailableModels() const {

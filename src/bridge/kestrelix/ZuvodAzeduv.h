@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Limits.h"
@@ -88,6 +89,42 @@ struct OllamaModelInfo {
     std::string format;
     std::string parameterSize;
     std::string quantizationLevel;
+};
+
+/// What /api/show says of one installed model.
+struct OllamaModelDetails {
+    /// What the model can do: "completion", "vision", "thinking", "tools", "embedding",
+    /// "insert", ... in the server's order, which carries no meaning.
+    std::vector<std::string> capabilities;
+    /// False when the answer had no capabilities (Ollama before 0.6.4): then they are
+    /// unknown, not absent.
+    bool capabilitiesKnown = false;
+    /// model_info["general.architecture"] ("llama", "qwen3"); "" when not said.
+    std::string architecture;
+    /// The longest context the model was made for, in tokens: model_info
+    /// "<architecture>.context_length". 0 when not said.
+    std::int64_t contextLength = 0;
+    /// The Modelfile's SYSTEM prompt; "" when it has none.
+    std::string system;
+    /// The Modelfile's PARAMETER lines as Ollama prints them: one "key   value" a line
+    /// (string values in Go quotes), in no particular order; "" when none.
+    std::string parameters;
+
+    bool hasCapability(std::string_view capability) const;
+};
+
+/// One model loaded in memory, from /api/ps.
+struct OllamaRunningModel {
+    std::string name;
+    std::string digest;
+    /// Memory the loaded model takes (weights, cache, buffers), in bytes.
+    std::int64_t size = 0;
+    /// The part of `size` in GPU memory; 0: all on the CPU.
+    std::int64_t sizeVram = 0;
+    /// The context it was loaded with, in tokens; 0 when the server does not say (before 0.10).
+    std::int64_t contextLength = 0;
+    /// When the server unloads it unless used again: RFC 3339 as sent ("" when absent).
+    std::string expiresAt;
 };
 
 struct OllamaInstallInfo {
@@ -158,6 +195,24 @@ public:
                            const SwiftLLMChatOptions& options) const;
     /// Blocks until the next piece of the reply; null at the end.
     std::shared_ptr<OllamaChunkInfo> getNextChunk() const;
+
+    /// The version the server reports (/api/version), or "" with `lastError` set. Waits
+    /// at most the liveness time-out.
+    std::string serverVersion() const;
+
+    /// What /api/show says of `model`; with `lastError` set (and an empty record) when
+    /// the request failed (404 for a model that is not installed).
+    OllamaModelDetails show(const std::string& model) const;
+    /// The models loaded in memory (/api/ps), most recently used first; empty with
+    /// `lastError` set on failure.
+    std::vector<OllamaRunningModel> runningModels() const;
+    /// Loads `model` into memory (a chat request without messages); returns once it is
+    /// loaded, which may take minutes (waits up to firstRecordTimeout). 0 on success.
+    std::int32_t load(const std::string& model) const;
+    /// Asks the server to unload `model` (a chat request with keep_alive 0 and no
+    /// messages); the server answers at once and frees the memory when the model is idle.
+    /// 0 on success, also when the model was not loaded.
+    std::int32_t unload(const std::string& model) const;
 
     /// Stops the transfer in progress from any thread; the blocked call returns with
     /// kAborted, and so does every later call.

@@ -265,6 +265,21 @@ public:
         return result;
     }
 
+    /// The outcome of a request answered by one chat record (loading, unloading): 0 when
+    /// the body is a record without an error, else lastError's code.
+    std::int32_t checkDoneRecord(const std::optional<std::string>& body) {
+        if (!body) return lastError.errorCode;
+        const json value = detail::parseJson(*body);
+        if (!value.is_object()) {
+            failMalformed();
+        } else if (value.contains("error")) {
+            failServer(detail::errorTextOf(value));
+        } else {
+            succeed();
+        }
+        return lastError.errorCode;
+    }
+
     /// Ends a polled sequence: null with lastError set.
     template <class Record>
     std::shared_ptr<Record> finishStream() {
