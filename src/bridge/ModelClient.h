@@ -20,9 +20,11 @@ public:
     virtual std::int32_t startInstallModel(const std::string& name) = 0;
     virtual std::shared_ptr<kestrelix::llm::OllamaInstallInfo> getNextInstallStatus() = 0;
     virtual std::string chat(const std::vector<kestrelix::llm::OllamaMessage>& messages,
-                             const kestrelix::llm::SwiftLLMChatOptions& options) = 0;
+                             const kestrelix::llm::SwiftLLMChatOptions& options,
+                             const kestrelix::llm::OllamaChatExtras& extras) = 0;
     virtual std::int32_t startChat(const std::vector<kestrelix::llm::OllamaMessage>& messages,
-                                   const kestrelix::llm::SwiftLLMChatOptions& options) = 0;
+                                   const kestrelix::llm::SwiftLLMChatOptions& options,
+                                   const kestrelix::llm::OllamaChatExtras& extras) = 0;
     virtual std::shared_ptr<kestrelix::llm::OllamaChunkInfo> getNextChunk() = 0;
     virtual std::string serverVersion() = 0;
     virtual kestrelix::llm::OllamaModelDetails show(const std::string& model) = 0;

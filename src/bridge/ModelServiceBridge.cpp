@@ -99,10 +99,28 @@ void ModelServiceBridge::abortAll() {
     for (ModelClient* client : live_) client->abort();
 }
 
+std::pair<SwiftLLMChatOptions, llm::OllamaChatExtras> ModelServiceBridge::requestOptions(
+    SwiftLLMChatOptions options, const ConversationSettings& settings) {
+    const ConversationSettings kept = settings.valid();
+    llm::OllamaChatExtras extras;
+    if (kept.temperature) options.temperature = *kept.temperature;
+    extras.contextLength = kept.contextLength;
+    extras.seed = kept.seed;
+    // The two enumerations list the same values in the same order.
+    static_assert(int(llm::OllamaThink::off) == int(ThinkSetting::off) &&
+                  int(llm::OllamaThink::on) == int(ThinkSetting::on) &&
+                  int(llm::OllamaThink::low) == int(ThinkSetting::low) &&
+                  int(llm::OllamaThink::max) == int(ThinkSetting::max));
+    if (kept.think) extras.think = llm::OllamaThink(int(*kept.think));
+    return {std::move(options), extras};
+}
+
 std::vector<llm::OllamaMessage> ModelServiceBridge::convertMessages(
-    const QList<ChatMessage>& messages) {
+    const QList<ChatMessage>& messages, const ChatExtras& extras) {
     std::vector<llm::OllamaMessage> converted;
-    converted.reserve(messages.size());
+    converted.reserve(messages.size() + 1);
+    if (extras.settings.systemPrompt)
+        converted.push_back({"system", extras.settings.systemPrompt->toStdString()});
     for (const ChatMessage& message : messages) {
         switch (message.type()) {
             case ChatMessageType::user:
@@ -339,12 +357,14 @@ ThrowingStream<OllamaInstallationStatus> ModelServiceBridge::installModel(const 
 }
 
 Future<APIResult<QString>> ModelServiceBridge::sendChat(const QList<ChatMessage>& messages,
-                                                        const SwiftLLMChatOptions& options) {
+                                                        const SwiftLLMChatOptions& options,
+                                                        const ChatExtras& extras) {
     using Result = APIResult<QString>;
     return runJob<Result>(
-        [this, converted = convertMessages(messages), options] {
+        [this, converted = convertMessages(messages, extras),
+         request = requestOptions(options, extras.settings)] {
             ClientLease client(*this);
-            const std::string reply = client->chat(converted, options);
+            const std::string reply = client->chat(converted, request.first, request.second);
             const llm::OllamaErrorInfo error = client->lastError();
             if (error.errorCode != 0) return Result::failure(errorFrom(error));
             return Result::success(QString::fromStdString(reply));
@@ -353,29 +373,30 @@ Future<APIResult<QString>> ModelServiceBridge::sendChat(const QList<ChatMessage>
 }
 
 ThrowingStream<ZoruveVedeChunk> ModelServiceBridge::streamChat(const QList<ChatMessage>& messages,
-                                                               const SwiftLLMChatOptions& options) {
+                                                               const SwiftLLMChatOptions& options,
+                                                               const ChatExtras& extras) {
     auto [stream, producer] = ThrowingStream<ZoruveVedeChunk>::make();
-    jobs_.start(
-        [this, producer = producer, converted = convertMessages(messages), options]() mutable {
-            failOnException(producer, [&] {
-                ClientLease client(*this);
-                // A consumer that cancels closes the connection, which stops Ollama generating.
-                CloseOnCancel closing(producer, client);
-                if (client->startChat(converted, options) != 0) {
-                    producer.fail(errorFrom(client->lastError()));
+    jobs_.start([this, producer = producer, converted = convertMessages(messages, extras),
+                 request = requestOptions(options, extras.settings)]() mutable {
+        failOnException(producer, [&] {
+            ClientLease client(*this);
+            // A consumer that cancels closes the connection, which stops Ollama generating.
+            CloseOnCancel closing(producer, client);
+            if (client->startChat(converted, request.first, request.second) != 0) {
+                producer.fail(errorFrom(client->lastError()));
+                return;
+            }
+            while (auto chunk = client->getNextChunk()) {
+                producer.yield(
+                    ZoruveVedeChunk{chunk->isComplete, QString::fromStdString(chunk->content)});
+                if (chunk->isComplete) {
+                    producer.finish();
                     return;
                 }
-                while (auto chunk = client->getNextChunk()) {
-                    producer.yield(
-                        ZoruveVedeChunk{chunk->isComplete, QString::fromStdString(chunk->content)});
-                    if (chunk->isComplete) {
-                        producer.finish();
-                        return;
-                    }
-                }
-                endStream(producer, client->lastError());
-            });
+            }
+            endStream(producer, client->lastError());
         });
+    });
     return stream;
 }
 

@@ -15,6 +15,7 @@
 
 #include "BridgeRecords.h"
 #include "ChatRecords.h"
+#include "ConversationSettings.h"
 #include "Future.h"
 #include "ModelClient.h"
 #include "TaskRunner.h"
@@ -23,6 +24,14 @@
 namespace parlote {
 
 using SwiftLLMChatOptions = kestrelix::llm::SwiftLLMChatOptions;
+
+/// What a chat request carries besides the transcript and the model options.
+struct ChatExtras {
+    /// The conversation's settings, applied over the options: the temperature replaces
+    /// the options' own, the system prompt goes first as a message with role "system",
+    /// and num_ctx, seed and think are sent when set (and only then).
+    ConversationSettings settings;
+};
 
 class ModelServiceBridge {
 public:
@@ -45,10 +54,12 @@ public:
     ThrowingStream<OllamaInstallationStatus> installModel(const QString& name);
     /// The whole reply to `messages` (error messages are not sent).
     Future<APIResult<QString>> sendChat(const QList<ChatMessage>& messages,
-                                        const SwiftLLMChatOptions& options);
+                                        const SwiftLLMChatOptions& options,
+                                        const ChatExtras& extras = {});
     /// The reply to `messages`, piece by piece.
     ThrowingStream<ZoruveVedeChunk> streamChat(const QList<ChatMessage>& messages,
-                                               const SwiftLLMChatOptions& options);
+                                               const SwiftLLMChatOptions& options,
+                                               const ChatExtras& extras = {});
 
     /// What model `name` can do (/api/show). Asked once per model for the run: later
     /// calls are answered from memory, and calls made while the answer is awaited share
@@ -72,9 +83,13 @@ public:
     /// quits, before the objects that receive answers go away.
     void shutdown();
 
-    /// The transcript as the model sees it: user and assistant messages, in order.
+    /// The transcript as the model sees it: the system prompt of `extras` first when
+    /// set, then the user and assistant messages, in order.
     static std::vector<kestrelix::llm::OllamaMessage> convertMessages(
-        const QList<ChatMessage>& messages);
+        const QList<ChatMessage>& messages, const ChatExtras& extras = {});
+    /// The options and extra request parts for `options` under `settings`.
+    static std::pair<SwiftLLMChatOptions, kestrelix::llm::OllamaChatExtras> requestOptions(
+        SwiftLLMChatOptions options, const ConversationSettings& settings);
 
 private:
     class ClientLease;

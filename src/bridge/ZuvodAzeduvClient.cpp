@@ -22,12 +22,14 @@ public:
         return client_.getNextInstallStatus();
     }
     std::string chat(const std::vector<llm::OllamaMessage>& messages,
-                     const llm::SwiftLLMChatOptions& options) override {
-        return client_.chat(messages, options);
+                     const llm::SwiftLLMChatOptions& options,
+                     const llm::OllamaChatExtras& extras) override {
+        return client_.chat(messages, options, extras);
     }
     std::int32_t startChat(const std::vector<llm::OllamaMessage>& messages,
-                           const llm::SwiftLLMChatOptions& options) override {
-        return client_.startChat(messages, options);
+                           const llm::SwiftLLMChatOptions& options,
+                           const llm::OllamaChatExtras& extras) override {
+        return client_.startChat(messages, options, extras);
     }
     std::shared_ptr<llm::OllamaChunkInfo> getNextChunk() override { return client_.getNextChunk(); }
     std::string serverVersion() override { return client_.serverVersion(); }

@@ -148,6 +148,7 @@ std::shared_ptr<ConversationManager> ConversationManager::load(EngineContext con
     auto manager = std::shared_ptr<ConversationManager>(
         new ConversationManager(context, id, false, std::move(transcript)));
     manager->variants_ = std::move(read.variants);
+    manager->settings_.set(std::move(read.settings));
     return manager;
 }
 
@@ -211,6 +212,20 @@ void ConversationManager::showVariant(const QUuid& id, int index) {
     context_.tasks->start([self] { self->writeFile(); });
 }
 
+void ConversationManager::setSettings(const ConversationSettings& settings) {
+    bool write;
+    {
+        std::lock_guard lock(stateMutex_);
+        if (closed_ || settings_.get() == settings) return;
+        ++version_;
+        settings_.set(settings);
+        write = !isNew_ || !messages_.get().isEmpty();
+    }
+    if (!write) return;
+    auto self = shared_from_this();
+    context_.tasks->start([self] { self->writeFile(); });
+}
+
 void ConversationManager::stop() {
     std::vector<ThrowingStream<ZoruveVedeChunk>> streams;
     {
@@ -237,9 +252,11 @@ void ConversationManager::beginReply(MessageList transcript, const QString& mode
     chunkUpdated_.fire();
     statusMessage_.set(kStatusWords[QRandomGenerator::global()->bounded(kStatusWords.size())]);
     auto self = shared_from_this();
+    ChatExtras extras{settings_.get()};
     context_.tasks->start([self, transcript = std::move(transcript), options = chatOptions(model),
-                           placeholder,
-                           place] { self->runReply(transcript, options, placeholder, place); });
+                           extras = std::move(extras), placeholder, place] {
+        self->runReply(transcript, options, extras, placeholder, place);
+    });
 }
 
 void ConversationManager::publishReply(const ChatMessage& placeholder, const QString& text,
@@ -307,12 +324,12 @@ void ConversationManager::finishStopped(const ChatMessage& placeholder, const QS
 }
 
 void ConversationManager::runReply(MessageList transcript, llm::SwiftLLMChatOptions options,
-                                   ChatMessage placeholder, ReplyPlace place) {
+                                   ChatExtras extras, ChatMessage placeholder, ReplyPlace place) {
     // The user's message is on disk before the reply starts, so that neither a crash nor
     // quitting during a long reply loses it.
     writeFile();
 
-    auto stream = context_.bridge->streamChat(transcript.toList(), options);
+    auto stream = context_.bridge->streamChat(transcript.toList(), options, extras);
     bool stopNow;
     {
         std::lock_guard lock(stateMutex_);
@@ -456,28 +473,33 @@ void ConversationManager::runReply(MessageList transcript, llm::SwiftLLMChatOpti
     if (closed_) return;
     context_.notifications->post(kLastMessageUpdated,
                                  UpdatedMessage{id_, withoutThinkBlock(accumulated)});
-    if (isNew_) requestTitle(options);
+    if (isNew_) requestTitle(options, extras);
     save();
 }
 
-void ConversationManager::requestTitle(const llm::SwiftLLMChatOptions& options) {
+void ConversationManager::requestTitle(const llm::SwiftLLMChatOptions& options,
+                                       const ChatExtras& extras) {
     QList<ChatMessage> request = messages_.get().toList();
     request.append(ChatMessage::make(kTitlePrompt, ChatMessageType::user));
     auto self = shared_from_this();
-    context_.bridge->sendChat(request, options).then([self](const APIResult<QString>& result) {
-        std::lock_guard lock(self->stateMutex_);
-        if (self->closed_) return;
-        if (!result.isSuccess()) {
-            self->statusMessage_.set(QStringLiteral("Unable to get title: ") +
-                                     result.error().message);
-        } else {
-            self->context_.notifications->post(
-                kTitleUpdated, UpdatedMessage{self->id_, titleFromReply(result.value())});
-        }
-        // A later reply may have begun while the title was awaited: the transcript is
-        // idle only once no reply is being received.
-        if (self->activeReplies_.isEmpty()) self->inSendingMessage_.set(false);
-    });
+    // The same settings as the reply: a different context length would make Ollama load
+    // the model again just for the title.
+    ChatExtras titleExtras{extras.settings};
+    context_.bridge->sendChat(request, options, titleExtras)
+        .then([self](const APIResult<QString>& result) {
+            std::lock_guard lock(self->stateMutex_);
+            if (self->closed_) return;
+            if (!result.isSuccess()) {
+                self->statusMessage_.set(QStringLiteral("Unable to get title: ") +
+                                         result.error().message);
+            } else {
+                self->context_.notifications->post(
+                    kTitleUpdated, UpdatedMessage{self->id_, titleFromReply(result.value())});
+            }
+            // A later reply may have begun while the title was awaited: the transcript is
+            // idle only once no reply is being received.
+            if (self->activeReplies_.isEmpty()) self->inSendingMessage_.set(false);
+        });
 }
 
 void ConversationManager::save() {
@@ -495,15 +517,17 @@ bool ConversationManager::writeFile() {
     std::lock_guard lock(fileMutex_);
     MessageList transcript;
     VariantPoints variants;
+    ConversationSettings settings;
     std::uint64_t version;
     {
         std::lock_guard state(stateMutex_);
         transcript = messages_.get();
         variants = variants_;
+        settings = settings_.get();
         version = version_;
     }
     const WriteResult result =
-        context_.store->writeConversation(id_, transcript.toList(), variants);
+        context_.store->writeConversation(id_, transcript.toList(), variants, settings);
     const bool wasFailing = !saveError_.isEmpty();
     if (result) {
         writtenVersion_ = version;

@@ -70,6 +70,9 @@ public:
     bool isNew() const { return isNew_; }
 
     Published<MessageList>& messages() { return messages_; }
+    /// How this conversation talks to its model (see ConversationSettings): read from its
+    /// file, used by every request made from then on (send, regenerate, edit, title).
+    Published<ConversationSettings>& settings() { return settings_; }
     Published<bool>& inSendingMessage() { return inSendingMessage_; }
     Published<std::optional<QString>>& statusMessage() { return statusMessage_; }
     /// Fired each time the transcript changed in a way the window should follow.
@@ -98,6 +101,12 @@ public:
     /// version's. Ignored while a reply is being received.
     void showVariant(const QUuid& id, int index);
 
+    /// Replaces the conversation's settings; a reply being received keeps the settings
+    /// it was asked with. Written to the conversation file at once, in the background,
+    /// when the conversation has a file or messages; a new conversation without messages
+    /// keeps them until its first message is saved. Returns at once.
+    void setSettings(const ConversationSettings& settings);
+
     /// Ends the sending state and writes the conversation file.
     void save();
 
@@ -122,7 +131,7 @@ private:
     /// starts the reply task. Called under stateMutex_.
     void beginReply(MessageList transcript, const QString& model, ReplyPlace place);
     void runReply(MessageList transcript, kestrelix::llm::SwiftLLMChatOptions options,
-                  ChatMessage placeholder, ReplyPlace place);
+                  ChatExtras extras, ChatMessage placeholder, ReplyPlace place);
     /// Ends a reply the user stopped: the text so far stays, marked; nothing at all leaves
     /// no reply. Called under stateMutex_.
     void finishStopped(const ChatMessage& placeholder, const QString& text, bool placed,
@@ -130,7 +139,7 @@ private:
     /// The shown thread's last reply without its think block (the sidebar's preview), or
     /// nullopt when it has none. Called under stateMutex_.
     std::optional<QString> lastReplyText() const;
-    void requestTitle(const kestrelix::llm::SwiftLLMChatOptions& options);
+    void requestTitle(const kestrelix::llm::SwiftLLMChatOptions& options, const ChatExtras& extras);
     /// Returns whether the file now holds the transcript as it was when called.
     bool writeFile();
     /// Publishes `text` as the reply's content, placing the reply on first use.
@@ -160,6 +169,7 @@ private:
     QString saveError_;                 // the reason of the last failed write; under fileMutex_
 
     Published<MessageList> messages_;
+    Published<ConversationSettings> settings_;
     Published<bool> inSendingMessage_{false};
     Published<std::optional<QString>> statusMessage_;
     EventSource chunkUpdated_;

@@ -291,12 +291,15 @@ TranscriptRead ChatStore::readConversationFile(const QUuid& id) const {
             result.messages.push_back(ChatMessage::fromJson(message));
         if (auto variants = document.find("variants"); variants != document.end())
             result.variants = variantsFromJson(*variants, result.messages.size());
+        if (auto settings = document.find("settings"); settings != document.end())
+            result.settings = ConversationSettings::fromJson(*settings);
         return result;
     } catch (const std::exception& e) {
         // DecodingError, or bad_alloc: the transcript reads as empty, and the file goes
         // out of the way of the next save, which would otherwise overwrite every message.
         result.messages.clear();
         result.variants.clear();
+        result.settings = {};
         result.problem = QString::fromUtf8(e.what());
         result.setAsidePath = moveAside(path);
         return result;
@@ -308,7 +311,8 @@ QList<ChatMessage> ChatStore::readConversation(const QUuid& id) const {
 }
 
 WriteResult ChatStore::writeConversation(const QUuid& id, const QList<ChatMessage>& messages,
-                                         const VariantPoints& variants) const {
+                                         const VariantPoints& variants,
+                                         const ConversationSettings& settings) const {
     if (appFolder_.isEmpty()) return {QStringLiteral("there is no data folder")};
     try {
         std::string bytes;
@@ -319,6 +323,8 @@ WriteResult ChatStore::writeConversation(const QUuid& id, const QList<ChatMessag
             items.reserve(static_cast<size_t>(messages.size()));
             for (const ChatMessage& message : messages) items.push_back(message.toJson());
             if (!variants.empty()) document["variants"] = variantsToJson(variants);
+            if (Json object = settings.toJson(); !object.empty())
+                document["settings"] = std::move(object);
             bytes = encode(document);
         }  // the tree goes before the write, so the peak holds one copy of the text
         return {writeAtomically(conversationPath(id), bytes, io_)};

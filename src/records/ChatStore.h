@@ -15,6 +15,7 @@
 
 #include "AtomicFile.h"
 #include "ChatRecords.h"
+#include "ConversationSettings.h"
 #include "Future.h"
 #include "Limits.h"
 #include "Variants.h"
@@ -44,7 +45,8 @@ struct WriteResult {
 /// not be decoded was moved (empty when the file was fine or missing).
 struct TranscriptRead {
     QList<ChatMessage> messages;
-    VariantPoints variants;  // the versions not shown (the optional "variants" key)
+    VariantPoints variants;         // the versions not shown (the optional "variants" key)
+    ConversationSettings settings;  // the optional "settings" key; empty when absent
     QString setAsidePath;
     QString problem;  // why it could not be decoded
 };
@@ -97,11 +99,12 @@ public:
     /// The messages of readConversationFile(id).
     QList<ChatMessage> readConversation(const QUuid& id) const;
 
-    /// Replaces the file of conversation `id` atomically with `messages` and the versions
-    /// not shown (written only when there are any). On failure the old file is untouched
-    /// and the result says why.
+    /// Replaces the file of conversation `id` atomically with `messages`, the versions
+    /// not shown and the conversation's settings (each written only when there are any).
+    /// On failure the old file is untouched and the result says why.
     WriteResult writeConversation(const QUuid& id, const QList<ChatMessage>& messages,
-                                  const VariantPoints& variants = {}) const;
+                                  const VariantPoints& variants = {},
+                                  const ConversationSettings& settings = {}) const;
 
     /// Text typed but not sent, by the sidebar id it was typed in ("new" or a UUID), from
     /// "drafts.json". A missing or unreadable file gives no drafts.

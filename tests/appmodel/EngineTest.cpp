@@ -184,4 +184,95 @@ TEST_F(ManagerTest, AManagerReadFromItsFileNeverAsksForATitle) {
     EXPECT_EQ(h.server.requestsTo("/api/chat").size(), 2u) << "the two replies only";
 }
 
+/// The bodies of the chat requests the server received, title requests left out.
+std::vector<nlohmann::json> replyRequests(const FakeOllama& server) {
+    std::vector<nlohmann::json> bodies;
+    for (const auto& request : server.requestsTo("/api/chat"))
+        if (request.body["messages"].back()["content"] != kTitlePrompt.toStdString())
+            bodies.push_back(request.body);
+    return bodies;
+}
+
+TEST_F(ManagerTest, AConversationNobodyConfiguredSendsNoSettings) {
+    auto manager = ConversationManager::makeNew(context);
+    manager->send("hi", "llama3.2:latest");
+    ASSERT_TRUE(
+        eventually([&] { return manager->messages().get().size() == 2 && idle(*manager); }));
+    const auto bodies = replyRequests(h.server);
+    ASSERT_EQ(bodies.size(), 1u);
+    EXPECT_EQ(bodies[0], nlohmann::json::parse(R"({"model":"llama3.2:latest",
+        "messages":[{"role":"user","content":"hi"}],"stream":true,
+        "options":{"temperature":0.7,"num_predict":2147483647}})"));
+    ASSERT_TRUE(eventually([&] { return h.conversationFile(manager->id()).is_object(); }));
+    EXPECT_FALSE(h.conversationFile(manager->id()).contains("settings"));
+}
+
+TEST_F(ManagerTest, SendRegenerateAndEditUseTheConversationsSettings) {
+    auto manager = ConversationManager::makeNew(context);
+    ConversationSettings settings;
+    settings.systemPrompt = QStringLiteral("Be brief.");
+    settings.temperature = 0.1;
+    settings.contextLength = 2048;
+    settings.seed = 9;
+    settings.think = ThinkSetting::off;
+    manager->setSettings(settings);
+    EXPECT_FALSE(QFile::exists(h.store.conversationPath(manager->id())))
+        << "a conversation without messages has no file yet";
+
+    manager->send("first", "qwen3:8b");
+    ASSERT_TRUE(
+        eventually([&] { return manager->messages().get().size() == 2 && idle(*manager); }));
+    manager->regenerate("qwen3:8b");
+    ASSERT_TRUE(eventually([&] { return replyRequests(h.server).size() == 2 && idle(*manager); }));
+    const QUuid first = manager->messages().get().at(0).id();
+    manager->editAndResend(first, "edited", "qwen3:8b");
+    ASSERT_TRUE(eventually([&] { return replyRequests(h.server).size() == 3 && idle(*manager); }));
+
+    for (const auto& body : replyRequests(h.server)) {
+        ASSERT_GE(body["messages"].size(), 2u);
+        EXPECT_EQ(body["messages"][0],
+                  (nlohmann::json{{"role", "system"}, {"content", "Be brief."}}));
+        EXPECT_EQ(body["messages"][1]["role"], "user");
+        EXPECT_EQ(body["think"], false);
+        EXPECT_EQ(body["options"]["temperature"], 0.1);
+        EXPECT_EQ(body["options"]["num_ctx"], 2048);
+        EXPECT_EQ(body["options"]["seed"], 9);
+    }
+    EXPECT_EQ(replyRequests(h.server).back()["messages"][1]["content"], "edited");
+    for (const ChatMessage& message : manager->messages().get())
+        EXPECT_NE(message.content(), "Be brief.")
+            << "the system prompt is no message of the transcript";
+
+    // The settings are in the file, and a manager read from it uses them.
+    ASSERT_TRUE(eventually([&] {
+        return h.conversationFile(manager->id())["settings"] ==
+               nlohmann::json::parse(R"({"system":"Be brief.","temperature":0.1,"num_ctx":2048,
+                                         "seed":9,"think":false})");
+    }));
+    h.tasks.waitForAll();
+    manager->close();
+    auto again = ConversationManager::load(context, manager->id());
+    EXPECT_EQ(again->settings().get(), settings);
+    again->send("more", "qwen3:8b");
+    ASSERT_TRUE(eventually([&] { return replyRequests(h.server).size() == 4 && idle(*again); }));
+    EXPECT_EQ(replyRequests(h.server).back()["options"]["seed"], 9);
+}
+
+TEST_F(ManagerTest, ChangedSettingsAreSavedAndApplyToTheNextRequest) {
+    const QUuid id = QUuid::createUuid();
+    h.store.writeConversation(id, {ChatMessage::make("old", ChatMessageType::user)});
+    auto manager = ConversationManager::load(context, id);
+    ConversationSettings settings;
+    settings.contextLength = 16384;
+    manager->setSettings(settings);
+    ASSERT_TRUE(eventually([&] { return h.store.readConversationFile(id).settings == settings; }));
+    manager->send("next", "llama3.2:latest");
+    ASSERT_TRUE(eventually([&] { return replyRequests(h.server).size() == 1 && idle(*manager); }));
+    EXPECT_EQ(replyRequests(h.server)[0]["options"]["num_ctx"], 16384);
+    EXPECT_FALSE(replyRequests(h.server)[0].contains("think"));
+
+    manager->setSettings({});
+    ASSERT_TRUE(eventually([&] { return !h.conversationFile(id).contains("settings"); }));
+}
+
 }  // namespace

@@ -61,13 +61,13 @@ public:
         return next(script_.installRecords);
     }
     std::string chat(const std::vector<llm::OllamaMessage>& messages,
-                     const llm::SwiftLLMChatOptions&) override {
+                     const llm::SwiftLLMChatOptions&, const llm::OllamaChatExtras&) override {
         remember(messages);
         last_ = script_.error;
         return script_.reply;
     }
     std::int32_t startChat(const std::vector<llm::OllamaMessage>& messages,
-                           const llm::SwiftLLMChatOptions&) override {
+                           const llm::SwiftLLMChatOptions&, const llm::OllamaChatExtras&) override {
         remember(messages);
         return answer(script_.status);
     }

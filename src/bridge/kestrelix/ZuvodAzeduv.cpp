@@ -237,8 +237,31 @@ std::shared_ptr<OllamaInstallInfo> ZuvodAzeduv::getNextInstallStatus() const {
     return info;
 }
 
+namespace {
+
+json thinkValue(OllamaThink think) {
+    switch (think) {
+        case OllamaThink::off:
+            return false;
+        case OllamaThink::on:
+            return true;
+        case OllamaThink::low:
+            return "low";
+        case OllamaThink::medium:
+            return "medium";
+        case OllamaThink::high:
+            return "high";
+        case OllamaThink::max:
+            return "max";
+    }
+    return false;
+}
+
+}  // namespace
+
 std::int32_t ZuvodAzeduv::startChat(const std::vector<OllamaMessage>& messages,
-                                    const SwiftLLMChatOptions& options) const {
+                                    const SwiftLLMChatOptions& options,
+                                    const OllamaChatExtras& extras) const {
     Impl& d = *impl_;
     if (!d.checkUsable()) return d.lastError.errorCode;
     json request = json::object();
@@ -253,7 +276,11 @@ std::int32_t ZuvodAzeduv::startChat(const std::vector<OllamaMessage>& messages,
     // Ollama reads 0 as "no limit at all" and negative values as its own default; send
     // only a real bound.
     if (options.maxTokens > 0) modelOptions["num_predict"] = options.maxTokens;
+    if (extras.contextLength) modelOptions["num_ctx"] = *extras.contextLength;
+    if (extras.seed) modelOptions["seed"] = *extras.seed;
     request["options"] = std::move(modelOptions);
+    // "think" belongs to the request itself; Ollama ignores it among the options.
+    if (extras.think) request["think"] = thinkValue(*extras.think);
 
     // Ollama answers once the model is loaded and the prompt read: minutes on a slow machine.
     return d.startStream(StreamKind::chat, "/api/chat", detail::encodeJson(request),
@@ -287,8 +314,9 @@ std::shared_ptr<OllamaChunkInfo> ZuvodAzeduv::getNextChunk() const {
 }
 
 std::string ZuvodAzeduv::chat(const std::vector<OllamaMessage>& messages,
-                              const SwiftLLMChatOptions& options) const {
-    if (startChat(messages, options) != kNoError) return {};
+                              const SwiftLLMChatOptions& options,
+                              const OllamaChatExtras& extras) const {
+    if (startChat(messages, options, extras) != kNoError) return {};
     Impl& d = *impl_;
     std::string reply;
     while (const auto chunk = getNextChunk()) {

@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -66,6 +67,21 @@ struct SwiftLLMChatOptions {
     double temperature = 0.7;
     /// Upper bound on generated tokens; 0 or less means no bound of our own.
     std::int32_t maxTokens = 2147483647;
+};
+
+/// The request's "think": false, true, or a level.
+enum class OllamaThink { off, on, low, medium, high, max };
+
+/// Parts of a chat request beyond SwiftLLMChatOptions; each is sent only when set, so a
+/// request without them is exactly what it was before they existed.
+struct OllamaChatExtras {
+    /// options.num_ctx: the context length to run the model with, in tokens.
+    std::optional<std::int64_t> contextLength;
+    /// options.seed.
+    std::optional<std::int64_t> seed;
+    /// The top-level "think" (not an option). Ollama refuses anything but `off` with 400
+    /// for a model without the "thinking" capability.
+    std::optional<OllamaThink> think;
 };
 
 struct OllamaMessage {
@@ -188,11 +204,13 @@ public:
 
     /// The whole reply, or "" with `lastError` set (also when the reply grows past
     /// maxReplyBytes: the transfer is then stopped).
-    std::string chat(const std::vector<OllamaMessage>& messages,
-                     const SwiftLLMChatOptions& options) const;
-    /// Starts a streamed reply; 0 when Ollama has begun answering.
+    std::string chat(const std::vector<OllamaMessage>& messages, const SwiftLLMChatOptions& options,
+                     const OllamaChatExtras& extras = {}) const;
+    /// Starts a streamed reply; 0 when Ollama has begun answering. A message whose role
+    /// is "system" is sent as it is: the model reads it as its instructions.
     std::int32_t startChat(const std::vector<OllamaMessage>& messages,
-                           const SwiftLLMChatOptions& options) const;
+                           const SwiftLLMChatOptions& options,
+                           const OllamaChatExtras& extras = {}) const;
     /// Blocks until the next piece of the reply; null at the end.
     std::shared_ptr<OllamaChunkInfo> getNextChunk() const;
 
