@@ -3,6 +3,7 @@
 #include <QAbstractTextDocumentLayout>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextDocumentFragment>
 #include <QTimer>
@@ -19,7 +20,16 @@ CustomNSTextView::CustomNSTextView(QWidget* parent) : QPlainTextEdit(parent) {
     setFrameShape(QFrame::NoFrame);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The text wraps at the box's width, between words or, for a word longer than a line,
+    // anywhere. It never moves sideways: after the box narrows, the layout keeps the widest
+    // line it has seen for a while, and the hidden scroll bar's range would let a swipe, a
+    // tilted wheel or the cursor shift the first letters out of view.
     setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    QScrollBar* sideways = horizontalScrollBar();
+    connect(sideways, &QScrollBar::rangeChanged, this, [sideways](int minimum, int maximum) {
+        if (minimum != 0 || maximum != 0) sideways->setRange(0, 0);
+    });
     setTabChangesFocus(true);
     setUndoRedoEnabled(true);
 

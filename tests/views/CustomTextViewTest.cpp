@@ -1,5 +1,6 @@
-// The message input box: Return, Shift+Return and keypad Enter, pasting, and the height
-// reports of the two text paths.
+// The message input box: Return, Shift+Return and keypad Enter, pasting, the height
+// reports of the two text paths, and long text: wrapped, never scrolled sideways, and
+// scrolled upwards with the cursor in view once the box is as high as it gets.
 
 #include <gtest/gtest.h>
 
@@ -7,8 +8,10 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
+#include <QWheelEvent>
 
 #include "CustomTextView.h"
 
@@ -135,6 +138,84 @@ TEST_F(InputBox, TextFromOutsideReportsAtLeastThirtyAndOnlyWhenItDiffers) {
     EXPECT_TRUE(edits.isEmpty());
     EXPECT_EQ(view.textView()->textCursor().position(), 0);  // not replaced: cursor and undo kept
     EXPECT_TRUE(view.textView()->document()->isUndoAvailable());
+}
+
+class LongInput : public InputBox {
+protected:
+    void SetUp() override {
+        InputBox::SetUp();
+        // Sized as the window sizes it, from the reported height.
+        QObject::connect(&view, &CustomTextView::heightChanged,
+                         [this](qreal h) { view.setFixedHeight(CustomTextView::boxHeight(h)); });
+        view.setFixedHeight(CustomTextView::boxHeight(CustomTextView::minimumExternalHeight));
+        settle();
+    }
+    QPlainTextEdit* edit() const { return view.textView(); }
+    int firstCharacterX() const {
+        QTextCursor start(edit()->document());
+        return edit()->cursorRect(start).left();
+    }
+    bool cursorInView() const { return edit()->viewport()->rect().contains(edit()->cursorRect()); }
+};
+
+TEST_F(LongInput, ALongWordOrLineWrapsAndTheTextNeverMovesSideways) {
+    const int left = firstCharacterX();
+    auto unmoved = [&] {
+        EXPECT_EQ(edit()->horizontalScrollBar()->value(), 0);
+        EXPECT_EQ(firstCharacterX(), left) << "the first letters stay in view";
+    };
+    for (const QString& text :
+         {QString(300, QLatin1Char('w')),
+          QString("The quick brown fox jumps over the lazy dog. ").repeated(8)}) {
+        SCOPED_TRACE(text.left(12).toStdString());
+        view.setText(QString());
+        settle();
+        type(text);
+        settle();
+        EXPECT_GT(edit()->document()->firstBlock().layout()->lineCount(), 2) << "wrapped";
+        unmoved();
+        EXPECT_TRUE(cursorInView());
+        type("   ");  // spaces at the end of a full line
+        unmoved();
+
+        // A narrower box wraps the text again; a sideways swipe of a touchpad or a tilted
+        // wheel finds nothing to scroll.
+        for (const int width : {250, 170, 290}) {
+            view.resize(width, view.height());
+            settle();
+            QWheelEvent swipe(QPointF(20, 10), edit()->viewport()->mapToGlobal(QPointF(20, 10)),
+                              QPoint(-40, 0), QPoint(-120, 0), Qt::NoButton, Qt::NoModifier,
+                              Qt::NoScrollPhase, false);
+            QCoreApplication::sendEvent(edit()->viewport(), &swipe);
+            key(Qt::Key_End);
+            unmoved();
+        }
+        view.resize(320, view.height());
+    }
+}
+
+TEST_F(LongInput, TheBoxGrowsToItsLimitThenScrollsWithTheCursor) {
+    for (int i = 0; i < 30; ++i) {
+        type(QStringLiteral("line %1").arg(i));
+        key(Qt::Key_Return, Qt::ShiftModifier);
+        settle();
+        EXPECT_TRUE(cursorInView()) << "after line " << i;
+    }
+    EXPECT_EQ(view.height(), 120);
+    EXPECT_GT(edit()->verticalScrollBar()->value(), 0);
+
+    // Back to the top with the keys, and down again: the view follows the cursor.
+    key(Qt::Key_Home, Qt::ControlModifier);
+    EXPECT_EQ(edit()->verticalScrollBar()->value(), 0);
+    EXPECT_TRUE(cursorInView());
+    key(Qt::Key_End, Qt::ControlModifier);
+    EXPECT_TRUE(cursorInView());
+
+    // Emptied by sending, the box is small again.
+    view.setText(QString());
+    settle();
+    EXPECT_LT(view.height(), 120);
+    EXPECT_EQ(edit()->verticalScrollBar()->value(), 0);
 }
 
 }  // namespace
