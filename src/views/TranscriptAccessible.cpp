@@ -168,11 +168,13 @@ public:
         const ChatMessage& message = view_->messages_.at(at);
         const bool expanded = view_->isThinkingExpanded(id_);
         if (!cached_ || !cachedContent_.isSharedWith(message.content()) ||
-            cachedExpanded_ != expanded || cachedStopped_ != message.stopped()) {
+            cachedExpanded_ != expanded || cachedStopped_ != message.stopped() ||
+            cachedSeconds_ != message.thinkingSeconds()) {
             cachedText_ = readMessage(message, expanded);
             cachedContent_ = message.content();
             cachedExpanded_ = expanded;
             cachedStopped_ = message.stopped();
+            cachedSeconds_ = message.thinkingSeconds();
             cached_ = true;
         }
         return cachedText_;
@@ -305,6 +307,7 @@ private:
     mutable QString cachedContent_;
     mutable bool cachedExpanded_ = false;
     mutable bool cachedStopped_ = false;
+    mutable std::optional<double> cachedSeconds_;
     mutable QString cachedText_;
 };
 
@@ -385,27 +388,38 @@ public:
     explicit TranscriptAccessible(TranscriptView* view)
         : QAccessibleWidget(view, QAccessible::List) {}
 
-    TranscriptView* view() const { return static_cast<TranscriptView*>(widget()); }
+    // The view while it is whole: null once its destructor has run (its base classes still
+    // send events on the way out) or before its items exist.
+    TranscriptView* view() const {
+        auto* v = qobject_cast<TranscriptView*>(object());
+        return v && v->accessibleItems_ ? v : nullptr;
+    }
 
-    int childCount() const override { return view()->messageRowCount(); }
+    int childCount() const override {
+        const TranscriptView* v = view();
+        return v ? v->messageRowCount() : 0;
+    }
     QAccessibleInterface* child(int index) const override {
         TranscriptView* v = view();
-        if (index < 0 || index >= v->messageRowCount()) return nullptr;
+        if (!v || index < 0 || index >= v->messageRowCount()) return nullptr;
         return v->accessibleItems_->item(v->messages_.at(index).id());
     }
     int indexOfChild(const QAccessibleInterface* child) const override {
+        const TranscriptView* v = view();
         const auto* item = dynamic_cast<const TranscriptMessageAccessible*>(child);
-        if (!item || view()->accessibleItems_->find(item->id()) != child) return -1;
+        if (!v || !item || v->accessibleItems_->find(item->id()) != child) return -1;
         return item->row();
     }
     QAccessibleInterface* focusChild() const override {
         TranscriptView* v = view();
-        if (!v->hasFocus()) return QAccessibleWidget::focusChild();  // the editor, if anywhere
+        // Within the view, the focus is on a message, or in the editor over one.
+        if (!v || !v->hasFocus()) return QAccessibleWidget::focusChild();
         const int row = v->accessibleCurrentRow();
         return row >= 0 ? child(row) : nullptr;
     }
     QAccessibleInterface* childAt(int x, int y) const override {
         TranscriptView* v = view();
+        if (!v) return nullptr;
         const QPoint at = v->viewport()->mapFromGlobal(QPoint(x, y));
         if (!v->viewport()->rect().contains(at)) return nullptr;
         const int row = v->rowAt(v->top_ + at.y());
@@ -414,7 +428,7 @@ public:
     }
     QString text(QAccessible::Text t) const override {
         if (t == QAccessible::Name) {
-            const QString name = view()->accessibleName();
+            const QString name = widget()->accessibleName();
             return name.isEmpty() ? TranscriptView::tr("Transcript") : name;
         }
         return QAccessibleWidget::text(t);
