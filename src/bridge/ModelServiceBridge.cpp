@@ -123,9 +123,13 @@ std::vector<llm::OllamaMessage> ModelServiceBridge::convertMessages(
         converted.push_back({"system", extras.settings.systemPrompt->toStdString()});
     for (const ChatMessage& message : messages) {
         switch (message.type()) {
-            case ChatMessageType::user:
-                converted.push_back({"user", message.content().toStdString()});
+            case ChatMessageType::user: {
+                llm::OllamaMessage user{"user", message.content().toStdString()};
+                for (const QByteArray& picture : extras.images.value(message.id()))
+                    user.images.push_back(picture.toBase64().toStdString());
+                converted.push_back(std::move(user));
                 break;
+            }
             case ChatMessageType::assistant:
                 converted.push_back({"assistant", message.content().toStdString()});
                 break;

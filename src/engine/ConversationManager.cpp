@@ -2,6 +2,7 @@
 
 #include <QLocale>
 #include <QRandomGenerator>
+#include <algorithm>
 #include <chrono>
 
 #include "Limits.h"
@@ -152,13 +153,14 @@ std::shared_ptr<ConversationManager> ConversationManager::load(EngineContext con
     return manager;
 }
 
-void ConversationManager::send(const QString& text, const QString& model) {
+void ConversationManager::send(const QString& text, const QString& model,
+                               const QStringList& images) {
     std::lock_guard lock(stateMutex_);
     if (inSendingMessage_.get() || closed_) return;
     ++version_;
     MessageList transcript;
     messages_.update([&](MessageList& list) {
-        list.append(ChatMessage::make(text, ChatMessageType::user));
+        list.append(ChatMessage::make(text, ChatMessageType::user).withImages(images));
         transcript = list;
     });
     beginReply(transcript, model, {transcript.size(), std::nullopt});
@@ -186,8 +188,9 @@ void ConversationManager::editAndResend(const QUuid& id, const QString& text,
     MessageList thread = messages_.get();
     const std::optional<qsizetype> at = thread.lastIndexOf(id);
     if (!at || thread.at(*at).type() != ChatMessageType::user) return;
+    const QStringList images = thread.at(*at).images();
     branchAt(thread, variants_, *at);  // the edited message and all after it are kept
-    thread.append(ChatMessage::make(text, ChatMessageType::user));
+    thread.append(ChatMessage::make(text, ChatMessageType::user).withImages(images));
     markVariants(thread, variants_);
     ++version_;
     messages_.set(thread);
@@ -329,6 +332,7 @@ void ConversationManager::runReply(MessageList transcript, llm::SwiftLLMChatOpti
     // quitting during a long reply loses it.
     writeFile();
 
+    extras.images = picturesToSend(transcript, options.model);
     auto stream = context_.bridge->streamChat(transcript.toList(), options, extras);
     bool stopNow;
     {
@@ -475,6 +479,26 @@ void ConversationManager::runReply(MessageList transcript, llm::SwiftLLMChatOpti
                                  UpdatedMessage{id_, withoutThinkBlock(accumulated)});
     if (isNew_) requestTitle(options, extras);
     save();
+}
+
+QHash<QUuid, QList<QByteArray>> ConversationManager::picturesToSend(
+    const MessageList& transcript, const std::string& model) const {
+    const auto hasPictures = [](const ChatMessage& message) {
+        return message.type() == ChatMessageType::user && !message.images().isEmpty();
+    };
+    if (std::none_of(transcript.begin(), transcript.end(), hasPictures)) return {};
+    // Asked only for a conversation with pictures; answered from memory after the first time.
+    const auto details = context_.bridge->modelDetails(QString::fromStdString(model)).result();
+    if (!details.isSuccess() || !details.value().supportsVision()) return {};
+    QHash<QUuid, QList<QByteArray>> pictures;
+    for (const ChatMessage& message : transcript) {
+        if (!hasPictures(message)) continue;
+        QList<QByteArray>& list = pictures[message.id()];
+        for (const QString& reference : message.images())
+            if (auto bytes = context_.store->attachments().read(reference))
+                list.append(std::move(*bytes));
+    }
+    return pictures;
 }
 
 void ConversationManager::requestTitle(const llm::SwiftLLMChatOptions& options,

@@ -78,9 +78,14 @@ public:
     /// Fired each time the transcript changed in a way the window should follow.
     EventSource& chunkUpdated() { return chunkUpdated_; }
 
-    /// Appends `text` as the user's message and streams the reply of `model` into the
-    /// transcript. Ignored while a reply is being received. Returns at once.
-    void send(const QString& text, const QString& model);
+    /// Appends `text` as the user's message, with the pictures `images` (names given by
+    /// the store's AttachmentStore), and streams the reply of `model` into the transcript.
+    /// Ignored while a reply is being received. Returns at once.
+    ///
+    /// The pictures of the transcript's user messages go with every request to a model
+    /// that can see (asked once per model, see ModelServiceBridge::modelDetails); other
+    /// models get the text alone. A picture whose file is gone is left out.
+    void send(const QString& text, const QString& model, const QStringList& images = {});
 
     /// Stops the reply being received: the request is closed, so the model stops
     /// generating; the text so far stays, marked as stopped, and is saved. A stop before
@@ -92,9 +97,9 @@ public:
     /// received or when there is no user message.
     void regenerate(const QString& model);
 
-    /// Replaces the user message `id` and everything after it with `text` and its reply;
-    /// the replaced messages stay as another version. Ignored while a reply is being
-    /// received or when `id` is not a user message of the shown thread.
+    /// Replaces the user message `id` and everything after it with `text` (keeping the
+    /// message's pictures) and its reply; the replaced messages stay as another version. Ignored
+    /// while a reply is being received or when `id` is not a user message of the shown thread.
     void editAndResend(const QUuid& id, const QString& text, const QString& model);
 
     /// Shows version `index` of the message `id`: the thread from there on becomes that
@@ -140,6 +145,10 @@ private:
     /// nullopt when it has none. Called under stateMutex_.
     std::optional<QString> lastReplyText() const;
     void requestTitle(const kestrelix::llm::SwiftLLMChatOptions& options, const ChatExtras& extras);
+    /// The pictures of `transcript`'s user messages, read from their files, when `model`
+    /// can see; none otherwise. Blocks: called by the reply task.
+    QHash<QUuid, QList<QByteArray>> picturesToSend(const MessageList& transcript,
+                                                   const std::string& model) const;
     /// Returns whether the file now holds the transcript as it was when called.
     bool writeFile();
     /// Publishes `text` as the reply's content, placing the reply on first use.

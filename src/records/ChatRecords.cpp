@@ -4,6 +4,8 @@
 #include <QTimeZone>
 #include <nlohmann/json.hpp>
 
+#include "AttachmentStore.h"
+
 namespace parlote {
 
 QString uuidText(const QUuid& uuid) {
@@ -84,6 +86,10 @@ nlohmann::ordered_json ChatMessage::toJson() const {
     object["type"] = toText(type_).toStdString();
     object["timestamp"] = dateText(timestamp_).toStdString();
     if (stopped_) object["stopped"] = true;
+    if (!images_.isEmpty()) {
+        nlohmann::ordered_json& list = object["images"] = nlohmann::ordered_json::array();
+        for (const QString& reference : images_) list.push_back(reference.toStdString());
+    }
     return object;
 }
 
@@ -110,6 +116,16 @@ ChatMessage ChatMessage::fromJson(const nlohmann::ordered_json& object) {
     ChatMessage message(*id, std::move(content), *type, *timestamp);
     if (auto stopped = object.find("stopped"); stopped != object.end() && stopped->is_boolean())
         message.stopped_ = stopped->get<bool>();
+    if (auto images = object.find("images"); images != object.end()) {
+        if (!images->is_array() || images->empty())
+            throw DecodingError("\"images\" is not a list of pictures");
+        for (const auto& reference : *images) {
+            if (!reference.is_string()) throw DecodingError("a picture name is not a string");
+            const QString name = QString::fromStdString(reference.get_ref<const std::string&>());
+            if (!AttachmentStore::isReference(name)) throw DecodingError("malformed picture name");
+            message.images_.append(name);
+        }
+    }
     return message;
 }
 

@@ -8,6 +8,7 @@
 #include <QHashFunctions>
 #include <QMetaType>
 #include <QString>
+#include <QStringList>
 #include <QUuid>
 #include <cstdint>
 #include <functional>
@@ -110,6 +111,10 @@ public:
     /// Whether the user stopped this reply before the model ended it. Stored, as
     /// "stopped": true after the four keys, only when set.
     bool stopped() const { return stopped_; }
+    /// The pictures sent with this message, as AttachmentStore names, in order. Stored,
+    /// as "images": [...] after "stopped", only when there are any. Only a user message's
+    /// pictures are sent, and only to a model that can see.
+    const QStringList& images() const { return images_; }
     /// How long the model thought before it began to answer, in seconds, when that was
     /// measured while the reply streamed; unknown for a reply read from a file. Not stored.
     std::optional<double> thinkingSeconds() const { return thinkingSeconds_; }
@@ -132,6 +137,11 @@ public:
         copy.stopped_ = stopped;
         return copy;
     }
+    ChatMessage withImages(QStringList references) const {
+        ChatMessage copy = *this;
+        copy.images_ = std::move(references);
+        return copy;
+    }
     ChatMessage withThinkingSeconds(std::optional<double> seconds) const {
         ChatMessage copy = *this;
         copy.thinkingSeconds_ = seconds;
@@ -147,10 +157,13 @@ public:
     friend bool operator==(const ChatMessage&, const ChatMessage&) = default;
 
     /// {"id":…,"content":…,"type":…,"timestamp":…} in this key order, then "stopped"
-    /// when set.
+    /// and "images" when set.
     nlohmann::ordered_json toJson() const;
     /// Requires the four keys with values of the right kind; reads "stopped" when it is
-    /// `true`; ignores other keys. Throws DecodingError.
+    /// `true`; ignores other keys. "images", when present, is what the user sent and is
+    /// read strictly, as the four keys are: anything but an array of picture names
+    /// (AttachmentStore::isReference) throws, so that the file is kept aside rather than
+    /// saved again without them. Throws DecodingError.
     static ChatMessage fromJson(const nlohmann::ordered_json& object);
 
 private:
@@ -159,6 +172,7 @@ private:
     ChatMessageType type_;
     QDateTime timestamp_;
     bool stopped_ = false;
+    QStringList images_;
     std::optional<double> thinkingSeconds_;
     int variantIndex_ = 0;
     int variantCount_ = 0;

@@ -171,7 +171,9 @@ ChatStore& ChatStore::shared() {
     return store;
 }
 
-ChatStore::ChatStore(QString folder) : appFolder_(std::move(folder)) {
+ChatStore::ChatStore(QString folder)
+    : appFolder_(std::move(folder)),
+      attachments_(appFolder_.isEmpty() ? QString() : appFolder_ + QStringLiteral("/attachments")) {
     if (appFolder_.isEmpty()) return;
     if (makeFolder(appFolder_)) {
         // The folder holds private transcripts: tighten it even if it existed before.
@@ -333,6 +335,36 @@ WriteResult ChatStore::writeConversation(const QUuid& id, const QList<ChatMessag
     } catch (const std::exception& e) {
         return {QString::fromUtf8(e.what())};
     }
+}
+
+QStringList ChatStore::attachmentsOnlyUsedBy(const QUuid& id) const {
+    if (appFolder_.isEmpty()) return {};
+    // Picture names are found in the files' bytes rather than in decoded messages: a
+    // damaged file, which cannot be decoded, still keeps the pictures it names.
+    static const QRegularExpression name(
+        QStringLiteral("[0-9a-f]{64}\\.(?:png|jpg|webp|gif|bmp)(?![0-9A-Za-z])"));
+    const QString own = conversationPath(id);
+    ReadResult read = readWhole(own);
+    if (read.status != ReadResult::ok) return {};
+    QStringList candidates;
+    const QString text = QString::fromLatin1(read.bytes);
+    for (auto it = name.globalMatch(text); it.hasNext();) {
+        const QString reference = it.next().captured(0);
+        if (!candidates.contains(reference)) candidates.append(reference);
+    }
+    if (candidates.isEmpty()) return {};
+    const QFileInfoList files =
+        QDir(appFolder_).entryInfoList({QStringLiteral("*.json")}, QDir::Files | QDir::Hidden);
+    for (const QFileInfo& file : files) {
+        if (candidates.isEmpty()) break;
+        if (file.absoluteFilePath() == QFileInfo(own).absoluteFilePath()) continue;
+        const ReadResult other = readWhole(file.filePath());
+        // A file that cannot be read might name them all: keep every picture.
+        if (other.status != ReadResult::ok) return {};
+        candidates.removeIf(
+            [&](const QString& reference) { return other.bytes.contains(reference.toLatin1()); });
+    }
+    return candidates;
 }
 
 QString ChatStore::draftsPath() const {

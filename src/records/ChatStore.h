@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "AtomicFile.h"
+#include "AttachmentStore.h"
 #include "ChatRecords.h"
 #include "ConversationSettings.h"
 #include "Future.h"
@@ -106,6 +107,16 @@ public:
                                   const VariantPoints& variants = {},
                                   const ConversationSettings& settings = {}) const;
 
+    /// The pictures attached to messages, in the "attachments" folder of this store.
+    const AttachmentStore& attachments() const { return attachments_; }
+
+    /// The pictures (AttachmentStore names) that conversation `id`'s file refers to and no
+    /// other file of the data folder does (another conversation, a version kept aside, a
+    /// damaged file set aside): what can go with the conversation when it is deleted or
+    /// moved to the trash. Reads every file of the folder, so call it off the interface
+    /// thread. Empty when the conversation has no file.
+    QStringList attachmentsOnlyUsedBy(const QUuid& id) const;
+
     /// Text typed but not sent, by the sidebar id it was typed in ("new" or a UUID), from
     /// "drafts.json". A missing or unreadable file gives no drafts.
     QHash<QString, QString> loadDrafts() const;
@@ -115,7 +126,10 @@ public:
 
     /// Replaces the system calls that writes go through (for tests of failing disks).
     /// Call before the store is shared with other threads.
-    void setFileIo(FileIo io) { io_ = std::move(io); }
+    void setFileIo(FileIo io) {
+        attachments_.setFileIo(io);
+        io_ = std::move(io);
+    }
 
     /// The path of conversation `id`'s file.
     QString conversationPath(const QUuid& id) const;
@@ -131,6 +145,7 @@ private:
 
     QString appFolder_;
     FileIo io_ = FileIo::system();
+    AttachmentStore attachments_;
     // The result of prefetchTOC() (the list, or the reader's error), until loadTOC() takes it.
     using Prefetch = std::pair<QList<Conversation>, std::exception_ptr>;
     mutable std::mutex prefetchMutex_;

@@ -275,4 +275,49 @@ TEST_F(ManagerTest, ChangedSettingsAreSavedAndApplyToTheNextRequest) {
     ASSERT_TRUE(eventually([&] { return !h.conversationFile(id).contains("settings"); }));
 }
 
+/// Bytes that pass for a PNG picture wherever only its signature is read.
+QByteArray pngPicture(const char* name) {
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + name;
+}
+
+TEST_F(ManagerTest, PicturesGoOnlyToAModelThatCanSee) {
+    h.server.setModels(FakeOllama::standardModels());
+    const QByteArray red = pngPicture("red");
+    const QByteArray blue = pngPicture("blue");
+    const QString redName = h.store.attachments().store(red).reference;
+    const QString blueName = h.store.attachments().store(blue).reference;
+    ASSERT_FALSE(redName.isEmpty());
+    auto manager = ConversationManager::makeNew(context);
+    manager->send("What is this?", "llava:latest", {redName, blueName});
+    ASSERT_TRUE(eventually([&] { return replyRequests(h.server).size() == 1 && idle(*manager); }));
+    const auto seen = replyRequests(h.server)[0]["messages"][0];
+    EXPECT_EQ(seen["images"],
+              (nlohmann::json{red.toBase64().toStdString(), blue.toBase64().toStdString()}));
+    EXPECT_EQ(manager->messages().get().at(0).images(), QStringList({redName, blueName}));
+
+    // The next request of the conversation sends them again; a model that cannot see
+    // gets the text alone.
+    manager->send("And now?", "llama3.2:latest");
+    ASSERT_TRUE(eventually([&] { return replyRequests(h.server).size() == 2 && idle(*manager); }));
+    for (const auto& message : replyRequests(h.server)[1]["messages"])
+        EXPECT_FALSE(message.contains("images")) << message.dump();
+    manager->send("Once more", "llava:latest");
+    ASSERT_TRUE(eventually([&] { return replyRequests(h.server).size() == 3 && idle(*manager); }));
+    EXPECT_EQ(replyRequests(h.server)[2]["messages"][0]["images"].size(), 2u);
+    EXPECT_FALSE(replyRequests(h.server)[2]["messages"][2].contains("images"));
+    EXPECT_EQ(h.server.requestsTo("/api/show").size(), 2u) << "each model asked once";
+
+    // Editing keeps the pictures; a picture whose file is gone is left out.
+    ASSERT_TRUE(h.store.attachments().remove(blueName));
+    manager->editAndResend(manager->messages().get().at(0).id(), "Which colour?", "llava:latest");
+    ASSERT_TRUE(eventually([&] { return replyRequests(h.server).size() == 4 && idle(*manager); }));
+    EXPECT_EQ(replyRequests(h.server)[3]["messages"].back()["images"],
+              nlohmann::json{red.toBase64().toStdString()});
+    EXPECT_EQ(manager->messages().get().at(0).images(), QStringList({redName, blueName}));
+    ASSERT_TRUE(eventually([&] {
+        return h.conversationFile(manager->id())["messages"][0]["images"] ==
+               nlohmann::json({redName.toStdString(), blueName.toStdString()});
+    }));
+}
+
 }  // namespace

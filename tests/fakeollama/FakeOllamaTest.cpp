@@ -190,5 +190,45 @@ TEST_F(FakeOllamaTest, OnlyAStreamTheClientLeftCountsAsAborted) {
     EXPECT_EQ(server.chatStreamsActive(), 0);
 }
 
+TEST_F(FakeOllamaTest, PicturesMustBeStandardBase64OfAPicture) {
+    const auto chatWith = [&](const std::string& image) {
+        return send(server, "POST", "/api/chat",
+                    R"({"model":"llama3.2","messages":[{"role":"user","content":"hi","images":[")" +
+                        image + R"("]}]})");
+    };
+    // "\x89PNG\r\n\x1a\n" and a little more, in base64.
+    EXPECT_EQ(chatWith("iVBORw0KGgoAAAANSUhEUg==").status, 200);
+    Received bad = chatWith("data:image/png;base64,iVBORw0KGgo=");
+    EXPECT_EQ(bad.status, 400);
+    EXPECT_EQ(bad.body, R"({"error":"illegal base64 data at input byte 4"})");
+    EXPECT_EQ(chatWith("iVBORw0KGgo").status, 400) << "padding is required";
+    EXPECT_EQ(chatWith("iVBORw0K\\nGgo=").status, 200) << "line breaks are skipped";
+    bad = chatWith("aGVsbG8gd29ybGQ=");  // "hello world"
+    EXPECT_EQ(bad.status, 500);
+    EXPECT_NE(bad.body.find("unknown format"), std::string::npos);
+}
+
+TEST_F(FakeOllamaTest, RunningModelsFollowLoadsAndUnloads) {
+    server.setModels(FakeOllama::standardModels());
+    EXPECT_EQ(send(server, "GET", "/api/ps").body, R"({"models":[]})");
+    send(
+        server, "POST", "/api/chat",
+        R"({"model":"qwen3:8b","messages":[{"role":"user","content":"hi"}],"options":{"num_ctx":8192}})");
+    const auto loaded = server.loadedModels();
+    ASSERT_EQ(loaded.size(), 1u);
+    EXPECT_EQ(loaded[0].name, "qwen3:8b");
+    EXPECT_EQ(loaded[0].contextLength, 8192);
+    const auto ps = nlohmann::ordered_json::parse(send(server, "GET", "/api/ps").body);
+    std::vector<std::string> keys;
+    for (const auto& [key, value] : ps["models"][0].items()) keys.push_back(key);
+    EXPECT_EQ(keys, (std::vector<std::string>{"name", "model", "size", "digest", "details",
+                                              "expires_at", "size_vram", "context_length"}));
+    const Received unload =
+        send(server, "POST", "/api/chat", R"({"model":"nomic-embed-text","keep_alive":0})");
+    EXPECT_EQ(unload.status, 200) << "unloading comes before the capability check";
+    send(server, "POST", "/api/chat", R"({"model":"qwen3:8b","keep_alive":"0s"})");
+    EXPECT_TRUE(server.loadedModels().empty());
+}
+
 }  // namespace
 }  // namespace parlote::testing

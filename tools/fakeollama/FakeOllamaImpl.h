@@ -52,6 +52,15 @@ ParsedBody parseBody(const httplib::Request& req);
 std::string stringField(const nlohmann::json& body, const char* key);
 // `"stream"` absent or null means streaming; only an explicit false turns it off.
 bool wantsStream(const nlohmann::json& body);
+// Why Ollama would refuse the pictures of a chat request's messages, with the status it
+// answers: 400 "illegal base64 data at input byte N" for text that is not standard
+// base64, as Go's JSON decoder says; 500 for bytes that are no PNG, JPEG or WebP picture,
+// as the runner fails to decode them. {0, ""} when every picture is fine.
+std::pair<int, std::string> imageError(const nlohmann::json& body);
+// Standard base64 (RFC 4648 alphabet, "=" padding, CR and LF skipped) as Go's
+// encoding/base64 StdEncoding reads it; nullopt with `errorAt` set to the offending byte.
+std::optional<std::string> decodeBase64(std::string_view text, std::size_t& errorAt);
+
 // options.num_ctx of a chat request, or the server's default context length.
 std::int64_t contextLengthOf(const nlohmann::json& body);
 // Option type errors surface as 500 from the model scheduler on a real server.

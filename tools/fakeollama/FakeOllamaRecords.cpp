@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -104,6 +105,91 @@ std::string stringField(const nlohmann::json& body, const char* key) {
 bool wantsStream(const nlohmann::json& body) {
     const auto it = body.find("stream");
     return !(it != body.end() && it->is_boolean() && !it->get<bool>());
+}
+
+std::optional<std::string> decodeBase64(std::string_view text, std::size_t& errorAt) {
+    const auto value = [](char c) -> int {
+        if (c >= 'A' && c <= 'Z') return c - 'A';
+        if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+        if (c >= '0' && c <= '9') return c - '0' + 52;
+        if (c == '+') return 62;
+        if (c == '/') return 63;
+        return -1;
+    };
+    std::string out;
+    std::uint32_t group = 0;
+    int held = 0;     // sextets in `group`
+    int padding = 0;  // "=" seen
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\r' || c == '\n') continue;
+        if (c == '=') {
+            // Padding only completes a group of two or three sextets.
+            if (held + padding < 2 || held + padding >= 4) {
+                errorAt = i;
+                return std::nullopt;
+            }
+            ++padding;
+            if (held + padding == 4) {
+                out.push_back(char(group >> (held == 2 ? 4 : 10)));
+                if (held == 3) out.push_back(char(group >> 2));
+                group = 0;
+                held = 0;
+                padding = -4;  // nothing may follow the padding
+            }
+            continue;
+        }
+        const int sextet = value(c);
+        if (sextet < 0 || padding != 0) {
+            errorAt = i;
+            return std::nullopt;
+        }
+        group = (group << 6) | std::uint32_t(sextet);
+        if (++held == 4) {
+            out.push_back(char(group >> 16));
+            out.push_back(char(group >> 8));
+            out.push_back(char(group));
+            group = 0;
+            held = 0;
+        }
+    }
+    if (held != 0 || (padding > 0)) {
+        errorAt = text.size();
+        return std::nullopt;
+    }
+    return out;
+}
+
+std::pair<int, std::string> imageError(const nlohmann::json& body) {
+    const auto messages = body.find("messages");
+    if (messages == body.end() || !messages->is_array()) return {0, {}};
+    for (const auto& message : *messages) {
+        const auto images = message.is_object() ? message.find("images") : message.end();
+        if (!message.is_object() || images == message.end() || images->is_null()) continue;
+        if (!images->is_array())
+            return {400,
+                    "json: cannot unmarshal " + std::string(images->type_name()) +
+                        " into Go struct field Message.messages.images of type []api.ImageData"};
+        for (const auto& image : *images) {
+            if (!image.is_string())
+                return {400, "json: cannot unmarshal " + std::string(image.type_name()) +
+                                 " into Go struct field Message.messages.images of type "
+                                 "api.ImageData"};
+            std::size_t errorAt = 0;
+            const auto bytes = decodeBase64(image.get_ref<const std::string&>(), errorAt);
+            if (!bytes)
+                return {400, "illegal base64 data at input byte " + std::to_string(errorAt)};
+            const bool picture = bytes->rfind("\x89PNG\r\n\x1a\n", 0) == 0 ||
+                                 bytes->rfind("\xff\xd8\xff", 0) == 0 ||
+                                 (bytes->size() >= 12 && bytes->rfind("RIFF", 0) == 0 &&
+                                  bytes->compare(8, 4, "WEBP") == 0);
+            if (!picture)
+                return {500,
+                        "Failed to create new sequence: failed to process inputs: image: unknown "
+                        "format\n"};
+        }
+    }
+    return {0, {}};
 }
 
 std::int64_t contextLengthOf(const nlohmann::json& body) {

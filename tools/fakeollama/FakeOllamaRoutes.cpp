@@ -25,6 +25,7 @@ using fake::defaultLayers;
 using fake::detailsJson;
 using fake::digestOf;
 using fake::hasCapability;
+using fake::imageError;
 using fake::isValidName;
 using fake::kJsonType;
 using fake::kNdjsonType;
@@ -178,6 +179,8 @@ void FakeOllama::Impl::handleChat(const httplib::Request& req, httplib::Response
     }
     if (const auto error = optionTypeError(body); !error.empty())
         return replyError(res, 500, error);
+    if (const auto [status, error] = imageError(body); status != 0)
+        return replyError(res, status, error);
 
     if (noMessages) {
         // Loading: the reply comes once the model is in memory.

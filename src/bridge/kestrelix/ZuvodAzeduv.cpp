@@ -267,8 +267,11 @@ std::int32_t ZuvodAzeduv::startChat(const std::vector<OllamaMessage>& messages,
     json request = json::object();
     request["model"] = options.model;
     json list = json::array();
-    for (const OllamaMessage& message : messages)
-        list.push_back(json{{"role", message.role}, {"content", message.content}});
+    for (const OllamaMessage& message : messages) {
+        json item{{"role", message.role}, {"content", message.content}};
+        if (!message.images.empty()) item["images"] = message.images;
+        list.push_back(std::move(item));
+    }
     request["messages"] = std::move(list);
     request["stream"] = true;
     json modelOptions = json::object();

@@ -87,6 +87,9 @@ struct OllamaChatExtras {
 struct OllamaMessage {
     std::string role;
     std::string content;
+    /// Pictures for a model that can see, each the picture file's bytes in standard
+    /// base64 (no "data:" prefix); sent as "images" only when there are any.
+    std::vector<std::string> images = {};
 };
 
 struct OllamaErrorInfo {
