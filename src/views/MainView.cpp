@@ -18,6 +18,7 @@
 #include "ConversationListView.h"
 #include "CustomTextView.h"
 #include "DisplayName.h"
+#include "DownloadIndicator.h"
 #include "ModelMenu.h"
 #include "Overlays.h"
 #include "StorageBar.h"
@@ -65,6 +66,9 @@ MainView::MainView(ZoruveVedeServices services, QWidget* parent, ImageStore* ima
     // The model starts (reads the conversation list, asks Ollama for models) once the
     // window is ready to show what it finds.
     model_ = std::make_unique<ZoruveVede>(std::move(services));
+    // A download that goes on after the model manager closed shows beside the model menu.
+    downloadIndicator_ = new DownloadIndicator(*model_, header_);
+    static_cast<QHBoxLayout*>(header_->layout())->insertWidget(2, downloadIndicator_);
     connectModel();
     setUrlOpener(browserLinkOpener(this));
 
@@ -81,7 +85,8 @@ MainView::MainView(ZoruveVedeServices services, QWidget* parent, ImageStore* ima
 
     setTabOrder(sidebar_, sidebarButton_);
     setTabOrder(sidebarButton_, modelButton_);
-    setTabOrder(modelButton_, transcript_);
+    setTabOrder(modelButton_, downloadIndicator_->cancelButton());
+    setTabOrder(downloadIndicator_->cancelButton(), transcript_);
     setTabOrder(transcript_, input_->textView());
     setTabOrder(input_->textView(), send_);
     focusInput();  // typing starts a message as soon as the window shows

@@ -1,11 +1,11 @@
 #pragma once
 
 // The content of Parlote's main window: the banner shown while Ollama does not answer,
-// the conversation sidebar beside the chat pane (the sidebar button, the model menu and the
-// conversation's description, the transcript, the input box with "Send", which reads
-// "Stop" while a reply is written and stops it), and the four overlays: the model manager sheet,
-// the general alert, the "Waiting on Ollama…" alert and the welcome sheet (kept by an
-// OverlayController, Overlays.h). It owns the application model for the
+// the conversation sidebar beside the chat pane (the sidebar button, the model menu, the
+// progress of a model download while one runs and the conversation's description, the transcript,
+// the input box with "Send", which reads "Stop" while a reply is written and stops it), and the
+// four overlays: the model manager sheet, the general alert, the "Waiting on Ollama…" alert and the
+// welcome sheet (kept by an OverlayController, Overlays.h). It owns the application model for the
 // window's lifetime, shows its fields and hands every user action to it; it holds no chat
 // logic of its own.
 //
@@ -44,6 +44,7 @@ namespace parlote {
 
 class ConversationListView;
 class CustomTextView;
+class DownloadIndicator;
 class ImageStore;
 class ModelManagerView;
 class OverlayController;
@@ -122,6 +123,8 @@ public:
     ConversationListView* sidebar() const { return sidebar_; }
     QToolButton* sidebarButton() const { return sidebarButton_; }
     QToolButton* modelButton() const { return modelButton_; }
+    /// The progress of a model download, beside the model menu while one runs.
+    DownloadIndicator* downloadIndicator() const { return downloadIndicator_; }
     /// The header's bar, where the sidebar button, the model menu button and the
     /// description sit.
     QWidget* header() const { return header_; }
@@ -181,6 +184,7 @@ private:
     QToolButton* sidebarButton_ = nullptr;
     QAction* sidebarAction_ = nullptr;
     QToolButton* modelButton_ = nullptr;
+    DownloadIndicator* downloadIndicator_ = nullptr;
     ModelMenu* modelMenu_ = nullptr;
     views_detail::ElidedLabel* description_ = nullptr;
     TranscriptView* transcript_ = nullptr;

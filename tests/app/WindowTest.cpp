@@ -22,6 +22,7 @@
 #include "ConversationCommands.h"
 #include "ConversationListView.h"
 #include "CustomTextView.h"
+#include "DownloadIndicator.h"
 #include "Harness.h"
 #include "MainView.h"
 #include "MainWindow.h"
@@ -294,6 +295,42 @@ TEST_F(WindowTest, TheModelMenuMarksTheModelInUse) {
     model().reloadModels();
     ASSERT_TRUE(eventually([&] { return menu->modelActions().size() == 2; }));
     EXPECT_EQ(checked(), QStringList({"llama3.2:latest"}));
+}
+
+// ---- a download seen from the window ---------------------------------------------------------
+
+TEST_F(WindowTest, ADownloadGoingOnAfterTheModelManagerClosedShowsBesideTheModelMenu) {
+    h.server.setRegistry({ModelInfo::make("phi3:mini", 4000)});
+    PullScript pull;
+    pull.layerSizes = {4000};
+    pull.stepsPerLayer = 40;
+    pull.stepDelay = 50ms;
+    h.server.setPullScript(pull);
+    start();
+    DownloadIndicator* indicator = view()->downloadIndicator();
+    ASSERT_NE(indicator, nullptr);
+    EXPECT_FALSE(indicator->isVisible()) << "nothing downloads";
+    EXPECT_TRUE(view()->header()->isAncestorOf(indicator));
+
+    view()->setShowModelPopover(true);
+    model().startModelInstall("phi3:mini");
+    ASSERT_TRUE(eventually([&] { return model().isInstalling() && model().progress() > 0; }));
+    view()->modelManager()->doneButton()->click();
+    backToWindow();
+    ASSERT_TRUE(eventually([&] { return indicator->isVisible(); }));
+    // Beside the model button, in the header's row.
+    const QRect button = view()->modelButton()->geometry();
+    EXPECT_GE(indicator->geometry().left(), button.right());
+    EXPECT_LT(indicator->geometry().left() - button.right(), 20);
+    EXPECT_LE(indicator->geometry().right(), view()->descriptionLabel()->geometry().left());
+
+    // Cancel, reached with Tab after the model button, ends it and the bar goes.
+    view()->modelButton()->setFocus();
+    QTest::keyClick(view()->modelButton(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), indicator->cancelButton());
+    QTest::keyClick(indicator->cancelButton(), Qt::Key_Space);
+    ASSERT_TRUE(eventually([&] { return !model().isInstalling(); }));
+    EXPECT_TRUE(eventually([&] { return !indicator->isVisible(); }));
 }
 
 // ---- accessibility -----------------------------------------------------------------------------
