@@ -12,6 +12,8 @@
 #include <utility>
 #include <variant>
 
+#include "ChatRecords.h"
+
 namespace parlote {
 
 /// A failure reported by the Ollama client, copied from its last-error record.
@@ -131,6 +133,9 @@ struct OllamaInstallationStatus {
 struct ZoruveVedeChunk {
     bool isComplete = false;
     QString content;
+    /// Ollama's figures of the reply, on the last piece only (contextLength and contextCut
+    /// are left for the engine, which knows the conversation's settings).
+    std::optional<ReplyStats> stats = std::nullopt;
 };
 
 }  // namespace parlote

@@ -391,8 +391,15 @@ ThrowingStream<ZoruveVedeChunk> ModelServiceBridge::streamChat(const QList<ChatM
                 return;
             }
             while (auto chunk = client->getNextChunk()) {
-                producer.yield(
-                    ZoruveVedeChunk{chunk->isComplete, QString::fromStdString(chunk->content)});
+                std::optional<ReplyStats> stats;
+                if (chunk->stats) {
+                    const llm::OllamaReplyStats& figures = *chunk->stats;
+                    stats = ReplyStats{figures.evalCount,       figures.evalDuration,
+                                       figures.promptEvalCount, figures.promptEvalDuration,
+                                       figures.loadDuration,    figures.totalDuration};
+                }
+                producer.yield(ZoruveVedeChunk{
+                    chunk->isComplete, QString::fromStdString(chunk->content), std::move(stats)});
                 if (chunk->isComplete) {
                     producer.finish();
                     return;

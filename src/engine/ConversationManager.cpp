@@ -415,6 +415,9 @@ void ConversationManager::runReply(MessageList transcript, llm::SwiftLLMChatOpti
                 chunk = stream.next();
             }
             if (!chunk) break;
+            if (chunk->stats)
+                placeholder = placeholder.withStats(
+                    replyFigures(*chunk->stats, extras.settings, options.model));
             std::unique_lock lock(stateMutex_);
             const qsizetype sizeBefore = accumulated.size();
             accumulated += chunk->content;
@@ -427,7 +430,7 @@ void ConversationManager::runReply(MessageList transcript, llm::SwiftLLMChatOpti
                 throw ReplyTooLong{};
             }
             measureThinking(sizeBefore);
-            if (placed && chunk->content.isEmpty()) continue;  // nothing new to show
+            if (placed && chunk->content.isEmpty() && !chunk->stats) continue;  // nothing new
             unpublished = true;
             if (closed_ && !activeReplies_.value(placeholder.id()).stopRequested) {
                 lock.unlock();
@@ -479,6 +482,42 @@ void ConversationManager::runReply(MessageList transcript, llm::SwiftLLMChatOpti
                                  UpdatedMessage{id_, withoutThinkBlock(accumulated)});
     if (isNew_) requestTitle(options, extras);
     save();
+}
+
+namespace {
+
+/// Whether `running` (as /api/ps names it, always with a tag) is the model `requested`
+/// (as the request named it, perhaps without ":latest").
+bool sameModel(const QString& running, const QString& requested) {
+    if (running == requested) return true;
+    const qsizetype slash = requested.lastIndexOf(QLatin1Char('/'));
+    const bool tagged = requested.indexOf(QLatin1Char(':'), slash + 1) >= 0;
+    return !tagged && running == requested + QStringLiteral(":latest");
+}
+
+}  // namespace
+
+ReplyStats ConversationManager::replyFigures(ReplyStats stats, const ConversationSettings& settings,
+                                             const std::string& model) const {
+    // Below this no server runs a model unless a request or its configuration asks for
+    // less: a conversation that has not used this much cannot have filled the context.
+    constexpr qint64 kSmallestDefaultContext = 2048;
+    const qint64 used = stats.promptEvalCount + stats.evalCount;
+    if (const auto asked = settings.valid().contextLength) {
+        stats.contextLength = *asked;
+    } else if (used >= kSmallestDefaultContext) {
+        // The context the server chose (its default, OLLAMA_CONTEXT_LENGTH, the Modelfile,
+        // the GPU's size on newer servers) is what /api/ps reports for the loaded model.
+        const auto running = context_.bridge->runningModels().result();
+        if (running.isSuccess())
+            for (const RunningModel& loaded : running.value())
+                if (sameModel(loaded.name, QString::fromStdString(model)) &&
+                    loaded.contextLength > 0)
+                    stats.contextLength = loaded.contextLength;
+        if (stats.contextLength == 0) stats.contextLength = kDefaultContextLength;
+    }
+    stats.contextCut = stats.contextLength > 0 && used >= stats.contextLength;
+    return stats;
 }
 
 QHash<QUuid, QList<QByteArray>> ConversationManager::picturesToSend(

@@ -149,6 +149,11 @@ private:
     /// can see; none otherwise. Blocks: called by the reply task.
     QHash<QUuid, QList<QByteArray>> picturesToSend(const MessageList& transcript,
                                                    const std::string& model) const;
+    /// `stats` of a reply of `model` completed with the context length in effect and
+    /// whether the conversation reached it. Asks Ollama which context the model was loaded
+    /// with (/api/ps) only when that decides it. Blocks: called by the reply task.
+    ReplyStats replyFigures(ReplyStats stats, const ConversationSettings& settings,
+                            const std::string& model) const;
     /// Returns whether the file now holds the transcript as it was when called.
     bool writeFile();
     /// Publishes `text` as the reply's content, placing the reply on first use.

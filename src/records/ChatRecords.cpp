@@ -74,6 +74,59 @@ std::optional<ChatMessageType> chatMessageTypeFromText(QStringView text) {
     return std::nullopt;
 }
 
+namespace {
+
+/// The figures of a "stats" object, by file name, in the order they are written.
+constexpr std::pair<const char*, qint64 ReplyStats::*> kFigures[] = {
+    {"eval_count", &ReplyStats::evalCount},
+    {"eval_duration", &ReplyStats::evalDuration},
+    {"prompt_eval_count", &ReplyStats::promptEvalCount},
+    {"prompt_eval_duration", &ReplyStats::promptEvalDuration},
+    {"load_duration", &ReplyStats::loadDuration},
+    {"total_duration", &ReplyStats::totalDuration},
+    {"context_length", &ReplyStats::contextLength},
+};
+
+std::optional<double> rate(qint64 count, qint64 nanoseconds) {
+    if (count <= 0 || nanoseconds <= 0) return std::nullopt;
+    return double(count) * 1e9 / double(nanoseconds);
+}
+
+}  // namespace
+
+std::optional<double> ReplyStats::tokensPerSecond() const {
+    return rate(evalCount, evalDuration);
+}
+
+std::optional<double> ReplyStats::promptTokensPerSecond() const {
+    return rate(promptEvalCount, promptEvalDuration);
+}
+
+nlohmann::ordered_json ReplyStats::toJson() const {
+    nlohmann::ordered_json object = nlohmann::ordered_json::object();
+    for (const auto& [key, figure] : kFigures)
+        if (this->*figure > 0) object[key] = std::int64_t(this->*figure);
+    if (contextCut) object["context_cut"] = true;
+    return object;
+}
+
+ReplyStats ReplyStats::fromJson(const nlohmann::ordered_json& object) {
+    ReplyStats stats;
+    if (!object.is_object()) return stats;
+    for (const auto& [key, figure] : kFigures) {
+        const auto it = object.find(key);
+        if (it != object.end() && it->is_number_integer() && !it->is_number_unsigned() &&
+            it->get<std::int64_t>() > 0)
+            stats.*figure = it->get<std::int64_t>();
+        else if (it != object.end() && it->is_number_unsigned() &&
+                 it->get<std::uint64_t>() <= std::uint64_t(INT64_MAX))
+            stats.*figure = qint64(it->get<std::uint64_t>());
+    }
+    if (auto cut = object.find("context_cut"); cut != object.end() && cut->is_boolean())
+        stats.contextCut = cut->get<bool>();
+    return stats;
+}
+
 ChatMessage ChatMessage::make(QString content, ChatMessageType type) {
     return ChatMessage(QUuid::createUuid(), std::move(content), type,
                        QDateTime::currentDateTimeUtc());
@@ -90,6 +143,7 @@ nlohmann::ordered_json ChatMessage::toJson() const {
         nlohmann::ordered_json& list = object["images"] = nlohmann::ordered_json::array();
         for (const QString& reference : images_) list.push_back(reference.toStdString());
     }
+    if (stats_) object["stats"] = stats_->toJson();
     return object;
 }
 
@@ -126,6 +180,8 @@ ChatMessage ChatMessage::fromJson(const nlohmann::ordered_json& object) {
             message.images_.append(name);
         }
     }
+    if (auto stats = object.find("stats"); stats != object.end() && stats->is_object())
+        message.stats_ = ReplyStats::fromJson(*stats);
     return message;
 }
 

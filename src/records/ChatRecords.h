@@ -93,6 +93,44 @@ inline size_t qHash(ChatMessageType type, size_t seed = 0) noexcept {
     return qHash(toText(type), seed);
 }
 
+/// What Ollama measured of one reply (the figures of its final record), and whether the
+/// conversation filled the model's context. Counts in tokens, durations in nanoseconds;
+/// a figure the server did not send is 0.
+///
+/// Stored with the reply, as "stats" after its other keys: an object with the figures
+/// that are not 0 under Ollama's names (eval_count, eval_duration, prompt_eval_count,
+/// prompt_eval_duration, load_duration, total_duration), then "context_length" when known
+/// and "context_cut": true when set. Read tolerantly, as figures are: a bad value drops
+/// that figure, a "stats" that is not an object drops the figures, never the message.
+struct ReplyStats {
+    qint64 evalCount = 0;           // generated tokens, thinking included
+    qint64 evalDuration = 0;        // generating them
+    qint64 promptEvalCount = 0;     // prompt tokens the model read, after any truncation
+    qint64 promptEvalDuration = 0;  // reading the part of the prompt it had not cached
+    qint64 loadDuration = 0;        // waiting for the model and loading it
+    qint64 totalDuration = 0;       // the whole request
+    /// The context the model ran with for this reply, in tokens: the conversation's
+    /// num_ctx when set, else what Ollama reported for the loaded model when it was asked
+    /// (see contextCut); 0 when not known.
+    qint64 contextLength = 0;
+    /// The prompt and the reply together reached the context length: Ollama then drops
+    /// the oldest messages from what the model reads (or the oldest part of the context
+    /// while it generates), so the model did not see the whole conversation.
+    bool contextCut = false;
+
+    /// Generation speed, eval_count / eval_duration; nullopt without both figures.
+    std::optional<double> tokensPerSecond() const;
+    /// Prompt reading speed, prompt_eval_count / prompt_eval_duration; nullopt without both.
+    /// Inflated on newer servers by cached tokens, which count but take no time.
+    std::optional<double> promptTokensPerSecond() const;
+
+    friend bool operator==(const ReplyStats&, const ReplyStats&) = default;
+
+    nlohmann::ordered_json toJson() const;
+    /// Never throws: see above.
+    static ReplyStats fromJson(const nlohmann::ordered_json& object);
+};
+
 /// One message of a conversation. Immutable: a reply that grows is replaced by new
 /// records that keep its id, type and timestamp.
 class ChatMessage {
@@ -115,6 +153,8 @@ public:
     /// as "images": [...] after "stopped", only when there are any. Only a user message's
     /// pictures are sent, and only to a model that can see.
     const QStringList& images() const { return images_; }
+    /// The figures of a reply that Ollama ended (not of one stopped or failed); stored.
+    const std::optional<ReplyStats>& stats() const { return stats_; }
     /// How long the model thought before it began to answer, in seconds, when that was
     /// measured while the reply streamed; unknown for a reply read from a file. Not stored.
     std::optional<double> thinkingSeconds() const { return thinkingSeconds_; }
@@ -142,6 +182,11 @@ public:
         copy.images_ = std::move(references);
         return copy;
     }
+    ChatMessage withStats(std::optional<ReplyStats> stats) const {
+        ChatMessage copy = *this;
+        copy.stats_ = std::move(stats);
+        return copy;
+    }
     ChatMessage withThinkingSeconds(std::optional<double> seconds) const {
         ChatMessage copy = *this;
         copy.thinkingSeconds_ = seconds;
@@ -156,8 +201,8 @@ public:
 
     friend bool operator==(const ChatMessage&, const ChatMessage&) = default;
 
-    /// {"id":…,"content":…,"type":…,"timestamp":…} in this key order, then "stopped"
-    /// and "images" when set.
+    /// {"id":…,"content":…,"type":…,"timestamp":…} in this key order, then "stopped",
+    /// "images" and "stats" when set.
     nlohmann::ordered_json toJson() const;
     /// Requires the four keys with values of the right kind; reads "stopped" when it is
     /// `true`; ignores other keys. "images", when present, is what the user sent and is
@@ -173,6 +218,7 @@ private:
     QDateTime timestamp_;
     bool stopped_ = false;
     QStringList images_;
+    std::optional<ReplyStats> stats_;
     std::optional<double> thinkingSeconds_;
     int variantIndex_ = 0;
     int variantCount_ = 0;

@@ -320,4 +320,62 @@ TEST_F(ManagerTest, PicturesGoOnlyToAModelThatCanSee) {
     }));
 }
 
+TEST_F(ManagerTest, AFinishedReplyKeepsItsFiguresAndWhetherTheContextWasFull) {
+    auto manager = ConversationManager::makeNew(context);
+    const auto lastReply = [&] {
+        const MessageList list = manager->messages().get();
+        return list.last();
+    };
+    // A short exchange cannot fill any context: Ollama is not asked which one it uses.
+    manager->send("hi", "llama3.2");
+    ASSERT_TRUE(eventually([&] { return replyRequests(h.server).size() == 1 && idle(*manager); }));
+    ASSERT_TRUE(lastReply().stats());
+    const ReplyStats small = *lastReply().stats();
+    EXPECT_GT(small.promptEvalCount, 0);
+    EXPECT_GT(small.evalCount, 0);
+    EXPECT_TRUE(small.tokensPerSecond());
+    EXPECT_EQ(small.contextLength, 0);
+    EXPECT_FALSE(small.contextCut);
+    EXPECT_TRUE(h.server.requestsTo("/api/ps").empty());
+
+    // A long message fills the server's default context (the fake loads the model with
+    // 4096 tokens, as a server does when a request does not say).
+    const QString longText = QString(20000, QLatin1Char('x'));
+    manager->send(longText, "llama3.2");
+    ASSERT_TRUE(eventually([&] { return replyRequests(h.server).size() == 2 && idle(*manager); }));
+    ASSERT_TRUE(lastReply().stats());
+    EXPECT_EQ(lastReply().stats()->contextLength, 4096);
+    EXPECT_TRUE(lastReply().stats()->contextCut);
+    EXPECT_EQ(h.server.requestsTo("/api/ps").size(), 1u);
+
+    // With a context length of its own, the conversation compares with that.
+    ConversationSettings roomy;
+    roomy.contextLength = 32768;
+    manager->setSettings(roomy);
+    manager->send("again", "llama3.2");
+    ASSERT_TRUE(eventually([&] { return replyRequests(h.server).size() == 3 && idle(*manager); }));
+    EXPECT_EQ(lastReply().stats()->contextLength, 32768);
+    EXPECT_FALSE(lastReply().stats()->contextCut);
+    EXPECT_EQ(h.server.requestsTo("/api/ps").size(), 1u) << "the setting says it all";
+
+    // The figures are stored with the reply.
+    ASSERT_TRUE(eventually([&] {
+        const auto file = h.conversationFile(manager->id());
+        return file["messages"].size() == 6 &&
+               file["messages"][3]["stats"]["context_cut"] == true &&
+               file["messages"][5]["stats"]["context_length"] == 32768;
+    }));
+}
+
+TEST_F(ManagerTest, AStoppedReplyHasNoFigures) {
+    h.server.setChatScript(ChatScript::words("one two three four five six", 100ms));
+    auto manager = ConversationManager::makeNew(context);
+    manager->send("hi", "llama3.2:latest");
+    ASSERT_TRUE(eventually([&] { return manager->messages().get().size() == 2; }));
+    manager->stop();
+    ASSERT_TRUE(eventually([&] { return idle(*manager); }));
+    EXPECT_TRUE(manager->messages().get().last().stopped());
+    EXPECT_FALSE(manager->messages().get().last().stats());
+}
+
 }  // namespace

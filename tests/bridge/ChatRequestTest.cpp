@@ -104,4 +104,39 @@ TEST_F(ChatRequestTest, ARefusedThinkSettingEndsTheReplyWithOllamasWords) {
     }
 }
 
+TEST_F(ChatRequestTest, TheFinalRecordsFiguresComeWithTheLastPiece) {
+    ChatScript script = ChatScript::words("Two words");
+    script.metrics = ChatMetrics{4883583458, 1334875, 26, 0, 282, 4535599000};
+    script.doneReason = "length";
+    server.setChatScript(script);
+    llm::ZuvodAzeduvConfig config;
+    config.host = server.baseUrl();
+    llm::ZuvodAzeduv client(config);
+    ASSERT_EQ(client.startChat({{"user", "Hello"}}, {"llama3.2", 0.7, 2147483647}), 0);
+    std::shared_ptr<llm::OllamaChunkInfo> last;
+    while (auto chunk = client.getNextChunk()) {
+        if (!chunk->isComplete) {
+            EXPECT_FALSE(chunk->stats);
+        }
+        last = chunk;
+    }
+    ASSERT_TRUE(last && last->isComplete && last->stats);
+    EXPECT_EQ(last->stats->totalDuration, 4883583458);
+    EXPECT_EQ(last->stats->loadDuration, 1334875);
+    EXPECT_EQ(last->stats->promptEvalCount, 26);
+    EXPECT_EQ(last->stats->promptEvalDuration, 0) << "left out by the server: 0";
+    EXPECT_EQ(last->stats->evalCount, 282);
+    EXPECT_EQ(last->stats->evalDuration, 4535599000);
+    EXPECT_EQ(last->stats->doneReason, "length");
+
+    auto stream = bridge->streamChat({ChatMessage::make("Hello", ChatMessageType::user)},
+                                     {"llama3.2", 0.7, 2147483647});
+    std::optional<ReplyStats> stats;
+    while (auto chunk = stream.next()) stats = chunk->stats;
+    ASSERT_TRUE(stats);
+    EXPECT_EQ(stats->evalCount, 282);
+    EXPECT_EQ(stats->totalDuration, 4883583458);
+    EXPECT_EQ(stats->contextLength, 0) << "left for the engine";
+}
+
 }  // namespace

@@ -88,7 +88,8 @@ void ChatRender::appendFinal(std::string& out, const ChatChunk& message,
 }
 
 ChatMetrics measuredMetrics(const ChatScript& script, std::size_t generated,
-                            Clock::time_point requestStart, Clock::time_point firstToken) {
+                            Clock::time_point requestStart, Clock::time_point firstToken,
+                            std::int64_t promptTokens) {
     if (script.metrics) return *script.metrics;
     const auto ns = [](Clock::duration d) {
         return std::max<std::int64_t>(
@@ -98,8 +99,8 @@ ChatMetrics measuredMetrics(const ChatScript& script, std::size_t generated,
     m.totalDuration = ns(Clock::now() - requestStart);
     m.loadDuration =
         ns(std::chrono::duration_cast<Clock::duration>(script.firstByteDelay)) + 1334875;
-    m.promptEvalCount = 26;
-    m.promptEvalDuration = 34254600;
+    m.promptEvalCount = promptTokens;
+    m.promptEvalDuration = promptTokens * 1317484;  // about 760 tokens a second
     m.evalCount = static_cast<std::int64_t>(generated);
     m.evalDuration = ns(Clock::now() - firstToken);
     return m;
@@ -125,7 +126,8 @@ Step sendEndlessLine(StreamControl& server, httplib::DataSink& sink, const ChatR
 }  // namespace
 
 Step streamChat(StreamControl& server, httplib::DataSink& sink, const ChatScript& script,
-                const ChatRender& render, Clock::time_point requestStart) {
+                const ChatRender& render, Clock::time_point requestStart,
+                std::int64_t promptTokens) {
     LineWriter out(server, sink, script.linesPerWrite, script.writeSize, script.writeDelay);
     const auto firstToken = Clock::now();
     const std::size_t count = script.chunks.size();
@@ -159,7 +161,7 @@ Step streamChat(StreamControl& server, httplib::DataSink& sink, const ChatScript
     if (!script.omitDone) {
         std::string& buffer = out.buffer();
         render.appendFinal(buffer, ChatChunk{script.finalContent, {}, false}, script.doneReason,
-                           measuredMetrics(script, count, requestStart, firstToken));
+                           measuredMetrics(script, count, requestStart, firstToken, promptTokens));
         buffer += '\n';
         if (Step step = out.lineAdded(); step != Step::Ok) return step;
     }

@@ -77,12 +77,15 @@ struct ChatRender {
 
 using Clock = std::chrono::steady_clock;
 
-// The script's metrics, or plausible ones measured from the run.
+// The script's metrics, or plausible ones measured from the run: `promptTokens` read,
+// one token generated per chunk, durations as they passed.
 ChatMetrics measuredMetrics(const ChatScript& script, std::size_t generated,
-                            Clock::time_point requestStart, Clock::time_point firstToken);
+                            Clock::time_point requestStart, Clock::time_point firstToken,
+                            std::int64_t promptTokens);
 
 // Streams one scripted chat answer. Returns how the stream ended.
 Step streamChat(StreamControl& server, httplib::DataSink& sink, const ChatScript& script,
-                const ChatRender& render, Clock::time_point requestStart);
+                const ChatRender& render, Clock::time_point requestStart,
+                std::int64_t promptTokens);
 
 }  // namespace parlote::testing::detail

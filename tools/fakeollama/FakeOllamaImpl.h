@@ -61,6 +61,11 @@ std::pair<int, std::string> imageError(const nlohmann::json& body);
 // encoding/base64 StdEncoding reads it; nullopt with `errorAt` set to the offending byte.
 std::optional<std::string> decodeBase64(std::string_view text, std::size_t& errorAt);
 
+// The prompt tokens a chat request makes, as the final record's prompt_eval_count
+// reports them: about a token per four bytes of text, a few for each message's template,
+// 768 for each picture; at most the context length, as the server drops the oldest
+// messages until the prompt fits.
+std::int64_t promptTokensOf(const nlohmann::json& body);
 // options.num_ctx of a chat request, or the server's default context length.
 std::int64_t contextLengthOf(const nlohmann::json& body);
 // Option type errors surface as 500 from the model scheduler on a real server.

@@ -192,6 +192,26 @@ std::pair<int, std::string> imageError(const nlohmann::json& body) {
     return {0, {}};
 }
 
+std::int64_t promptTokensOf(const nlohmann::json& body) {
+    std::int64_t tokens = 1;  // the beginning-of-text token
+    const auto messages = body.find("messages");
+    if (messages != body.end() && messages->is_array()) {
+        for (const auto& message : *messages) {
+            if (!message.is_object()) continue;
+            tokens += 5;  // role header and end-of-turn of the template
+            const auto content = message.find("content");
+            if (content != message.end() && content->is_string())
+                tokens +=
+                    static_cast<std::int64_t>(content->get_ref<const std::string&>().size() + 3) /
+                    4;
+            const auto images = message.find("images");
+            if (images != message.end() && images->is_array())
+                tokens += 768 * static_cast<std::int64_t>(images->size());
+        }
+    }
+    return std::min(tokens, contextLengthOf(body));
+}
+
 std::int64_t contextLengthOf(const nlohmann::json& body) {
     constexpr std::int64_t kDefaultContextLength = 4096;
     const auto options = body.find("options");

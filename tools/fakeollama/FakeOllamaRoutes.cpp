@@ -34,6 +34,7 @@ using fake::ojson;
 using fake::optionTypeError;
 using fake::parseBody;
 using fake::ParsedBody;
+using fake::promptTokensOf;
 using fake::replyError;
 using fake::replyWith;
 using fake::stringField;
@@ -190,6 +191,7 @@ void FakeOllama::Impl::handleChat(const httplib::Request& req, httplib::Response
         return res.set_content(out, kJsonType);
     }
     markLoaded(name, contextLengthOf(body));
+    const std::int64_t promptTokens = promptTokensOf(body);
 
     ChatScript script = nextScript(body);
     if (thinkOff) {
@@ -239,20 +241,22 @@ void FakeOllama::Impl::handleChat(const httplib::Request& req, httplib::Response
         }
         whole.content += script.finalContent;
         std::string out;
-        render.appendFinal(out, whole, script.doneReason,
-                           detail::measuredMetrics(script, n, requestStart, requestStart));
+        render.appendFinal(
+            out, whole, script.doneReason,
+            detail::measuredMetrics(script, n, requestStart, requestStart, promptTokens));
         return res.set_content(out, kJsonType);
     }
 
     res.set_chunked_content_provider(
-        kNdjsonType, [this, script = std::move(script), render, requestStart](
+        kNdjsonType, [this, script = std::move(script), render, requestStart, promptTokens](
                          std::size_t, httplib::DataSink& sink) {
             {
                 std::lock_guard lock(mutex);
                 ++streamsStarted;
                 ++streamsActive;
             }
-            const Step step = detail::streamChat(*this, sink, script, render, requestStart);
+            const Step step =
+                detail::streamChat(*this, sink, script, render, requestStart, promptTokens);
             {
                 std::lock_guard lock(mutex);
                 --streamsActive;

@@ -308,7 +308,16 @@ std::shared_ptr<OllamaChunkInfo> ZuvodAzeduv::getNextChunk() const {
             d.sawFinalRecord = true;
             d.finishStream<OllamaChunkInfo>();  // a later poll reports the normal end
             d.succeed();
-            return std::make_shared<OllamaChunkInfo>(OllamaChunkInfo{true, std::move(text)});
+            OllamaReplyStats stats;
+            stats.totalDuration = integerAt(*record, "total_duration");
+            stats.loadDuration = integerAt(*record, "load_duration");
+            stats.promptEvalCount = integerAt(*record, "prompt_eval_count");
+            stats.promptEvalDuration = integerAt(*record, "prompt_eval_duration");
+            stats.evalCount = integerAt(*record, "eval_count");
+            stats.evalDuration = integerAt(*record, "eval_duration");
+            stats.doneReason = detail::stringAt(*record, "done_reason");
+            return std::make_shared<OllamaChunkInfo>(
+                OllamaChunkInfo{true, std::move(text), std::move(stats)});
         }
         if (text.empty()) continue;  // nothing to show yet (metadata-only record)
         d.succeed();

@@ -156,12 +156,26 @@ struct OllamaInstallInfo {
     std::int64_t completed = 0;
 };
 
+/// The figures of a reply's final record. Ollama leaves out the ones that are 0; they
+/// read as 0 here. Durations in nanoseconds.
+struct OllamaReplyStats {
+    std::int64_t totalDuration = 0;       // request arrival to final record
+    std::int64_t loadDuration = 0;        // waiting for and loading the model
+    std::int64_t promptEvalCount = 0;     // prompt tokens, after any truncation
+    std::int64_t promptEvalDuration = 0;  // reading the part of the prompt not cached
+    std::int64_t evalCount = 0;           // generated tokens, thinking included
+    std::int64_t evalDuration = 0;        // generating them
+    std::string doneReason;               // "stop", "length", ...; "" when absent
+};
+
 struct OllamaChunkInfo {
     /// True on the reply's last chunk.
     bool isComplete = false;
     /// Text of this chunk. A model's reasoning, when the server sends it apart
     /// (message.thinking), arrives first as one "<think>...</think>" block.
     std::string content;
+    /// The reply's figures, on the last chunk only.
+    std::optional<OllamaReplyStats> stats = std::nullopt;
 };
 
 /// Where to reach the server and how long to wait. The defaults suit a local Ollama.
