@@ -46,7 +46,14 @@ void failOnException(Producer& producer, Job&& job) {
 /// can reach it.
 class ModelServiceBridge::ClientLease {
 public:
-    explicit ClientLease(ModelServiceBridge& bridge) : bridge_(bridge), client_(bridge.factory_()) {
+    explicit ClientLease(ModelServiceBridge& bridge)
+        : ClientLease(bridge, [&bridge] {
+              std::lock_guard lock(bridge.mutex_);
+              return bridge.factory_;
+          }()) {}
+    /// A client made by `factory` rather than the bridge's own.
+    ClientLease(ModelServiceBridge& bridge, const ModelClientFactory& factory)
+        : bridge_(bridge), client_(factory()) {
         std::lock_guard lock(bridge_.mutex_);
         bridge_.live_.insert(client_.get());
         if (bridge_.aborting_) client_->abort();
@@ -147,6 +154,40 @@ Future<bool> ModelServiceBridge::testOllamaConfiguration() {
             return client->testConfiguration() == 0;
         },
         [](const char*) { return false; });
+}
+
+Future<APIResult<QString>> ModelServiceBridge::testConnection(llm::ZuvodAzeduvConfig config) {
+    using Result = APIResult<QString>;
+    return runJob<Result>(
+        [this, config = std::move(config)] {
+            ClientLease client(*this, ollamaClientFactory(config));
+            const std::string version = client->serverVersion();
+            const llm::OllamaErrorInfo error = client->lastError();
+            if (error.errorCode != 0) return Result::failure(errorFrom(error));
+            return Result::success(QString::fromStdString(version));
+        },
+        failWith<Result>);
+}
+
+void ModelServiceBridge::useServer(llm::ZuvodAzeduvConfig config) {
+    setClientFactory(ollamaClientFactory(std::move(config)));
+}
+
+void ModelServiceBridge::setClientFactory(ModelClientFactory factory) {
+    {
+        std::lock_guard lock(mutex_);
+        factory_ = std::move(factory);
+    }
+    // Another server may have other models under the same names.
+    std::lock_guard lock(detailsMutex_);
+    for (auto entry = details_.begin(); entry != details_.end();) {
+        if (entry->asking) {
+            entry->stale = true;
+            ++entry;
+        } else {
+            entry = details_.erase(entry);
+        }
+    }
 }
 
 Future<APIResult<QList<ChatModel>>> ModelServiceBridge::loadAvailableModels() {

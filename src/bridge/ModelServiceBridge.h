@@ -51,6 +51,16 @@ public:
 
     /// True when the service answers.
     Future<bool> testOllamaConfiguration();
+    /// Tries the server `config` names (address and API key) without using it: the
+    /// version it reports (/api/version), or the exact error: an unusable address, a key
+    /// that would go over plain http to another machine, a refused connection, a 401 from
+    /// a proxy that wants a key. Waits at most config.livenessTimeout.
+    Future<APIResult<QString>> testConnection(kestrelix::llm::ZuvodAzeduvConfig config);
+    /// Makes every later operation use the server `config` names; operations under way go
+    /// on with the server they began with. What modelDetails() knew is forgotten.
+    void useServer(kestrelix::llm::ZuvodAzeduvConfig config);
+    /// Makes every later operation use clients made by `factory` (see useServer()).
+    void setClientFactory(ModelClientFactory factory);
     /// The installed models, sorted by name (code point order, case-sensitive).
     Future<APIResult<QList<ChatModel>>> loadAvailableModels();
     Future<APIResult<std::monostate>> deleteOllamaModel(const QString& name);
@@ -106,7 +116,7 @@ private:
     /// Forgets what modelDetails() knows of `name` (an answer under way is not kept).
     void forgetDetails(const QString& name);
 
-    ModelClientFactory factory_;
+    ModelClientFactory factory_;  // guarded by mutex_
 
     // What modelDetails() knows, by model name. Guarded by detailsMutex_.
     struct DetailsEntry {
@@ -118,7 +128,7 @@ private:
     };
     std::mutex detailsMutex_;
     QHash<QString, DetailsEntry> details_;
-    std::mutex mutex_;  // guards live_ and aborting_
+    std::mutex mutex_;  // guards factory_, live_ and aborting_
     std::unordered_set<ModelClient*> live_;
     bool aborting_ = false;
     TaskRunner jobs_;  // last member: destroyed first, after shutdown() has ended every job

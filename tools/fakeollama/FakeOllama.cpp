@@ -97,6 +97,13 @@ Step FakeOllama::Impl::stall(httplib::DataSink& sink) {
 }
 
 bool FakeOllama::Impl::admit(const httplib::Request& req) {
+    record(req);
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [this] { return !hangAll || stopping; });
+    return !stopping;
+}
+
+void FakeOllama::Impl::record(const httplib::Request& req) {
     RecordedRequest record;
     record.method = req.method;
     record.path = req.path;
@@ -106,10 +113,8 @@ bool FakeOllama::Impl::admit(const httplib::Request& req) {
         record.body = nlohmann::json::parse(req.body, nullptr, false);
         if (record.body.is_discarded()) record.body = nullptr;
     }
-    std::unique_lock lock(mutex);
+    std::lock_guard lock(mutex);
     requests.push_back(std::move(record));
-    changed.wait(lock, [this] { return !hangAll || stopping; });
-    return !stopping;
 }
 
 std::optional<ModelInfo> FakeOllama::Impl::findInstalled(std::string_view name) const {
@@ -139,6 +144,21 @@ ChatScript FakeOllama::Impl::nextScript(const nlohmann::json& request) {
 }
 
 void FakeOllama::Impl::installRoutes() {
+    // With a token required, a request without it goes no further. It runs before the
+    // body is read: such a request is recorded without its body.
+    server_.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+        std::string token;
+        {
+            std::lock_guard lock(mutex);
+            token = requiredToken;
+        }
+        if (token.empty() || req.get_header_value("Authorization") == "Bearer " + token)
+            return httplib::Server::HandlerResponse::Unhandled;
+        record(req);
+        res.status = 401;
+        res.set_content(gojson::errorObject("unauthorized"), kJsonType);
+        return httplib::Server::HandlerResponse::Handled;
+    });
     // GET handlers also answer HEAD (cpp-httplib then sends headers only).
     server_.Get("/", [this](const httplib::Request& req, httplib::Response& res) {
         if (admit(req)) res.set_content("Ollama is running", kTextType);
@@ -231,6 +251,11 @@ void FakeOllama::setChatResponder(ChatResponder responder) {
 void FakeOllama::setPullScript(PullScript script) {
     std::lock_guard lock(impl_->mutex);
     impl_->pullScript = std::move(script);
+}
+
+void FakeOllama::setRequiredToken(std::string token) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->requiredToken = std::move(token);
 }
 
 void FakeOllama::setHangAll(bool hang) {

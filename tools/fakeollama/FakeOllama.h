@@ -222,6 +222,12 @@ public:
 
     void setPullScript(PullScript script);
 
+    // Authentication as a proxy in front of Ollama does it: while a token is set, every
+    // request without "Authorization: Bearer <token>" gets 401 {"error":"unauthorized"}
+    // (and is still recorded, without its body, which is never read). An empty token turns
+    // the check off.
+    void setRequiredToken(std::string token);
+
     // Latency and hangs.
     // While on, every request waits before doing anything; turning it off
     // lets the waiting requests proceed.

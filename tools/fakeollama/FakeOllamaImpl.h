@@ -88,6 +88,7 @@ public:
     mutable std::condition_variable changed;  // stop, releases, counters, hang-all
     bool stopping = false;
     bool hangAll = false;
+    std::string requiredToken;  // empty: no authentication
     std::uint64_t stallGeneration = 0;
     std::vector<ModelInfo> models;
     std::vector<ModelInfo> registry;
@@ -105,6 +106,7 @@ public:
     detail::Step stall(httplib::DataSink& sink) override;
     // Start of every handler: record the request, then honour "hang all".
     bool admit(const httplib::Request& req);
+    void record(const httplib::Request& req);
 
 private:
     void installRoutes();

@@ -62,6 +62,8 @@ HttpTransfer::HttpTransfer(const HttpRequest& request)
     headers_ = curl_slist_append(headers_, "Accept: application/json, application/x-ndjson");
     // No "Expect: 100-continue" round trip for large chat transcripts.
     headers_ = curl_slist_append(headers_, "Expect:");
+    if (!request.authorization.empty())
+        headers_ = curl_slist_append(headers_, ("Authorization: " + request.authorization).c_str());
     if (request.method != "GET") {
         if (request.method != "POST")
             curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, request.method.c_str());

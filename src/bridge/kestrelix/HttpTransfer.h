@@ -23,6 +23,8 @@ struct HttpRequest {
     std::string url;
     std::string body;  // sent as application/json when not empty
     bool bypassProxy = false;
+    /// The value of an "Authorization" header; empty: none.
+    std::string authorization;
     std::chrono::milliseconds connectTimeout{5000};
     /// The longest line nextLine() hands out; see Outcome::lineTooLong.
     std::size_t maxLineBytes = parlote::limits::kMaxServerLineBytes;

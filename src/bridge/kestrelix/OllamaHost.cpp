@@ -115,4 +115,12 @@ bool isLoopbackAddress(const std::string& baseUrl) {
     return loopback;
 }
 
+bool mayCarrySecret(const std::string& baseUrl) {
+    std::string scheme = baseUrl.substr(0, baseUrl.find("://"));
+    std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
+    if (scheme == "https") return true;
+    return scheme == "http" && isLoopbackAddress(baseUrl);
+}
+
 }  // namespace kestrelix::llm

@@ -15,4 +15,8 @@ std::string parseOllamaHost(std::string value);
 /// ::1 or localhost). Requests to it never go through an HTTP proxy.
 bool isLoopbackAddress(const std::string& baseUrl);
 
+/// Whether a secret may be sent to `baseUrl`: over https, or to this machine's loopback
+/// interface, where no other machine can read it. Not over plain http to anywhere else.
+bool mayCarrySecret(const std::string& baseUrl);
+
 }  // namespace kestrelix::llm

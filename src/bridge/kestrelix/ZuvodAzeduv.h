@@ -182,6 +182,12 @@ struct OllamaChunkInfo {
 struct ZuvodAzeduvConfig {
     /// Base address such as "http://127.0.0.1:11434"; empty means: read OLLAMA_HOST.
     std::string host;
+    /// A key for a server behind an authenticating proxy (or ollama.com), sent as
+    /// "Authorization: Bearer <key>" with every request; empty: none. It goes only over
+    /// https or to this machine (127.0.0.0/8, ::1, localhost): with a plain http address
+    /// of another machine every call fails with kInvalidRequest before anything is sent,
+    /// rather than let the key cross the network readable. Never written to a message.
+    std::string apiKey;
     /// Whole liveness test, including connecting.
     std::chrono::milliseconds livenessTimeout{2000};
     /// Making the connection for any other request.

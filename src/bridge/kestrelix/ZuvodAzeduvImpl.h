@@ -62,12 +62,14 @@ public:
         baseUrl = parseOllamaHost(raw);
         rawHost = raw;
         loopback = !baseUrl.empty() && isLoopbackAddress(baseUrl);
+        keyAllowed = !baseUrl.empty() && mayCarrySecret(baseUrl);
     }
 
     ZuvodAzeduvConfig config;
     std::string rawHost;
     std::string baseUrl;
     bool loopback = false;
+    bool keyAllowed = false;  // config.apiKey may be sent to baseUrl
     OllamaErrorInfo lastError;
 
     // The transfer of the current call or stream. Replaced only by the calling thread,
@@ -102,6 +104,13 @@ public:
                                       "as 127.0.0.1:11434 or http://host:port.");
             return false;
         }
+        if (!config.apiKey.empty() && !keyAllowed) {
+            fail(kInvalidRequest,
+                 "The API key was not sent to " + baseUrl +
+                     ": over plain http another machine could read it. Use an https address "
+                     "(or remove the key).");
+            return false;
+        }
         std::lock_guard lock(mutex);
         if (aborted) {
             failAborted();
@@ -117,6 +126,7 @@ public:
         request.url = baseUrl + path;
         request.body = std::move(body);
         request.bypassProxy = loopback;
+        if (!config.apiKey.empty()) request.authorization = "Bearer " + config.apiKey;
         request.connectTimeout = connectTimeout;
         request.maxLineBytes = config.maxLineBytes;
         auto next = std::make_unique<HttpTransfer>(request);
@@ -198,7 +208,13 @@ public:
         std::string text;
         text = detail::stringAt(detail::parseJson(body), "error");
         std::string message;
-        if (!text.empty()) {
+        if (status == 401) {
+            // A proxy in front of Ollama wants a key (Ollama itself never asks for one).
+            message =
+                "The server at " + baseUrl +
+                (config.apiKey.empty() ? " asks for an API key" : " did not accept the API key") +
+                " (HTTP 401" + (text.empty() ? std::string() : ": " + text) + ").";
+        } else if (!text.empty()) {
             message = "Ollama at " + baseUrl + " reported an error: " + text;
         } else {
             message = "Ollama at " + baseUrl + " answered with HTTP status " +
