@@ -297,6 +297,40 @@ TEST_F(WindowTest, TheModelMenuMarksTheModelInUse) {
     EXPECT_EQ(checked(), QStringList({"llama3.2:latest"}));
 }
 
+// ---- the Edit menu ---------------------------------------------------------------------------
+
+TEST_F(WindowTest, TheEditMenuActsOnTheFocusedWidgetAsItsKeysDo) {
+    start();
+    auto item = [&](const QString& text) -> QAction* {
+        for (QAction* action : window->menuActions())
+            if (action->text() == text) return action;
+        return nullptr;
+    };
+    for (const char* text : {"&Undo", "&Redo", "Cu&t", "&Copy", "&Paste", "Select &All"})
+        ASSERT_NE(item(text), nullptr) << text;
+    input()->setFocus();
+    QTest::keyClicks(input(), "hello");
+    item("Select &All")->trigger();
+    item("&Copy")->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "hello");
+    item("Cu&t")->trigger();
+    EXPECT_EQ(view()->input()->text(), "");
+    item("&Undo")->trigger();
+    EXPECT_EQ(view()->input()->text(), "hello");
+    item("&Redo")->trigger();
+    EXPECT_EQ(view()->input()->text(), "");
+    item("&Paste")->trigger();
+    item("&Paste")->trigger();
+    EXPECT_EQ(view()->input()->text(), "hellohello");
+    // The keys themselves still reach the box once (not the action and the box both).
+    QTest::keyClick(input(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(input(), Qt::Key_C, Qt::ControlModifier);
+    QTest::keyClick(input(), Qt::Key_End);
+    QTest::keyClick(input(), Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(view()->input()->text(), "hellohellohellohello");
+    EXPECT_TRUE(item("&Paste")->isEnabled()) << "enabled again after delivering its key";
+}
+
 // ---- a download seen from the window ---------------------------------------------------------
 
 TEST_F(WindowTest, ADownloadGoingOnAfterTheModelManagerClosedShowsBesideTheModelMenu) {
