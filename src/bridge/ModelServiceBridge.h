@@ -30,11 +30,11 @@ struct ChatExtras {
     /// The conversation's settings, applied over the options: the temperature replaces
     /// the options' own, the system prompt goes first as a message with role "system",
     /// and num_ctx, seed and think are sent when set (and only then).
-    ConversationSettings settings;
+    ConversationSettings settings = {};
     /// Pictures sent with user messages, by message id: each the bytes of a picture file.
     /// Pictures of other messages are not sent. The caller sends pictures only to a model
     /// that can see (ModelDetails::supportsVision()): other models ignore them, or fail.
-    QHash<QUuid, QList<QByteArray>> images;
+    QHash<QUuid, QList<QByteArray>> images = {};
 };
 
 class ModelServiceBridge {

@@ -1,6 +1,7 @@
 // Conversation files as the store reads them. Any bytes under "<UUID>.json" give either a
 // transcript or, for a file that cannot be decoded, an empty one with the file moved
-// aside byte for byte. A transcript that was read survives a save and a second read.
+// aside byte for byte. A transcript that was read (with its versions, settings, pictures
+// and figures) survives a save and a second read.
 
 #include <QUuid>
 
@@ -35,10 +36,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
               "a damaged file is kept byte for byte");
     } else {
         check(read.setAsidePath.isEmpty(), "a file that was read stays where it is");
-        check(bool(store->writeConversation(kId, read.messages)), "a transcript can be saved");
+        check(bool(store->writeConversation(kId, read.messages, read.variants, read.settings)),
+              "a transcript can be saved");
         const TranscriptRead again = store->readConversationFile(kId);
         check(again.problem.isEmpty(), "a saved transcript can be read");
         check(again.messages == read.messages, "a transcript survives a save unchanged");
+        check(again.variants == read.variants, "the versions not shown survive a save");
+        check(again.settings == read.settings, "the settings survive a save unchanged");
     }
     fuzzing::emptyFolder(store->appFolder());
     return 0;
