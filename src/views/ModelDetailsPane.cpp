@@ -62,6 +62,7 @@ ModelDetailsPane::ModelDetailsPane(QWidget* parent) : QWidget(parent) {
     heading->addWidget(views_detail::titleLabel(tr("Model Details"), this));
     heading->addStretch(1);
     deleteButton_ = new QPushButton(tr("Delete Model"), this);
+    deleteButton_->setAccessibleDescription(tr("Removes the model from Ollama, after asking"));
     heading->addWidget(deleteButton_);
     layout->addLayout(heading);
 
@@ -93,8 +94,12 @@ void ModelDetailsPane::showModel(const ChatModel& m) {
     const QStringList values{m.model,     m.digest, ModelManagerView::formatSize(m.size),
                              m.family,    m.format, m.paramSize,
                              m.quantLevel};
-    for (int i = 0; i < values.size(); ++i)
-        static_cast<ValueLabel*>(values_[i])->setValue(values[i]);
+    for (int i = 0; i < values.size(); ++i) {
+        auto* value = static_cast<ValueLabel*>(values_[i]);
+        value->setValue(values[i]);
+        // Read with its row's label: "Size: 1.9 GB", not a bare number.
+        value->setAccessibleName(labels_[i]->text() + QLatin1Char(' ') + value->text());
+    }
 }
 
 }  // namespace parlote

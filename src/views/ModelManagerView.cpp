@@ -58,6 +58,8 @@ ModelManagerView::ModelManagerView(QWidget* parent)
     list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     list_->setFont(views::headlineFont(list_->font()));
     list_->setAccessibleName(tr("Models"));
+    list_->setAccessibleDescription(
+        tr("The installed models; the last entry adds a model. Select one to see it"));
 
     auto* right = new QWidget(splitter_);
     right->setMinimumSize(400, 400);
@@ -78,6 +80,7 @@ ModelManagerView::ModelManagerView(QWidget* parent)
     buttonRow->setContentsMargins(margin, margin, margin, margin);
     buttonRow->addStretch(1);
     doneButton_ = new QPushButton(tr("Done"), right);
+    doneButton_->setAccessibleDescription(tr("Closes the model manager"));
     buttonRow->addWidget(doneButton_);
     rightLayout->addLayout(buttonRow);
 
@@ -95,6 +98,8 @@ ModelManagerView::ModelManagerView(QWidget* parent)
             [this] { listSelectionChanged(); });
     connect(doneButton_, &QPushButton::clicked, this, &ModelManagerView::dismissRequested);
     connect(addPane_->addButton(), &QPushButton::clicked, this, [this] { addClicked(); });
+    connect(addPane_, &ModelAddPane::cancelRequested, this,
+            &ModelManagerView::cancelInstallRequested);
     connect(detailsPane_->deleteButton(), &QPushButton::clicked, this, [this] { askDelete(); });
     for (QLabel* anchor : {helpLink_, addPane_->browseLink()}) {
         connect(anchor, &QLabel::linkActivated, this,
@@ -219,6 +224,7 @@ void ModelManagerView::rebuildList() {
         item->setToolTip(views::plainToolTip(shown));
     }
     auto* add = new QListWidgetItem(tr("+ Add New Model"), list_);
+    add->setData(Qt::AccessibleTextRole, tr("Add New Model"));
     add->setData(idRole, addEntry);
     add->setSizeHint(rowSize);
     syncing_ = false;
@@ -274,29 +280,41 @@ void ModelManagerView::updatePane() {
     }
 }
 
-void ModelManagerView::setInstallState(bool isInstalling, const QString& status, qint64 progress,
-                                       qint64 complete) {
-    installing_ = isInstalling;
-    status_ = status;
-    progress_ = progress;
-    complete_ = complete;
+void ModelManagerView::setInstallState(const ModelInstallState& state) {
+    installState_ = state;
     updateInstallState();
 }
 
+void ModelManagerView::followInstallation(ZoruveVede* model) {
+    if (followed_) disconnect(followed_, nullptr, this, nullptr);
+    followed_ = model;
+    if (!model) return;
+    auto show = [this] {
+        if (followed_) setInstallState(ModelInstallState::of(*followed_));
+    };
+    for (auto signal : {&ZoruveVede::isInstallingChanged, &ZoruveVede::installationStatusChanged,
+                        &ZoruveVede::downloadBytesChanged, &ZoruveVede::installOutcomeChanged})
+        connect(model, signal, this, show);
+    connect(this, &ModelManagerView::cancelInstallRequested, model, &ZoruveVede::cancelModelInstall,
+            Qt::UniqueConnection);
+    show();
+}
+
 void ModelManagerView::updateInstallState() {
-    addPane_->showInstallState(installing_, status_, progress_, complete_);
+    addPane_->showInstallState(installState_);
 }
 
 void ModelManagerView::addClicked() {
-    const QString name = addPane_->nameField()->text();
-    emit addModelRequested(name);
-    addPane_->nameField()->clear();
+    // The name stays in the field: if the download fails, it can be corrected.
+    if (isInstalling()) return;
+    emit addModelRequested(addPane_->nameField()->text());
 }
 
 void ModelManagerView::reset() {
     pendingDelete_.reset();  // closing the confirmation now removes nothing
     if (confirmation_) confirmation_->close();
     addPane_->nameField()->clear();
+    addPane_->forgetOutcome();
     setSelection(std::nullopt);
 }
 
@@ -366,14 +384,21 @@ void ModelManagerView::askDelete() {
     box->open();  // window-modal over the panel's window
 }
 
-void ModelManagerView::showAlert(const QString& title, const QString& message) {
+void ModelManagerView::showAlert(const QString& title, const QString& message,
+                                 ZoruveVede::AlertKind kind) {
+    // Good news (a model installed) is not shown as a warning.
+    const QMessageBox::Icon icon = kind == ZoruveVede::AlertKind::Information
+                                       ? QMessageBox::Information
+                                       : QMessageBox::Warning;
     // The texts may quote a model's name: shown so that it cannot pass for another.
     if (alert_) {
+        alert_->setIcon(icon);
         alert_->setWindowTitle(views::displayMessage(title));
         alert_->setText(views::displayMessage(message));
         return;
     }
     auto* box = new QMessageBox(this);
+    box->setIcon(icon);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowTitle(views::displayMessage(title));
     box->setTextFormat(Qt::PlainText);

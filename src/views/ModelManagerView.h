@@ -4,8 +4,9 @@
 // model's details (with removal after a confirmation; ModelDetailsPane), the form for
 // installing a model by name with the progress of a running installation (ModelAddPane),
 // or a short help text. The panel owns no model data: the owner passes the models and
-// the installation state in, and receives installs, removals, closing and the closing of
-// its alert through signals.
+// the installation state in (or lets the panel follow the application model's
+// installation), and receives installs, cancels, removals, closing and the closing of its
+// alert through signals.
 
 #include <QList>
 #include <QLocale>
@@ -18,6 +19,8 @@
 
 #include "ChatRecords.h"
 #include "MarkdownLinks.h"
+#include "ModelAddPane.h"
+#include "ZoruveVede.h"
 
 class QLabel;
 class QLineEdit;
@@ -31,7 +34,6 @@ class QUrl;
 
 namespace parlote {
 
-class ModelAddPane;
 class ModelDetailsPane;
 
 class ModelManagerView : public QWidget {
@@ -64,10 +66,12 @@ public:
     void setModels(const QList<ChatModel>& models);
     const QList<ChatModel>& models() const { return models_; }
 
-    /// The state of the running installation (or of none).
-    void setInstallState(bool isInstalling, const QString& status, qint64 progress,
-                         qint64 complete);
-    bool isInstalling() const { return installing_; }
+    /// The state of the running installation (or of the last one).
+    void setInstallState(const ModelInstallState& state);
+    bool isInstalling() const { return installState_.installing; }
+    /// Shows `model`'s installation from now on, as it changes, and cancels it on "Cancel"
+    /// (`cancelInstallRequested` is still reported). Null stops following.
+    void followInstallation(ZoruveVede* model);
 
     /// Selects a model's id, the add entry (`addEntry`) or nothing, as a click would.
     void setSelection(const std::optional<QString>& selection);
@@ -75,7 +79,8 @@ public:
     Pane currentPane() const;
 
     /// The view state afresh, as each time the panel is presented: nothing selected (the
-    /// help pane), an empty name field, no removal confirmation.
+    /// help pane), an empty name field, no removal confirmation, nothing said about a
+    /// download that ended before (one under way shows on).
     void reset();
 
     /// Opens the removal confirmation for the selected model (what "Delete Model" does).
@@ -94,6 +99,8 @@ public:
     QPushButton* addButton() const;
     QPushButton* deleteButton() const;
     QPushButton* doneButton() const { return doneButton_; }
+    /// The add pane, with the parts of the download box.
+    ModelAddPane* addPane() const { return addPane_; }
     QWidget* progressBox() const;
     QLabel* statusLabel() const;
     QProgressBar* progressBar() const;
@@ -104,15 +111,19 @@ public:
     QLabel* browseLink(Pane pane) const;
 
 public slots:
-    /// Shows the general alert (title and message verbatim, one "OK" button); an alert
-    /// already open takes the new texts. Its closing reports `alertClosed`.
-    void showAlert(const QString& title, const QString& message);
+    /// Shows the general alert (title and message verbatim, one "OK" button, the icon of
+    /// its kind); an alert already open takes the new texts. Its closing reports
+    /// `alertClosed`.
+    void showAlert(const QString& title, const QString& message,
+                   ZoruveVede::AlertKind kind = ZoruveVede::AlertKind::Warning);
     /// Closes the general alert if it is open.
     void closeAlert();
 
 signals:
     /// "Add Model": the name exactly as typed, possibly empty.
     void addModelRequested(const QString& name);
+    /// "Cancel" in the download box.
+    void cancelInstallRequested();
     /// The user confirmed the removal of the model with this id.
     void deleteModelRequested(const QString& id);
     /// "Done".
@@ -138,10 +149,8 @@ private:
 
     QList<ChatModel> models_;
     std::optional<QString> selection_;
-    bool installing_ = false;
-    QString status_;
-    qint64 progress_ = 0;
-    qint64 complete_ = 0;
+    ModelInstallState installState_;
+    QPointer<ZoruveVede> followed_;
     bool syncing_ = false;  // the list's selection is being set from `selection_`
 
     LinkOpener urlOpener_;

@@ -55,6 +55,7 @@ QWidget* browseLine(QWidget* parent, QLabel** link) {
     anchor->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     anchor->setToolTip(url.toString());
     anchor->setAccessibleName(label);
+    anchor->setAccessibleDescription(QObject::tr("Opens the Ollama model library in the browser"));
     row->addWidget(text);
     row->addWidget(anchor);
     row->addStretch(1);

@@ -77,11 +77,7 @@ void OverlayController::connectModel(ZoruveVede* model) {
     // Model manager.
     connect(m, &ZoruveVede::availableModelsChanged, this,
             [this] { modelManager_->setModels(model_->availableModels()); });
-    connect(m, &ZoruveVede::isInstallingChanged, this, &OverlayController::updateInstallState);
-    connect(m, &ZoruveVede::installationStatusChanged, this,
-            &OverlayController::updateInstallState);
-    connect(m, &ZoruveVede::progressChanged, this, &OverlayController::updateInstallState);
-    connect(m, &ZoruveVede::completeChanged, this, &OverlayController::updateInstallState);
+    modelManager_->followInstallation(m);  // its progress, and Cancel
     connect(modelManager_, &ModelManagerView::addModelRequested, this,
             [this](const QString& name) { model_->startModelInstall(name); });
     connect(modelManager_, &ModelManagerView::deleteModelRequested, this,
@@ -151,8 +147,7 @@ void OverlayController::setShowModelPopover(bool show) {
 }
 
 void OverlayController::updateInstallState() {
-    modelManager_->setInstallState(model_->isInstalling(), model_->installationStatus(),
-                                   model_->progress(), model_->complete());
+    modelManager_->setInstallState(ModelInstallState::of(*model_));
 }
 
 // ---- the alerts ----------------------------------------------------------------------------
@@ -173,14 +168,13 @@ void OverlayController::updateGeneralAlert() {
             generalAlert_->close();
             movingGeneralAlert_ = false;
         }
-        modelManager_->showAlert(title, message);
+        modelManager_->showAlert(title, message, model_->modalAlertKind());
         return;
     }
     if (!generalAlert_) {
         auto* box = new QMessageBox(host_);
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setWindowModality(Qt::WindowModal);
-        box->setIcon(QMessageBox::Warning);
         box->setTextFormat(Qt::PlainText);
         QPushButton* ok = box->addButton(tr("OK"), QMessageBox::AcceptRole);
         box->setDefaultButton(ok);
@@ -193,6 +187,9 @@ void OverlayController::updateGeneralAlert() {
         generalAlert_ = box;
         box->open();
     }
+    generalAlert_->setIcon(model_->modalAlertKind() == ZoruveVede::AlertKind::Information
+                               ? QMessageBox::Information
+                               : QMessageBox::Warning);
     // The texts may quote a model's name: shown so that it cannot pass for another.
     generalAlert_->setWindowTitle(views::displayMessage(title));
     generalAlert_->setText(views::displayMessage(title));
