@@ -165,6 +165,8 @@ ConversationListView::ConversationListView(QWidget* parent)
     // A sidebar sits on the window's background; selection uses the highlight colour.
     list_->viewport()->setBackgroundRole(QPalette::Window);
     list_->setAccessibleName(tr("Conversations"));
+    list_->setAccessibleDescription(
+        tr("F2 renames the selected conversation, Delete deletes it, the menu key shows both"));
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -296,6 +298,7 @@ QLineEdit* ConversationListView::makeEditor(QWidget* parent) {
     editor->setPlaceholderText(tr("Title"));
     editor->setText(editingTitle_);
     editor->setAccessibleName(tr("Title"));
+    editor->setAccessibleDescription(tr("Return renames the conversation, Escape keeps its title"));
     editor->onEscape = [this] { cancelRename(); };
     connect(editor, &QLineEdit::textChanged, this,
             [this](const QString& text) { editingTitle_ = text; });

@@ -32,6 +32,8 @@ CustomNSTextView::CustomNSTextView(QWidget* parent) : QPlainTextEdit(parent) {
     });
     setTabChangesFocus(true);
     setUndoRedoEnabled(true);
+    setAccessibleName(tr("Message"));
+    setAccessibleDescription(tr("Return sends the message, Shift+Return starts a new line"));
 
     // The insets live outside the viewport; paint them in the text background too.
     document()->setDocumentMargin(0);

@@ -430,6 +430,7 @@ TEST_F(Sidebar, RowsReadAsTitleAndLastMessage) {
     QAccessibleInterface* list = QAccessible::queryAccessibleInterface(view.listView());
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(list->text(QAccessible::Name), "Conversations");
+    EXPECT_TRUE(list->text(QAccessible::Description).contains("F2"));
     QStringList read;
     for (int i = 0; i < list->childCount(); ++i) {
         QAccessibleInterface* row = list->child(i);
@@ -441,6 +442,12 @@ TEST_F(Sidebar, RowsReadAsTitleAndLastMessage) {
     EXPECT_EQ(read[0], "New Conversation | Starts a new conversation");
     EXPECT_EQ(read[1], "Rust lifetimes | They are scopes. Not types.");
     EXPECT_EQ(read[2], "Trip to Lyon | ");
+
+    view.startRename(id(1));
+    ASSERT_NE(view.titleEditor(), nullptr);
+    QAccessibleInterface* field = QAccessible::queryAccessibleInterface(view.titleEditor());
+    EXPECT_EQ(field->text(QAccessible::Name), "Title");
+    EXPECT_FALSE(field->text(QAccessible::Description).isEmpty());
 }
 
 TEST_F(Sidebar, TheSelectedRowIsFramedWhileTheListHasTheFocus) {

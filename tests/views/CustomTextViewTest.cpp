@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractTextDocumentLayout>
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QMimeData>
@@ -57,6 +58,13 @@ TEST_F(InputBox, ReturnSubmitsAndShiftReturnOrKeypadEnterBreakTheLine) {
     EXPECT_EQ(submits, 4);
     EXPECT_EQ(view.text(), "hello\na\nb");
     EXPECT_EQ(edits.last(), "hello\na\nb");
+}
+
+TEST_F(InputBox, ReadsAsTheMessageFieldAndSaysWhatReturnDoes) {
+    QAccessibleInterface* field = QAccessible::queryAccessibleInterface(view.textView());
+    ASSERT_NE(field, nullptr);
+    EXPECT_EQ(field->text(QAccessible::Name), "Message");
+    EXPECT_TRUE(field->text(QAccessible::Description).contains("Shift+Return"));
 }
 
 TEST_F(InputBox, ReturnWithoutAnActionDoesNothing) {
