@@ -275,8 +275,10 @@ void MainView::connectInputRow() {
         focusInput();  // the next message, or the next words of this one
     });
     input_->textView()->installEventFilter(this);
-    sidebar_->listView()->installEventFilter(this);
-    sidebar_->listView()->viewport()->installEventFilter(this);
+    sidebarList_ = sidebar_->listView();
+    sidebarViewport_ = sidebar_->listView()->viewport();
+    sidebarList_->installEventFilter(this);
+    sidebarViewport_->installEventFilter(this);
     input_->setText(m->inputText());
     updateSendButton();
 }
@@ -420,19 +422,24 @@ void MainView::sidebarSelectionChanged(const SidebarID& id) {
 }
 
 // A conversation chosen with the mouse (a press that changed the selection) or with
-// Return hands the keyboard to the input box; the arrow keys leave it in the list.
+// Return hands the keyboard to the input box; the arrow keys leave it in the list. Only
+// the watched objects' addresses are compared, and only for the events looked at: the
+// filter also sees the events sent while the sidebar is being destroyed.
 bool MainView::sidebarEvent(QObject* watched, QEvent* event) {
-    QListView* list = sidebar_->listView();
-    if (watched == list->viewport()) {
-        if (event->type() == QEvent::MouseButtonPress &&
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease &&
+        type != QEvent::KeyPress)
+        return false;
+    if (watched == sidebarViewport_) {
+        if (type == QEvent::MouseButtonPress &&
             static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
             sidebarPressSelection_ = model_->selectedConversation();
-        } else if (event->type() == QEvent::MouseButtonRelease && sidebarPressSelection_) {
+        } else if (type == QEvent::MouseButtonRelease && sidebarPressSelection_) {
             const bool chosen = !(*sidebarPressSelection_ == model_->selectedConversation());
             sidebarPressSelection_.reset();
             if (chosen && !sidebar_->editingConversation()) focusInput();
         }
-    } else if (watched == list && event->type() == QEvent::KeyPress) {
+    } else if (watched == sidebarList_ && type == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
             key->modifiers() == Qt::NoModifier) {

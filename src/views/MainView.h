@@ -175,6 +175,9 @@ private:
     std::optional<bool> sidebarChoice_;
     // A mouse press in the sidebar's list and the selection it found.
     std::optional<SidebarID> sidebarPressSelection_;
+    // The sidebar's list and its viewport, whose events the view watches.
+    QObject* sidebarList_ = nullptr;
+    QObject* sidebarViewport_ = nullptr;
 
     views_detail::Banner* banner_ = nullptr;
     StorageBar* storageBar_ = nullptr;
