@@ -16,6 +16,8 @@
 //   14-editing       the last question being edited in place
 //   15-shortcuts     the keyboard shortcuts window
 //   16-min-width     the window at its minimum width: the sidebar collapsed by itself
+//   18-download      a model download going on after the model manager closed, seen in
+//                    the chat header
 //   18-keyboard-focus the keyboard on a message of the transcript: the focus ring
 //
 //   parlote-screenshot-driver --server PATH --port N --out DIR [--dark]
@@ -57,6 +59,7 @@
 #include "ChatStore.h"
 #include "ConversationListView.h"
 #include "CustomTextView.h"
+#include "DownloadIndicator.h"
 #include "MainView.h"
 #include "MainWindow.h"
 #include "ModelManagerView.h"
@@ -398,6 +401,38 @@ int main(int argc, char** argv) {
     window.aboutAction()->trigger();
     shoot(QStringLiteral("06-about") + suffix);
     about.close();
+
+    // 18. A download seen from the main window. The server starts again with a slow pull;
+    // the model manager closes while the model downloads.
+    server.terminate();
+    server.waitForFinished(5000);
+    require(waitFor([&] { return !model.ollamaRunning(); }), "the server was not seen stopping");
+    server.start(serverPath, {QStringLiteral("--port"), port, QStringLiteral("--pull-step"),
+                              QStringLiteral("400")});
+    require(server.waitForStarted(), "the fake server did not start again");
+    require(waitFor([&] { return model.ollamaRunning(); }), "Ollama not seen running again");
+    for (const Conversation& entry : model.conversations()) {
+        if (entry.title().contains(QStringLiteral("Sky"), Qt::CaseInsensitive)) {
+            model.setSelectedConversation(entry.id());
+            break;
+        }
+    }
+    require(waitFor([&] { return !model.messages().isEmpty(); }), "no conversation to show");
+    view.setShowModelPopover(true);
+    view.modelManager()->setSelection(ModelManagerView::addEntry);
+    view.modelManager()->nameField()->setText(QStringLiteral("gemma2:2b"));
+    view.modelManager()->addButton()->click();
+    require(waitFor([&] {
+                return model.isInstalling() && model.downloadTotal() > 0 &&
+                       model.downloadCompleted() * 3 > model.downloadTotal();
+            }),
+            "no slow download");
+    view.modelManager()->doneButton()->click();
+    require(waitFor([&] { return view.downloadIndicator()->isVisible(); }),
+            "no download in the header");
+    shoot(QStringLiteral("18-download") + suffix);
+    view.downloadIndicator()->cancelButton()->click();
+    require(waitFor([&] { return !model.isInstalling(); }), "the download did not stop");
 
     // 7. Ollama stops: the banner.
     server.terminate();
