@@ -299,8 +299,8 @@ TEST_F(ManagerTest, PicturesGoOnlyToAModelThatCanSee) {
     // gets the text alone.
     manager->send("And now?", "llama3.2:latest");
     ASSERT_TRUE(eventually([&] { return replyRequests(h.server).size() == 2 && idle(*manager); }));
-    for (const auto& message : replyRequests(h.server)[1]["messages"])
-        EXPECT_FALSE(message.contains("images")) << message.dump();
+    const nlohmann::json textOnly = replyRequests(h.server)[1]["messages"];
+    for (const auto& message : textOnly) EXPECT_FALSE(message.contains("images")) << message.dump();
     manager->send("Once more", "llava:latest");
     ASSERT_TRUE(eventually([&] { return replyRequests(h.server).size() == 3 && idle(*manager); }));
     EXPECT_EQ(replyRequests(h.server)[2]["messages"][0]["images"].size(), 2u);
