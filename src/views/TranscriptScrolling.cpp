@@ -62,6 +62,11 @@ void TranscriptView::settle() {
 }
 
 void TranscriptView::updateScrollBar() {
+    // An empty transcript shows no scroll bar; one with rows always does, so that rows keep
+    // their width (and their layout) as the transcript grows past the visible height.
+    const Qt::ScrollBarPolicy policy =
+        rows_.empty() ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAlwaysOn;
+    if (verticalScrollBarPolicy() != policy) setVerticalScrollBarPolicy(policy);
     updatingScrollBar_ = true;
     QScrollBar* bar = verticalScrollBar();
     const int visible = viewport()->height();

@@ -119,6 +119,17 @@ TEST_F(TranscriptViewTest, GrowingKeepsThePositionAndAnotherTranscriptOpensAtIts
     EXPECT_EQ(view.scrollPosition(), 0);
 }
 
+TEST_F(TranscriptViewTest, AnEmptyTranscriptShowsNoScrollBar) {
+    paint();
+    EXPECT_FALSE(view.verticalScrollBar()->isVisible());
+    view.setMessages(messages(2));
+    paint();
+    EXPECT_TRUE(view.verticalScrollBar()->isVisible()) << "rows keep one width as they grow";
+    view.openTranscript({});
+    paint();
+    EXPECT_FALSE(view.verticalScrollBar()->isVisible());
+}
+
 TEST_F(TranscriptViewTest, TheStatusLineFollowsTheRowsInEitherOrder) {
     view.setStatusMessage(QStringLiteral("Thinking…"));
     EXPECT_EQ(view.rowCount(), 1);
