@@ -74,7 +74,6 @@ ModelAddPane::ModelAddPane(QWidget* parent) : QWidget(parent) {
     form->addSpacing(paneSpacing / 2);
     form->addWidget(addButton_);
     layout->addLayout(form);
-    layout->addStretch(1);
 
     const int margin = style()->pixelMetric(QStyle::PM_LayoutLeftMargin);
 
@@ -133,6 +132,7 @@ ModelAddPane::ModelAddPane(QWidget* parent) : QWidget(parent) {
     outcome->addWidget(outcomeIcon_, 0, Qt::AlignTop);
     outcome->addWidget(outcomeLabel_, 1);
     layout->addWidget(outcomeBox_);
+    layout->addStretch(1);  // the boxes right under the form, where the eyes are
 
     rateTimer_.setInterval(std::chrono::seconds(1));
     connect(&rateTimer_, &QTimer::timeout, this, [this] {
