@@ -8,6 +8,7 @@
 
 #include "AboutWindow.h"
 #include "ChatStore.h"
+#include "CodeHighlighter.h"
 #include "MainView.h"
 #include "MainWindow.h"
 #include "ModelServiceBridge.h"
@@ -49,7 +50,9 @@ int main(int argc, char** argv) {
         });
     }
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, [&window] {
-        // Keep every reply still arriving as far as it came, and end all work.
+        // Keep every reply still arriving as far as it came, and end all work (colouring
+        // code first: nobody will see its colours).
+        stopColouring();
         window.mainView()->viewModel().applicationWillQuit();
     });
     window.show();

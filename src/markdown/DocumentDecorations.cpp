@@ -35,7 +35,7 @@ std::optional<DecoratedBlock> decoratedBlock(const QTextBlock& block, qreal cont
                                              qreal contentRight) {
     const QTextBlockFormat f = block.blockFormat();
     if (!f.hasProperty(MarkerTexts) && !f.hasProperty(QuoteBars) && !f.hasProperty(CodeLeft) &&
-        !f.hasProperty(Rule)) {
+        !f.hasProperty(Rule) && !f.hasProperty(CodeHeader)) {
         return std::nullopt;
     }
     const QTextLayout* text = block.layout();
@@ -52,14 +52,26 @@ std::optional<DecoratedBlock> decoratedBlock(const QTextBlock& block, qreal cont
     return b;
 }
 
-// A code block's background: a rounded tint from its left edge to the content's right.
-void paintCodeTint(QPainter* painter, const DecoratedBlock& b, const MarkdownStyle& style) {
-    if (!b.format.hasProperty(CodeLeft)) return;
-    const qreal left = b.contentLeft + b.format.doubleProperty(CodeLeft);
-    const qreal top = b.top + b.format.doubleProperty(CodeTopInset);
+// A code block's background: a rounded tint from its left edge to the content's right,
+// from the top of its first block to the bottom of its last.
+void paintCodeTint(QPainter* painter, const DecoratedBlock& first, qreal bottom,
+                   const MarkdownStyle& style) {
+    const qreal left = first.contentLeft + first.format.doubleProperty(CodeLeft);
+    const qreal top = first.top + first.format.doubleProperty(CodeTopInset);
     QPainterPath path;
-    path.addRoundedRect(QRectF(left, top, b.contentRight - left, b.bottom - top), 4, 4);
+    path.addRoundedRect(QRectF(left, top, first.contentRight - left, bottom - top), 4, 4);
     painter->fillPath(path, style.codeBackground);
+}
+
+// The Copy button at the right end of a code block's header.
+void paintCopyButton(QPainter* painter, const QTextBlock& block, const DecoratedBlock& b,
+                     const MarkdownStyle& style) {
+    if (!b.format.hasProperty(CodeHeader)) return;
+    const QRectF button = copyButtonRect(block, style);
+    if (button.isNull()) return;
+    painter->setFont(block.charFormat().font());
+    painter->setPen(style.link);
+    painter->drawText(button, Qt::AlignCenter, kCopyLabel);
 }
 
 // One bar per enclosing quote, down the block's left.
@@ -132,6 +144,22 @@ void paintListMarkers(QPainter* painter, const DecoratedBlock& b, const Markdown
 
 }  // namespace
 
+QRectF copyButtonRect(const QTextBlock& header, const MarkdownStyle& style) {
+    if (!header.blockFormat().hasProperty(CodeHeader)) return {};
+    const QTextDocument* doc = header.document();
+    const QTextLayout* text = header.layout();
+    if (!doc || !text || text->lineCount() == 0) return {};
+    const qreal margin = doc->documentMargin();
+    const qreal right =
+        (doc->textWidth() > 0 ? doc->textWidth() : doc->documentLayout()->documentSize().width()) -
+        margin;
+    const QFontMetricsF metrics(header.charFormat().font());
+    const qreal width = metrics.horizontalAdvance(kCopyLabel) + style.codePadding * 2;
+    const QTextLine line = text->lineAt(0);
+    const qreal top = text->position().y() + line.y();
+    return QRectF(right - width, top, width, line.height());
+}
+
 void paintDecorations(QPainter* painter, const QTextDocument& doc, const MarkdownStyle& style,
                       const QRectF& clip, bool behindText) {
     QAbstractTextDocumentLayout* layout = doc.documentLayout();
@@ -141,15 +169,30 @@ void paintDecorations(QPainter* painter, const QTextDocument& doc, const Markdow
         (doc.textWidth() > 0 ? doc.textWidth() : layout->documentSize().width()) - margin;
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing, true);
+    std::optional<DecoratedBlock> codeStart;  // the first block of the code run under way
     for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
         const std::optional<DecoratedBlock> b = decoratedBlock(block, margin, right);
-        if (!b || b->bottom < clip.top() || b->top > clip.bottom()) continue;
-        if (behindText) {
-            paintCodeTint(painter, *b, style);
-        } else {
+        if (!b) continue;
+        if (behindText && b->format.hasProperty(CodeLeft)) {
+            // A run of code blocks shares one background, painted at its last block.
+            if (!codeStart || b->format.boolProperty(CodeStart)) codeStart = b;
+            const QTextBlock next = block.next();
+            const bool last = b->format.boolProperty(CodeLast) || !next.isValid() ||
+                              !next.blockFormat().hasProperty(CodeLeft) ||
+                              next.blockFormat().boolProperty(CodeStart);
+            if (last) {
+                if (b->bottom >= clip.top() && codeStart->top <= clip.bottom())
+                    paintCodeTint(painter, *codeStart, b->bottom, style);
+                codeStart.reset();
+            }
+            continue;
+        }
+        if (b->bottom < clip.top() || b->top > clip.bottom()) continue;
+        if (!behindText) {
             paintQuoteBars(painter, *b, style);
             paintRule(painter, *b, style);
             paintListMarkers(painter, *b, style);
+            paintCopyButton(painter, block, *b, style);
         }
     }
     painter->restore();

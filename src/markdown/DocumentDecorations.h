@@ -19,7 +19,14 @@ enum Property {
     CodeLeft,                                     // qreal: left edge of a code block's background
     CodeTopInset,  // qreal: the background starts this far below the top
     Rule,          // bool: a thematic break
+    CodeStart,     // bool: the first block of a code background (a header, raw HTML)
+    CodeHeader,    // QString: a code block's header line; the value is its language
+    CodeLine,      // bool: a line of a code block
+    CodeLast,      // bool: the last block of a code background
 };
+
+/// The label of the button drawn at the right end of a code block's header.
+inline const QString kCopyLabel = QStringLiteral("Copy");
 
 // Markers that stand for task boxes rather than text (private-use characters).
 inline const QString kOpenBox = QStringLiteral("\uE000");

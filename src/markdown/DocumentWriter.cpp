@@ -1,12 +1,14 @@
 #include "DocumentWriter.h"
 
 #include <QFontMetricsF>
+#include <QRegularExpression>
 #include <QTextBlock>
 #include <QTextTable>
 
 #include "DocumentDecorations.h"
 #include "ImageStore.h"
 #include "MarkdownLinks.h"
+#include "SyntaxTheme.h"
 
 namespace parlote {
 
@@ -61,7 +63,103 @@ QString bulletFor(int depth) {
     return bullets[qMin(depth, 2)];
 }
 
+// The room a list's markers take: from its widest marker, measured on the first `count`
+// items' markers only through their kind (a numbered list's widest is taken to be its
+// last number), so that a growing list does not measure every marker again.
+qreal listStep(const QStringList& markers, const MarkdownStyle& style);
+
+qreal listStepFor(const BlockNode& block, size_t count, const QString& bullet,
+                  const MarkdownStyle& style) {
+    if (std::holds_alternative<blk::BulletedList>(block.value)) return listStep({bullet}, style);
+    if (std::holds_alternative<blk::TaskList>(block.value))
+        return listStep({decoration::kOpenBox, decoration::kTickedBox}, style);
+    if (auto* n = std::get_if<blk::NumberedList>(&block.value)) {
+        if (count == 0) return listStep({}, style);
+        return listStep({QString::number(n->start + (long long)count - 1) + u'.'}, style);
+    }
+    return listStep({}, style);
+}
+
+qreal listStep(const QStringList& markers, const MarkdownStyle& style) {
+    const QFontMetricsF metrics(style.body);
+    const qreal gap = metrics.horizontalAdvance(QLatin1Char(' ')) * 1.5;
+    qreal widest = 0;
+    for (const QString& m : markers) widest = qMax(widest, metrics.horizontalAdvance(m));
+    return qMax(style.listIndent, std::ceil(widest + gap * 2));
+}
+
+// Removes everything after `block`, which keeps its formats (a removal across blocks
+// would leave it with those of the last block removed).
+void removeAfter(QTextDocument* doc, const QTextBlock& block) {
+    const QTextBlockFormat format = block.blockFormat();
+    const QTextCharFormat charFormat = block.charFormat();
+    QTextCursor remove(doc);
+    remove.setPosition(block.position() + block.length() - 1);
+    remove.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    if (!remove.hasSelection()) return;
+    remove.removeSelectedText();
+    remove.setBlockFormat(format);
+    remove.setBlockCharFormat(charFormat);
+}
+
+QFont codeHeaderFont(const MarkdownStyle& style) {
+    return scaledFont(style.body, 0.85);
+}
+
 }  // namespace
+
+LineColourer::LineColourer(const QString& language) : highlighter_(language) {
+    if (highlighter_.isValid()) before_.push_back(highlighter_.checkpoint());
+}
+
+bool LineColourer::colour(const QStringList& lines, int first, std::vector<SyntaxLine>& out) {
+    out.clear();
+    if (!isValid() || first < 0 || size_t(first) >= before_.size()) return false;
+    highlighter_.restore(before_[size_t(first)]);
+    before_.resize(size_t(first) + 1);
+    out.reserve(size_t(lines.size()));
+    for (const QString& line : lines) {
+        out.push_back(highlighter_.highlightLine(line));
+        before_.push_back(highlighter_.checkpoint());
+    }
+    return true;
+}
+
+QString codeLanguage(const std::optional<std::string>& fenceInfo) {
+    if (!fenceInfo) return {};
+    const QString info = fromUtf8(*fenceInfo).trimmed();
+    const qsizetype end = info.indexOf(QRegularExpression(QStringLiteral("\\s")));
+    return end < 0 ? info : info.left(end);
+}
+
+QStringList codeLines(const std::string& content, int first, int* total) {
+    // The bytes before line `first` are only counted, never converted: a streamed block
+    // converts what it adds.
+    size_t at = 0;
+    int line = 0;
+    while (line < first) {
+        const size_t end = content.find('\n', at);
+        if (end == std::string::npos || end + 1 == content.size()) break;
+        at = end + 1;
+        ++line;
+    }
+    QString text = QString::fromUtf8(content.data() + at, qsizetype(content.size() - at));
+    if (text.endsWith(u'\n')) text.chop(1);
+    QStringList lines = text.split(u'\n');
+    // A text document starts a new block at a carriage return and a few other characters,
+    // which would split a line in two: a line ending in "\r\n" ends at the "\n", and the
+    // others show as replacement characters.
+    for (QString& l : lines) {
+        if (l.endsWith(u'\r')) l.chop(1);
+        for (QChar& c : l) {
+            if (c == u'\r' || c == QChar(0x2029) || c == QChar(0xFDD0) || c == QChar(0xFDD1))
+                c = QChar::ReplacementCharacter;
+        }
+    }
+    if (total) *total = line + int(lines.size());
+    if (line < first) lines.clear();  // fewer lines than that
+    return lines;
+}
 
 QVariant MarkdownTextDocument::loadResource(int, const QUrl&) {
     return {};
@@ -71,8 +169,12 @@ DocumentWriter::DocumentWriter(QTextDocument* doc, const MarkdownStyle& style, I
                                qreal imageMaxWidth)
     : doc_(doc), style_(style), images_(images), imageMaxWidth_(imageMaxWidth), cursor_(doc) {
     cursor_.movePosition(QTextCursor::End);
+    // Set once, on a new document: setting them again would lay out all of it again.
+    if (!doc_->isEmpty()) return;
     doc_->setDefaultFont(style_.body);
     QTextOption option = doc_->defaultTextOption();
+    // Long lines wrap, code included: the transcript paints its rows and has no sideways
+    // scrolling, and a code block's Copy button stays in its header, always in reach.
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     option.setTabStopDistance(QFontMetricsF(style_.mono).horizontalAdvance(QLatin1Char(' ')) * 4);
     doc_->setDefaultTextOption(option);
@@ -180,36 +282,19 @@ void DocumentWriter::writeBlock(const BlockNode& block) {
                     writeBlocks(b.blocks, style_.blockSpacing);
                 indent_ -= style_.quoteIndent;
                 quoteBars_.removeLast();
-            } else if constexpr (std::is_same_v<T, blk::BulletedList>) {
+            } else if constexpr (std::is_same_v<T, blk::BulletedList> ||
+                                 std::is_same_v<T, blk::NumberedList> ||
+                                 std::is_same_v<T, blk::TaskList>) {
                 std::vector<const Blocks*> items;
                 QStringList markers;
-                const QString bullet = bulletFor(listDepth_);
-                for (const Blocks& item : b.items) {
-                    items.push_back(&item);
-                    markers.append(bullet);
-                }
-                writeList(items, markers, b.isTight);
-            } else if constexpr (std::is_same_v<T, blk::NumberedList>) {
-                std::vector<const Blocks*> items;
-                QStringList markers;
-                long long n = b.start;
-                for (const Blocks& item : b.items) {
-                    items.push_back(&item);
-                    markers.append(QString::number(n++) + u'.');
-                }
-                writeList(items, markers, b.isTight);
-            } else if constexpr (std::is_same_v<T, blk::TaskList>) {
-                std::vector<const Blocks*> items;
-                QStringList markers;
-                for (const blk::TaskItem& item : b.items) {
-                    items.push_back(&item.blocks);
-                    markers.append(item.isCompleted ? kTickedBox : kOpenBox);
-                }
-                writeList(items, markers, b.isTight);
+                bool tight = true;
+                listItems(block, items, markers, tight);
+                writeList(items, markers, tight,
+                          listStepFor(block, items.size(), bulletFor(listDepth_), style_));
             } else if constexpr (std::is_same_v<T, blk::CodeBlock>) {
-                writeCode(b.content);
+                writeCode(b);
             } else if constexpr (std::is_same_v<T, blk::HtmlBlock>) {
-                writeCode(b.content);  // raw HTML is shown as its source text
+                writeRaw(b.content);  // raw HTML is shown as its source text
             } else if constexpr (std::is_same_v<T, blk::Table>) {
                 writeTable(b);
             } else if constexpr (std::is_same_v<T, blk::ThematicBreak>) {
@@ -221,17 +306,46 @@ void DocumentWriter::writeBlock(const BlockNode& block) {
         block.value);
 }
 
+void DocumentWriter::listItems(const BlockNode& block, std::vector<const Blocks*>& items,
+                               QStringList& markers, bool& tight, size_t from) const {
+    // Markers before `from` are left empty: only the items written need theirs.
+    if (auto* b = std::get_if<blk::BulletedList>(&block.value)) {
+        const QString bullet = bulletFor(listDepth_);
+        for (const Blocks& item : b->items) {
+            markers.append(items.size() < from ? QString() : bullet);
+            items.push_back(&item);
+        }
+        tight = b->isTight;
+    } else if (auto* n = std::get_if<blk::NumberedList>(&block.value)) {
+        long long number = n->start;
+        for (const Blocks& item : n->items) {
+            markers.append(items.size() < from ? QString() : QString::number(number) + u'.');
+            items.push_back(&item);
+            ++number;
+        }
+        tight = n->isTight;
+    } else if (auto* t = std::get_if<blk::TaskList>(&block.value)) {
+        for (const blk::TaskItem& item : t->items) {
+            markers.append(items.size() < from ? QString()
+                           : item.isCompleted  ? kTickedBox
+                                               : kOpenBox);
+            items.push_back(&item.blocks);
+        }
+        tight = t->isTight;
+    }
+}
+
 void DocumentWriter::writeList(const std::vector<const Blocks*>& items, const QStringList& markers,
-                               bool tight) {
+                               bool tight, qreal step, size_t first) {
     const QFontMetricsF metrics(style_.body);
     const qreal gap = metrics.horizontalAdvance(QLatin1Char(' ')) * 1.5;
-    qreal widest = 0;
-    for (const QString& m : markers) widest = qMax(widest, metrics.horizontalAdvance(m));
-    const qreal step = qMax(style_.listIndent, std::ceil(widest + gap * 2));
     const qreal itemGap = tight ? 0 : style_.blockSpacing;
+    const bool topLevel = listDepth_ == 0 && indent_ == 0 && quoteBars_.isEmpty();
     ++listDepth_;
-    for (size_t i = 0; i < items.size(); ++i) {
+    for (size_t i = first; i < items.size(); ++i) {
         if (i > 0) space(itemGap);
+        if (topLevel)
+            itemStarts_.push_back(unusedBlock_ ? cursor_.blockNumber() : cursor_.blockNumber() + 1);
         pendingMarkers_.append(markers[qsizetype(i)]);
         pendingMarkerRights_.append(indent_ + step - gap);
         indent_ += step;
@@ -244,16 +358,18 @@ void DocumentWriter::writeList(const std::vector<const Blocks*>& items, const QS
     --listDepth_;
 }
 
-void DocumentWriter::writeCode(const std::string& content) {
+void DocumentWriter::writeRaw(const std::string& content) {
     QString text = fromUtf8(content);
     if (text.endsWith(u'\n')) text.chop(1);
-    // One text block per code block, lines kept apart by line separators: the block's
-    // margins then pad the code inside its background.
+    // One text block, lines kept apart by line separators: the block's margins then pad
+    // the text inside its background.
     text.replace(u'\n', QChar::LineSeparator);
     const qreal pad = style_.codePadding;
     QTextBlockFormat f;
     f.setProperty(CodeLeft, indent_);
     f.setProperty(CodeTopInset, pendingTop_);
+    f.setProperty(CodeStart, true);
+    f.setProperty(CodeLast, true);
     f.setTopMargin(pad);
     f.setBottomMargin(pad);
     f.setRightMargin(pad);
@@ -261,6 +377,130 @@ void DocumentWriter::writeCode(const std::string& content) {
     cf.setFont(style_.mono);
     startBlock(f, cf, pad);
     cursor_.insertText(text, cf);
+}
+
+QTextBlockFormat DocumentWriter::codeLineFormat(bool last) const {
+    QTextBlockFormat f;
+    f.setProperty(CodeLeft, indent_);
+    f.setProperty(CodeLine, true);
+    f.setRightMargin(style_.codePadding);
+    if (last) {
+        f.setProperty(CodeLast, true);
+        f.setBottomMargin(style_.codePadding);
+    }
+    return f;
+}
+
+void DocumentWriter::writeCode(const blk::CodeBlock& code) {
+    // A header line (the language, and room for the Copy button drawn at its right end),
+    // then one text block per line of code, all on one background.
+    const QString language = codeLanguage(code.fenceInfo);
+    const qreal pad = style_.codePadding;
+    QTextBlockFormat hf;
+    hf.setProperty(CodeLeft, indent_);
+    hf.setProperty(CodeTopInset, pendingTop_);
+    hf.setProperty(CodeStart, true);
+    hf.setProperty(CodeHeader, language);
+    hf.setTopMargin(qRound(pad * 0.6));
+    hf.setBottomMargin(qRound(pad * 0.3));
+    hf.setRightMargin(pad);
+    QTextCharFormat hcf;
+    hcf.setFont(codeHeaderFont(style_));
+    hcf.setForeground(style_.secondary);
+    startBlock(hf, hcf, pad);
+    WrittenCode written;
+    written.header = cursor_.blockNumber();
+    written.language = language;
+    cursor_.insertText(language, hcf);
+    const QStringList lines = codeLines(code.content);
+    const bool small = lines.size() <= kMaxColouredLinesInPlace &&
+                       code.content.size() <= size_t(kMaxColouredBytesInPlace);
+    writeCodeLines(lines, 0, int(lines.size()), language,
+                   listDepth_ == 0 && quoteBars_.isEmpty() ? colourer_ : nullptr, small,
+                   &written.coloured);
+    written.lines = int(lines.size());
+    code_.push_back(written);
+}
+
+void DocumentWriter::writeCodeLines(const QStringList& todo, int first, int total,
+                                    const QString& language, LineColourer* colourer, bool colour,
+                                    bool* coloured) {
+    // `todo` are the lines from number `first` of a block of `total` lines.
+    std::vector<SyntaxLine> tokens;
+    const bool known = !language.isEmpty() && !syntaxDefinitionFor(language).isEmpty();
+    bool done = !known;
+    if (known && colour) {
+        if (colourer) {
+            done = colourer->colour(todo, first, tokens);
+        } else {
+            LineColourer own(language);
+            done = own.colour(todo, 0, tokens);
+        }
+    }
+    if (coloured) *coloured = done;
+    if (!done) tokens.clear();
+    QTextCharFormat plain;
+    plain.setFont(style_.mono);
+    const SyntaxTheme& theme = style_.syntax;
+    for (qsizetype i = 0; i < todo.size(); ++i) {
+        startBlock(codeLineFormat(first + i == total - 1), plain, style_.codePadding);
+        const QString& line = todo[i];
+        if (size_t(i) >= tokens.size() || tokens[size_t(i)].empty()) {
+            if (!line.isEmpty()) cursor_.insertText(line, plain);
+            continue;
+        }
+        int at = 0;
+        for (const SyntaxToken& t : tokens[size_t(i)]) {
+            if (t.start > at) cursor_.insertText(line.mid(at, t.start - at), plain);
+            QTextCharFormat f = plain;
+            f.setForeground(theme.color(t.kind));
+            if (SyntaxTheme::isItalic(t.kind)) f.setFontItalic(true);
+            cursor_.insertText(line.mid(t.start, t.length), f);
+            at = t.start + t.length;
+        }
+        if (at < line.size()) cursor_.insertText(line.mid(at), plain);
+    }
+}
+
+void DocumentWriter::continueAtEnd() {
+    cursor_ = QTextCursor(doc_);
+    cursor_.movePosition(QTextCursor::End);
+    unusedBlock_ = false;
+    atStart_ = false;
+    pendingTop_ = 0;
+}
+
+bool DocumentWriter::appendCodeLines(const blk::CodeBlock& code, int kept, WrittenCode& written) {
+    int total = 0;
+    const QStringList added = codeLines(code.content, kept, &total);
+    if (kept < 0 || kept > written.lines || kept > total ||
+        codeLanguage(code.fenceInfo) != written.language)
+        return false;
+    const QTextBlock lastKept = doc_->findBlockByNumber(written.header + kept);
+    if (!lastKept.isValid() || written.header + written.lines != doc_->blockCount() - 1)
+        return false;
+    removeAfter(doc_, lastKept);
+    if (kept > 0) {
+        // The line that was last may be a middle line now, formatted as one written so.
+        // (Found again: a block handle may point elsewhere after a removal.)
+        const QTextBlock line = doc_->findBlockByNumber(written.header + kept);
+        QTextBlockFormat f = codeLineFormat(kept == total);
+        f.setLeftMargin(line.blockFormat().leftMargin());
+        QTextCursor(line).setBlockFormat(f);
+    }
+    continueAtEnd();
+    // Lines added a few at a time (streaming) are coloured on from where the colourer
+    // stood; many at once are left to a worker.
+    qsizetype bytes = 0;
+    for (const QString& line : added) bytes += line.size();
+    const bool colour = written.coloured && added.size() <= kMaxColouredLinesInPlace &&
+                        bytes <= kMaxColouredBytesInPlace;
+    bool coloured = false;
+    writeCodeLines(added, kept, total, written.language, colourer_, colour, &coloured);
+    written.coloured = written.coloured && coloured;
+    written.lines = total;
+    written.colouredLines = qMin(written.colouredLines, kept);
+    return true;
 }
 
 void DocumentWriter::writeTable(const blk::Table& table) {
@@ -286,10 +526,18 @@ void DocumentWriter::writeTable(const blk::Table& table) {
     pendingTop_ = 0;
     atStart_ = false;
     QTextTable* t = cursor_.insertTable(rows, columns, tf);
+    fillTableRows(t, table, 0, rows, columns);
+    cursor_ = t->lastCursorPosition();
+    cursor_.movePosition(QTextCursor::NextBlock);
+    unusedBlock_ = true;
+    writeTableNote(table, rows, columns);
+}
 
+void DocumentWriter::fillTableRows(QTextTable* t, const blk::Table& table, int from, int to,
+                                   int columns) {
     QTextCharFormat header = bodyFormat();
     header.setFontWeight(QFont::Bold);
-    for (int r = 0; r < rows; ++r) {
+    for (int r = from; r < to; ++r) {
         const auto& cells = table.rows[size_t(r)];
         for (int c = 0; c < columns; ++c) {
             QTextTableCell cell = t->cellAt(r, c);
@@ -306,23 +554,74 @@ void DocumentWriter::writeTable(const blk::Table& table) {
                 writeInlines(cc, cells[size_t(c)], r == 0 ? header : bodyFormat());
         }
     }
+}
+
+void DocumentWriter::writeTableNote(const blk::Table& table, int rows, int columns) {
+    const int allColumns = int(table.columnAlignments.size());
+    const int allRows = int(table.rows.size());
+    if (rows >= allRows && columns >= allColumns) return;
+    QTextCharFormat note = bodyFormat();
+    note.setFontItalic(true);
+    note.setForeground(style_.secondary);
+    startBlock({}, note);
+    QStringList parts;
+    if (rows < allRows) parts << QStringLiteral("%1 more rows").arg(allRows - rows);
+    if (columns < allColumns) parts << QStringLiteral("%1 more columns").arg(allColumns - columns);
+    cursor_.insertText(QStringLiteral("Table cut short: ") + parts.join(QStringLiteral(" and ")) +
+                           QStringLiteral(" not shown."),
+                       note);
+}
+
+bool DocumentWriter::appendTableRows(const blk::Table& table, int kept) {
+    const QList<QTextFrame*> frames = doc_->rootFrame()->childFrames();
+    QTextTable* t = frames.size() == 1 ? qobject_cast<QTextTable*>(frames[0]) : nullptr;
+    const int allColumns = int(table.columnAlignments.size());
+    const int allRows = int(table.rows.size());
+    if (!t || allColumns == 0 || allRows == 0) return false;
+    const int columns = qMin(allColumns, kMaxTableColumns);
+    const int rows = qMin(allRows, qMax(1, kMaxTableCells / columns));
+    const int keep = qMin(qMin(kept, t->rows()), rows);
+    if (t->columns() != columns || keep < 1) return false;
+    if (t->rows() > keep) t->removeRows(keep, t->rows() - keep);
+    if (rows > keep) t->appendRows(rows - keep);
+    fillTableRows(t, table, keep, rows, columns);
+    // What follows the table (its note) is written again.
+    QTextCursor after = t->lastCursorPosition();
+    after.movePosition(QTextCursor::NextBlock);
+    after.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    after.removeSelectedText();
     cursor_ = t->lastCursorPosition();
     cursor_.movePosition(QTextCursor::NextBlock);
     unusedBlock_ = true;
+    atStart_ = false;
+    pendingTop_ = 0;
+    writeTableNote(table, rows, columns);
+    return true;
+}
 
-    if (rows < allRows || columns < allColumns) {
-        QTextCharFormat note = bodyFormat();
-        note.setFontItalic(true);
-        note.setForeground(style_.secondary);
-        startBlock({}, note);
-        QStringList parts;
-        if (rows < allRows) parts << QStringLiteral("%1 more rows").arg(allRows - rows);
-        if (columns < allColumns)
-            parts << QStringLiteral("%1 more columns").arg(allColumns - columns);
-        cursor_.insertText(QStringLiteral("Table cut short: ") +
-                               parts.join(QStringLiteral(" and ")) + QStringLiteral(" not shown."),
-                           note);
+bool DocumentWriter::appendListItems(const BlockNode& list, int kept, std::vector<int>& starts) {
+    // Items holding tables leave blocks the starts do not account for.
+    if (!doc_->rootFrame()->childFrames().isEmpty()) return false;
+    std::vector<const Blocks*> items;
+    QStringList markers;
+    bool tight = true;
+    listItems(list, items, markers, tight, size_t(kept));
+    if (kept < 1 || size_t(kept) > starts.size() || size_t(kept) > items.size()) return false;
+    // Wider markers (item 10 after item 9) move every item's text: written anew then.
+    const QString bullet = bulletFor(listDepth_);
+    const qreal step = listStepFor(list, items.size(), bullet, style_);
+    if (listStepFor(list, starts.size(), bullet, style_) != step) return false;
+    if (size_t(kept) < starts.size()) {
+        const QTextBlock first = doc_->findBlockByNumber(starts[size_t(kept)]);
+        if (!first.isValid() || !first.previous().isValid()) return false;
+        removeAfter(doc_, first.previous());
     }
+    continueAtEnd();
+    starts.resize(size_t(kept));
+    itemStarts_ = starts;
+    writeList(items, markers, tight, step, size_t(kept));
+    starts = itemStarts_;
+    return true;
 }
 
 void DocumentWriter::writeInlines(QTextCursor& cursor, const Inlines& inlines,

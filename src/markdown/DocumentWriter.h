@@ -12,14 +12,56 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
+#include "CodeHighlighter.h"
 #include "MarkdownNodes.h"
 #include "MarkdownStyle.h"
 
 class QPainter;
+class QTextBlock;
+class QTextTable;
 
 namespace parlote {
 
 class ImageStore;
+
+/// Colours the lines of one code block in order and remembers where it stood before each
+/// of them, so that lines added to the block later (a reply being streamed) are coloured
+/// on from there without colouring the block again.
+class LineColourer {
+public:
+    explicit LineColourer(const QString& language);
+    bool isValid() const { return highlighter_.isValid(); }
+    /// Colours `lines`, the block's lines from number `first` on. Returns false, colouring
+    /// nothing, when it never stood before line `first`.
+    bool colour(const QStringList& lines, int first, std::vector<SyntaxLine>& out);
+
+private:
+    CodeHighlighter highlighter_;
+    std::vector<std::shared_ptr<const CodeHighlighter::Checkpoint>> before_;  // per line
+};
+
+/// A code block a writer wrote: its header and lines are consecutive text blocks.
+struct WrittenCode {
+    int header = 0;         // the header's block number
+    int lines = 0;          // how many lines follow it
+    QString language;       // the first word of the info string
+    bool coloured = false;  // false: left plain, for a worker to colour (or no language)
+    int colouredLines = 0;  // leading lines a worker's colours were applied to, unchanged since
+};
+
+/// Code blocks longer than this are not coloured while being written: a worker colours
+/// them (MarkdownLayout), so that the interface thread never spends long on one.
+inline constexpr int kMaxColouredLinesInPlace = 200;
+inline constexpr int kMaxColouredBytesInPlace = 8 * 1024;
+/// Code blocks longer than this stay plain: colouring them would keep a worker busy for
+/// long, for a block nobody reads in colour.
+inline constexpr qsizetype kMaxColouredCodeLength = 256 * 1024;
+
+/// The first word of a fence's info string: the language shown in a code block's header.
+QString codeLanguage(const std::optional<std::string>& fenceInfo);
+/// A code block's lines from number `first` on, without their line breaks; `total`, when
+/// given, is set to the number of all its lines.
+QStringList codeLines(const std::string& content, int first = 0, int* total = nullptr);
 
 /// A text document that loads nothing on its own: images come only from the resources
 /// the writer adds (decoded images of the image store); files and other addresses named
@@ -56,12 +98,41 @@ public:
     /// The gap a view leaves above `block` when it follows another block.
     static qreal spacingBefore(const BlockNode& block, const MarkdownStyle& style);
 
+    /// Colours the code of a top-level code block with `colourer` (kept by the caller so
+    /// that appendCodeLines() can colour on); other code blocks get colourers of their own.
+    void setColourer(LineColourer* colourer) { colourer_ = colourer; }
+    /// The code blocks written so far.
+    const std::vector<WrittenCode>& code() const { return code_; }
+    /// For a top-level list: the block number where each item begins.
+    const std::vector<int>& itemStarts() const { return itemStarts_; }
+
+    /// Appending to a document holding one top-level block written before: each takes the
+    /// block as it is now and how many of its leading parts the document already holds as
+    /// they are, removes the rest and writes the parts after them. False when the block
+    /// cannot be continued that way (the caller writes it anew).
+    /// A code block: `kept` lines; `written` is its entry from code().
+    bool appendCodeLines(const blk::CodeBlock& code, int kept, WrittenCode& written);
+    /// A table: `kept` rows, the header included.
+    bool appendTableRows(const blk::Table& table, int kept);
+    /// A list: `kept` items, which begin at `starts` (updated).
+    bool appendListItems(const BlockNode& list, int kept, std::vector<int>& starts);
+
 private:
     void writeBlocks(const Blocks& blocks, qreal spacing);
     void writeBlock(const BlockNode& block);
-    void writeList(const std::vector<const Blocks*>& items, const QStringList& markers, bool tight);
-    void writeCode(const std::string& content);
+    void writeList(const std::vector<const Blocks*>& items, const QStringList& markers, bool tight,
+                   qreal step, size_t first = 0);
+    void listItems(const BlockNode& block, std::vector<const Blocks*>& items, QStringList& markers,
+                   bool& tight, size_t from = 0) const;
+    void writeCode(const blk::CodeBlock& code);
+    void writeCodeLines(const QStringList& todo, int first, int total, const QString& language,
+                        LineColourer* colourer, bool colour, bool* coloured);
+    void writeRaw(const std::string& content);
     void writeTable(const blk::Table& table);
+    void fillTableRows(QTextTable* t, const blk::Table& table, int from, int to, int columns);
+    void writeTableNote(const blk::Table& table, int rows, int columns);
+    QTextBlockFormat codeLineFormat(bool last) const;
+    void continueAtEnd();
     void writeInlines(QTextCursor& cursor, const Inlines& inlines, const QTextCharFormat& format);
     void writeImage(QTextCursor& cursor, const inl::Image& image, const QTextCharFormat& format);
 
@@ -87,11 +158,18 @@ private:
     QList<qreal> pendingMarkerRights_;
     QStringList imageSources_;
     int imageCount_ = 0;
+    LineColourer* colourer_ = nullptr;
+    std::vector<WrittenCode> code_;
+    std::vector<int> itemStarts_;
 };
 
 /// Draws the decorations of a document written by DocumentWriter: the ones behind the
 /// text (`behindText`) or the ones over it. `clip` is in document coordinates.
 void paintDecorations(QPainter* painter, const QTextDocument& doc, const MarkdownStyle& style,
                       const QRectF& clip, bool behindText);
+
+/// Where the Copy button of the code block whose header is `header` lies, in its
+/// document's coordinates; a null rectangle for other blocks.
+QRectF copyButtonRect(const QTextBlock& header, const MarkdownStyle& style);
 
 }  // namespace parlote

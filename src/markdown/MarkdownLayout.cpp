@@ -3,14 +3,41 @@
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QPainter>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <atomic>
+#include <limits>
+#include <optional>
 
+#include "DocumentDecorations.h"
 #include "DocumentWriter.h"
 #include "ImageStore.h"
+#include "InterfaceThread.h"
 #include "MarkdownParser.h"
+#include "TaskRunner.h"
 
 namespace parlote {
+
+namespace {
+
+// What paint() draws selected in the document of block `index`.
+QList<QAbstractTextDocumentLayout::Selection> selectionIn(QTextDocument* doc, int index,
+                                                          MarkdownLayout::TextPosition from,
+                                                          MarkdownLayout::TextPosition to,
+                                                          const QTextCharFormat& selected) {
+    if (!(from < to) || index < from.block || index > to.block) return {};
+    const int end = doc->characterCount() - 1;
+    const int start = index == from.block ? qBound(0, from.offset, end) : 0;
+    const int stop = index == to.block ? qBound(0, to.offset, end) : end;
+    if (start >= stop) return {};
+    QTextCursor cursor(doc);
+    cursor.setPosition(start);
+    cursor.setPosition(stop, QTextCursor::KeepAnchor);
+    return {QAbstractTextDocumentLayout::Selection{cursor, selected}};
+}
+
+}  // namespace
 
 struct MarkdownLayout::Piece {
     std::unique_ptr<MarkdownTextDocument> doc;  // null until built
@@ -18,6 +45,25 @@ struct MarkdownLayout::Piece {
     qreal laidOutWidth = -1;
     qreal top = 0;
     qreal height = 0;
+    quint64 id = 0;
+    // The block grew since `doc` was written: its first `validParts` lines, rows or items
+    // are still as the document holds them, and the rest is appended on the next layout.
+    bool grown = false;
+    size_t validParts = 0;
+    bool remeasure = false;  // changed in place: its height is read again
+    std::vector<WrittenCode> code;
+    std::vector<int> itemStarts;
+    std::unique_ptr<LineColourer> colourer;  // a top-level code block coloured in place
+    bool colouring = false;                  // a worker is colouring its code
+    // Set to stop that worker: the piece is written anew or goes.
+    std::shared_ptr<std::atomic<bool>> cancel;
+
+    ~Piece() { cancelColouring(); }
+    void cancelColouring() {
+        if (cancel) *cancel = true;
+        cancel.reset();
+        colouring = false;
+    }
 };
 
 MarkdownLayout::MarkdownLayout(ImageStore* images, QObject* parent)
@@ -32,13 +78,26 @@ MarkdownLayout::~MarkdownLayout() = default;
 void MarkdownLayout::setStyle(const MarkdownStyle& style) {
     if (style == style_) return;
     style_ = style;
-    for (auto& piece : pieces_) piece->doc.reset();
+    for (auto& piece : pieces_) {
+        piece->doc.reset();
+        piece->colourer.reset();
+    }
     dirty_ = true;
+    firstDirty_ = 0;
     ++revision_;
 }
 
+void MarkdownLayout::setHardBreaks(bool hardBreaks) {
+    options_.hardBreaks = hardBreaks;
+    stream_.setOptions(options_);
+}
+
 bool MarkdownLayout::setMarkdown(std::string_view utf8) {
-    return setBlocks(parseMarkdown(utf8, options_));
+    if (!incremental_) return setBlocks(parseMarkdown(utf8, options_));
+    const MarkdownStream::Change change = stream_.update(utf8);
+    if (!change.changed) return false;
+    apply(change);
+    return true;
 }
 
 bool MarkdownLayout::setMarkdown(const QString& text) {
@@ -47,20 +106,34 @@ bool MarkdownLayout::setMarkdown(const QString& text) {
 }
 
 bool MarkdownLayout::setBlocks(Blocks blocks) {
-    size_t same = 0;
-    const size_t common = std::min(blocks.size(), blocks_.size());
-    while (same < common && blocks[same] == blocks_[same]) ++same;
-    if (same == blocks.size() && same == blocks_.size()) return false;
-
-    // The equal leading blocks keep their pieces; the others are built anew when next
-    // laid out.
-    pieces_.resize(same);
-    pieces_.reserve(blocks.size());
-    while (pieces_.size() < blocks.size()) pieces_.push_back(std::make_unique<Piece>());
-    blocks_ = std::move(blocks);
-    dirty_ = true;
-    ++revision_;
+    const MarkdownStream::Change change = stream_.assign(std::move(blocks));
+    if (!change.changed) return false;
+    apply(change);
     return true;
+}
+
+void MarkdownLayout::apply(const MarkdownStream::Change& change) {
+    // The equal leading blocks keep their pieces; a block that grew keeps its document to
+    // append to; the others are built anew when next laid out.
+    const size_t count = stream_.blocks().size();
+    std::unique_ptr<Piece> grown;
+    if (change.keptParts > 0 && change.kept < pieces_.size() && change.kept < count &&
+        pieces_[change.kept]->doc) {
+        grown = std::move(pieces_[change.kept]);
+        grown->validParts =
+            grown->grown ? std::min(grown->validParts, change.keptParts) : change.keptParts;
+        grown->grown = true;
+    }
+    pieces_.resize(std::min(change.kept, pieces_.size()));
+    if (grown) pieces_.push_back(std::move(grown));
+    pieces_.reserve(count);
+    while (pieces_.size() < count) {
+        pieces_.push_back(std::make_unique<Piece>());
+        pieces_.back()->id = ++nextPieceId_;
+    }
+    dirty_ = true;
+    firstDirty_ = std::min(firstDirty_, std::min(change.kept, pieces_.size()));
+    ++revision_;
 }
 
 void MarkdownLayout::setWidth(qreal width) {
@@ -68,6 +141,7 @@ void MarkdownLayout::setWidth(qreal width) {
     if (width == width_) return;
     width_ = width;
     dirty_ = true;
+    firstDirty_ = 0;
 }
 
 qreal MarkdownLayout::height() {
@@ -89,50 +163,239 @@ qreal MarkdownLayout::idealWidth(qreal limit) {
 }
 
 void MarkdownLayout::build(Piece& piece, size_t index) {
+    if (piece.doc && piece.grown && append(piece, index)) return;
+    const BlockNode& block = stream_.blocks()[index];
     piece.doc = std::make_unique<MarkdownTextDocument>();
     piece.doc->setDocumentMargin(0);
     piece.doc->setUndoRedoEnabled(false);
+    piece.grown = false;
+    piece.colourer.reset();
+    piece.cancelColouring();
+    if (auto* code = std::get_if<blk::CodeBlock>(&block.value)) {
+        // Kept to colour the lines a streamed block adds on from where it stopped.
+        const QString language = codeLanguage(code->fenceInfo);
+        if (!language.isEmpty()) piece.colourer = std::make_unique<LineColourer>(language);
+    }
     // All of it in one edit: outside an edit, every insertion lays out its whole paragraph
     // again to place the cursor, which made a long paragraph with many spans quadratic.
     QTextCursor edit(piece.doc.get());
     edit.beginEditBlock();
     DocumentWriter writer(piece.doc.get(), style_, images_, width_);
-    writer.write(blocks_[index]);
+    writer.setColourer(piece.colourer.get());
+    writer.write(block);
     writer.finish();
     edit.endEditBlock();
     piece.imageSources = writer.imageSources();
+    piece.code = writer.code();
+    piece.itemStarts = writer.itemStarts();
     piece.laidOutWidth = -1;
+    colourLater(piece);
+}
+
+bool MarkdownLayout::append(Piece& piece, size_t index) {
+    const BlockNode& block = stream_.blocks()[index];
+    const int kept = int(piece.validParts);
+    QTextCursor edit(piece.doc.get());
+    edit.beginEditBlock();
+    DocumentWriter writer(piece.doc.get(), style_, images_, width_);
+    writer.setColourer(piece.colourer.get());
+    bool done = false;
+    if (auto* code = std::get_if<blk::CodeBlock>(&block.value)) {
+        done = piece.code.size() == 1 && writer.appendCodeLines(*code, kept, piece.code[0]);
+    } else if (auto* table = std::get_if<blk::Table>(&block.value)) {
+        done = writer.appendTableRows(*table, kept);
+    } else if (std::holds_alternative<blk::BulletedList>(block.value) ||
+               std::holds_alternative<blk::NumberedList>(block.value) ||
+               std::holds_alternative<blk::TaskList>(block.value)) {
+        // The items from `kept` on are written again, with their code blocks.
+        const std::vector<int> before = piece.itemStarts;
+        done = writer.appendListItems(block, kept, piece.itemStarts);
+        if (done) {
+            const int rewritten = size_t(kept) < before.size() ? before[size_t(kept)]
+                                                               : std::numeric_limits<int>::max();
+            std::erase_if(piece.code,
+                          [rewritten](const WrittenCode& c) { return c.header >= rewritten; });
+            piece.code.insert(piece.code.end(), writer.code().begin(), writer.code().end());
+        }
+    }
+    if (done) writer.finish();
+    edit.endEditBlock();
+    if (!done) return false;
+    piece.grown = false;
+    for (const QString& source : writer.imageSources())
+        if (!piece.imageSources.contains(source)) piece.imageSources.append(source);
+    piece.remeasure = true;
+    colourLater(piece);
+    return true;
 }
 
 void MarkdownLayout::ensureLaidOut() {
     if (!dirty_) return;
     if (width_ <= 0) width_ = 400;
-    qreal y = 0;
-    for (size_t i = 0; i < pieces_.size(); ++i) {
+    const size_t from = std::min(firstDirty_, pieces_.size());
+    qreal y = from == 0 ? 0 : pieces_[from - 1]->top + pieces_[from - 1]->height;
+    const Blocks& blocks = stream_.blocks();
+    for (size_t i = from; i < pieces_.size(); ++i) {
         Piece& piece = *pieces_[i];
         // Scaled pictures depend on the width, so a new width rebuilds blocks with images.
         if (piece.doc && !piece.imageSources.isEmpty() && piece.laidOutWidth != width_)
             piece.doc.reset();
-        if (!piece.doc) build(piece, i);
+        if (!piece.doc || piece.grown) build(piece, i);
         if (piece.laidOutWidth != width_) {
             piece.doc->setTextWidth(width_);
             piece.height = piece.doc->size().height();
             piece.laidOutWidth = width_;
+            piece.remeasure = false;
+            ++layoutCount_;
+        } else if (piece.remeasure) {
+            // Changed in place at the same width: Qt lays out only the changed blocks.
+            piece.height = piece.doc->size().height();
+            piece.remeasure = false;
             ++layoutCount_;
         }
-        if (i > 0) y += DocumentWriter::spacingBefore(blocks_[i], style_);
+        if (i > 0) y += DocumentWriter::spacingBefore(blocks[i], style_);
         piece.top = y;
         y += piece.height;
     }
     height_ = std::ceil(y);
     dirty_ = false;
+    firstDirty_ = pieces_.size();
+}
+
+std::vector<MarkdownLayout::CodeButton> MarkdownLayout::codeButtons() {
+    ensureLaidOut();
+    std::vector<CodeButton> out;
+    for (const auto& piece : pieces_) {
+        for (const WrittenCode& code : piece->code) {
+            const QTextBlock header = piece->doc->findBlockByNumber(code.header);
+            out.push_back(
+                {copyButtonRect(header, style_).translated(0, piece->top), code.language});
+        }
+    }
+    return out;
+}
+
+QString MarkdownLayout::codeOf(int index) {
+    ensureLaidOut();
+    for (const auto& piece : pieces_) {
+        if (index >= int(piece->code.size())) {
+            index -= int(piece->code.size());
+            continue;
+        }
+        const WrittenCode& code = piece->code[size_t(index)];
+        QStringList lines;
+        QTextBlock line = piece->doc->findBlockByNumber(code.header + 1);
+        for (int i = 0; i < code.lines && line.isValid(); ++i, line = line.next())
+            lines.append(line.text());
+        return lines.join(u'\n');
+    }
+    return {};
+}
+
+int MarkdownLayout::codeBlocksAwaitingColour() const {
+    int count = 0;
+    for (const auto& piece : pieces_)
+        for (const WrittenCode& code : piece->code)
+            if (!code.coloured) ++count;
+    return count;
+}
+
+void MarkdownLayout::colourLater(Piece& piece) {
+    // One worker at a time per block: what changes meanwhile is coloured by the next.
+    if (piece.colouring || isColouringStopped()) return;
+    for (size_t i = 0; i < piece.code.size(); ++i) {
+        WrittenCode& code = piece.code[i];
+        if (code.coloured) continue;
+        QStringList lines;
+        qsizetype length = 0;
+        QTextBlock line = piece.doc->findBlockByNumber(code.header + 1);
+        for (int k = 0; k < code.lines && line.isValid(); ++k, line = line.next()) {
+            lines.append(line.text());
+            length += lines.back().size();
+        }
+        if (length > kMaxColouredCodeLength) {
+            code.coloured = true;  // stays plain
+            continue;
+        }
+        piece.colouring = true;
+        piece.cancel = std::make_shared<std::atomic<bool>>(false);
+        const quint64 id = piece.id;
+        const int codeIndex = int(i);
+        TaskRunner::shared().start([this, alive = std::weak_ptr<const void>(alive_), id, codeIndex,
+                                    cancel = piece.cancel, language = code.language,
+                                    lines = std::move(lines)] {
+            std::optional<std::vector<SyntaxLine>> colours =
+                highlightLines(language, lines, cancel.get());
+            if (!colours) return;  // the piece changed or went, or the application quits
+            InterfaceThread::post(alive,
+                                  [this, id, codeIndex, lines, colours = std::move(*colours)] {
+                                      applyColours(id, codeIndex, lines, colours);
+                                  });
+        });
+        return;
+    }
+}
+
+void MarkdownLayout::applyColours(quint64 pieceId, int codeIndex, const QStringList& lines,
+                                  const std::vector<SyntaxLine>& colours) {
+    auto it = std::find_if(pieces_.begin(), pieces_.end(),
+                           [&](const std::unique_ptr<Piece>& p) { return p->id == pieceId; });
+    if (it == pieces_.end()) return;
+    Piece& piece = **it;
+    piece.colouring = false;
+    piece.cancel.reset();
+    if (!piece.doc || codeIndex >= int(piece.code.size())) return;
+    WrittenCode& code = piece.code[size_t(codeIndex)];
+    // Lines that changed since the worker took them (or the block itself, rebuilt) keep
+    // their look and are coloured by the next worker.
+    bool all = code.lines == lines.size();
+    QTextCursor cursor(piece.doc.get());
+    cursor.beginEditBlock();
+    QTextBlock line = piece.doc->findBlockByNumber(code.header + 1);
+    // Lines an earlier worker coloured and that are unchanged since keep their colours (a
+    // block that grows is coloured again from its start, but applied only where it grew).
+    int unchanged = 0;
+    bool leading = true;
+    for (qsizetype i = 0; i < lines.size() && line.isValid(); ++i, line = line.next()) {
+        if (!line.blockFormat().boolProperty(decoration::CodeLine) || line.text() != lines[i]) {
+            all = false;
+            leading = false;
+            continue;
+        }
+        if (leading) ++unchanged;
+        if (leading && i < code.colouredLines) continue;
+        for (const SyntaxToken& t : colours[size_t(i)]) {
+            QTextCharFormat f;
+            f.setForeground(style_.syntax.color(t.kind));
+            if (SyntaxTheme::isItalic(t.kind)) f.setFontItalic(true);
+            cursor.setPosition(line.position() + t.start);
+            cursor.setPosition(line.position() + t.start + t.length, QTextCursor::KeepAnchor);
+            cursor.mergeCharFormat(f);
+        }
+    }
+    cursor.endEditBlock();
+    code.coloured = all;
+    code.colouredLines = unchanged;
+    piece.remeasure = true;
+    dirty_ = true;
+    const size_t index = size_t(it - pieces_.begin());
+    firstDirty_ = std::min(firstDirty_, index);
+    ++revision_;
+    if (!all) colourLater(piece);
+    emit changed();
 }
 
 void MarkdownLayout::paint(QPainter* painter, const QPointF& topLeft, const QRectF& exposed) {
+    paint(painter, topLeft, exposed, {}, {}, QTextCharFormat());
+}
+
+void MarkdownLayout::paint(QPainter* painter, const QPointF& topLeft, const QRectF& exposed,
+                           TextPosition from, TextPosition to, const QTextCharFormat& selected) {
     ensureLaidOut();
     QAbstractTextDocumentLayout::PaintContext context;
     context.palette.setColor(QPalette::Text, style_.text);
-    for (const auto& piece : pieces_) {
+    for (size_t index = 0; index < pieces_.size(); ++index) {
+        const auto& piece = pieces_[index];
         const QRectF area(topLeft.x(), topLeft.y() + piece->top, width_, piece->height);
         if (!exposed.isNull() && !exposed.intersects(area)) continue;
         const QRectF clip = exposed.isNull()
@@ -143,6 +406,7 @@ void MarkdownLayout::paint(QPainter* painter, const QPointF& topLeft, const QRec
         painter->translate(area.topLeft());
         paintDecorations(painter, *piece->doc, style_, clip, true);
         context.clip = clip;
+        context.selections = selectionIn(piece->doc.get(), int(index), from, to, selected);
         piece->doc->documentLayout()->draw(painter, context);
         paintDecorations(painter, *piece->doc, style_, clip, false);
         painter->restore();
@@ -164,6 +428,20 @@ QString MarkdownLayout::linkAt(const QPointF& point) {
     return piece->doc->documentLayout()->anchorAt(point - QPointF(0, piece->top));
 }
 
+// ---- Selecting text ----------------------------------------------------------------------
+
+QTextDocument* MarkdownLayout::blockDocument(int index) {
+    ensureLaidOut();
+    if (index < 0 || index >= int(pieces_.size())) return nullptr;
+    return pieces_[size_t(index)]->doc.get();
+}
+
+qreal MarkdownLayout::blockTop(int index) {
+    ensureLaidOut();
+    if (index < 0 || index >= int(pieces_.size())) return height_;
+    return pieces_[size_t(index)]->top;
+}
+
 void MarkdownLayout::imageChanged(const QString& source) {
     bool affected = false;
     for (auto& piece : pieces_) {
@@ -174,6 +452,7 @@ void MarkdownLayout::imageChanged(const QString& source) {
     }
     if (!affected) return;
     dirty_ = true;
+    firstDirty_ = 0;
     ++revision_;
     emit changed();
 }

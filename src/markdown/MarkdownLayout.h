@@ -4,25 +4,35 @@
 // paints it at any offset and finds the link under a point. Meant for views that paint
 // many messages themselves (a list view's delegate, say) as well as for MarkdownView.
 //
-// Each top-level block is laid out in a text document of its own. When new text arrives
-// (a streamed reply hands over its whole text after every chunk), the new blocks are
-// compared with the previous ones: the leading blocks that are equal keep their layout,
-// so while a reply streams only its trailing block is laid out again.
+// Each top-level block is laid out in a text document of its own. A text that grew at its
+// end (a streamed reply hands over its whole text after every chunk) is parsed by a
+// MarkdownStream, which parses only what the new characters can still change; blocks it
+// reports unchanged keep their documents, and a growing code block, table or list gets
+// its new lines, rows or items appended to its document instead of being written again.
+// So a chunk costs about the same however long the reply already is.
+//
+// Code blocks have a header (their language, and a Copy button the owner hit-tests with
+// codeButtons()) and are coloured by their language (CodeHighlighter.h): in place when
+// small or growing a few lines at a time, else on a worker thread, whose colours are
+// applied when they come back unless the block changed meanwhile.
 //
 // Interface thread only.
 
 #include <QObject>
 #include <QPointF>
 #include <QRectF>
+#include <compare>
 #include <memory>
 #include <string_view>
 #include <vector>
 
 #include "MarkdownNodes.h"
 #include "MarkdownParser.h"
+#include "MarkdownStream.h"
 #include "MarkdownStyle.h"
 
 class QPainter;
+class QTextCharFormat;
 class QTextDocument;
 
 namespace parlote {
@@ -43,7 +53,13 @@ public:
 
     /// Whether a single line break in the text stays a line break (MarkdownOptions), for
     /// the texts given to setMarkdown() from now on.
-    void setHardBreaks(bool hardBreaks) { options_.hardBreaks = hardBreaks; }
+    void setHardBreaks(bool hardBreaks);
+
+    /// Whether a text that grew at its end is taken in incrementally (the default): only
+    /// what the new characters can still change is parsed and laid out again. Off, every
+    /// text is parsed whole and each changed block is written and laid out anew (the
+    /// streaming benchmark compares the two).
+    void setIncremental(bool incremental) { incremental_ = incremental; }
 
     /// Parses `text` and keeps the layout of every leading block that did not change.
     /// Returns whether anything changed.
@@ -52,7 +68,7 @@ public:
     bool setMarkdown(const char* utf8) { return setMarkdown(std::string_view(utf8)); }
     /// The same, with blocks parsed elsewhere.
     bool setBlocks(Blocks blocks);
-    const Blocks& blocks() const { return blocks_; }
+    const Blocks& blocks() const { return stream_.blocks(); }
 
     /// The width to lay out for; only a different width lays the blocks out again.
     void setWidth(qreal width);
@@ -80,6 +96,39 @@ public:
     /// cache heights per width.
     quint64 revision() const { return revision_; }
 
+    // ---- Code blocks ----------------------------------------------------------------------
+    /// A code block's header, relative to the top-left corner: its language and where its
+    /// Copy button lies.
+    struct CodeButton {
+        QRectF copy;
+        QString language;
+    };
+    /// The code blocks in the order of the text (laid out first).
+    std::vector<CodeButton> codeButtons();
+    /// The code of the `index`-th code block, as its Copy button copies it.
+    QString codeOf(int index);
+    /// How many code blocks wait for a worker to colour them (tests).
+    int codeBlocksAwaitingColour() const;
+
+    // ---- Selecting text (used by MarkdownSelection.h) ---------------------------------------
+    /// A place in the text: a top-level block and a cursor position in that block's
+    /// document. Text added or changed after the block never moves it.
+    struct TextPosition {
+        int block = 0;
+        int offset = 0;
+        friend auto operator<=>(const TextPosition&, const TextPosition&) = default;
+    };
+    /// How many top-level blocks the text has.
+    int blockCount() const { return int(pieces_.size()); }
+    /// The document of block `index`, laid out at the current width; null past the end.
+    QTextDocument* blockDocument(int index);
+    /// Where block `index` begins, relative to the top-left corner.
+    qreal blockTop(int index);
+    /// Paints as paint() does, the text from `from` to `to` drawn as `selected` says
+    /// (its background and foreground).
+    void paint(QPainter* painter, const QPointF& topLeft, const QRectF& exposed, TextPosition from,
+               TextPosition to, const QTextCharFormat& selected);
+
 signals:
     /// Something outside the text changed how it looks (an image arrived or failed):
     /// the height may differ and the area needs painting again.
@@ -89,18 +138,28 @@ private:
     struct Piece;
 
     void ensureLaidOut();
+    void apply(const MarkdownStream::Change& change);
     void build(Piece& piece, size_t index);
+    bool append(Piece& piece, size_t index);
+    void colourLater(Piece& piece);
+    void applyColours(quint64 pieceId, int codeIndex, const QStringList& lines,
+                      const std::vector<SyntaxLine>& colours);
     void imageChanged(const QString& source);
     const Piece* pieceAt(qreal y) const;
 
     ImageStore* images_;
     MarkdownStyle style_;
     MarkdownOptions options_;
-    Blocks blocks_;
+    MarkdownStream stream_;                       // the blocks, parsed as the text grows
     std::vector<std::unique_ptr<Piece>> pieces_;  // one per block
     qreal width_ = 0;
     qreal height_ = 0;
-    bool dirty_ = false;  // positions or layouts need updating
+    bool dirty_ = false;     // positions or layouts need updating
+    size_t firstDirty_ = 0;  // pieces before this keep their layout and place
+    bool incremental_ = true;
+    quint64 nextPieceId_ = 0;
+    // Held only by this layout: colours a worker hands over after it is gone are dropped.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
     quint64 layoutCount_ = 0;
     quint64 revision_ = 0;
 };

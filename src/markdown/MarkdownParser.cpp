@@ -163,8 +163,20 @@ class Converter {
 public:
     Converter(cmark_node* root, MarkdownOptions options) : root_(root), options_(options) {}
 
-    Blocks run() {
-        std::unique_ptr<cmark_iter, IterDeleter> iter(cmark_iter_new(root_));
+    Blocks run() { return walk(root_); }
+
+    /// Converts one child of the document on its own.
+    Blocks runChild(cmark_node* child) {
+        stack_.clear();
+        blockDepth_ = 0;
+        inlineDepth_ = 0;
+        push(nullptr, Kind::Document);
+        return walk(child);
+    }
+
+private:
+    Blocks walk(cmark_node* root) {
+        std::unique_ptr<cmark_iter, IterDeleter> iter(cmark_iter_new(root));
         cmark_event_type ev;
         while ((ev = cmark_iter_next(iter.get())) != CMARK_EVENT_DONE) {
             cmark_node* node = cmark_iter_get_node(iter.get());
@@ -177,7 +189,6 @@ public:
         return std::move(stack_.front().blocks);
     }
 
-private:
     using Kind = Frame::Kind;
 
     Frame& top() { return stack_.back(); }
@@ -392,6 +403,27 @@ Blocks parseMarkdown(std::string_view utf8, MarkdownOptions options) {
     NodePtr doc = parseToTree(utf8, options);
     if (!doc) return {};
     return Converter(doc.get(), options).run();
+}
+
+std::vector<TopLevelBlock> parseTopLevel(std::string_view utf8, MarkdownOptions options) {
+    std::vector<TopLevelBlock> out;
+    NodePtr doc = parseToTree(utf8, options);
+    if (!doc) return out;
+    Converter converter(doc.get(), options);
+    for (cmark_node* child = cmark_node_first_child(doc.get()); child;
+         child = cmark_node_next(child)) {
+        TopLevelBlock block{converter.runChild(child),
+                            cmark_node_get_start_line(child),
+                            cmark_node_get_end_line(child),
+                            {}};
+        if (cmark_node_get_type(child) == CMARK_NODE_LIST) {
+            for (cmark_node* item = cmark_node_first_child(child); item;
+                 item = cmark_node_next(item))
+                block.itemLines.push_back(cmark_node_get_start_line(item));
+        }
+        out.push_back(std::move(block));
+    }
+    return out;
 }
 
 void parseMarkdownOnly(std::string_view utf8) {

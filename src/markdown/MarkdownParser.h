@@ -3,6 +3,7 @@
 // Markdown text to BlockNode values. This is the only place that talks to cmark-gfm.
 
 #include <string_view>
+#include <vector>
 
 #include "MarkdownNodes.h"
 
@@ -26,6 +27,18 @@ struct MarkdownOptions {
 /// and tables) and converts it into blocks. Any input is accepted; safe to call from
 /// any thread.
 Blocks parseMarkdown(std::string_view utf8, MarkdownOptions options = {});
+
+/// One top-level block of a text and the lines it spans (numbered from 1).
+struct TopLevelBlock {
+    Blocks blocks;  // one, or several for a list mixing task items and plain items
+    int startLine = 0;
+    int endLine = 0;
+    std::vector<int> itemLines;  // a list: the line each of its items begins on
+};
+
+/// The same as parseMarkdown(), one entry per top-level block, with where each lies: what
+/// MarkdownStream needs to parse only the part of a growing text that can still change.
+std::vector<TopLevelBlock> parseTopLevel(std::string_view utf8, MarkdownOptions options = {});
 
 /// Only parses, with the same parser set-up, and throws the result away: the floor
 /// that the streaming benchmark compares the whole pipeline against.

@@ -45,6 +45,7 @@ MarkdownStyle MarkdownStyle::from(const QFont& font, const QPalette& palette,
     // A dark theme whose link colour is the light default's dark blue: lighten it.
     if (background.lightnessF() < 0.5 && s.link.lightnessF() < 0.45) s.link = s.link.lighter(180);
     s.codeBackground = mixColors(background, text, 0.08);
+    s.syntax = SyntaxTheme::forBackground(s.codeBackground);
     s.quoteBar = mixColors(background, text, 0.3);
     s.rule = mixColors(background, text, 0.25);
     s.headerBackground = mixColors(background, text, 0.06);

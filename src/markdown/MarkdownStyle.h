@@ -7,6 +7,8 @@
 #include <QFont>
 #include <QPalette>
 
+#include "SyntaxTheme.h"
+
 namespace parlote {
 
 /// `a` moved towards `b` by `amountOfB` (0 gives a, 1 gives b), opaque.
@@ -27,6 +29,7 @@ struct MarkdownStyle {
     QColor rule;              // thematic breaks and table borders
     QColor headerBackground;  // table header row
     QColor checkboxFill;      // ticked task boxes
+    SyntaxTheme syntax;       // coloured code, for the code background's lightness
     qreal blockSpacing = 8;   // between paragraphs and other blocks
     qreal listIndent = 24;    // room for a list marker
     qreal quoteIndent = 14;

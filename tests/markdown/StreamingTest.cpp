@@ -1,0 +1,200 @@
+// Streaming: a text handed over again after every chunk, parsed by MarkdownStream and laid
+// out by MarkdownLayout, reads exactly as the same text parsed and laid out at once, at
+// every chunk, for random chunk sizes, including texts where a later character changes an
+// earlier block.
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QPainter>
+#include <QTextDocument>
+#include <random>
+
+#include "ImageStore.h"
+#include "MarkdownLayout.h"
+#include "MarkdownParser.h"
+#include "MarkdownStream.h"
+
+namespace parlote {
+namespace {
+
+std::string repeat(int times, const std::function<std::string(int)>& part) {
+    std::string out;
+    for (int i = 1; i <= times; ++i) out += part(i);
+    return out;
+}
+
+// The five shapes of the benchmark, small, and texts that change earlier blocks later.
+std::vector<std::pair<const char*, std::string>> texts() {
+    return {
+        {"code", "Intro:\n\n```python\n" +
+                     repeat(40,
+                            [](int i) {
+                                return "def f" + std::to_string(i) + "(x):\n    return x * " +
+                                       std::to_string(i) + "  # twice\n";
+                            }) +
+                     "```\n\nDone.\n"},
+        {"table", "| a | b | c |\n|:--|:-:|--:|\n" +
+                      repeat(60,
+                             [](int i) {
+                                 const std::string n = std::to_string(i);
+                                 return "| " + n + " | `x" + n + "` | **" + n + "** |\n";
+                             }) +
+                      "\nAfter the table.\n"},
+        {"list",
+         "Steps:\n\n" +
+             repeat(40,
+                    [](int i) { return "- item " + std::to_string(i) + " with *some* `code`\n"; }) +
+             "\nEnd.\n"},
+        {"paragraph", repeat(60,
+                             [](int i) {
+                                 return "Sentence " + std::to_string(i) +
+                                        " has **bold** and *italics* and `code`. ";
+                             })},
+        {"mixed", repeat(6,
+                         [](int i) {
+                             const std::string n = std::to_string(i);
+                             return "## Part " + n + "\n\nText *" + n +
+                                    "*.\n\n- a\n- b\n  - nested\n\n> quote " + n +
+                                    "\n> more\n\n```js\nlet x = " + n +
+                                    ";\n```\n\n| h | i |\n|---|---|\n| " + n +
+                                    " | y |\n\n1. one\n2. two\n\n---\n\n";
+                         })},
+        {"setext heading", "Title line\n==========\n\nText\nAnother title\n---\n\nEnd"},
+        {"opening fence",
+         "First paragraph.\n\n```\ncode\n\n# not a heading\n- not a list\n```\n"
+         "After.\n\n~~~~ sh\necho ~~~\n~~~~\n"},
+        {"definition after link",
+         "See [the manual][m] and [m].\n\nMore text here.\n\n- item [m]\n\n[m]: "
+         "https://example.com "
+         "\"Manual\"\n\nLast [m]."},
+        {"list turning loose",
+         "- a\n- b\n- c\n\n- d\n- e\n\nafter\n\n1. x\n2. y\n\n   more\n3. z\n"},
+        {"table delimiter later",
+         "| h1 | h2 |\n| --- | --- |\n| 1 | 2 |\nlazy row\n\n"
+         "not | a table\n\n| x |\n|---|\n"},
+        {"interrupting lines",
+         "para\n#\n# heading\ntext\n- \n-\nstill\n1. one\n2) two\n* star\n+ plus\n"},
+        {"tasks", "- [ ] open\n- [x] done\n- plain\n- [ ] again\n\n* [x] other\n"},
+        {"long numbers", repeat(14, [](int i) { return std::to_string(i) + ". item\n"; })},
+        {"nested", "> - a\n>   ```\n>   code\n>   ```\n> - b\n\n- x\n\n      indented\n- y\n"},
+        {"crlf", "line one\r\nline two\r\n\r\n```\r\ncode\r\n```\r\n"},
+        {"html", "<div>\nraw *html*\n</div>\n\n<!-- c -->\ntext\n"},
+        {"code then definition",
+         "```json\n[\n  [1, 2],\n  {\"a\": [3]}\n]\n   ```\n\nSee [d].\n\n[d\n]: /u\n\n"
+         "~~~\n[x]: /in-code\n~~~~\n\n[x]\n```\n[\n``` x\n[e]: /u\n```\n"},
+    };
+}
+
+// Feeds `text` (ASCII) to `feed` whole up to the end of each chunk of 1 to `maxChunk` bytes.
+template <typename Feed>
+void stream(const std::string& text, unsigned seed, size_t maxChunk, Feed feed) {
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<size_t> size(1, maxChunk);
+    size_t at = 0;
+    while (at < text.size()) {
+        at = std::min(text.size(), at + size(random));
+        feed(std::string_view(text.data(), at));
+    }
+}
+
+TEST(MarkdownStreamTest, EveryChunkParsesAsTheWholeTextAtOnce) {
+    for (const auto& [name, text] : texts()) {
+        for (unsigned seed = 1; seed <= 4; ++seed) {
+            MarkdownStream parsed;
+            stream(text, seed, seed == 1 ? 1 : 9, [&, name = name](std::string_view prefix) {
+                parsed.update(prefix);
+                ASSERT_EQ(parsed.blocks(), parseMarkdown(prefix))
+                    << name << ", seed " << seed << ", after " << prefix.size() << " bytes";
+            });
+        }
+    }
+}
+
+TEST(MarkdownStreamTest, OnlyTheTailIsParsedAgainAndADefinitionMakesItParseWhole) {
+    MarkdownStream parsed;
+    parsed.update("One.\n\nTwo.\n\nThr");
+    // "Two." is final only once a block begins on a complete line after it.
+    EXPECT_EQ(parsed.finalBlockCount(), 1u);
+    EXPECT_FALSE(parsed.lastUpdateWasWhole());
+    const MarkdownStream::Change change = parsed.update("One.\n\nTwo.\n\nThree\n\nFour");
+    EXPECT_EQ(change.kept, 2u);
+    EXPECT_EQ(parsed.finalBlockCount(), 2u);
+
+    // A growing code block keeps its complete lines.
+    MarkdownStream code;
+    code.update("```\na\n");
+    code.update("```\na\nb\n");
+    const MarkdownStream::Change grown = code.update("```\na\nb\nc");
+    EXPECT_EQ(grown.kept, 0u);
+    EXPECT_EQ(grown.keptParts, 2u);
+
+    // Code is no definition: a JSON array in a fenced block keeps the parse to the tail.
+    MarkdownStream json;
+    json.update("```json\n[\n  1,\n");
+    json.update("```json\n[\n  1,\n  2\n]\n```\n\nText");
+    EXPECT_FALSE(json.lastUpdateWasWhole());
+
+    parsed.update("One.\n\nTwo.\n\nThree [x]\n\n[x]: /u");
+    EXPECT_TRUE(parsed.lastUpdateWasWhole());
+    // A text that does not continue the last one is parsed from its start.
+    const MarkdownStream::Change replaced = parsed.update("Other.");
+    EXPECT_EQ(replaced.kept, 0u);
+    EXPECT_EQ(parsed.blocks(), parseMarkdown("Other."));
+}
+
+// What a layout draws, at a width.
+QImage render(MarkdownLayout& layout) {
+    QImage image(500, int(layout.height()) + 1, QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    layout.paint(&painter, QPointF(0, 0));
+    return image;
+}
+
+TEST(MarkdownLayoutStreamingTest, TheStreamedLayoutDrawsAsTheWholeTextLaidOutAtOnce) {
+    ImageStore offline;
+    for (const auto& [name, text] : texts()) {
+        MarkdownLayout streamed(&offline);
+        streamed.setWidth(500);
+        int chunk = 0;
+        stream(text, 7, 11, [&, name = name](std::string_view prefix) {
+            streamed.setMarkdown(prefix);
+            // Laid out between some chunks only, as a view that paints once per frame.
+            if (++chunk % 3 == 0) (void)streamed.height();
+            if (chunk % 40 != 0 && prefix.size() != text.size()) return;
+            MarkdownLayout whole(&offline);
+            whole.setWidth(500);
+            whole.setMarkdown(prefix);
+            ASSERT_EQ(streamed.blockCount(), whole.blockCount());
+            for (int i = 0; i < whole.blockCount(); ++i) {
+                ASSERT_EQ(streamed.blockDocument(i)->toHtml().toStdString(),
+                          whole.blockDocument(i)->toHtml().toStdString())
+                    << name << ", block " << i << " at " << prefix.size();
+            }
+            ASSERT_EQ(streamed.height(), whole.height()) << name << " at " << prefix.size();
+            ASSERT_EQ(render(streamed), render(whole)) << name << " at " << prefix.size();
+        });
+    }
+}
+
+TEST(MarkdownLayoutStreamingTest, AGrowingBlockIsAppendedToRatherThanWrittenAgain) {
+    ImageStore offline;
+    MarkdownLayout layout(&offline);
+    layout.setWidth(500);
+    std::string text = "```python\nx = 0\nx = 1\n";
+    layout.setMarkdown(text);
+    layout.setMarkdown(text + "x");
+    (void)layout.height();
+    const QTextDocument* doc = layout.blockDocument(0);
+    for (int i = 2; i < 30; ++i) {
+        text += "x = " + std::to_string(i) + "\n";
+        layout.setMarkdown(text);
+        (void)layout.height();
+    }
+    EXPECT_EQ(layout.blockDocument(0), doc);  // the same document, appended to
+    EXPECT_EQ(layout.codeOf(0).count(QLatin1Char('\n')), 29);
+}
+
+}  // namespace
+}  // namespace parlote
