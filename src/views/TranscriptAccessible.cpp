@@ -3,8 +3,11 @@
 #include <QAccessibleWidget>
 #include <QKeySequence>
 #include <QWindow>
+#include <type_traits>
+#include <variant>
 
 #include "LongMessage.h"
+#include "MarkdownParser.h"
 #include "MarkdownPlainText.h"
 #include "ThinkBlock.h"
 #include "TranscriptView.h"
@@ -22,6 +25,7 @@ const QString kNextVersion = QStringLiteral("Next Version");
 const QString kShowReasoning = QStringLiteral("Show Reasoning");
 const QString kHideReasoning = QStringLiteral("Hide Reasoning");
 const QString kShowAll = QStringLiteral("Show All");
+const QString kCopyCode = QStringLiteral("Copy Code");  // and "Copy Code 2", ... after the first
 
 // The part of `text` the transcript shows, as plain text: all of it, or the last part of
 // a text too long to show under the notice that says so.
@@ -31,6 +35,29 @@ QString shownPlainText(const QString& text, bool markdown, bool hardBreaks) {
     QString plain = markdown ? markdownToPlainText(shown, MarkdownOptions{hardBreaks}) : shown;
     if (part.isCut()) plain = cutNotice(text.size() - part.start, text.size()) + u'\n' + plain;
     return plain;
+}
+
+// How many code blocks `blocks` hold at any depth: the view gives each a Copy button.
+int codeBlocksIn(const Blocks& blocks) {
+    int count = 0;
+    for (const BlockNode& node : blocks) {
+        std::visit(
+            [&count](const auto& b) {
+                using T = std::decay_t<decltype(b)>;
+                if constexpr (std::is_same_v<T, blk::CodeBlock>) {
+                    ++count;
+                } else if constexpr (std::is_same_v<T, blk::Blockquote>) {
+                    count += codeBlocksIn(b.blocks);
+                } else if constexpr (std::is_same_v<T, blk::BulletedList> ||
+                                     std::is_same_v<T, blk::NumberedList>) {
+                    for (const Blocks& item : b.items) count += codeBlocksIn(item);
+                } else if constexpr (std::is_same_v<T, blk::TaskList>) {
+                    for (const blk::TaskItem& item : b.items) count += codeBlocksIn(item.blocks);
+                }
+            },
+            node.value);
+    }
+    return count;
 }
 
 // A text that assistive technology reads but cannot select or move a caret in.
@@ -191,6 +218,10 @@ public:
         if (thinking == TranscriptView::Thinking::collapsed) names << kShowReasoning;
         if (thinking == TranscriptView::Thinking::expanded) names << kHideReasoning;
         if (isShownInPart(message)) names << kShowAll;
+        // A code block's Copy button each: "Copy code", "Copy code 2", ...
+        const int codeBlocks = codeBlocksOf(at, message);
+        for (int i = 0; i < codeBlocks; ++i)
+            names << (i == 0 ? kCopyCode : kCopyCode + u' ' + QString::number(i + 1));
         names << kCopy;
         if (view_->offersRegenerate(at) && !busy) names << kRegenerate;
         if (view_->offersEdit(at) && !busy) names << kEdit;
@@ -209,6 +240,8 @@ public:
         if (name == kShowReasoning) return TranscriptView::tr("Show Reasoning");
         if (name == kHideReasoning) return TranscriptView::tr("Hide Reasoning");
         if (name == kShowAll) return TranscriptView::tr("Show All");
+        if (name.startsWith(kCopyCode))
+            return TranscriptView::tr("Copy Code") + name.mid(kCopyCode.size());
         return QAccessibleActionInterface::localizedActionName(name);
     }
     QString localizedActionDescription(const QString& name) const override {
@@ -220,6 +253,8 @@ public:
         if (name == kShowReasoning) return TranscriptView::tr("Shows the model's reasoning");
         if (name == kHideReasoning) return TranscriptView::tr("Hides the model's reasoning");
         if (name == kShowAll) return TranscriptView::tr("Opens the whole message in a window");
+        if (name.startsWith(kCopyCode))
+            return TranscriptView::tr("Copies the code of a code block");
         return QAccessibleActionInterface::localizedActionDescription(name);
     }
     void doAction(const QString& name) override {
@@ -233,7 +268,12 @@ public:
         if (name == kNextVersion) control = Control::nextVersion;
         if (name == kShowReasoning || name == kHideReasoning) control = Control::thinkingToggle;
         if (name == kShowAll) control = Control::showAll;
-        view_->activate(at, control);
+        int index = 0;
+        if (name.startsWith(kCopyCode)) {
+            control = Control::copyCode;
+            index = qMax(1, name.mid(kCopyCode.size()).trimmed().toInt()) - 1;
+        }
+        view_->activate(at, control, index);
     }
     QStringList keyBindingsForAction(const QString& name) const override {
         // Regenerate is the window's Ctrl+R; the others are reached with Tab.
@@ -253,6 +293,21 @@ private:
         if (!split.closed && !message.stopped()) return Thinking::live;
         if (split.isBlank(message.content())) return Thinking::none;
         return view_->isThinkingExpanded(id_) ? Thinking::expanded : Thinking::collapsed;
+    }
+
+    // The code blocks of a row: counted on its layout when it has one, else on the text it
+    // shows (reading a long transcript must not lay out the rows out of view).
+    int codeBlocksOf(int at, const ChatMessage& message) const {
+        if (message.type() == ChatMessageType::error) return 0;
+        if (view_->rows_[size_t(at)].everLaidOut) return int(view_->codeCopyButtonRects(at).size());
+        QString body = message.content();
+        if (message.type() == ChatMessageType::assistant) {
+            const ThinkSplit split = splitThinking(body);
+            if (split.hasThinkBlock) body = split.answer(body).toString();
+        }
+        const ShownPart part = shownPart(body, true);
+        if (part.isCut()) body = shownText(body, part);
+        return codeBlocksIn(parseMarkdown(body.toStdString()));
     }
 
     static bool isShownInPart(const ChatMessage& message) {

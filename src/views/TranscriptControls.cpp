@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <cmath>
 
+#include "MarkdownLayout.h"
 #include "MarkdownStyle.h"
 #include "TranscriptAccessible.h"
 #include "TranscriptEditor.h"
@@ -142,26 +143,47 @@ std::vector<TranscriptView::PlacedControl> TranscriptView::controlsOf(int row) {
     if (g.thinking == Thinking::collapsed || g.thinking == Thinking::expanded)
         controls.push_back({Control::thinkingToggle, g.thinkingTitle});
     if (!g.showAll.isNull()) controls.push_back({Control::showAll, g.showAll});
+    // The Copy buttons of the message's code blocks, where its text lays them out.
+    if (!g.text.isNull() && messages_.at(row).type() != ChatMessageType::error) {
+        if (MarkdownLayout* layout = layoutFor(row)) {
+            const std::vector<MarkdownLayout::CodeButton> buttons = layout->codeButtons();
+            for (size_t i = 0; i < buttons.size(); ++i) {
+                const QRect rect = buttons[i].copy.toAlignedRect().translated(g.text.topLeft());
+                controls.push_back({Control::copyCode, rect, true, int(i)});
+            }
+        }
+    }
     const MetaLine line = metaLine(row);
     controls.insert(controls.end(), line.controls.begin(), line.controls.end());
     return controls;
 }
 
-std::optional<TranscriptView::PlacedControl> TranscriptView::findControl(int row, Control kind) {
+std::optional<TranscriptView::PlacedControl> TranscriptView::findControl(int row, Control kind,
+                                                                         int index) {
     for (const PlacedControl& control : controlsOf(row))
-        if (control.kind == kind) return control;
+        if (control.kind == kind && control.index == index) return control;
     return std::nullopt;
 }
 
-QRect TranscriptView::controlRect(int row, Control kind) {
+QRect TranscriptView::controlRect(int row, Control kind, int index) {
     const QRect r = rowRect(row);
     if (r.isNull() || isStatusRow(row)) return {};
-    const std::optional<PlacedControl> control = findControl(row, kind);
+    const std::optional<PlacedControl> control = findControl(row, kind, index);
     return control ? control->rect.translated(r.topLeft()) : QRect();
 }
 
 QRect TranscriptView::copyButtonRect(int row) {
     return controlRect(row, Control::copy);
+}
+
+std::vector<QRect> TranscriptView::codeCopyButtonRects(int row) {
+    std::vector<QRect> rects;
+    const QRect r = rowRect(row);
+    if (r.isNull() || isStatusRow(row)) return rects;
+    for (const PlacedControl& control : controlsOf(row))
+        if (control.kind == Control::copyCode)
+            rects.push_back(control.rect.translated(r.topLeft()));
+    return rects;
 }
 
 QRect TranscriptView::regenerateButtonRect(int row) {
@@ -228,7 +250,7 @@ QString TranscriptView::metaText(int row) {
 
 // ---- what they do ------------------------------------------------------------------------
 
-void TranscriptView::activate(int row, Control kind) {
+void TranscriptView::activate(int row, Control kind, int index) {
     if (row < 0 || row >= messageRowCount()) return;
     const ChatMessage& message = messages_.at(row);
     const QUuid id = message.id();
@@ -258,7 +280,20 @@ void TranscriptView::activate(int row, Control kind) {
         case Control::showAll:
             showWholeMessage(row);
             break;
+        case Control::copyCode:
+            copyCode(row, index);
+            break;
     }
+}
+
+void TranscriptView::copyCode(int row, int index) {
+    MarkdownLayout* layout = layoutFor(row);
+    if (!layout || index < 0 || index >= int(layout->codeButtons().size())) return;
+    const QString code = layout->codeOf(index);
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    clipboard->setText(code);
+    emit copied(code);
 }
 
 void TranscriptView::copyMessage(int row) {
@@ -330,6 +365,8 @@ QString TranscriptView::toolTipFor(int row, Control kind) const {
                                                               : tr("Show the reasoning");
         case Control::showAll:
             break;
+        case Control::copyCode:
+            return tr("Copy the code");
     }
     return {};
 }
@@ -360,7 +397,7 @@ void TranscriptView::paintMeta(QPainter& painter, int row, const RowGeometry& g,
 
 void TranscriptView::paintControl(QPainter& painter, int row, const PlacedControl& control) {
     const QPalette& pal = palette();
-    const ControlRef ref{messages_.at(row).id(), control.kind};
+    const ControlRef ref{messages_.at(row).id(), control.kind, control.index};
     const bool down = control.enabled && pressed_ == ref;
     const bool hot = control.enabled && (down || hovered_ == ref);
     const QRectF around = QRectF(control.rect).adjusted(-3, -3, 3, 3);
@@ -408,7 +445,8 @@ void TranscriptView::paintControl(QPainter& painter, int row, const PlacedContro
             break;
         }
         case Control::thinkingToggle:
-            break;  // painted with the thinking section
+        case Control::copyCode:
+            break;  // painted with the thinking section, with the code block's header
     }
     if (hasFocus() && focusMark_ == ref) {
         painter.setPen(QPen(pal.color(QPalette::Highlight), 2));
@@ -442,7 +480,7 @@ bool TranscriptView::moveFocusMark(bool next, bool fromCurrent) {
         if (row >= startRow && start < 0) start = qsizetype(visible.size());
         for (const PlacedControl& control : controlsOf(row))
             if (control.enabled && area.intersects(control.rect.translated(origin)))
-                visible.push_back({messages_.at(row).id(), control.kind});
+                visible.push_back({messages_.at(row).id(), control.kind, control.index});
     }
     if (visible.empty()) return false;
     const auto at =
@@ -472,7 +510,7 @@ void TranscriptView::dropHiddenFocusMark() {
     if (!focusMark_) return;
     const int row = focusMarkRow();
     const std::optional<PlacedControl> control =
-        row >= 0 ? findControl(row, focusMark_->kind) : std::nullopt;
+        row >= 0 ? findControl(row, focusMark_->kind, focusMark_->index) : std::nullopt;
     if (control && control->enabled) return;
     focusMark_.reset();
     viewport()->update();
@@ -495,7 +533,7 @@ int TranscriptView::focusedControlRow() const {
 
 QRect TranscriptView::focusedControlRect() {
     const int row = focusedControlRow();
-    return row < 0 ? QRect() : controlRect(row, focusMark_->kind);
+    return row < 0 ? QRect() : controlRect(row, focusMark_->kind, focusMark_->index);
 }
 
 void TranscriptView::revealFocusMark() {
@@ -547,8 +585,9 @@ void TranscriptView::keyPressEvent(QKeyEvent* event) {
         (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter) &&
         focusedControlRow() >= 0) {
         const int row = focusedControlRow();
-        if (const auto control = findControl(row, focusMark_->kind); control && control->enabled)
-            activate(row, control->kind);
+        if (const auto control = findControl(row, focusMark_->kind, focusMark_->index);
+            control && control->enabled)
+            activate(row, control->kind, control->index);
         event->accept();
         return;
     }
@@ -722,6 +761,14 @@ QMenu* TranscriptView::makeContextMenu(int row) {
         const std::optional<qsizetype> at = messages_.lastIndexOf(id);
         return at ? int(*at) : -1;
     };
+    // Shortcuts are shown, and handled by the view's keys.
+    auto withKey = [](QAction* action, QKeySequence::StandardKey key) {
+        action->setShortcut(key);
+        action->setShortcutContext(Qt::WidgetShortcut);
+        action->setShortcutVisibleInContextMenu(true);
+    };
+    if (hasSelection())
+        withKey(menu->addAction(tr("Copy"), this, [this] { copySelection(); }), QKeySequence::Copy);
     menu->addAction(tr("Copy Message"), this, [this, rowOf] {
         if (const int at = rowOf(); at >= 0) copyMessage(at);
     });
@@ -747,6 +794,9 @@ QMenu* TranscriptView::makeContextMenu(int row) {
             thinking == Thinking::expanded ? tr("Hide Reasoning") : tr("Show Reasoning"), this,
             [this, id] { setThinkingExpanded(id, !isThinkingExpanded(id)); });
     }
+    menu->addSeparator();
+    withKey(menu->addAction(tr("Select All"), this, [this] { selectAll(); }),
+            QKeySequence::SelectAll);
     return menu;
 }
 

@@ -9,6 +9,7 @@
 #include "LongMessage.h"
 #include "MarkdownLayout.h"
 #include "TranscriptLayoutCache.h"
+#include "TranscriptSelection.h"
 #include "TranscriptView.h"
 #include "ViewFonts.h"
 
@@ -54,8 +55,12 @@ MarkdownLayout* TranscriptView::layoutFor(int row) {
 CachedLayout& TranscriptView::entryFor(int row) {
     const ChatMessage& message = messages_.at(row);
     const qsizetype limit = shownLimit(row);
-    if (CachedLayout* entry = layouts_->update(message.id(), message.content(), limit))
+    const CachedLayout* before = layouts_->find(message.id());
+    const qsizetype shownStart = before ? before->shown.start : 0;
+    if (CachedLayout* entry = layouts_->update(message.id(), message.content(), limit)) {
+        if (entry->shown.start != shownStart && selection_) selection_->textMoved(message.id());
         return *entry;
+    }
     // A user's message keeps its line breaks as typed; a reply is Markdown through and
     // through.
     CachedLayout& fresh = layouts_->add(message.id(), message.content(), limit,

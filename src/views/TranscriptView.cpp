@@ -22,6 +22,7 @@
 #include "MarkdownStyle.h"
 #include "TranscriptAccessible.h"
 #include "TranscriptLayoutCache.h"
+#include "TranscriptSelection.h"
 #include "ViewFonts.h"
 #include "WholeMessageWindow.h"
 
@@ -61,6 +62,7 @@ TranscriptView::TranscriptView(QWidget* parent, ImageStore* images)
       animation_(new QVariantAnimation(this)),
       jumpButton_(new JumpToEndButton(this)),
       growthEnd_(new QTimer(this)),
+      selection_(std::make_unique<TranscriptSelection>(this)),
       accessibleItems_(std::make_unique<TranscriptAccessibleItems>(this)) {
     installTranscriptAccessibility();
     setFrameShape(QFrame::NoFrame);
@@ -116,6 +118,7 @@ void TranscriptView::openTranscript(const MessageList& messages) {
 
 void TranscriptView::showTranscript(const MessageList& messages) {
     accessibleItems_->clear();  // while the view still holds their messages
+    selection_->reset();
     current_ = QUuid();
     messages_ = messages;
     animation_->stop();
@@ -325,15 +328,14 @@ void TranscriptView::paintEvent(QPaintEvent* event) {
         }
         const QRectF textExposed = QRectF(exposed).translated(-origin);
         if (message.type() == ChatMessageType::error) {
-            painter.setPen(pal.color(QPalette::WindowText));
-            painter.setFont(font());
-            painter.drawText(g.text, Qt::TextWordWrap, g.plainText);
+            selection_->paintError(painter, row, g.text, g.plainText);
         } else {
             QPainterPath bubble;
             bubble.addRoundedRect(QRectF(g.bubble), bubbleRadius, bubbleRadius);
             painter.fillPath(bubble, bubbleColor(message.type(), pal));
             if (g.thinking != Thinking::none) paintThinking(painter, row, g, textExposed);
-            if (g.text.height() > 0) layoutFor(row)->paint(&painter, g.text.topLeft(), textExposed);
+            if (g.text.height() > 0)
+                selection_->paintText(painter, row, g.text.topLeft(), textExposed);
         }
         if (g.notice.isValid()) {
             painter.setFont(captionFont_);
@@ -452,12 +454,23 @@ QString TranscriptView::linkAt(const Hit& hit) {
 }
 
 void TranscriptView::mouseMoveEvent(QMouseEvent* event) {
-    const Hit hit = hitTest(event->position().toPoint());
+    const QPoint pos = event->position().toPoint();
+    if (event->buttons().testFlag(Qt::LeftButton) && selection_->drag(pos)) {
+        // Selecting: a drag that began on a link selects rather than opens it.
+        pressedLink_.clear();
+        viewport()->setCursor(Qt::IBeamCursor);
+        QAbstractScrollArea::mouseMoveEvent(event);
+        return;
+    }
+    const Hit hit = hitTest(pos);
     const bool onControl = hit.part == Hit::Part::control && hit.control.enabled;
     const bool pointing = onControl || !linkAt(hit).isEmpty();
-    viewport()->setCursor(pointing ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    viewport()->setCursor(pointing                      ? Qt::PointingHandCursor
+                          : hit.part == Hit::Part::text ? Qt::IBeamCursor
+                                                        : Qt::ArrowCursor);
     std::optional<ControlRef> hovered;
-    if (onControl) hovered = ControlRef{messages_.at(hit.row).id(), hit.control.kind};
+    if (onControl)
+        hovered = ControlRef{messages_.at(hit.row).id(), hit.control.kind, hit.control.index};
     if (hovered != hovered_) {
         hovered_ = hovered;
         viewport()->update();
@@ -473,7 +486,8 @@ void TranscriptView::mousePressEvent(QMouseEvent* event) {
     switch (hit.part) {
         case Hit::Part::control:
             if (hit.control.enabled) {
-                pressed_ = ControlRef{messages_.at(hit.row).id(), hit.control.kind};
+                pressed_ =
+                    ControlRef{messages_.at(hit.row).id(), hit.control.kind, hit.control.index};
                 viewport()->update();
             }
             break;
@@ -484,6 +498,10 @@ void TranscriptView::mousePressEvent(QMouseEvent* event) {
         case Hit::Part::nothing:
             break;
     }
+    // Anywhere but on a control the left button selects: a click clears the selection,
+    // Shift+click extends it, a third click selects a paragraph.
+    if (event->button() == Qt::LeftButton && hit.part != Hit::Part::control)
+        selection_->press(event->position().toPoint(), event->modifiers(), event->timestamp());
     // A click on the transcript takes the focus but leaves no mark: the mark is Tab's. The
     // message clicked becomes the current one.
     if (focusMark_) setFocusMark(std::nullopt);
@@ -497,16 +515,30 @@ void TranscriptView::mouseReleaseEvent(QMouseEvent* event) {
         event->button() == Qt::LeftButton ? hitTest(event->position().toPoint()) : Hit{};
     const std::optional<ControlRef> pressed = std::exchange(pressed_, std::nullopt);
     const QString pressedLink = std::exchange(pressedLink_, QString());
+    // A press that selected (a drag, Shift+click, a double or triple click) opens no link.
+    const bool selected = event->button() == Qt::LeftButton && selection_->release();
     if (pressed) viewport()->update();
     if (hit.part == Hit::Part::control && hit.control.enabled && pressed &&
-        *pressed == ControlRef{messages_.at(hit.row).id(), hit.control.kind}) {
-        activate(hit.row, hit.control.kind);
-    } else if ((hit.part == Hit::Part::text || hit.part == Hit::Part::thinkingText) &&
+        *pressed == ControlRef{messages_.at(hit.row).id(), hit.control.kind, hit.control.index}) {
+        activate(hit.row, hit.control.kind, hit.control.index);
+    } else if (!selected && (hit.part == Hit::Part::text || hit.part == Hit::Part::thinkingText) &&
                !pressedLink.isEmpty() && linkAt(hit) == pressedLink) {
         const QUrl url(pressedLink);
         if (url.isValid() && urlOpener_) urlOpener_(url);
     }
     QAbstractScrollArea::mouseReleaseEvent(event);
+}
+
+void TranscriptView::mouseDoubleClickEvent(QMouseEvent* event) {
+    const Hit hit =
+        event->button() == Qt::LeftButton ? hitTest(event->position().toPoint()) : Hit{};
+    if (event->button() != Qt::LeftButton || hit.part == Hit::Part::control) {
+        // A control acts once for the first click only.
+        QAbstractScrollArea::mouseDoubleClickEvent(event);
+        return;
+    }
+    pressedLink_.clear();
+    selection_->doubleClick(event->position().toPoint(), event->timestamp());
 }
 
 bool TranscriptView::viewportEvent(QEvent* event) {

@@ -60,8 +60,15 @@
 // message, so the mark never rests on a control that is not there. Space or Return acts
 // on the marked control. The Menu key or Shift+F10 opens the context menu of the marked
 // control's message (else of the last message in view), as a right click opens that of
-// the message under the pointer: "Copy Message", and "Regenerate" or "Edit" where the
-// buttons would be offered.
+// the message under the pointer: "Copy" while text is selected, "Copy Message", and
+// "Regenerate" or "Edit" where the buttons would be offered, then "Select All".
+//
+// Selecting text (TranscriptSelection.h): a drag selects within a message or across
+// messages, a double click a word, a triple click a paragraph, Shift+click extends, Ctrl+A
+// selects the whole transcript; Ctrl+C (or the context menu's "Copy") copies the text as it
+// reads, and the Markdown of whole messages too; a selection made goes to X11's primary
+// selection. A click elsewhere or Escape clears it. It is kept by message id and place in
+// the text, so it survives streaming and the layouts let go of while scrolling.
 //
 // Screen readers (TranscriptAccessible.h): the view is a list of its messages, each with
 // its name, its text as shown and its controls' actions, made from the message without
@@ -69,12 +76,13 @@
 // whenever it changes while the view has the focus, and when the view takes the focus.
 // A reply that ends (setReplyInProgress(false)) after it came or changed is announced.
 //
-// The class is written in seven files: TranscriptView.cpp (the content, painting and the
+// The class is written in eight files: TranscriptView.cpp (the content, painting and the
 // mouse), TranscriptRows.cpp (measuring rows and where each begins), TranscriptScrolling.cpp
 // (the scroll position), TranscriptControls.cpp (the controls, the current message, the
 // keyboard and the context menu), TranscriptEditing.cpp (editing in place),
-// TranscriptLayoutCache.cpp (the laid-out Markdown kept per message) and
-// TranscriptAccessible.cpp (what assistive technology reads).
+// TranscriptLayoutCache.cpp (the laid-out Markdown kept per message),
+// TranscriptAccessible.cpp (what assistive technology reads) and TranscriptSelection.cpp
+// (selecting and copying text).
 //
 // Interface thread only.
 
@@ -96,6 +104,7 @@
 
 class QAbstractButton;
 class QMenu;
+class QMimeData;
 class QPlainTextEdit;
 class QTimer;
 class QUrl;
@@ -113,6 +122,7 @@ class TranscriptAnnouncementAccessible;
 class TranscriptEditor;
 class TranscriptLayoutCache;
 class TranscriptMessageAccessible;
+class TranscriptSelection;
 class WholeMessageWindow;
 
 class TranscriptView : public QAbstractScrollArea {
@@ -155,6 +165,7 @@ public:
         nextVersion,
         thinkingToggle,  // the "Thought for …" line of a finished think block
         showAll,         // the "Show all" link of a message shown in part
+        copyCode,        // the Copy button in a code block's header (`index`: which block)
     };
 
     explicit TranscriptView(QWidget* parent = nullptr, ImageStore* images = nullptr);
@@ -209,6 +220,9 @@ public:
     QRect rowRect(int row);
     QRect bubbleRect(int row);
     QRect copyButtonRect(int row);
+    /// The Copy buttons of the code blocks of the message of `row`, in viewport
+    /// coordinates, in the order of the text.
+    std::vector<QRect> codeCopyButtonRects(int row);
     /// The Regenerate button of the last reply, else a null rectangle.
     QRect regenerateButtonRect(int row);
     /// The Edit button of a user message, else a null rectangle.
@@ -294,6 +308,29 @@ public:
     /// Closes the editor without sending.
     void cancelEditing();
 
+    // ---- Selecting text (TranscriptSelection.cpp) ----------------------------------------
+    /// Whether any text is selected.
+    bool hasSelection();
+    /// The selected text as Copy puts it on the clipboard: plain text as it reads on
+    /// screen, the messages separated by an empty line.
+    QString selectedText();
+    /// The Markdown of the selected messages when the selection covers whole messages
+    /// (what Copy offers as "text/markdown"), else an empty string.
+    QString selectedMarkdown();
+    /// Selects the whole transcript (Ctrl+A) and hands it to the primary selection.
+    void selectAll();
+    void clearSelection();
+    /// Puts the selection on the clipboard (Ctrl+C); nothing without one.
+    void copySelection();
+    /// Where a selection goes once made (the end of a drag, a double or triple click,
+    /// Shift+click, Select All), taking ownership of the data: X11's primary selection
+    /// where the platform has one, unless replaced; null restores that.
+    void setPrimarySelectionWriter(std::function<void(QMimeData*)> writer);
+    /// Where the first occurrence of `text` in the laid-out answer of `row` is painted (its
+    /// part on its first line), in viewport coordinates; else a null rectangle. For tests
+    /// and tools.
+    QRect textRect(int row, const QString& text);
+
 signals:
     /// A message's content was put on the clipboard by its copy button.
     void copied(const QString& content);
@@ -303,6 +340,8 @@ signals:
     void editSubmitted(const QUuid& id, const QString& text);
     /// The user chose version `index` (from 0) of the message `id`.
     void variantRequested(const QUuid& id, int index);
+    /// The selection changed (made, extended, cleared).
+    void selectionChanged();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -312,6 +351,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     bool viewportEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
@@ -325,6 +365,8 @@ private:
     friend class TranscriptAccessibleItems;
     friend class TranscriptAnnouncementAccessible;
     friend class TranscriptMessageAccessible;
+    // The selection places itself in the rows and paints their text.
+    friend class TranscriptSelection;
 
     /// How a reply's think block is shown.
     enum class Thinking {
@@ -352,6 +394,7 @@ private:
         Control kind;
         QRect rect;
         bool enabled = true;
+        int index = 0;  // copyCode: the code block, in the order of the text
     };
     /// The meta line of a row: its controls from left to right, the version switcher's
     /// "2/3" and the edge the time keeps to (its left edge under a left-aligned bubble, its
@@ -367,6 +410,7 @@ private:
     struct ControlRef {
         QUuid id;
         Control kind;
+        int index = 0;  // as in PlacedControl
         friend bool operator==(const ControlRef&, const ControlRef&) = default;
     };
     struct Row {
@@ -442,12 +486,14 @@ private:
     /// Every control of `row`, in the order Tab visits them, relative to the row.
     std::vector<PlacedControl> controlsOf(int row);
     /// The control `kind` of `row` in viewport coordinates, else a null rectangle.
-    QRect controlRect(int row, Control kind);
-    std::optional<PlacedControl> findControl(int row, Control kind);
+    QRect controlRect(int row, Control kind, int index = 0);
+    std::optional<PlacedControl> findControl(int row, Control kind, int index = 0);
     bool offersRegenerate(int row) const;
     bool offersEdit(int row) const;
     /// Does what clicking the control does.
-    void activate(int row, Control kind);
+    void activate(int row, Control kind, int index = 0);
+    /// Copies the code of the `index`-th code block of the message of `row`.
+    void copyCode(int row, int index);
     void copyMessage(int row);
     void requestVariant(int row, int index);
     void paintMeta(QPainter& painter, int row, const RowGeometry& g, const QDateTime& now);
@@ -552,6 +598,7 @@ private:
     // transcript), to tell whether a reply came.
     bool watchingReply_ = false;
     std::optional<ChatMessage> lastBeforeReply_;
+    std::unique_ptr<TranscriptSelection> selection_;
     // Last, so that the accessible items go first, while the view is whole.
     std::unique_ptr<TranscriptAccessibleItems> accessibleItems_;
 };

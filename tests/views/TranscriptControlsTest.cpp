@@ -538,7 +538,7 @@ TEST_F(TranscriptControlsTest, TheContextMenuOffersWhatTheMessageAllows) {
     rightClick(view->bubbleRect(0));
     QMenu* menu = openMenu();
     ASSERT_NE(menu, nullptr);
-    EXPECT_EQ(actionTexts(menu), QStringList({"Copy Message", "Edit"}));
+    EXPECT_EQ(actionTexts(menu), QStringList({"Copy Message", "Edit", "Select All"}));
     action(menu, "Copy Message")->trigger();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "Question *one*");
     menu->close();
@@ -546,14 +546,16 @@ TEST_F(TranscriptControlsTest, TheContextMenuOffersWhatTheMessageAllows) {
     rightClick(view->bubbleRect(1));
     menu = openMenu();
     ASSERT_NE(menu, nullptr);
-    EXPECT_EQ(actionTexts(menu), QStringList({"Copy Message"})) << "not the last reply";
+    EXPECT_EQ(actionTexts(menu), QStringList({"Copy Message", "Select All"}))
+        << "not the last reply";
     menu->close();
 
     QSignalSpy regenerated(view, &TranscriptView::regenerateRequested);
     rightClick(view->bubbleRect(3));
     menu = openMenu();
     ASSERT_NE(menu, nullptr);
-    EXPECT_EQ(actionTexts(menu), QStringList({"Copy Message", "Regenerate", "Show Reasoning"}));
+    EXPECT_EQ(actionTexts(menu),
+              QStringList({"Copy Message", "Regenerate", "Show Reasoning", "Select All"}));
     EXPECT_EQ(action(menu, "Regenerate")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_R));
     action(menu, "Regenerate")->trigger();
     ASSERT_EQ(regenerated.size(), 1);
@@ -581,7 +583,7 @@ TEST_F(TranscriptControlsTest, TheContextMenuOffersWhatTheMessageAllows) {
         key(view, k, modifiers);
         menu = openMenu();
         ASSERT_NE(menu, nullptr);
-        EXPECT_EQ(actionTexts(menu), QStringList({"Copy Message", "Edit"}));
+        EXPECT_EQ(actionTexts(menu), QStringList({"Copy Message", "Edit", "Select All"}));
         action(menu, "Edit")->trigger();
         menu->close();
         ASSERT_NE(view->editor(), nullptr);
