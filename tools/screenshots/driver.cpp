@@ -19,6 +19,15 @@
 //   18-download      a model download going on after the model manager closed, seen in
 //                    the chat header
 //   18-keyboard-focus the keyboard on a message of the transcript: the focus ring
+//   19-two-line-message  a question of two lines, kept as typed in the transcript, and the
+//                    sidebar's two-line previews (Markdown left out, a third line cut)
+//   20-download-sheet    the model manager during a slow download: the model's name, the
+//                    share, the bytes, the speed and Cancel
+//   40-selection     text selected with the mouse across a question and its reply
+//   30-code-python   the first reply's Python block: coloured, under a header with its
+//                    language and Copy button
+//   31-code-cpp      the C++ block of the second reply, the same way
+//   32-table-streaming   a long table while it streams, in a transcript of its own
 //
 //   parlote-screenshot-driver --server PATH --port N --out DIR [--dark]
 //
@@ -38,6 +47,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -50,6 +60,7 @@
 #include <QTextCursor>
 #include <QThread>
 #include <QToolButton>
+#include <QVBoxLayout>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -107,6 +118,56 @@ void shoot(const QString& name) {
     require(shot.save(path), "cannot write a PNG");
     std::printf("%s\n", qPrintable(path));
     std::fflush(stdout);
+}
+
+// Scrolls the transcript so that the first code block of the message of `row` shows near
+// the top, then takes the scene `name`.
+void shootCodeBlock(TranscriptView* transcript, int row, const QString& name) {
+    transcript->setCurrentRow(row);
+    pump(100);
+    const std::vector<QRect> buttons = transcript->codeCopyButtonRects(row);
+    require(!buttons.empty(), "the reply has no code block");
+    transcript->setScrollPosition(transcript->scrollPosition() + buttons.front().top() - 60);
+    shoot(name);
+    transcript->scrollToLastMessage(false);
+}
+
+// A reply holding a long table, streamed into a transcript in a window of its own over the
+// main one, and shot while it is still arriving.
+void shootStreamingTable(QWidget& over, const QString& name) {
+    QWidget window;
+    window.setWindowTitle(QStringLiteral("Parlote"));
+    auto* transcript = new TranscriptView(&window);
+    auto* layout = new QVBoxLayout(&window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(transcript);
+    window.setGeometry(over.geometry());
+    window.show();
+    QString table = QStringLiteral(
+        "Here are the timings of every run:\n\n| Run | Case | Time (ms) | Notes |\n"
+        "|---:|:-----|---:|:------|\n");
+    for (int i = 1; i <= 400; ++i) {
+        table += QStringLiteral("| %1 | `case_%1` | %2 | %3 |\n")
+                     .arg(i)
+                     .arg(i * 37 % 1000)
+                     .arg(i % 3 == 0 ? QStringLiteral("**slow** after warm-up")
+                                     : QStringLiteral("stable"));
+    }
+    const QDateTime now = QDateTime::currentDateTime();
+    MessageList messages;
+    messages.append(ChatMessage(QUuid::createUuid(), QStringLiteral("Show me every run's time."),
+                                ChatMessageType::user, now));
+    const QUuid id = QUuid::createUuid();
+    transcript->setReplyInProgress(true);
+    // Streamed in small chunks, as a model sends it, up to the middle of a row.
+    for (qsizetype end = 8; end < table.size() * 2 / 3; end += 24) {
+        MessageList shown = messages;
+        shown.append(ChatMessage(id, table.left(end), ChatMessageType::assistant, now));
+        transcript->setMessages(shown);
+        transcript->scrollToLastMessage(false);
+        QCoreApplication::processEvents();
+    }
+    shoot(name);
 }
 
 // 17. A start while Ollama is not running, over a conversation kept from before.
@@ -245,6 +306,10 @@ int main(int argc, char** argv) {
             "no title");
     shoot(QStringLiteral("02-conversation") + suffix);
 
+    // 30. The reply's Python block, coloured, with its header.
+    shootCodeBlock(view.transcript(), int(model.messages().size()) - 1,
+                   QStringLiteral("30-code-python") + suffix);
+
     // 16. The window at its narrowest: the sidebar collapses by itself, the chat stays whole.
     {
         const QSize wide = window.size();
@@ -265,6 +330,10 @@ int main(int argc, char** argv) {
     shoot(QStringLiteral("03-streaming") + suffix);
     require(waitFor([&] { return !model.inSendingMessage(); }, 60000),
             "the second reply did not finish");
+
+    // 31. The C++ block of that reply.
+    shootCodeBlock(view.transcript(), int(model.messages().size()) - 1,
+                   QStringLiteral("31-code-cpp") + suffix);
 
     // 10-12. A reasoning model while it thinks, then its thoughts folded and unfolded.
     for (QAction* action : view.modelMenu()->actions()) {
@@ -317,6 +386,33 @@ int main(int argc, char** argv) {
         view.input()->textView()->setFocus();
     }
 
+    // 40. Text selected with the mouse, from inside the last question to inside its reply.
+    {
+        TranscriptView* transcript = view.transcript();
+        const int question = int(model.messages().size()) - 2;
+        transcript->setCurrentRow(question);
+        const QRect word = transcript->textRect(question, QStringLiteral("makes"));
+        require(!word.isNull(), "the question is not in view");
+        const QRect answer = transcript->bubbleRect(question + 1);
+        const QPoint from(word.left() + 1, word.center().y());
+        const QPoint to(
+            answer.left() + answer.width() / 2,
+            qMin(answer.top() + 5 * word.height(), transcript->viewport()->height() - 1));
+        auto mouse = [&](QEvent::Type type, const QPoint& at, Qt::MouseButtons buttons) {
+            QMouseEvent event(type, at, transcript->viewport()->mapToGlobal(at), Qt::LeftButton,
+                              buttons, Qt::NoModifier);
+            QApplication::sendEvent(transcript->viewport(), &event);
+        };
+        mouse(QEvent::MouseButtonPress, from, Qt::LeftButton);
+        mouse(QEvent::MouseMove, (from + to) / 2, Qt::LeftButton);
+        mouse(QEvent::MouseMove, to, Qt::LeftButton);
+        mouse(QEvent::MouseButtonRelease, to, Qt::NoButton);
+        require(transcript->hasSelection(), "nothing selected");
+        shoot(QStringLiteral("40-selection") + suffix);
+        transcript->clearSelection();
+        view.input()->textView()->setFocus();
+    }
+
     // 14. The last question edited in place.
     const std::optional<QUuid> question = model.lastUserMessage();
     require(question.has_value(), "no question to edit");
@@ -356,6 +452,30 @@ int main(int argc, char** argv) {
             "no download progress");
     shoot(QStringLiteral("05-model-pull") + suffix);
     require(waitFor([&] { return !model.isInstalling(); }, 60000), "the download did not finish");
+
+    // 20. A slower download followed in the model manager: the server starts again with a
+    // progress line every 400 ms, so that the speed can be measured. The alert of the
+    // download before is answered first.
+    model.setShowModalAlert(false);
+    server.terminate();
+    server.waitForFinished(5000);
+    require(waitFor([&] { return !model.ollamaRunning(); }), "the server was not seen stopping");
+    server.start(serverPath, {QStringLiteral("--port"), port, QStringLiteral("--pull-step"),
+                              QStringLiteral("400")});
+    require(server.waitForStarted(), "the fake server did not start again");
+    require(waitFor([&] { return model.ollamaRunning(); }), "Ollama not seen running again");
+    view.modelManager()->setSelection(ModelManagerView::addEntry);
+    view.modelManager()->nameField()->setText(QStringLiteral("gemma2:2b"));
+    view.modelManager()->addButton()->click();
+    require(waitFor([&] {
+                return model.isInstalling() &&
+                       !view.modelManager()->addPane()->speedLabel()->text().isEmpty() &&
+                       model.downloadCompleted() * 4 > model.downloadTotal();
+            }),
+            "no measured download");
+    shoot(QStringLiteral("20-download-sheet") + suffix);
+    view.modelManager()->addPane()->cancelButton()->click();
+    require(waitFor([&] { return !model.isInstalling(); }), "the download was not cancelled");
     view.modelManager()->doneButton()->click();
 
     // 8. A save fails: the bar, with the reason and Retry.
@@ -395,6 +515,29 @@ int main(int argc, char** argv) {
         view.transcript()->setScrollPosition(view.transcript()->scrollPosition() +
                                              view.transcript()->rowRect(row).top() - 8);
         shoot(QStringLiteral("09-long-message") + suffix);
+    }
+
+    // 19. A question of two lines: the transcript keeps its line break, and the sidebar
+    // shows the replies' first two lines as plain text.
+    {
+        const QUuid id = QUuid::createUuid();
+        const QString reply = QStringLiteral(
+            "Saturday: **museums**.\nSunday: `Croix-Rousse`, the market.\n\nShall I add "
+            "addresses?");
+        ChatStore::shared().writeConversation(
+            id, {ChatMessage::make(QStringLiteral("Plan a weekend in Lyon for the two of us:\n"
+                                                  "museums first, then food."),
+                                   ChatMessageType::user),
+                 ChatMessage::make(reply, ChatMessageType::assistant)});
+        QList<Conversation> list = model.conversations();
+        list.prepend(
+            Conversation(SidebarID::conversation(id), QStringLiteral("Weekend in Lyon"), reply));
+        model.setConversations(list);
+        model.setSelectedConversation(SidebarID::conversation(id));
+        require(waitFor([&] { return model.messages().size() == 2; }),
+                "the two-line question did not open");
+        view.transcript()->scrollToLastMessage(false);
+        shoot(QStringLiteral("19-two-line-message") + suffix);
     }
 
     // 6. The About window.
@@ -439,6 +582,9 @@ int main(int argc, char** argv) {
     server.waitForFinished(5000);
     require(waitFor([&] { return !model.ollamaRunning(); }), "the banner did not appear");
     shoot(QStringLiteral("07-banner") + suffix);
+
+    // 32. A long table while it streams.
+    shootStreamingTable(window, QStringLiteral("32-table-streaming") + suffix);
 
     model.applicationWillQuit();
     window.close();
