@@ -2,7 +2,9 @@
 
 #include <QHash>
 #include <QSettings>
+#include <algorithm>
 
+#include "Trash.h"
 #include "ZoruveVede.h"
 
 namespace parlote {
@@ -62,10 +64,18 @@ void ZoruveVede::sendMessage() {
 
 void ZoruveVede::removeConversation(const SidebarID& id) {
     if (id.isNewConversation()) return;
+    finishDeletion();  // one deletion can be undone at a time
+    const auto at = std::find_if(conversations_.begin(), conversations_.end(),
+                                 [&](const Conversation& entry) { return entry.id() == id; });
+    if (at == conversations_.end()) return;
+    PendingDeletion pending{*at, at - conversations_.begin(), drafts_.value(id.id()), nullptr};
+    // Out of the pool, so that nothing of the run reaches it; a reply still arriving goes
+    // on and is saved, as the file stays until the deletion is final.
+    if (pool_.contains(id.uuid())) pending.manager = pool_.managerFor(id.uuid());
     pool_.remove(id.uuid());
     if (drafts_.remove(id.id())) draftTimer_->start();
     QList<Conversation> list = conversations_;
-    list.removeIf([&](const Conversation& entry) { return entry.id() == id; });
+    list.removeAt(pending.index);
     setConversations(std::move(list));
     saveConversationList();
     if (selectedConversation_ == id) {
@@ -73,6 +83,50 @@ void ZoruveVede::removeConversation(const SidebarID& id) {
         setCurrentConversation(nullptr);
         setConversationDescription(newConversationTitle);
     }
+    pendingDeletion_ = std::move(pending);
+    undoTimer_->start();
+    emit pendingDeletionChanged();
+}
+
+void ZoruveVede::undoDeletion() {
+    if (!pendingDeletion_) return;
+    undoTimer_->stop();
+    PendingDeletion pending = std::move(*pendingDeletion_);
+    pendingDeletion_.reset();
+    const SidebarID id = pending.entry.id();
+    if (pending.manager) pool_.insert(pending.manager);
+    if (!pending.draft.isEmpty()) {
+        drafts_.insert(id.id(), pending.draft);
+        draftTimer_->start();
+    }
+    QList<Conversation> list = conversations_;
+    list.insert(std::min(pending.index, list.size()), pending.entry);
+    setConversations(std::move(list));
+    saveConversationList();
+    setSelectedConversation(id);
+    selectConversation(id);
+    emit pendingDeletionChanged();
+}
+
+void ZoruveVede::finishDeletion() {
+    if (!pendingDeletion_) return;
+    undoTimer_->stop();
+    PendingDeletion pending = std::move(*pendingDeletion_);
+    pendingDeletion_.reset();
+    // No write of the conversation may follow its file into the trash (or bring it back).
+    if (pending.manager) pending.manager->discard();
+    // Reading the other files to tell which pictures go takes a while: off this thread.
+    const ChatStore* store = &store_;
+    pool_.context().tasks->start([store, id = pending.entry.id().uuid()] {
+        const QStringList pictures = store->attachmentsOnlyUsedBy(id);
+        if (!moveToTrash(store->conversationPath(id))) return;  // no trash: all stays
+        for (const QString& picture : pictures) moveToTrash(store->attachments().path(picture));
+    });
+    emit pendingDeletionChanged();
+}
+
+void ZoruveVede::setUndoDelay(std::chrono::milliseconds delay) {
+    undoTimer_->setInterval(delay);
 }
 
 void ZoruveVede::renameConversation(const SidebarID& id, const QString& title) {

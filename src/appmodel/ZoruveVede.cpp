@@ -34,6 +34,11 @@ ZoruveVede::ZoruveVede(ZoruveVedeServices services, QObject* parent)
     draftTimer_->setInterval(std::chrono::milliseconds(800));
     connect(draftTimer_.get(), &QTimer::timeout, this, &ZoruveVede::saveDrafts);
     drafts_ = store_.loadDrafts();
+
+    undoTimer_ = std::make_unique<QTimer>();
+    undoTimer_->setSingleShot(true);
+    undoTimer_->setInterval(std::chrono::seconds(8));
+    connect(undoTimer_.get(), &QTimer::timeout, this, &ZoruveVede::finishDeletion);
     inputText_ = drafts_.value(selectedConversation_.id());
 
     try {
@@ -389,6 +394,7 @@ QStringList ZoruveVede::unsavedAfterLastTry() {
 }
 
 void ZoruveVede::applicationWillQuit() {
+    finishDeletion();  // its files go to the trash before the tasks are waited for
     if (draftTimer_->isActive()) saveDrafts();
     timer_->stop();
     saveRetryTimer_->stop();

@@ -186,7 +186,22 @@ public:
     // Conversation commands.
     void selectConversation(const SidebarID& id);
     void sendMessage();
+    /// Takes the conversation out of the list; its file stays until the deletion is final
+    /// (finishDeletion), which moves it to the desktop's trash. Until then undoDeletion()
+    /// brings it back. A deletion still pending is made final first.
     void removeConversation(const SidebarID& id);
+    /// Whether a deletion waits for its end (the window offers "Undo" meanwhile).
+    bool hasPendingDeletion() const { return pendingDeletion_.has_value(); }
+    /// Puts the conversation of the pending deletion back where it was in the list, as it
+    /// was, and selects it. Does nothing without a pending deletion.
+    void undoDeletion();
+    /// Makes the pending deletion final: the conversation's file, and its pictures that no
+    /// other conversation uses, go to the desktop's trash (on a background task); where
+    /// there is no trash they stay where they are. Runs by itself once `undoDelay` has
+    /// passed, before another deletion, and when the application quits.
+    void finishDeletion();
+    /// How long a deletion can be undone (8 seconds unless set; tests shorten it).
+    void setUndoDelay(std::chrono::milliseconds delay);
     /// A blank title is refused: the old one stays (and the sidebar is told, so that an
     /// editor showing the blank text shows the old title again).
     void renameConversation(const SidebarID& id, const QString& title);
@@ -255,6 +270,8 @@ signals:
     void firstLaunchChanged();
     void ollamaRunningChanged();
     void storageProblemChanged();
+    /// A deletion began, was undone or became final (see hasPendingDeletion).
+    void pendingDeletionChanged();
     /// Another conversation's transcript (or none) is now in `messages`: the view shows
     /// it from its end instead of following it as a growing transcript.
     void conversationOpened();
@@ -371,6 +388,16 @@ private:
     std::unique_ptr<QTimer> saveRetryTimer_;      // tries again while something is unsaved
     std::unique_ptr<QTimer> timer_;
     std::optional<QDateTime> lastModelReloadTime_;
+    // A deleted conversation while it can still be brought back: its entry and place in
+    // the list, its draft, and its manager (kept out of the pool meanwhile), if it had one.
+    struct PendingDeletion {
+        Conversation entry;
+        qsizetype index = 0;
+        QString draft;
+        std::shared_ptr<ConversationManager> manager;
+    };
+    std::optional<PendingDeletion> pendingDeletion_;
+    std::unique_ptr<QTimer> undoTimer_;  // ends the pending deletion
 };
 
 }  // namespace parlote

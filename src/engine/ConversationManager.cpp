@@ -578,6 +578,7 @@ bool ConversationManager::writeFile() {
     // Each write takes the transcript as it is at that moment; writes of one manager are
     // serialised so that an older transcript never replaces a newer one on disk.
     std::lock_guard lock(fileMutex_);
+    if (discarded_) return true;  // the conversation is deleted: its file is not written again
     MessageList transcript;
     VariantPoints variants;
     ConversationSettings settings;
@@ -612,6 +613,22 @@ bool ConversationManager::retrySave() {
         if (version_ == writtenVersion_ && saveError_.isEmpty()) return true;
     }
     return writeFile();
+}
+
+void ConversationManager::discard() {
+    std::vector<ThrowingStream<ZoruveVedeChunk>> streams;
+    {
+        // Taking the file lock waits for a write under way; none starts after this.
+        std::lock_guard file(fileMutex_);
+        std::lock_guard lock(stateMutex_);
+        discarded_ = true;
+        closed_ = true;
+        for (ActiveReply& reply : activeReplies_) {
+            reply.stopRequested = true;
+            if (reply.stream) streams.push_back(*reply.stream);
+        }
+    }
+    for (auto& stream : streams) stream.cancel();
 }
 
 void ConversationManager::close() {

@@ -119,6 +119,11 @@ public:
     /// now on replies still arriving change nothing.
     void close();
 
+    /// For a conversation being deleted for good: stops every reply (the requests close,
+    /// so the model stops generating), and from now on nothing is written to the file.
+    /// Returns once a write under way has ended, so the file can then be moved away.
+    void discard();
+
     /// Writes the file again if it is behind the transcript (after a failed save).
     /// Blocks for the write; returns whether the file is now up to date.
     bool retrySave();
@@ -181,6 +186,7 @@ private:
     std::mutex fileMutex_;              // taken before stateMutex_ when both are needed
     std::uint64_t writtenVersion_ = 0;  // the version last written to disk; under fileMutex_
     QString saveError_;                 // the reason of the last failed write; under fileMutex_
+    bool discarded_ = false;            // discard() ran: no more writes; under fileMutex_
 
     Published<MessageList> messages_;
     Published<ConversationSettings> settings_;

@@ -257,7 +257,7 @@ TEST_F(AppModelTest, RenameAndDeleteKeepSelectionHeaderAndFileInStep) {
     EXPECT_EQ(model.conversationDescription(), "New Conversation");
     EXPECT_EQ(h.toc()["contents"].size(), 1u);
     EXPECT_TRUE(QFile::exists(h.store.conversationPath(b.id().uuid())))
-        << "files are never removed";
+        << "the file stays until the deletion is final";
     EXPECT_FALSE(h.pool.contains(b.id().uuid()));
 }
 
