@@ -44,9 +44,21 @@ QList<ShortcutsWindow::Entry> otherKeys(ShortcutsWindow::Group group) {
     using Group = ShortcutsWindow::Group;
     const auto tr = [](const char* text) { return ShortcutsWindow::tr(text); };
     const QString inRename = tr("in the rename field");
+    const QString inTranscript = tr("in the transcript");
     switch (group) {
         case Group::Conversation:
-            return {};
+            return {
+                {withWhere(tr("Move between messages"), inTranscript),
+                 keyText(QKeySequence(Qt::Key_Up)) + QStringLiteral(", ") +
+                     keyText(QKeySequence(Qt::Key_Down))},
+                {withWhere(tr("First or last message"), inTranscript),
+                 keyText(QKeySequence(Qt::Key_Home)) + QStringLiteral(", ") +
+                     keyText(QKeySequence(Qt::Key_End))},
+                {withWhere(tr("Select all of the conversation"), inTranscript),
+                 keyText(QKeySequence(QKeySequence::SelectAll))},
+                {withWhere(tr("Copy the selected text"), inTranscript),
+                 keyText(QKeySequence(QKeySequence::Copy))},
+            };
         case Group::Input:
             return {
                 {tr("Send the message"), keyText(QKeySequence(Qt::Key_Return))},
@@ -63,7 +75,7 @@ QList<ShortcutsWindow::Entry> otherKeys(ShortcutsWindow::Group group) {
             };
         case Group::Application:
             return {
-                {tr("Move between controls, the transcript's buttons included"),
+                {tr("Move between controls and buttons"),
                  keyText(QKeySequence(Qt::Key_Tab)) + QStringLiteral(", ") +
                      keyText(QKeySequence(Qt::SHIFT | Qt::Key_Tab))},
                 {tr("Close a dialog or sheet"), keyText(QKeySequence(Qt::Key_Escape))},
