@@ -396,8 +396,8 @@ void ConversationListView::askDelete(const SidebarID& id) {
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setIcon(QMessageBox::Warning);
     box->setWindowTitle(tr("Delete Conversation"));
-    box->setText(
-        tr("Are you sure you want to delete this conversation? This action cannot be undone."));
+    box->setText(tr(
+        "Are you sure you want to delete this conversation? You can undo this for a few seconds."));
     QPushButton* cancel = box->addButton(tr("Cancel"), QMessageBox::RejectRole);
     QPushButton* remove = box->addButton(tr("Delete"), QMessageBox::DestructiveRole);
     box->setDefaultButton(cancel);

@@ -23,6 +23,7 @@
 #include "Overlays.h"
 #include "StorageBar.h"
 #include "TranscriptView.h"
+#include "UndoBar.h"
 
 namespace parlote {
 
@@ -46,6 +47,8 @@ MainView::MainView(ZoruveVedeServices services, QWidget* parent, ImageStore* ima
     column->addWidget(banner_);
     storageBar_ = new StorageBar(this);
     column->addWidget(storageBar_);
+    undoBar_ = new UndoBar(this);
+    column->addWidget(undoBar_);
 
     splitter_ = new QSplitter(Qt::Horizontal, this);
     splitter_->setChildrenCollapsible(false);
@@ -174,6 +177,7 @@ QWidget* MainView::buildInputRow(QWidget* parent) {
 void MainView::connectModel() {
     connectBanner();
     connectStorageBar();
+    connectUndoBar();
     connectSidebar();
     connectHeader();
     connectTranscript();
@@ -195,6 +199,26 @@ void MainView::connectStorageBar() {
             [this] { storageBar_->setProblem(model_->storageProblem()); });
     connect(storageBar_, &StorageBar::retryRequested, m, &ZoruveVede::retrySaving);
     storageBar_->setProblem(m->storageProblem());
+}
+
+// A deletion that can still be undone: the bar shows until it is undone or final. Undo
+// brings the conversation back selected, with the keyboard in the input box, as a
+// conversation chosen in the sidebar.
+void MainView::connectUndoBar() {
+    ZoruveVede* m = model_.get();
+    connect(m, &ZoruveVede::pendingDeletionChanged, this, [this] {
+        const bool shown = model_->hasPendingDeletion();
+        // The keyboard does not stay on a button that goes away.
+        const bool hadFocus = undoBar_->isAncestorOf(QApplication::focusWidget());
+        undoBar_->setVisible(shown);
+        if (!shown && hadFocus) focusInput();
+    });
+    connect(undoBar_, &UndoBar::undoRequested, this, [this] {
+        if (!model_->hasPendingDeletion()) return;
+        model_->undoDeletion();
+        focusInput();
+    });
+    undoBar_->setVisible(m->hasPendingDeletion());
 }
 
 // The sidebar, bound both ways to the list and the selection.

@@ -50,6 +50,7 @@ class ModelManagerView;
 class OverlayController;
 class StorageBar;
 class TranscriptView;
+class UndoBar;
 class WelcomeView;
 
 namespace views_detail {
@@ -119,6 +120,8 @@ public:
     // The parts, for tests and tools.
     QWidget* banner() const;
     StorageBar* storageBar() const { return storageBar_; }
+    /// "Conversation deleted" with "Undo", while a deletion can be undone.
+    UndoBar* undoBar() const { return undoBar_; }
     QSplitter* splitter() const { return splitter_; }
     ConversationListView* sidebar() const { return sidebar_; }
     QToolButton* sidebarButton() const { return sidebarButton_; }
@@ -154,6 +157,7 @@ private:
     void connectModel();
     void connectBanner();
     void connectStorageBar();
+    void connectUndoBar();
     void connectSidebar();
     void connectHeader();
     void connectTranscript();
@@ -181,6 +185,7 @@ private:
 
     views_detail::Banner* banner_ = nullptr;
     StorageBar* storageBar_ = nullptr;
+    UndoBar* undoBar_ = nullptr;
     QSplitter* splitter_ = nullptr;
     ConversationListView* sidebar_ = nullptr;
     QWidget* header_ = nullptr;

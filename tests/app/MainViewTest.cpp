@@ -4,6 +4,7 @@
 // and the alerts.
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QClipboard>
 #include <QDialog>
 #include <QGuiApplication>
@@ -25,6 +26,7 @@
 #include "MainView.h"
 #include "ModelManagerView.h"
 #include "TranscriptView.h"
+#include "UndoBar.h"
 #include "WelcomeView.h"
 
 using namespace parlote;
@@ -397,6 +399,52 @@ TEST_F(MainViewTest, TheSidebarSelectsRenamesAndDeletesThroughTheModel) {
     EXPECT_EQ(model().conversationDescription(), "New Conversation");
     EXPECT_TRUE(view->transcript()->messages().isEmpty());
     EXPECT_EQ(h.toc()["contents"].size(), 1u);
+}
+
+TEST_F(MainViewTest, ADeletionOffersUndoByTheBarsButtonAndByCtrlZ) {
+    const Conversation a = stored("First", "one");
+    const Conversation b = stored("Second", "two");
+    h.store.saveTOC({a, b});
+    h.store.writeConversation(b.id().uuid(), transcript(4));
+    start();
+    ConversationListView* sidebar = view->sidebar();
+    UndoBar* bar = view->undoBar();
+    EXPECT_FALSE(bar->isVisible());
+
+    sidebar->askDelete(b.id());
+    for (QAbstractButton* button : sidebar->deleteConfirmation()->buttons())
+        if (button->text() == "Delete") button->click();
+    ASSERT_TRUE(bar->isVisible());
+    EXPECT_EQ(bar->label()->text(), "Conversation deleted");
+    EXPECT_EQ(bar->accessibleName(), "Conversation deleted");
+    EXPECT_EQ(sidebar->conversations().size(), 1);
+    // Tab reaches the button.
+    editor()->setFocus();
+    for (int i = 0; i < 20 && QApplication::focusWidget() != bar->undoButton(); ++i)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), bar->undoButton());
+
+    QTest::keyClick(bar->undoButton(), Qt::Key_Space);
+    EXPECT_FALSE(bar->isVisible());
+    ASSERT_EQ(sidebar->conversations().size(), 2);
+    EXPECT_EQ(sidebar->conversations().at(1).title(), "Second");
+    EXPECT_EQ(model().selectedConversation(), b.id());
+    EXPECT_EQ(view->transcript()->messages().size(), 4);
+    EXPECT_EQ(QApplication::focusWidget(), editor()) << "the keyboard leaves the hidden button";
+
+    // Ctrl+Z in the input box undoes the deletion while the bar shows.
+    model().removeConversation(b.id());
+    ASSERT_TRUE(bar->isVisible());
+    QTest::keyClick(editor(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_FALSE(bar->isVisible());
+    EXPECT_EQ(model().conversations().size(), 2);
+
+    // Left alone, the bar goes when the deletion becomes final.
+    model().setUndoDelay(50ms);
+    model().removeConversation(a.id());
+    ASSERT_TRUE(bar->isVisible());
+    EXPECT_TRUE(eventually([&] { return !bar->isVisible(); }));
+    EXPECT_EQ(model().conversations().size(), 1);
 }
 
 TEST_F(MainViewTest, TheDescriptionFallsBackOnlyForTheEmptyString) {

@@ -291,8 +291,9 @@ TEST_F(Sidebar, ContextMenuDeleteAsksFirstAndKeepsTheSelection) {
     ASSERT_NE(box, nullptr);
     EXPECT_TRUE(box->isVisible());
     EXPECT_EQ(box->windowTitle(), "Delete Conversation");
-    EXPECT_EQ(box->text(),
-              "Are you sure you want to delete this conversation? This action cannot be undone.");
+    EXPECT_EQ(
+        box->text(),
+        "Are you sure you want to delete this conversation? You can undo this for a few seconds.");
     QStringList buttons;
     for (QAbstractButton* b : box->buttons())
         buttons << b->text() + ":" + QString::number(box->buttonRole(b));
