@@ -1,5 +1,6 @@
 #include "UndoBar.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QIcon>
@@ -46,6 +47,9 @@ void UndoBar::paintEvent(QPaintEvent*) {
 void UndoBar::showEvent(QShowEvent* event) {
     QFrame::showEvent(event);
     qApp->installEventFilter(this);
+    // Assistive technology reads the news out, as it would a message box's.
+    QAccessibleEvent alert(this, QAccessible::Alert);
+    QAccessible::updateAccessibility(&alert);
 }
 
 void UndoBar::hideEvent(QHideEvent* event) {
