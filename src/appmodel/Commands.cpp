@@ -73,7 +73,6 @@ void ZoruveVede::removeConversation(const SidebarID& id) {
     // on and is saved, as the file stays until the deletion is final.
     if (pool_.contains(id.uuid())) pending.manager = pool_.managerFor(id.uuid());
     pool_.remove(id.uuid());
-    if (drafts_.remove(id.id())) draftTimer_->start();
     QList<Conversation> list = conversations_;
     list.removeAt(pending.index);
     setConversations(std::move(list));
@@ -83,6 +82,8 @@ void ZoruveVede::removeConversation(const SidebarID& id) {
         setCurrentConversation(nullptr);
         setConversationDescription(newConversationTitle);
     }
+    // After leaving the conversation, which keeps the text typed in it under its id.
+    if (drafts_.remove(id.id())) draftTimer_->start();
     pendingDeletion_ = std::move(pending);
     undoTimer_->start();
     emit pendingDeletionChanged();

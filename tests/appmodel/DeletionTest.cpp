@@ -96,6 +96,9 @@ TEST_F(DeletionTest, WhenTheDelayEndsTheFileAndOnlyItsOwnPicturesGoToTheTrash) {
         b.id().uuid(), {ChatMessage::make("one", ChatMessageType::user).withImages({shared})});
     ZoruveVede& model = h.start();
     model.setUndoDelay(100ms);
+    model.setSelectedConversation(a.id());
+    model.selectConversation(a.id());
+    model.setInputText("private draft");
     QSignalSpy pending(&model, &ZoruveVede::pendingDeletionChanged);
 
     model.removeConversation(a.id());
@@ -109,6 +112,8 @@ TEST_F(DeletionTest, WhenTheDelayEndsTheFileAndOnlyItsOwnPicturesGoToTheTrash) {
     EXPECT_EQ(entries(model), (QStringList{"Beta|second words", "Gamma|third words"}));
     model.undoDeletion();  // too late: nothing to undo
     EXPECT_EQ(model.conversations().size(), 2);
+    model.applicationWillQuit();
+    EXPECT_FALSE(h.store.loadDrafts().contains(a.id().id())) << "the draft went too";
 }
 
 TEST_F(DeletionTest, ADeletionIsMadeFinalByTheNextOneAndByQuitting) {
