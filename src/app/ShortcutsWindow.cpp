@@ -58,6 +58,9 @@ QList<ShortcutsWindow::Entry> otherKeys(ShortcutsWindow::Group group) {
                  keyText(QKeySequence(QKeySequence::SelectAll))},
                 {withWhere(tr("Copy the selected text"), inTranscript),
                  keyText(QKeySequence(QKeySequence::Copy))},
+                {withWhere(tr("Bring back a deleted conversation"),
+                           tr("while “Conversation deleted” shows")),
+                 keyText(QKeySequence(QKeySequence::Undo))},
             };
         case Group::Input:
             return {
