@@ -4,6 +4,7 @@
 #include <QSettings>
 #include <algorithm>
 
+#include "SearchService.h"
 #include "Trash.h"
 #include "ZoruveVede.h"
 
@@ -77,6 +78,7 @@ void ZoruveVede::removeConversation(const SidebarID& id) {
     list.removeAt(pending.index);
     setConversations(std::move(list));
     saveConversationList();
+    if (search_) search_->conversationRemoved(id.uuid());  // no longer found
     if (selectedConversation_ == id) {
         setSelectedConversation(SidebarID::newConversation());
         setCurrentConversation(nullptr);
@@ -104,6 +106,8 @@ void ZoruveVede::undoDeletion() {
     list.insert(std::min(pending.index, list.size()), pending.entry);
     setConversations(std::move(list));
     saveConversationList();
+    // Indexed again from its file, which stayed where it was.
+    if (search_) search_->rebuildIfNeeded(conversations_);
     setSelectedConversation(id);
     selectConversation(id);
     emit pendingDeletionChanged();
@@ -116,6 +120,9 @@ void ZoruveVede::finishDeletion() {
     pendingDeletion_.reset();
     // No write of the conversation may follow its file into the trash (or bring it back).
     if (pending.manager) pending.manager->discard();
+    // Already out of the index; a save that came meanwhile was not indexed, but say so
+    // again now that it is final.
+    if (search_) search_->conversationRemoved(pending.entry.id().uuid());
     // Reading the other files to tell which pictures go takes a while: off this thread.
     const ChatStore* store = &store_;
     pool_.context().tasks->start([store, id = pending.entry.id().uuid()] {
@@ -143,6 +150,7 @@ void ZoruveVede::renameConversation(const SidebarID& id, const QString& title) {
         setConversations(std::move(list));
         if (id == selectedConversation_) setConversationDescription(title);
         saveConversationList();
+        if (search_) search_->conversationRenamed(id.uuid(), title);
         return;
     }
 }

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <mutex>
 
+#include "SearchService.h"
+
 namespace parlote {
 
 const QString ZoruveVede::newConversationTitle = QStringLiteral("New Conversation");
@@ -13,6 +15,7 @@ const QString ZoruveVede::selectedModelKey = QStringLiteral("selectedModel");
 ZoruveVedeServices ZoruveVedeServices::standard() {
     ZoruveVedeServices services;
     services.pool = &ConversationPool::shared();
+    services.searchIndex = SearchService::defaultIndexPath();
     return services;
 }
 
@@ -56,6 +59,7 @@ ZoruveVede::ZoruveVede(ZoruveVedeServices services, QObject* parent)
     }
     setCurrentConversation(nullptr);
     setConversationDescription(newConversationTitle);
+    startSearch();
 
     // The start-up task runs once construction has finished.
     post(alive_, [this] { startUp(); });
@@ -72,6 +76,8 @@ ZoruveVede::ZoruveVede(ZoruveVedeServices services, QObject* parent)
                           [this](const std::any& object) { applyUpdate(object, true); });
     notifications.observe(kSaveStateChanged, alive_,
                           [this](const std::any& object) { applySaveState(object); });
+    notifications.observe(kConversationSaved, alive_,
+                          [this](const std::any& object) { applySavedTranscript(object); });
 }
 
 ZoruveVede::~ZoruveVede() {
@@ -393,6 +399,62 @@ QStringList ZoruveVede::unsavedAfterLastTry() {
     return titles;
 }
 
+// Search: the index is opened and brought up to date on its own thread; the model tells it
+// of each change it makes, in the order it makes them.
+
+void ZoruveVede::startSearch() {
+    if (services_.searchIndex.isEmpty()) return;
+    search_ = std::make_unique<SearchService>(services_.searchIndex, store_);
+    search_->rebuildIfNeeded(conversations_);
+}
+
+void ZoruveVede::applySavedTranscript(const std::any& object) {
+    const auto* saved = std::any_cast<SavedTranscript>(&object);
+    if (!saved || !search_) return;
+    // A conversation waiting for its deletion to become final stays out of the index; an
+    // undone deletion indexes it again from its file.
+    const SidebarID id = SidebarID::conversation(saved->id);
+    for (const Conversation& entry : conversations_)
+        if (entry.id() == id)
+            search_->conversationChanged(saved->id, entry.title(), saved->messages);
+}
+
+void ZoruveVede::searchConversations(const QString& text, int limit,
+                                     std::function<void(const SearchAnswer&)> deliver) {
+    if (!search_) {
+        post(alive_, [text, deliver = std::move(deliver)] {
+            SearchAnswer answer;
+            answer.text = text;
+            answer.available = false;
+            deliver(answer);
+        });
+        return;
+    }
+    search_->query(text, limit, [deliver = std::move(deliver)](const SearchResults& results) {
+        SearchAnswer answer{results.text, {}, results.complete, results.available};
+        answer.findings.reserve(results.hits.size());
+        for (const SearchHit& hit : results.hits) {
+            SearchFinding finding{hit.conversation, hit.title,   hit.message,
+                                  hit.date,         hit.snippet, {}};
+            for (const TextRange& range : hit.matches)
+                finding.matches.append({range.start, range.length});
+            answer.findings.append(std::move(finding));
+        }
+        deliver(answer);
+    });
+}
+
+void ZoruveVede::cancelSearch() {
+    if (search_) search_->cancelQuery();
+}
+
+void ZoruveVede::whenSearchIdle(std::function<void()> done) {
+    if (search_)
+        search_->whenIdle(std::move(done));
+    else
+        done();
+}
+
 void ZoruveVede::applicationWillQuit() {
     finishDeletion();  // its files go to the trash before the tasks are waited for
     if (draftTimer_->isActive()) saveDrafts();
@@ -403,6 +465,8 @@ void ZoruveVede::applicationWillQuit() {
     pool_.context().tasks->waitForAll();
     // Titles and last messages announced before the end still reach "toc.json".
     InterfaceThread::drainNow();
+    // The index follows what was saved up to here; its worker ends after the step it takes.
+    search_.reset();
 }
 
 }  // namespace parlote

@@ -42,9 +42,39 @@ struct ZoruveVedeServices {
     /// The present time, for the service watch's reload gap.
     std::function<QDateTime()> clock = [] { return QDateTime::currentDateTimeUtc(); };
     std::chrono::milliseconds watchInterval{2000};
+    /// The search index file (the user's cache folder in `standard()`); empty: there is
+    /// no search, and every query answers that it is unavailable.
+    QString searchIndex;
 
     static ZoruveVedeServices standard();
 };
+
+/// One place a search of the conversations found.
+struct SearchFinding {
+    QUuid conversation;
+    QString title;
+    /// The message that matched; null when the title matched.
+    QUuid message;
+    /// The message's date (for a title, the newest message's; invalid when none).
+    QDateTime date;
+    /// One line of plain text around the match ("…" where cut).
+    QString snippet;
+    /// Where in `snippet` the words looked for are: start and length.
+    QList<std::pair<qsizetype, qsizetype>> matches;
+};
+
+/// The answer to one search.
+struct SearchAnswer {
+    /// What was looked up.
+    QString text;
+    QList<SearchFinding> findings;
+    /// False while conversations are still being indexed: findings may be missing.
+    bool complete = true;
+    /// False when there is no index to search this session.
+    bool available = true;
+};
+
+class SearchService;
 
 class ZoruveVede : public QObject {
     Q_OBJECT
@@ -205,6 +235,18 @@ public:
     /// A blank title is refused: the old one stays (and the sidebar is told, so that an
     /// editor showing the blank text shows the old title again).
     void renameConversation(const SidebarID& id, const QString& title);
+
+    // Search.
+    /// Looks up `text` in every conversation's title and messages and calls `deliver` on
+    /// this thread with at most `limit` findings, best first. Only the latest search is
+    /// answered: a later one, or cancelSearch(), drops this one's answer.
+    void searchConversations(const QString& text, int limit,
+                             std::function<void(const SearchAnswer&)> deliver);
+    /// Drops the search under way (the search field was emptied).
+    void cancelSearch();
+    /// Calls `done` on this thread once the index has taken in every change made so far
+    /// (indexing at start-up included); at once without search.
+    void whenSearchIdle(std::function<void()> done);
 
     // Reply controls. Each acts on the open conversation and does nothing while it cannot.
     /// Stops the reply that is streaming: the request to Ollama is closed (the model stops
@@ -398,6 +440,10 @@ private:
     };
     std::optional<PendingDeletion> pendingDeletion_;
     std::unique_ptr<QTimer> undoTimer_;  // ends the pending deletion
+    // The full-text index, told of every save, rename and deletion; gone after quitting.
+    std::unique_ptr<SearchService> search_;
+    void startSearch();
+    void applySavedTranscript(const std::any& object);
 };
 
 }  // namespace parlote

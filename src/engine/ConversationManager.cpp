@@ -597,6 +597,7 @@ bool ConversationManager::writeFile() {
         writtenVersion_ = version;
         saveError_.clear();
         if (wasFailing) context_.notifications->post(kSaveStateChanged, UpdatedMessage{id_, {}});
+        context_.notifications->post(kConversationSaved, SavedTranscript{id_, transcript});
         return true;
     }
     // The transcript stays in memory; the user is told, and the next change, a retry or

@@ -22,6 +22,12 @@
 
 namespace parlote {
 
+/// Payload of the "conversationSaved" notification: the shown thread as it was written.
+struct SavedTranscript {
+    QUuid id;
+    MessageList messages;
+};
+
 /// What a conversation manager works with; all of it outlives the managers.
 struct EngineContext {
     ChatStore* store = nullptr;

@@ -18,6 +18,9 @@ inline const QString kTitleUpdated = QStringLiteral("titleUpdated");
 /// Posted when a conversation file could not be written (`string` holds the reason) and
 /// again when it is written after that (`string` empty).
 inline const QString kSaveStateChanged = QStringLiteral("saveStateChanged");
+/// Posted after each successful write of a conversation file, with a SavedTranscript: the
+/// shown thread as written (what the search index follows).
+inline const QString kConversationSaved = QStringLiteral("conversationSaved");
 
 class NotificationCenter {
 public:

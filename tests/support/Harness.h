@@ -95,6 +95,8 @@ struct Harness {
     QString settingsFile = dir.path() + QStringLiteral("/config/Parlote.conf");
     QDateTime now = QDateTime(QDate(2026, 1, 1), QTime(12, 0), Qt::UTC);
     std::unique_ptr<ZoruveVede> model;
+    /// The search index file; empty (the default): the model has no search.
+    QString searchIndex;
 
     Harness() {
         server.setModels({ModelInfo::make("llama3.2:latest"), ModelInfo::make("qwen3:8b")});
@@ -117,6 +119,7 @@ struct Harness {
         s.settingsFile = settingsFile;
         s.clock = [this] { return now; };
         s.watchInterval = watch;
+        s.searchIndex = searchIndex;
         return s;
     }
 
