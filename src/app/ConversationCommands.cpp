@@ -40,6 +40,11 @@ ConversationCommands::ConversationCommands(MainView* view) : QObject(view), view
         view_->focusInput();
     });
 
+    search_ = make(QStringLiteral("edit-find"), tr("Searc&h Conversations…"));
+    search_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
+    ShortcutsWindow::setGroup(search_, Group::Conversation);
+    connect(search_, &QAction::triggered, this, [this] { view_->focusSearch(); });
+
     stop_ = make(QStringLiteral("process-stop"), tr("&Stop"));
     stop_->setShortcut(QKeySequence(Qt::Key_Escape));
     ShortcutsWindow::setGroup(stop_, Group::Conversation, tr("while a reply is written"));
@@ -119,9 +124,9 @@ QAction* ConversationCommands::make(const QString& iconName, const QString& text
 }
 
 QList<QAction*> ConversationCommands::menuLayout() const {
-    return {newConversation_, nullptr, stop_,   regenerate_, editLast_,
-            copyLastReply_,   nullptr, rename_, remove_,     nullptr,
-            previous_,        next_,   nullptr, focusInput_};
+    return {newConversation_, search_,        nullptr, stop_,   regenerate_,
+            editLast_,        copyLastReply_, nullptr, rename_, remove_,
+            nullptr,          previous_,      next_,   nullptr, focusInput_};
 }
 
 void ConversationCommands::updateEnabled() {

@@ -34,6 +34,7 @@ public:
     explicit ConversationCommands(MainView* view);
 
     QAction* newConversation() const { return newConversation_; }
+    QAction* search() const { return search_; }
     QAction* stop() const { return stop_; }
     QAction* regenerate() const { return regenerate_; }
     QAction* editLastMessage() const { return editLast_; }
@@ -66,6 +67,7 @@ private:
 
     MainView* view_;
     QAction* newConversation_;
+    QAction* search_;
     QAction* stop_;
     QAction* regenerate_;
     QAction* editLast_;

@@ -187,6 +187,25 @@ ConversationListView::ConversationListView(QWidget* parent)
 
 ConversationListView::~ConversationListView() = default;
 
+void ConversationListView::setSearch(QWidget* field, QWidget* results) {
+    auto* column = static_cast<QVBoxLayout*>(layout());
+    const int margin = style()->pixelMetric(QStyle::PM_LayoutLeftMargin);
+    auto* row = new QHBoxLayout;
+    row->setContentsMargins(margin, margin, margin, 0);
+    row->addWidget(field);
+    column->insertLayout(0, row);
+    column->addWidget(results, 1);
+    searchResults_ = results;
+    results->hide();
+}
+
+void ConversationListView::showSearchResults(bool shown) {
+    if (!searchResults_) return;
+    searchResults_->setVisible(shown);
+    heading_->setVisible(!shown);
+    list_->setVisible(!shown);
+}
+
 const QList<Conversation>& ConversationListView::conversations() const {
     return model_->conversations();
 }

@@ -80,6 +80,11 @@ public:
     /// double-click on any row, starts the rename.
     QRect titleTextRect(const SidebarID& id) const;
 
+    /// Puts the search `field` at the top of the pane and `results` in place of the
+    /// heading and the list while showSearchResults(true).
+    void setSearch(QWidget* field, QWidget* results);
+    void showSearchResults(bool shown);
+
 signals:
     /// The selection changed (by the user or through `setSelectedConversation`).
     void selectionChanged(const parlote::SidebarID& id);
@@ -113,6 +118,7 @@ private:
     views_detail::SidebarDelegate* delegate_;
     views_detail::SidebarList* list_;
     QLabel* heading_;
+    QWidget* searchResults_ = nullptr;
 
     SidebarID selected_ = SidebarID::newConversation();
     bool shown_ = false;

@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -16,6 +17,7 @@
 
 #include "ChatPaneParts.h"
 #include "ConversationListView.h"
+#include "ConversationSearch.h"
 #include "CustomTextView.h"
 #include "DisplayName.h"
 #include "DownloadIndicator.h"
@@ -73,6 +75,7 @@ MainView::MainView(ZoruveVedeServices services, QWidget* parent, ImageStore* ima
     downloadIndicator_ = new DownloadIndicator(*model_, header_);
     static_cast<QHBoxLayout*>(header_->layout())->insertWidget(2, downloadIndicator_);
     connectModel();
+    connectSearch();
     setUrlOpener(browserLinkOpener(this));
 
     sidebarAction_ = new QAction(tr("Show &Sidebar"), this);
@@ -86,6 +89,8 @@ MainView::MainView(ZoruveVedeServices services, QWidget* parent, ImageStore* ima
     if (choice.isValid()) sidebarChoice_ = choice.toBool();
     applySidebarVisibility();
 
+    setTabOrder(search_->field(), search_->resultList());
+    setTabOrder(search_->resultList(), sidebar_->listView());
     setTabOrder(sidebar_, sidebarButton_);
     setTabOrder(sidebarButton_, modelButton_);
     setTabOrder(modelButton_, downloadIndicator_->cancelButton());
@@ -344,6 +349,43 @@ void MainView::setUrlOpener(LinkOpener opener) {
 
 void MainView::focusInput() {
     input_->textView()->setFocus(Qt::OtherFocusReason);
+}
+
+// ---- search --------------------------------------------------------------------------------
+
+// The search field sits at the top of the sidebar; its findings take the list's place
+// while it holds text.
+void MainView::connectSearch() {
+    search_ = new ConversationSearch(*model_, sidebar_);
+    sidebar_->setSearch(search_->field(), search_->resultsPanel());
+    connect(search_, &ConversationSearch::activeChanged, sidebar_,
+            &ConversationListView::showSearchResults);
+    connect(search_, &ConversationSearch::openRequested, this, &MainView::openSearchFinding);
+    connect(search_, &ConversationSearch::dismissed, this, &MainView::focusInput);
+}
+
+void MainView::focusSearch() {
+    if (!sidebarShown()) setSidebarShown(true);
+    search_->focusField();
+}
+
+void MainView::openSearchFinding(const QUuid& conversation, const QUuid& message) {
+    const SidebarID id = SidebarID::conversation(conversation);
+    const QList<Conversation>& list = model_->conversations();
+    if (std::none_of(list.begin(), list.end(), [&](const Conversation& c) { return c.id() == id; }))
+        return;  // deleted since it was found
+    // Selecting it in the sidebar opens it, as a click would.
+    sidebar_->setSelectedConversation(id);
+    if (!(model_->selectedConversation() == id)) sidebarSelectionChanged(id);
+    const std::optional<qsizetype> row =
+        message.isNull() ? std::nullopt : transcript_->messages().lastIndexOf(message);
+    if (!row) {
+        focusInput();  // the title matched: the conversation is what was looked for
+        return;
+    }
+    // The message becomes the current one, in view, where Up and Down go on from.
+    transcript_->setFocus(Qt::OtherFocusReason);
+    transcript_->setCurrentRow(int(*row));
 }
 
 void MainView::setShowModelPopover(bool show) {

@@ -43,6 +43,7 @@ class QUrl;
 namespace parlote {
 
 class ConversationListView;
+class ConversationSearch;
 class CustomTextView;
 class DownloadIndicator;
 class ImageStore;
@@ -108,6 +109,10 @@ public:
 
     /// Puts the keyboard focus into the input box.
     void focusInput();
+    /// Shows the sidebar if hidden and puts the keyboard focus in its search field.
+    void focusSearch();
+    /// The search field at the top of the sidebar and its findings.
+    ConversationSearch* search() const { return search_; }
 
     /// Opens or closes the model manager sheet.
     void setShowModelPopover(bool show);
@@ -159,6 +164,9 @@ private:
     void connectStorageBar();
     void connectUndoBar();
     void connectSidebar();
+    void connectSearch();
+    /// Opens the conversation of a search finding with its message current.
+    void openSearchFinding(const QUuid& conversation, const QUuid& message);
     void connectHeader();
     void connectTranscript();
     void connectInputRow();
@@ -188,6 +196,7 @@ private:
     UndoBar* undoBar_ = nullptr;
     QSplitter* splitter_ = nullptr;
     ConversationListView* sidebar_ = nullptr;
+    ConversationSearch* search_ = nullptr;
     QWidget* header_ = nullptr;
     QToolButton* sidebarButton_ = nullptr;
     QAction* sidebarAction_ = nullptr;

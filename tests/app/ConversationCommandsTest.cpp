@@ -183,18 +183,20 @@ TEST_F(CommandsTest, EachCommandIsEnabledOnlyWhileItCanAct) {
     };
 
     // The new-conversation entry, nothing sent yet.
-    EXPECT_EQ(enabled(), QStringList({"New Conversation", "Next Conversation", "Focus Input"}));
+    EXPECT_EQ(enabled(), QStringList({"New Conversation", "Search Conversations…",
+                                      "Next Conversation", "Focus Input"}));
 
     // The last conversation, with a finished reply.
     open(second, 3);
-    EXPECT_EQ(enabled(),
-              QStringList({"New Conversation", "Regenerate", "Edit Last Message", "Copy Last Reply",
-                           "Rename…", "Delete…", "Previous Conversation", "Focus Input"}));
+    EXPECT_EQ(enabled(), QStringList({"New Conversation", "Search Conversations…", "Regenerate",
+                                      "Edit Last Message", "Copy Last Reply", "Rename…", "Delete…",
+                                      "Previous Conversation", "Focus Input"}));
 
     // While a reply is written only what does not touch the transcript stays, and Stop.
     startHeldReply();
-    EXPECT_EQ(enabled(), QStringList({"New Conversation", "Stop", "Copy Last Reply", "Rename…",
-                                      "Delete…", "Previous Conversation", "Focus Input"}));
+    EXPECT_EQ(enabled(),
+              QStringList({"New Conversation", "Search Conversations…", "Stop", "Copy Last Reply",
+                           "Rename…", "Delete…", "Previous Conversation", "Focus Input"}));
     c->stop()->trigger();
     ASSERT_TRUE(eventually([&] { return !model().inSendingMessage(); }));
     EXPECT_FALSE(c->stop()->isEnabled());
