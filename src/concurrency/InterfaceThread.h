@@ -29,6 +29,11 @@ public:
     /// for the last moments before quitting.
     static void drainNow();
 
+    /// Makes the hand-over now, on the interface thread that calls it: made by the first
+    /// post() of a worker instead, it would be a Qt object built on one thread and used
+    /// on another without a synchronisation ThreadSanitizer can see.
+    static void prepare() { instance(); }
+
 private:
     InterfaceThread() = default;
     static InterfaceThread& instance();

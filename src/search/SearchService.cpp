@@ -344,6 +344,7 @@ QString SearchService::defaultIndexPath() {
 
 SearchService::SearchService(QString indexPath, const ChatStore& store)
     : shared_(std::make_shared<Shared>()) {
+    InterfaceThread::prepare();  // before the worker first posts to it
     runner_.start([shared = shared_, path = std::move(indexPath), &store] {
         Worker worker(path, store, shared);
         worker.run();
