@@ -45,6 +45,7 @@ QList<ShortcutsWindow::Entry> otherKeys(ShortcutsWindow::Group group) {
     const auto tr = [](const char* text) { return ShortcutsWindow::tr(text); };
     const QString inRename = tr("in the rename field");
     const QString inTranscript = tr("in the transcript");
+    const QString inSearch = tr("in the search field");
     switch (group) {
         case Group::Conversation:
             return {
@@ -74,6 +75,13 @@ QList<ShortcutsWindow::Entry> otherKeys(ShortcutsWindow::Group group) {
                 {withWhere(tr("Keep the new title"), inRename),
                  keyText(QKeySequence(Qt::Key_Return))},
                 {withWhere(tr("Keep the old title"), inRename),
+                 keyText(QKeySequence(Qt::Key_Escape))},
+                {withWhere(tr("Choose a result"), inSearch),
+                 keyText(QKeySequence(Qt::Key_Up)) + QStringLiteral(", ") +
+                     keyText(QKeySequence(Qt::Key_Down))},
+                {withWhere(tr("Open the result at its message"), inSearch),
+                 keyText(QKeySequence(Qt::Key_Return))},
+                {withWhere(tr("Empty the field and go back to the input box"), inSearch),
                  keyText(QKeySequence(Qt::Key_Escape))},
             };
         case Group::Application:

@@ -33,6 +33,11 @@ QString dateText(const QDateTime& date) {
     return QLocale().toString(date.toLocalTime().date(), QLocale::ShortFormat);
 }
 
+/// The second line of a finding in the title.
+QString titleMatchText() {
+    return ConversationSearch::tr("Found in the title");
+}
+
 QPalette::ColorGroup colorGroup(const QStyleOptionViewItem& option) {
     if (!(option.state & QStyle::State_Enabled)) return QPalette::Disabled;
     return (option.state & QStyle::State_Active) ? QPalette::Active : QPalette::Inactive;
@@ -99,7 +104,7 @@ public:
             case Qt::AccessibleTextRole: {
                 // What is read for the row: the title, the words around the match, the date.
                 QStringList parts{finding.title};
-                if (!finding.message.isNull()) parts.append(finding.snippet);
+                parts.append(finding.message.isNull() ? titleMatchText() : finding.snippet);
                 if (finding.date.isValid()) parts.append(dateText(finding.date));
                 return parts.join(QStringLiteral(", "));
             }
@@ -121,7 +126,7 @@ public:
         : QStyledItemDelegate(parent), model_(model) {}
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override {
-        const QFont title = views::headlineFont(option.font);
+        const QFont title = titleFont(option.font);
         const QFont caption = views::captionFont(option.font);
         return QSize(100, 2 * verticalPadding + QFontMetrics(title).height() + lineSpacing +
                               QFontMetrics(caption).height());
@@ -148,7 +153,7 @@ public:
             quiet = textColour;
             quiet.setAlphaF(0.75f);
         }
-        const QFont titleFont = views::headlineFont(option.font);
+        const QFont titleFont = SearchResultDelegate::titleFont(option.font);
         const QFont caption = views::captionFont(option.font);
         const QRect content = option.rect.adjusted(horizontalPadding, verticalPadding,
                                                    -horizontalPadding, -verticalPadding);
@@ -174,16 +179,27 @@ public:
             Qt::AlignLeft | Qt::AlignVCenter,
             QFontMetrics(titleFont).elidedText(finding.title, Qt::ElideRight, titleWidth));
 
+        const QRect snippetLine(content.left(), titleLine.bottom() + 1 + lineSpacing,
+                                content.width(), captionMetrics.height());
         if (!finding.message.isNull()) {
-            const QRect snippetLine(content.left(), titleLine.bottom() + 1 + lineSpacing,
-                                    content.width(), captionMetrics.height());
             drawSnippet(painter, snippetLine, caption, finding,
                         selected ? textColour : option.palette.color(group, QPalette::Text));
+        } else {
+            painter->setFont(caption);
+            painter->setPen(quiet);
+            painter->drawText(snippetLine, Qt::AlignLeft | Qt::AlignVCenter, titleMatchText());
         }
         painter->restore();
     }
 
 private:
+    /// Titles in the text's size, bold: the sidebar is narrow, and the snippet says more.
+    static QFont titleFont(const QFont& base) {
+        QFont font = base;
+        font.setWeight(QFont::DemiBold);
+        return font;
+    }
+
     static void drawSnippet(QPainter* painter, const QRect& rect, const QFont& font,
                             const SearchFinding& finding, const QColor& colour) {
         const QString ellipsis = QStringLiteral("…");
