@@ -28,6 +28,8 @@
 //                    language and Copy button
 //   31-code-cpp      the C++ block of the second reply, the same way
 //   32-table-streaming   a long table while it streams, in a transcript of its own
+//   41-search        Ctrl+K and two words: what every conversation holds of them, in
+//                    the sidebar in place of the list
 //
 //   parlote-screenshot-driver --server PATH --port N --out DIR [--dark]
 //
@@ -68,7 +70,9 @@
 
 #include "AboutWindow.h"
 #include "ChatStore.h"
+#include "ConversationCommands.h"
 #include "ConversationListView.h"
+#include "ConversationSearch.h"
 #include "CustomTextView.h"
 #include "DownloadIndicator.h"
 #include "MainView.h"
@@ -585,6 +589,40 @@ int main(int argc, char** argv) {
 
     // 32. A long table while it streams.
     shootStreamingTable(window, QStringLiteral("32-table-streaming") + suffix);
+
+    // 41. Searching every conversation: a second conversation is made (the server starts
+    // again), then Ctrl+K and two words that both conversations hold.
+    {
+        server.start(serverPath, {QStringLiteral("--port"), port});
+        require(server.waitForStarted(), "the fake server did not start for the search");
+        require(waitFor([&] { return model.ollamaRunning(); }), "Ollama not seen running");
+        view.sidebar()->setSelectedConversation(SidebarID::newConversation());
+        for (QAction* action : view.modelMenu()->actions()) {
+            if (action->data().toString() == QLatin1String("llama3.2:latest")) action->trigger();
+        }
+        const qsizetype before = model.conversations().size();
+        send(
+            QStringLiteral("Compare the local models in a table: which one explains best why "
+                           "the sky is blue?"));
+        require(waitFor([&] { return !model.inSendingMessage(); }, 60000),
+                "the comparison did not finish");
+        require(waitFor([&] {
+                    return model.conversations().size() == before + 1 &&
+                           model.conversations().first().title() !=
+                               ZoruveVede::newConversationTitle;
+                }),
+                "no title for the comparison");
+        window.activateWindow();
+        require(waitFor([&] { return window.isActiveWindow(); }), "the window is not active");
+        window.commands()->search()->trigger();
+        ConversationSearch* search = view.search();
+        search->field()->insert(QStringLiteral("sky blue"));
+        require(waitFor([&] { return search->findings().size() >= 3; }), "nothing found");
+        shoot(QStringLiteral("41-search") + suffix);
+        search->clear();
+        server.terminate();
+        server.waitForFinished(5000);
+    }
 
     model.applicationWillQuit();
     window.close();
