@@ -12,6 +12,7 @@
 #include <QStyledItemDelegate>
 #include <QTextLayout>
 #include <QVBoxLayout>
+#include <optional>
 
 #include "ViewFonts.h"
 
@@ -296,6 +297,13 @@ ConversationSearch::ConversationSearch(ZoruveVede& model, QWidget* parent)
     debounce_.setInterval(debounceMs);
     connect(&debounce_, &QTimer::timeout, this, &ConversationSearch::runSearch);
     connect(field_, &QLineEdit::textChanged, this, &ConversationSearch::textChanged);
+    // What is shown follows the conversations: a rename, a new reply or a deletion asks
+    // again for what the field holds.
+    connect(&model_, &ZoruveVede::conversationsChanged, this, [this] {
+        if (!active_ || debounce_.isActive()) return;
+        keepChoice_ = true;
+        debounce_.start();
+    });
     connect(list_, &QListView::activated, this, [this] { openCurrent(); });
     connect(list_, &QListView::clicked, this, [this] { openCurrent(); });
 }
@@ -324,6 +332,7 @@ void ConversationSearch::clear() {
 }
 
 void ConversationSearch::textChanged(const QString& text) {
+    keepChoice_ = false;
     const bool active = !text.trimmed().isEmpty();
     if (!active) {
         debounce_.stop();
@@ -352,8 +361,18 @@ void ConversationSearch::runSearch() {
 }
 
 void ConversationSearch::showAnswer(const SearchAnswer& answer) {
+    // Asked again after a change of the conversations, the finding chosen stays chosen
+    // when it is found again; for new text the best one is.
+    std::optional<std::pair<QUuid, QUuid>> chosen;
+    if (const int row = currentRow(); std::exchange(keepChoice_, false) && row >= 0)
+        chosen = std::pair(findings()[row].conversation, findings()[row].message);
     results_->setFindings(answer.findings);
-    if (!answer.findings.isEmpty()) list_->setCurrentIndex(results_->index(0));
+    int row = 0;
+    for (int i = 0; chosen && i < answer.findings.size(); ++i)
+        if (answer.findings[i].conversation == chosen->first &&
+            answer.findings[i].message == chosen->second)
+            row = i;
+    if (!answer.findings.isEmpty()) list_->setCurrentIndex(results_->index(row));
     if (!answer.available) {
         status_->setText(tr("Search is not available"));
     } else {

@@ -101,6 +101,8 @@ private:
     int generation_ = 0;
     // Return came before the search for what was typed ran: open its first finding.
     bool openWhenAnswered_ = false;
+    // The search runs again because the conversations changed: the choice is kept.
+    bool keepChoice_ = false;
 };
 
 }  // namespace parlote

@@ -181,8 +181,17 @@ TEST_F(SearchTest, RenamesRepliesAndDeletionsAreFollowed) {
     EXPECT_EQ(searchFor("platypus"), QStringList({"Odd mammals"}));
     EXPECT_EQ(search()->findings().at(0).message, model().messages().at(1).id());
 
-    // A deletion is not found, an undone one is again, a final one never more.
+    // A deletion is not found, an undone one is again, a final one never more. Findings
+    // on show are looked up again when the conversations change.
+    ASSERT_EQ(searchFor("tomatoes").size(), 3);
+    search()->resultList()->setCurrentIndex(search()->resultList()->model()->index(1, 0));
+    const SearchFinding chosen = search()->findings().at(1);
     model().removeConversation(travel.id());
+    ASSERT_TRUE(eventually([&] { return search()->findings().size() == 2; }));
+    if (chosen.conversation != travel.id().uuid()) {
+        const SearchFinding& still = search()->findings().at(search()->currentRow());
+        EXPECT_EQ(still.message, chosen.message) << "the choice stays";
+    }
     EXPECT_TRUE(searchFor("lisbon").isEmpty());
     model().undoDeletion();
     EXPECT_EQ(searchFor("lisbon"), QStringList({"Trip to Portugal"}));
