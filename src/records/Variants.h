@@ -32,7 +32,7 @@ struct VariantPoint {
     int shown = 0;
     std::vector<ThreadBranch> others;
 
-    int count() const { return int(others.size()) + 1; }
+    int count() const;  // defined below, where ThreadBranch is complete
     friend bool operator==(const VariantPoint&, const VariantPoint&) = default;
 };
 
@@ -45,6 +45,10 @@ struct ThreadBranch {
 
     friend bool operator==(const ThreadBranch&, const ThreadBranch&) = default;
 };
+
+inline int VariantPoint::count() const {
+    return int(others.size()) + 1;
+}
 
 /// Gives the message at each point its version position (ChatMessage::withVariants) and
 /// every other message none.
