@@ -106,16 +106,20 @@ void joinListItems(BlockNode& target, size_t keep, BlockNode&& more, bool tight)
 
 }  // namespace
 
-void MarkdownStream::setOptions(MarkdownOptions options) {
-    if (options.hardBreaks == options_.hardBreaks) return;
-    options_ = options;
-    text_.clear();  // the next update parses afresh
+void MarkdownStream::forgetText() {
     finalCount_ = 0;
     tailStart_ = 0;
     scanned_ = 0;
     wholeOnly_ = false;
     fence_.clear();
     grow_ = {};
+}
+
+void MarkdownStream::setOptions(MarkdownOptions options) {
+    if (options.hardBreaks == options_.hardBreaks) return;
+    options_ = options;
+    text_.clear();  // the next update parses afresh
+    forgetText();
 }
 
 MarkdownStream::Change MarkdownStream::assign(Blocks blocks) {
@@ -125,12 +129,7 @@ MarkdownStream::Change MarkdownStream::assign(Blocks blocks) {
     change.changed = !(change.kept == blocks.size() && change.kept == blocks_.size());
     blocks_ = std::move(blocks);
     text_.clear();
-    finalCount_ = 0;
-    tailStart_ = 0;
-    scanned_ = 0;
-    wholeOnly_ = false;
-    fence_.clear();
-    grow_ = {};
+    forgetText();
     return change;
 }
 
@@ -187,11 +186,7 @@ MarkdownStream::Change MarkdownStream::update(std::string_view utf8) {
         scanForDefinitions(before);
     } else {
         text_.assign(utf8);
-        finalCount_ = 0;
-        tailStart_ = 0;
-        scanned_ = 0;
-        wholeOnly_ = false;
-        grow_ = {};
+        forgetText();
         scanForDefinitions(0);
     }
     // The last line, still being written, may already read as a definition.

@@ -68,6 +68,9 @@ private:
     bool grow(Change& change);
     Change settle(std::vector<Node> nodes, size_t firstKeptParts, bool grown);
     void startGrowing(const Node& node);
+    /// Forgets what was learnt of the text so far (the next update starts from its first
+    /// byte); the blocks stay.
+    void forgetText();
     void scanForDefinitions(size_t from);
     std::vector<Node> nodesFrom(std::vector<TopLevelBlock> parsed, size_t base,
                                 int contextLines) const;
