@@ -148,7 +148,10 @@ std::string_view fenceRun(std::string_view line) {
 }  // namespace
 
 void MarkdownStream::scanForDefinitions(size_t from) {
-    if (text_.find('\r', from) != std::string::npos) wholeOnly_ = true;
+    // A carriage return or a NUL (which the parser reads as U+FFFD) changes where lines
+    // and blocks end in ways the tail's parse cannot see: the whole text is parsed.
+    if (text_.find_first_of(std::string_view("\r\0", 2), from) != std::string::npos)
+        wholeOnly_ = true;
     const std::string_view text(text_);
     while (!wholeOnly_) {
         const size_t end = text.find('\n', scanned_);

@@ -80,6 +80,9 @@ std::vector<std::pair<const char*, std::string>> texts() {
         {"nested", "> - a\n>   ```\n>   code\n>   ```\n> - b\n\n- x\n\n      indented\n- y\n"},
         {"crlf", "line one\r\nline two\r\n\r\n```\r\ncode\r\n```\r\n"},
         {"html", "<div>\nraw *html*\n</div>\n\n<!-- c -->\ntext\n"},
+        {"nul bytes", std::string("#,Pla   |\n\0\0\0es** |\n|--  \n-: ] open task\n- [x] done\n\n"
+                                  "> - one\n> - tw\0o\n",
+                                  70)},
         {"code then definition",
          "```json\n[\n  [1, 2],\n  {\"a\": [3]}\n]\n   ```\n\nSee [d].\n\n[d\n]: /u\n\n"
          "~~~\n[x]: /in-code\n~~~~\n\n[x]\n```\n[\n``` x\n[e]: /u\n```\n"},
