@@ -469,8 +469,7 @@ void TranscriptView::mouseMoveEvent(QMouseEvent* event) {
                           : hit.part == Hit::Part::text ? Qt::IBeamCursor
                                                         : Qt::ArrowCursor);
     std::optional<ControlRef> hovered;
-    if (onControl)
-        hovered = ControlRef{messages_.at(hit.row).id(), hit.control.kind, hit.control.index};
+    if (onControl) hovered = controlRefOf(hit);
     if (hovered != hovered_) {
         hovered_ = hovered;
         viewport()->update();
@@ -486,8 +485,7 @@ void TranscriptView::mousePressEvent(QMouseEvent* event) {
     switch (hit.part) {
         case Hit::Part::control:
             if (hit.control.enabled) {
-                pressed_ =
-                    ControlRef{messages_.at(hit.row).id(), hit.control.kind, hit.control.index};
+                pressed_ = controlRefOf(hit);
                 viewport()->update();
             }
             break;
@@ -519,7 +517,7 @@ void TranscriptView::mouseReleaseEvent(QMouseEvent* event) {
     const bool selected = event->button() == Qt::LeftButton && selection_->release();
     if (pressed) viewport()->update();
     if (hit.part == Hit::Part::control && hit.control.enabled && pressed &&
-        *pressed == ControlRef{messages_.at(hit.row).id(), hit.control.kind, hit.control.index}) {
+        *pressed == controlRefOf(hit)) {
         activate(hit.row, hit.control.kind, hit.control.index);
     } else if (!selected && (hit.part == Hit::Part::text || hit.part == Hit::Part::thinkingText) &&
                !pressedLink.isEmpty() && linkAt(hit) == pressedLink) {

@@ -430,6 +430,10 @@ private:
         QPoint inText;  // for the texts: relative to the text's top-left corner
     };
 
+    /// The control a hit on one is over, as a reference that outlives the row's layout.
+    ControlRef controlRefOf(const Hit& hit) const {
+        return {messages_.at(hit.row).id(), hit.control.kind, hit.control.index};
+    }
     int messageRowCount() const { return int(messages_.size()); }
     bool isStatusRow(int row) const { return status_ && row == messageRowCount(); }
     int contentWidth() const;
