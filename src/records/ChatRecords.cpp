@@ -52,7 +52,17 @@ size_t qHash(const SidebarID& id, size_t seed) noexcept {
 }
 
 size_t qHash(const Conversation& c, size_t seed) noexcept {
-    return qHashMulti(seed, c.id(), c.title(), c.lastMessage());
+    return qHashMulti(seed, c.id(), c.title(), c.lastMessage(), c.pinned());
+}
+
+QList<Conversation> pinnedFirst(const QList<Conversation>& list) {
+    QList<Conversation> ordered;
+    ordered.reserve(list.size());
+    for (const Conversation& c : list)
+        if (c.pinned()) ordered.append(c);
+    for (const Conversation& c : list)
+        if (!c.pinned()) ordered.append(c);
+    return ordered;
 }
 
 QString toText(ChatMessageType type) {

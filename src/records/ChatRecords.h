@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QHashFunctions>
+#include <QList>
 #include <QMetaType>
 #include <QString>
 #include <QStringList>
@@ -71,6 +72,10 @@ public:
     const QString& lastMessage() const { return lastMessage_; }
     void setTitle(QString title) { title_ = std::move(title); }
     void setLastMessage(QString text) { lastMessage_ = std::move(text); }
+    /// Whether the user pinned it: the sidebar shows pinned conversations in a group of
+    /// their own above the others. Stored in "toc.json" as "pinned": true, only when set.
+    bool pinned() const { return pinned_; }
+    void setPinned(bool pinned) { pinned_ = pinned; }
 
     friend bool operator==(const Conversation&, const Conversation&) = default;
 
@@ -78,7 +83,12 @@ private:
     SidebarID id_;
     QString title_;
     QString lastMessage_;
+    bool pinned_ = false;
 };
+
+/// `list` as the sidebar shows it: the pinned conversations first, then the others, each
+/// group in the list's own order.
+QList<Conversation> pinnedFirst(const QList<Conversation>& list);
 
 size_t qHash(const Conversation& conversation, size_t seed = 0) noexcept;
 

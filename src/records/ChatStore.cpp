@@ -114,6 +114,10 @@ QList<Conversation> decodeTOC(const Json& document) {
         list.emplace_back(SidebarID::conversation(*uuid),
                           fromUtf8(member(entry, "title", Json::value_t::string)),
                           fromUtf8(member(entry, "lastMessage", Json::value_t::string)));
+        // Optional, and read tolerantly: only `true` pins; any other value is ignored
+        // rather than costing the whole list.
+        if (auto pinned = entry.find("pinned"); pinned != entry.end() && pinned->is_boolean())
+            list.back().setPinned(pinned->get<bool>());
     }
     return list;
 }
@@ -258,6 +262,8 @@ void ChatStore::saveTOC(const QList<Conversation>& list) const {
             entry["id"] = utf8(conversation.id().id());
             entry["title"] = utf8(conversation.title());
             entry["lastMessage"] = utf8(conversation.lastMessage());
+            // Only when set: a list without pins is written as it always was.
+            if (conversation.pinned()) entry["pinned"] = true;
             entries.push_back(std::move(entry));
         }
         bytes = encode(document);

@@ -153,6 +153,63 @@ TEST_F(StoreTest, TocFileFormat) {
                                                QStringLiteral("m"))});
 }
 
+TEST_F(StoreTest, PinsAreAnOptionalKeyOfTheirEntries) {
+    // A list without pins, as earlier versions wrote it.
+    const QByteArray plain =
+        R"({"contents":[{"id":"A1B2C3D4-E5F6-4A7B-8C9D-0E1F2A3B4C5D","title":"Plan",)"
+        R"("lastMessage":"one"},{"id":"0F1E2D3C-4B5A-4978-8695-A4B3C2D1E0F9",)"
+        R"("title":"Recipes","lastMessage":"two"}]})";
+    ChatStore store = makeStore();
+    writeFile(store.tocPath(), plain);
+    QList<Conversation> list = store.loadTOC();
+    ASSERT_EQ(list.size(), 2);
+    EXPECT_FALSE(list[0].pinned());
+    EXPECT_FALSE(list[1].pinned());
+    store.saveTOC(list);
+    EXPECT_EQ(readFile(store.tocPath()), plain);
+
+    // Pinning adds the key to that entry alone, after the others; the order stays.
+    list[1].setPinned(true);
+    store.saveTOC(list);
+    EXPECT_EQ(readFile(store.tocPath()),
+              QByteArray(R"({"contents":[{"id":"A1B2C3D4-E5F6-4A7B-8C9D-0E1F2A3B4C5D",)"
+                         R"("title":"Plan","lastMessage":"one"},{"id":)"
+                         R"("0F1E2D3C-4B5A-4978-8695-A4B3C2D1E0F9","title":"Recipes",)"
+                         R"("lastMessage":"two","pinned":true}]})"));
+    EXPECT_EQ(store.loadTOC(), list);
+
+    // Unpinning gives back the very bytes of the list without pins.
+    list[1].setPinned(false);
+    store.saveTOC(list);
+    EXPECT_EQ(readFile(store.tocPath()), plain);
+
+    // Any value but true leaves the entry unpinned, and never costs the list.
+    writeFile(store.tocPath(),
+              R"({"contents":[{"id":"A1B2C3D4-E5F6-4A7B-8C9D-0E1F2A3B4C5D","title":"a",)"
+              R"("lastMessage":"","pinned":"yes"},{"id":"0F1E2D3C-4B5A-4978-8695-A4B3C2D1E0F9",)"
+              R"("title":"b","lastMessage":"","pinned":1},{"id":)"
+              R"("11111111-2222-4333-8444-555555555555","title":"c","lastMessage":"",)"
+              R"("pinned":false}]})");
+    list = store.loadTOC();
+    ASSERT_EQ(list.size(), 3);
+    for (const Conversation& c : list) EXPECT_FALSE(c.pinned()) << c.title().toStdString();
+    EXPECT_TRUE(damagedFiles(folder).isEmpty());
+}
+
+TEST(PinnedFirstTest, PinnedGroupFirstEachInListOrder) {
+    auto make = [](const char* title, bool pinned) {
+        Conversation c(SidebarID::conversation(QUuid::createUuid()), QString::fromUtf8(title), {});
+        c.setPinned(pinned);
+        return c;
+    };
+    const QList<Conversation> list{make("a", false), make("b", true), make("c", false),
+                                   make("d", true)};
+    QStringList titles;
+    for (const Conversation& c : pinnedFirst(list)) titles << c.title();
+    EXPECT_EQ(titles, QStringList({"b", "d", "a", "c"}));
+    EXPECT_TRUE(pinnedFirst({}).isEmpty());
+}
+
 TEST_F(StoreTest, DamagedTocIsMovedAsideBeforeRaising) {
     ChatStore store = makeStore();
     const QList<QByteArray> damaged{
