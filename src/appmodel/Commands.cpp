@@ -155,6 +155,18 @@ void ZoruveVede::renameConversation(const SidebarID& id, const QString& title) {
     }
 }
 
+void ZoruveVede::setPinned(const SidebarID& id, bool pinned) {
+    for (qsizetype i = 0; i < conversations_.size(); ++i) {
+        if (conversations_[i].id() != id) continue;
+        if (conversations_[i].pinned() == pinned) return;
+        QList<Conversation> list = conversations_;
+        list[i].setPinned(pinned);
+        setConversations(std::move(list));
+        saveConversationList();
+        return;
+    }
+}
+
 void ZoruveVede::startModelInstall(const QString& name) {
     if (isInstalling_ || name.isEmpty()) return;
     installingModel_ = name;

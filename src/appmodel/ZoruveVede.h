@@ -235,6 +235,9 @@ public:
     /// A blank title is refused: the old one stays (and the sidebar is told, so that an
     /// editor showing the blank text shows the old title again).
     void renameConversation(const SidebarID& id, const QString& title);
+    /// Pins or unpins a conversation. The list keeps its order (the sidebar shows the
+    /// pinned ones first, see pinnedFirst) and is saved; an unchanged pin changes nothing.
+    void setPinned(const SidebarID& id, bool pinned);
 
     // Search.
     /// Looks up `text` in every conversation's title and messages and calls `deliver` on
