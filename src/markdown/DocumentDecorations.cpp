@@ -192,7 +192,7 @@ void paintDecorations(QPainter* painter, const QTextDocument& doc, const Markdow
             paintQuoteBars(painter, *b, style);
             paintRule(painter, *b, style);
             paintListMarkers(painter, *b, style);
-            paintCopyButton(painter, block, *b, style);
+            if (style.copyButtons) paintCopyButton(painter, block, *b, style);
         }
     }
     painter->restore();

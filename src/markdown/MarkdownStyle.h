@@ -34,6 +34,8 @@ struct MarkdownStyle {
     qreal listIndent = 24;    // room for a list marker
     qreal quoteIndent = 14;
     qreal codePadding = 8;
+    /// Whether code block headers show their Copy button (not on paper).
+    bool copyButtons = true;
 
     /// The style for text shown in `font` on `palette`. `text` and `background` name the
     /// palette roles the text is drawn with and on (WindowText on Window for views on a

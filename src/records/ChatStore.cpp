@@ -16,6 +16,7 @@
 #include <string>
 #include <utility>
 
+#include "ConversationDocument.h"
 #include "TaskRunner.h"
 
 namespace parlote {
@@ -293,14 +294,10 @@ TranscriptRead ChatStore::readConversationFile(const QUuid& id) const {
         const Json document = parse(read.bytes);
         read.bytes = QByteArray();
         if (document.is_discarded()) throw DecodingError("malformed JSON");
-        const Json::array_t& messages = memberArray(document, "messages");
-        result.messages.reserve(static_cast<qsizetype>(messages.size()));
-        for (const Json& message : messages)
-            result.messages.push_back(ChatMessage::fromJson(message));
-        if (auto variants = document.find("variants"); variants != document.end())
-            result.variants = variantsFromJson(*variants, result.messages.size());
-        if (auto settings = document.find("settings"); settings != document.end())
-            result.settings = ConversationSettings::fromJson(*settings);
+        ConversationContent content = conversationFromJson(document);
+        result.messages = std::move(content.messages);
+        result.variants = std::move(content.variants);
+        result.settings = std::move(content.settings);
         return result;
     } catch (const std::exception& e) {
         // DecodingError, or bad_alloc: the transcript reads as empty, and the file goes
@@ -324,17 +321,8 @@ WriteResult ChatStore::writeConversation(const QUuid& id, const QList<ChatMessag
     if (appFolder_.isEmpty()) return {QStringLiteral("there is no data folder")};
     try {
         std::string bytes;
-        {
-            Json document = Json::object();
-            Json& array = document["messages"] = Json::array();
-            auto& items = array.get_ref<Json::array_t&>();
-            items.reserve(static_cast<size_t>(messages.size()));
-            for (const ChatMessage& message : messages) items.push_back(message.toJson());
-            if (!variants.empty()) document["variants"] = variantsToJson(variants);
-            if (Json object = settings.toJson(); !object.empty())
-                document["settings"] = std::move(object);
-            bytes = encode(document);
-        }  // the tree goes before the write, so the peak holds one copy of the text
+        bytes = encode(conversationToJson(messages, variants, settings));
+        // the tree went before the write, so the peak holds one copy of the text
         return {writeAtomically(conversationPath(id), bytes, io_)};
     } catch (const std::bad_alloc&) {
         return {QStringLiteral("out of memory")};

@@ -1,0 +1,91 @@
+// A conversation exported as a PDF: a real PDF whose text (as pdftotext reads it) holds
+// the title, each message's author and text and a reply's reasoning, over several pages
+// when the conversation is long.
+
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include "ImageStore.h"
+#include "PdfExport.h"
+
+using namespace parlote;
+
+namespace {
+
+/// The text of the PDF at `path`, page breaks as form feeds; empty without pdftotext.
+QString pdfText(const QString& path) {
+    QProcess process;
+    process.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), path, "-"});
+    if (!process.waitForFinished(60000) || process.exitCode() != 0) return {};
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+class PdfExport : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    ImageStore images;  // keeps the layout off the network
+
+    void SetUp() override {
+        if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
+            GTEST_SKIP() << "pdftotext (poppler-utils) is not installed";
+    }
+
+    QString write(const TitledConversation& conversation) {
+        const QString path = dir.filePath(QStringLiteral("out.pdf"));
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        QString error;
+        EXPECT_TRUE(writeConversationPdf(conversation, &file, &images, &error))
+            << error.toStdString();
+        file.close();
+        return path;
+    }
+    static ChatMessage message(const QString& text, ChatMessageType type) {
+        return ChatMessage(QUuid::createUuid(), text, type,
+                           QDateTime(QDate(2026, 12, 7), QTime(14, 3), Qt::UTC));
+    }
+};
+
+TEST_F(PdfExport, ThePdfHoldsTheTitleTheAuthorsTheReasoningAndTheRenderedText) {
+    TitledConversation c;
+    c.title = QStringLiteral("Sourdough starter");
+    c.content.messages = {
+        message("How often do I feed it?", ChatMessageType::user),
+        message("<think>Daily at room temperature.</think>\n\nFeed it **once a day**:\n\n"
+                "- equal flour\n- equal water\n\n```python\nprint('bubbly')\n```",
+                ChatMessageType::assistant)};
+    const QString path = write(c);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.read(5) == "%PDF-");
+
+    const QString text = pdfText(path);
+    for (const char* expected :
+         {"Sourdough starter", "You", "How often do I feed it?", "Assistant", "Thinking",
+          "Daily at room temperature.", "Feed it once a day:", "equal water", "print('bubbly')"})
+        EXPECT_TRUE(text.contains(QLatin1String(expected))) << expected << "\n"
+                                                            << text.toStdString();
+    EXPECT_FALSE(text.contains(QLatin1String("**")));  // Markdown rendered, not printed
+    EXPECT_FALSE(text.contains(QLatin1String("<think>")));
+    EXPECT_FALSE(text.contains(QLatin1String("Copy")));  // no buttons on paper
+}
+
+TEST_F(PdfExport, ALongConversationRunsOverPagesWithoutLosingALine) {
+    TitledConversation c;
+    c.title = QStringLiteral("Long");
+    QString reply;
+    for (int i = 1; i <= 300; ++i) reply += QStringLiteral("Line number %1\n\n").arg(i);
+    c.content.messages = {message("Count to 300", ChatMessageType::user),
+                          message(reply, ChatMessageType::assistant)};
+    const QString text = pdfText(write(c));
+    EXPECT_GE(text.count(QChar(0x0c)), 3);  // form feeds between pages
+    for (int i = 1; i <= 300; ++i)
+        EXPECT_TRUE(text.contains(QStringLiteral("Line number %1\n").arg(i))) << i;
+}
+
+}  // namespace
