@@ -132,17 +132,23 @@ QString codeLanguage(const std::optional<std::string>& fenceInfo) {
     return end < 0 ? info : info.left(end);
 }
 
-QStringList codeLines(const std::string& content, int first, int* total) {
+QStringList codeLines(const std::string& content, int first, int* total, CodeLineMark* mark) {
     // The bytes before line `first` are only counted, never converted: a streamed block
     // converts what it adds.
     size_t at = 0;
     int line = 0;
+    if (mark && mark->line <= first && mark->offset <= content.size() &&
+        (mark->offset == 0 || content[mark->offset - 1] == '\n')) {
+        line = mark->line;
+        at = mark->offset;
+    }
     while (line < first) {
         const size_t end = content.find('\n', at);
         if (end == std::string::npos || end + 1 == content.size()) break;
         at = end + 1;
         ++line;
     }
+    if (mark) *mark = {line, at};
     QString text = QString::fromUtf8(content.data() + at, qsizetype(content.size() - at));
     if (text.endsWith(u'\n')) text.chop(1);
     QStringList lines = text.split(u'\n');
@@ -472,7 +478,8 @@ void DocumentWriter::continueAtEnd() {
 
 bool DocumentWriter::appendCodeLines(const blk::CodeBlock& code, int kept, WrittenCode& written) {
     int total = 0;
-    const QStringList added = codeLines(code.content, kept, &total);
+    CodeLineMark mark{written.markLine, written.markOffset};
+    const QStringList added = codeLines(code.content, kept, &total, &mark);
     if (kept < 0 || kept > written.lines || kept > total ||
         codeLanguage(code.fenceInfo) != written.language)
         return false;
@@ -500,6 +507,8 @@ bool DocumentWriter::appendCodeLines(const blk::CodeBlock& code, int kept, Writt
     written.coloured = written.coloured && coloured;
     written.lines = total;
     written.colouredLines = qMin(written.colouredLines, kept);
+    written.markLine = mark.line;
+    written.markOffset = mark.offset;
     return true;
 }
 

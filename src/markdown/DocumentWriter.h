@@ -47,6 +47,10 @@ struct WrittenCode {
     QString language;       // the first word of the info string
     bool coloured = false;  // false: left plain, for a worker to colour (or no language)
     int colouredLines = 0;  // leading lines a worker's colours were applied to, unchanged since
+    // Where line `markLine` of the block's content starts (a streamed block's lines before
+    // the ones it rewrites never change): appending finds its lines from there.
+    int markLine = 0;
+    size_t markOffset = 0;
 };
 
 /// Code blocks longer than this are not coloured while being written: a worker colours
@@ -60,8 +64,15 @@ inline constexpr qsizetype kMaxColouredCodeLength = 256 * 1024;
 /// The first word of a fence's info string: the language shown in a code block's header.
 QString codeLanguage(const std::optional<std::string>& fenceInfo);
 /// A code block's lines from number `first` on, without their line breaks; `total`, when
-/// given, is set to the number of all its lines.
-QStringList codeLines(const std::string& content, int first = 0, int* total = nullptr);
+/// given, is set to the number of all its lines. `mark`, when given, is a line known to
+/// start at an offset, at or before `first`, to count on from (a growing block's earlier
+/// lines are not counted again); it is moved to line `first`.
+struct CodeLineMark {
+    int line = 0;
+    size_t offset = 0;
+};
+QStringList codeLines(const std::string& content, int first = 0, int* total = nullptr,
+                      CodeLineMark* mark = nullptr);
 
 /// A text document that loads nothing on its own: images come only from the resources
 /// the writer adds (decoded images of the image store); files and other addresses named

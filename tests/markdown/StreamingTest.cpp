@@ -10,6 +10,7 @@
 #include <QTextDocument>
 #include <random>
 
+#include "DocumentWriter.h"
 #include "ImageStore.h"
 #include "MarkdownLayout.h"
 #include "MarkdownParser.h"
@@ -197,6 +198,26 @@ TEST(MarkdownLayoutStreamingTest, AGrowingBlockIsAppendedToRatherThanWrittenAgai
     }
     EXPECT_EQ(layout.blockDocument(0), doc);  // the same document, appended to
     EXPECT_EQ(layout.codeOf(0).count(QLatin1Char('\n')), 29);
+}
+
+TEST(MarkdownLayoutStreamingTest, CodeLinesCountOnFromAMarkOnlyWhereItStillHolds) {
+    const std::string code = "a\nbb\nccc\ndddd\n";
+    int total = 0;
+    CodeLineMark mark;
+    EXPECT_EQ(codeLines(code, 2, &total, &mark), QStringList({"ccc", "dddd"}));
+    EXPECT_EQ(total, 4);
+    EXPECT_EQ(mark.line, 2);
+    EXPECT_EQ(mark.offset, 5u);
+    // From the mark on, as from the start.
+    EXPECT_EQ(codeLines(code, 3, &total, &mark), QStringList({"dddd"}));
+    EXPECT_EQ(mark.line, 3);
+    // A mark past the line asked for, or at no line start, is not used.
+    CodeLineMark late{3, 9};
+    EXPECT_EQ(codeLines(code, 1, &total, &late), QStringList({"bb", "ccc", "dddd"}));
+    CodeLineMark inside{2, 6};
+    EXPECT_EQ(codeLines(code, 2, &total, &inside), QStringList({"ccc", "dddd"}));
+    CodeLineMark beyond{1, 400};
+    EXPECT_EQ(codeLines(code, 1, &total, &beyond), QStringList({"bb", "ccc", "dddd"}));
 }
 
 }  // namespace
