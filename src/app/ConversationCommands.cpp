@@ -76,6 +76,16 @@ ConversationCommands::ConversationCommands(MainView* view) : QObject(view), view
     connect(rename_, &QAction::triggered, this,
             [this] { view_->sidebar()->startRename(view_->viewModel().selectedConversation()); });
 
+    pin_ = make(QStringLiteral("window-pin"), tr("P&in Conversation"));
+    pin_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P));
+    ShortcutsWindow::setGroup(pin_, Group::Sidebar);
+    connect(pin_, &QAction::triggered, this, [this] {
+        ZoruveVede& model = view_->viewModel();
+        const SidebarID selected = model.selectedConversation();
+        for (const Conversation& entry : model.conversations())
+            if (entry.id() == selected) model.setPinned(selected, !entry.pinned());
+    });
+
     // Delete belongs to the sidebar: anywhere else the key is a text field's.
     remove_ = make(QStringLiteral("edit-delete"), tr("&Delete…"));
     remove_->setShortcut(QKeySequence(QKeySequence::Delete));
@@ -124,9 +134,9 @@ QAction* ConversationCommands::make(const QString& iconName, const QString& text
 }
 
 QList<QAction*> ConversationCommands::menuLayout() const {
-    return {newConversation_, search_,        nullptr, stop_,   regenerate_,
-            editLast_,        copyLastReply_, nullptr, rename_, remove_,
-            nullptr,          previous_,      next_,   nullptr, focusInput_};
+    return {newConversation_, search_, nullptr, stop_,      regenerate_, editLast_,
+            copyLastReply_,   nullptr, pin_,    rename_,    remove_,     nullptr,
+            previous_,        next_,   nullptr, focusInput_};
 }
 
 void ConversationCommands::updateEnabled() {
@@ -139,6 +149,9 @@ void ConversationCommands::updateEnabled() {
     copyLastReply_->setEnabled(lastReply(model.messages()) != nullptr);
     rename_->setEnabled(inConversation);
     remove_->setEnabled(inConversation);
+    pin_->setEnabled(inConversation);
+    const bool pinned = inConversation && pinnedFirst(model.conversations())[row - 1].pinned();
+    pin_->setText(pinned ? tr("&Unpin Conversation") : tr("P&in Conversation"));
     previous_->setEnabled(row > 0);
     next_->setEnabled(row < model.conversations().size());
 }
@@ -147,7 +160,7 @@ int ConversationCommands::selectedRow() const {
     const ZoruveVede& model = view_->viewModel();
     const SidebarID& selected = model.selectedConversation();
     if (selected.isNewConversation()) return 0;
-    const QList<Conversation>& rows = model.conversations();
+    const QList<Conversation> rows = pinnedFirst(model.conversations());
     for (qsizetype i = 0; i < rows.size(); ++i)
         if (rows[i].id() == selected) return int(i) + 1;
     return -1;
@@ -155,7 +168,7 @@ int ConversationCommands::selectedRow() const {
 
 void ConversationCommands::selectRow(int row) {
     ZoruveVede& model = view_->viewModel();
-    const QList<Conversation>& rows = model.conversations();
+    const QList<Conversation> rows = pinnedFirst(model.conversations());
     if (row < 0 || row > rows.size()) return;
     // As a click in the sidebar does: the sidebar follows the model's selection and
     // reports the change, and the view opens the conversation.

@@ -2,8 +2,9 @@
 
 // The commands of the Conversation menu, as actions over the main window's content
 // (MainView): starting a new conversation, stopping, regenerating or editing a reply,
-// copying the last reply, renaming and deleting the selected conversation, moving
-// through the sidebar and putting the keyboard focus into the input box. Each action is
+// copying the last reply, pinning, renaming and deleting the selected conversation, moving
+// through the sidebar (in the order it shows, pinned conversations first) and putting the
+// keyboard focus into the input box. Each action is
 // enabled only while it can act, following the application model's signals. New
 // Conversation, Stop and the moves through the sidebar leave the keyboard focus in the
 // input box, where the next words go.
@@ -39,6 +40,8 @@ public:
     QAction* regenerate() const { return regenerate_; }
     QAction* editLastMessage() const { return editLast_; }
     QAction* copyLastReply() const { return copyLastReply_; }
+    /// "Pin Conversation" or "Unpin Conversation", by the selected conversation's pin.
+    QAction* pin() const { return pin_; }
     QAction* rename() const { return rename_; }
     QAction* remove() const { return remove_; }
     QAction* previousConversation() const { return previous_; }
@@ -57,8 +60,9 @@ protected:
 
 private:
     QAction* make(const QString& iconName, const QString& text);
-    /// The sidebar row of the selection: 0 for "New Conversation", i + 1 for the
-    /// conversation i, -1 when the selection is not in the list.
+    /// The place of the selection in the sidebar's order (pinnedFirst, headers not
+    /// counted): 0 for "New Conversation", i + 1 for the conversation shown i-th, -1 when
+    /// the selection is not in the list.
     int selectedRow() const;
     void selectRow(int row);
     /// Whether `widget` is a text field other than the message input box, whose Escape
@@ -72,6 +76,7 @@ private:
     QAction* regenerate_;
     QAction* editLast_;
     QAction* copyLastReply_;
+    QAction* pin_;
     QAction* rename_;
     QAction* remove_;
     QAction* previous_;

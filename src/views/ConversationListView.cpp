@@ -74,7 +74,7 @@ protected:
         owner_->cancelScheduledRename();
         pressRow_ = -1;
         const QModelIndex index = indexAt(event->position().toPoint());
-        if (event->button() == Qt::LeftButton && index.row() > 0 &&
+        if (event->button() == Qt::LeftButton && owner_->isConversationRow(index.row()) &&
             index.row() == owner_->rowOf(owner_->selected_) && onTitle(index, event->position())) {
             pressRow_ = index.row();
             pressPos_ = event->position().toPoint();
@@ -96,7 +96,7 @@ protected:
 
     // F2 and a double-click on a title rename; no other trigger opens an editor.
     bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override {
-        if (index.row() <= 0) return false;
+        if (!owner_->isConversationRow(index.row())) return false;
         bool rename = trigger == QAbstractItemView::EditKeyPressed;
         if (trigger == QAbstractItemView::DoubleClicked && event &&
             event->type() == QEvent::MouseButtonDblClick)
@@ -118,7 +118,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override {
         const QModelIndex index =
             event->reason() == QContextMenuEvent::Mouse ? indexAt(event->pos()) : currentIndex();
-        if (index.row() <= 0) {
+        if (!owner_->isConversationRow(index.row())) {
             event->ignore();
             return;
         }
@@ -224,22 +224,23 @@ QListView* ConversationListView::listView() const {
 
 QRect ConversationListView::titleTextRect(const SidebarID& id) const {
     const int row = rowOf(id);
-    if (row <= 0) return {};
+    const Conversation* conversation = model_->conversationAt(row);
+    if (!conversation) return {};
     return delegate_->titleTextRect(list_->visualRect(model_->index(row)), list_->font(),
-                                    model_->conversations()[row - 1].title());
+                                    conversation->title());
 }
 
 int ConversationListView::rowOf(const SidebarID& id) const {
-    if (id.isNewConversation()) return 0;
-    const QList<Conversation>& rows = model_->conversations();
-    for (qsizetype i = 0; i < rows.size(); ++i)
-        if (rows[i].id() == id) return int(i) + 1;
-    return -1;
+    return model_->rowOf(id);
 }
 
 SidebarID ConversationListView::idAt(int row) const {
-    if (row <= 0 || row > model_->conversations().size()) return SidebarID::newConversation();
-    return model_->conversations()[row - 1].id();
+    const Conversation* conversation = model_->conversationAt(row);
+    return conversation ? conversation->id() : SidebarID::newConversation();
+}
+
+bool ConversationListView::isConversationRow(int row) const {
+    return model_->conversationAt(row) != nullptr;
 }
 
 void ConversationListView::setConversations(const QList<Conversation>& conversations) {
@@ -358,7 +359,7 @@ void ConversationListView::startRename(const SidebarID& id) {
     if (row <= 0) return;
     if (editing_) closeEditor();
     editing_ = id;
-    editingTitle_ = model_->conversations()[row - 1].title();
+    editingTitle_ = model_->conversationAt(row)->title();
     openEditor();
     if (editor_) {
         editor_->setFocus();
@@ -393,6 +394,11 @@ void ConversationListView::showContextMenu(int row, const QPoint& globalPos) {
     const SidebarID id = idAt(row);
     auto* menu = new QMenu(list_);
     menu->setAttribute(Qt::WA_DeleteOnClose);
+    const Conversation* conversation = model_->conversationAt(row);
+    const bool pinned = conversation && conversation->pinned();
+    QAction* pin = menu->addAction(QIcon::fromTheme(QStringLiteral("window-pin")),
+                                   pinned ? tr("Unpin") : tr("Pin"));
+    connect(pin, &QAction::triggered, this, [this, id, pinned] { emit pinRequested(id, !pinned); });
     QAction* rename =
         menu->addAction(QIcon::fromTheme(QStringLiteral("edit-rename")), tr("Rename"));
     connect(rename, &QAction::triggered, this, [this, id] { startRename(id); });

@@ -12,7 +12,9 @@
 // keeping the old title, when another conversation is selected.
 //
 // A row shows the conversation's title and, under it, the last message as plain text in
-// up to two lines; assistive technology reads the title and then that text.
+// up to two lines; assistive technology reads the title (with "pinned" for a pinned one)
+// and then that text. Pinned conversations come first, under a header of their own; the
+// row's context menu pins and unpins (reported through `pinRequested`).
 
 #include <QList>
 #include <QPointer>
@@ -92,6 +94,8 @@ signals:
     void renameRequested(const parlote::SidebarID& id, const QString& title);
     /// The user confirmed the deletion of a conversation.
     void deleteRequested(const parlote::SidebarID& id);
+    /// "Pin" or "Unpin" in a row's context menu: the conversation and its new pin.
+    void pinRequested(const parlote::SidebarID& id, bool pinned);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -101,7 +105,8 @@ private:
 
     int rowOf(const SidebarID& id) const;  // -1 when not in the list
     SidebarID idAt(int row) const;
-    void showSelection();  // highlights `selected_` without reporting
+    bool isConversationRow(int row) const;  // not the new-conversation entry nor a header
+    void showSelection();                   // highlights `selected_` without reporting
     void listSelectionChanged();
     void scheduleRename(const SidebarID& id);
     void cancelScheduledRename();

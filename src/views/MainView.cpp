@@ -241,6 +241,7 @@ void MainView::connectSidebar() {
             });
     connect(sidebar_, &ConversationListView::deleteRequested, this,
             [this](const SidebarID& id) { model_->removeConversation(id); });
+    connect(sidebar_, &ConversationListView::pinRequested, m, &ZoruveVede::setPinned);
     sidebar_->setConversations(m->conversations());
     sidebar_->setSelectedConversation(m->selectedConversation());
 }

@@ -23,6 +23,20 @@ constexpr int bottomPadding = 6;
 constexpr int lineSpacing = 4;
 constexpr int focusFrameWidth = 2;
 
+// A group's header row: caption-sized bold text with more room above than below.
+constexpr int headerTopPadding = 10;
+constexpr int headerBottomPadding = 2;
+
+QFont headerFont(const QFont& base) {
+    QFont font = views::captionFont(base);
+    font.setBold(true);
+    return font;
+}
+
+SidebarModel::RowKind kindOf(const QModelIndex& index) {
+    return SidebarModel::RowKind(index.data(SidebarModel::KindRole).toInt());
+}
+
 QString oneLine(QString text) {
     text.replace(QLatin1Char('\n'), QLatin1Char(' '));
     text.replace(QChar::LineSeparator, QLatin1Char(' '));
@@ -105,6 +119,10 @@ SidebarDelegate::SidebarDelegate(QObject* parent, EditorFactory makeEditor, Edit
 QSize SidebarDelegate::sizeHint(const QStyleOptionViewItem& option,
                                 const QModelIndex& index) const {
     const int width = rowWidth(option);
+    if (kindOf(index) == SidebarModel::RowKind::Header)
+        return QSize(qMax(width, 100), headerTopPadding +
+                                           QFontMetrics(headerFont(option.font)).height() +
+                                           headerBottomPadding);
     const QSize least(qMax(width, 100), ConversationListView::rowHeight);
     if (index.row() <= 0) return least;
     const QFont caption = views::captionFont(option.font);
@@ -120,6 +138,22 @@ QSize SidebarDelegate::sizeHint(const QStyleOptionViewItem& option,
 
 void SidebarDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                             const QModelIndex& index) const {
+    if (kindOf(index) == SidebarModel::RowKind::Header) {
+        // A group's header: small, bold and in the secondary colour, at the bottom of its
+        // row, over the rows it names.
+        painter->save();
+        painter->setClipRect(option.rect);
+        painter->setFont(headerFont(option.font));
+        painter->setPen(option.palette.color(colorGroup(option), QPalette::PlaceholderText));
+        const QRect text = option.rect.adjusted(horizontalPadding, headerTopPadding,
+                                                -horizontalPadding, -headerBottomPadding);
+        painter->drawText(
+            text, Qt::AlignLeft | Qt::AlignVCenter,
+            QFontMetrics(painter->font())
+                .elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight, text.width()));
+        painter->restore();
+        return;
+    }
     QStyleOptionViewItem background = option;
     initStyleOption(&background, index);
     background.text.clear();

@@ -7,6 +7,8 @@
 namespace parlote::views_detail {
 
 const QString SidebarModel::newConversationText = QStringLiteral("New Conversation");
+const QString SidebarModel::pinnedHeaderText = QStringLiteral("Pinned");
+const QString SidebarModel::othersHeaderText = QStringLiteral("Others");
 
 namespace {
 
@@ -112,26 +114,58 @@ void SidebarModel::setConversations(const QList<Conversation>& conversations) {
     const bool sameRows = sameIds(conversations);
     if (!sameRows) beginResetModel();
     conversations_ = conversations;
+    shown_ = pinnedFirst(conversations_);
     previews_.clear();
-    previews_.reserve(conversations_.size());
-    for (const Conversation& conversation : conversations_)
+    previews_.reserve(shown_.size());
+    for (const Conversation& conversation : shown_)
         previews_ << previewText(conversation.lastMessage());
+    rows_.clear();
+    rows_.reserve(shown_.size() + 2);
+    const bool anyPinned = !shown_.isEmpty() && shown_.first().pinned();
+    for (qsizetype i = 0; i < shown_.size(); ++i) {
+        if (anyPinned && i == 0) rows_.append(Row{-1, pinnedHeaderText});
+        if (anyPinned && !shown_[i].pinned() && shown_[i - 1].pinned())
+            rows_.append(Row{-1, othersHeaderText});
+        rows_.append(Row{i, {}});
+    }
     if (!sameRows) {
         endResetModel();
-    } else if (!conversations_.isEmpty()) {
-        emit dataChanged(index(1), index(int(conversations_.size())));
+    } else if (!rows_.isEmpty()) {
+        emit dataChanged(index(1), index(int(rows_.size())));
     }
 }
 
 bool SidebarModel::sameIds(const QList<Conversation>& other) const {
-    if (other.size() != conversations_.size()) return false;
-    for (qsizetype i = 0; i < other.size(); ++i)
-        if (!(other[i].id() == conversations_[i].id())) return false;
+    if (other.size() != shown_.size()) return false;
+    const QList<Conversation> ordered = pinnedFirst(other);
+    for (qsizetype i = 0; i < ordered.size(); ++i)
+        if (!(ordered[i].id() == shown_[i].id()) || ordered[i].pinned() != shown_[i].pinned())
+            return false;
     return true;
 }
 
+SidebarModel::RowKind SidebarModel::kindOf(int row) const {
+    if (row <= 0) return RowKind::NewConversation;
+    return conversationAt(row) ? RowKind::Conversation : RowKind::Header;
+}
+
+const Conversation* SidebarModel::conversationAt(int row) const {
+    if (row <= 0 || row > rows_.size()) return nullptr;
+    const qsizetype shown = rows_[row - 1].shown;
+    return shown < 0 ? nullptr : &shown_[shown];
+}
+
+int SidebarModel::rowOf(const SidebarID& id) const {
+    if (id.isNewConversation()) return 0;
+    for (qsizetype i = 0; i < rows_.size(); ++i) {
+        const qsizetype shown = rows_[i].shown;
+        if (shown >= 0 && shown_[shown].id() == id) return int(i) + 1;
+    }
+    return -1;
+}
+
 int SidebarModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : 1 + int(conversations_.size());
+    return parent.isValid() ? 0 : 1 + int(rows_.size());
 }
 
 QVariant SidebarModel::data(const QModelIndex& index, int role) const {
@@ -143,20 +177,38 @@ QVariant SidebarModel::data(const QModelIndex& index, int role) const {
                 return newConversationText;
             case Qt::AccessibleDescriptionRole:
                 return QObject::tr("Starts a new conversation");
+            case KindRole:
+                return int(RowKind::NewConversation);
             default:
                 return {};
         }
     }
-    const qsizetype row = index.row() - 1;
-    const Conversation& conversation = conversations_[row];
+    const Row& entry = rows_[index.row() - 1];
+    if (entry.shown < 0) {
+        switch (role) {
+            case Qt::DisplayRole:
+            case Qt::AccessibleTextRole:
+                return entry.header;
+            case KindRole:
+                return int(RowKind::Header);
+            default:
+                return {};
+        }
+    }
+    const qsizetype row = entry.shown;
+    const Conversation& conversation = shown_[row];
     switch (role) {
         case Qt::DisplayRole:
-        case Qt::AccessibleTextRole:
             return conversation.title();
+        case Qt::AccessibleTextRole:
+            return conversation.pinned() ? QObject::tr("%1, pinned").arg(conversation.title())
+                                         : conversation.title();
         case LastMessageRole:
             return conversation.lastMessage();
         case PreviewRole:
             return previews_[row];
+        case KindRole:
+            return int(RowKind::Conversation);
         case Qt::AccessibleDescriptionRole:
             // Read after the title: the last message as the sidebar shows it.
             return QString(previews_[row]).replace(QLatin1Char('\n'), QLatin1Char(' '));
@@ -166,7 +218,9 @@ QVariant SidebarModel::data(const QModelIndex& index, int role) const {
 }
 
 Qt::ItemFlags SidebarModel::flags(const QModelIndex& index) const {
-    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+    // A header is neither selected nor walked onto with the arrow keys.
+    if (!index.isValid() || kindOf(index.row()) == RowKind::Header) return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
 }
 
 }  // namespace parlote::views_detail

@@ -188,15 +188,16 @@ TEST_F(CommandsTest, EachCommandIsEnabledOnlyWhileItCanAct) {
 
     // The last conversation, with a finished reply.
     open(second, 3);
-    EXPECT_EQ(enabled(), QStringList({"New Conversation", "Search Conversations…", "Regenerate",
-                                      "Edit Last Message", "Copy Last Reply", "Rename…", "Delete…",
-                                      "Previous Conversation", "Focus Input"}));
+    EXPECT_EQ(enabled(),
+              QStringList({"New Conversation", "Search Conversations…", "Regenerate",
+                           "Edit Last Message", "Copy Last Reply", "Pin Conversation", "Rename…",
+                           "Delete…", "Previous Conversation", "Focus Input"}));
 
     // While a reply is written only what does not touch the transcript stays, and Stop.
     startHeldReply();
-    EXPECT_EQ(enabled(),
-              QStringList({"New Conversation", "Search Conversations…", "Stop", "Copy Last Reply",
-                           "Rename…", "Delete…", "Previous Conversation", "Focus Input"}));
+    EXPECT_EQ(enabled(), QStringList({"New Conversation", "Search Conversations…", "Stop",
+                                      "Copy Last Reply", "Pin Conversation", "Rename…", "Delete…",
+                                      "Previous Conversation", "Focus Input"}));
     c->stop()->trigger();
     ASSERT_TRUE(eventually([&] { return !model().inSendingMessage(); }));
     EXPECT_FALSE(c->stop()->isEnabled());
@@ -338,6 +339,38 @@ TEST_F(CommandsTest, TheSidebarIsWalkedAndTheInputReachedFromAnywhere) {
     QTest::keyClick(input(), Qt::Key_PageUp, Qt::ControlModifier);  // the first row: stays
     EXPECT_TRUE(model().selectedConversation().isNewConversation());
     EXPECT_EQ(view()->input()->text(), "draft") << "no key reached the text";
+}
+
+TEST_F(CommandsTest, CtrlShiftPPinsTheSelectedConversationAndTheWalkFollowsTheSidebar) {
+    storeConversations();
+    start();
+    QAction* pin = commands()->pin();
+    EXPECT_FALSE(pin->isEnabled()) << "nothing to pin in a new conversation";
+    open(second, 3);
+    EXPECT_EQ(pin->text().remove('&'), "Pin Conversation");
+    press(input(), Qt::Key_P, Qt::ControlModifier | Qt::ShiftModifier);
+    ASSERT_TRUE(model().conversations()[1].pinned());
+    EXPECT_TRUE(h.toc()["contents"][1]["pinned"].get<bool>());
+    EXPECT_EQ(pin->text().remove('&'), "Unpin Conversation");
+    const QAbstractItemModel* rows = list()->model();
+    EXPECT_EQ(rows->index(2, 0).data().toString(), "Second");
+    EXPECT_EQ(rows->index(4, 0).data().toString(), "First");
+
+    // Ctrl+PageDown walks as the sidebar shows: the pinned one first, then the others.
+    press(input(), Qt::Key_N, Qt::ControlModifier);
+    QTest::keyClick(input(), Qt::Key_PageDown, Qt::ControlModifier);
+    EXPECT_EQ(model().selectedConversation(), second.id());
+    QTest::keyClick(input(), Qt::Key_PageDown, Qt::ControlModifier);
+    EXPECT_EQ(model().selectedConversation(), first.id());
+    EXPECT_FALSE(commands()->nextConversation()->isEnabled()) << "the last row shown";
+    QTest::keyClick(input(), Qt::Key_PageUp, Qt::ControlModifier);
+    EXPECT_EQ(model().selectedConversation(), second.id());
+
+    // The menu item unpins, and the list is written as it was.
+    pin->trigger();
+    EXPECT_FALSE(model().conversations()[1].pinned());
+    EXPECT_FALSE(h.toc()["contents"][1].contains("pinned"));
+    EXPECT_EQ(rows->rowCount(), 3) << "no headers without pins";
 }
 
 TEST_F(CommandsTest, CopyLastReplyCopiesTheModelsMarkdownSource) {
@@ -507,6 +540,7 @@ TEST_F(CommandsTest, TheShortcutsWindowListsEveryActionWithItsKeys) {
     }
     EXPECT_EQ(listed.value("New Conversation"), native(QKeySequence::New));
     EXPECT_EQ(listed.value("Delete (in the sidebar)"), native(QKeySequence::Delete));
+    EXPECT_EQ(listed.value("Pin Conversation"), native(QKeySequence("Ctrl+Shift+P")));
     EXPECT_EQ(listed.value("Keyboard Shortcuts"),
               native(QKeySequence("Ctrl+?")) + ", " + native(QKeySequence("Ctrl+Shift+/")));
     // And the keys that are not actions.

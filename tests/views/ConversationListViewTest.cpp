@@ -1,7 +1,8 @@
 // The conversation sidebar as a user works it: selecting rows, renaming in place (F2, a
 // double-click, a click on the selected title, the context menu) and deleting through the
-// context menu or the Delete key; the last message's preview in up to two plain lines,
-// what assistive technology reads and the focus frame.
+// context menu or the Delete key; pinned conversations first under their header; the last
+// message's preview in up to two plain lines, what assistive technology reads and the focus
+// frame.
 
 #include <gtest/gtest.h>
 
@@ -226,7 +227,7 @@ TEST_F(Sidebar, F2ADoubleClickOrASecondClickOnTheTitleRename) {
     QTest::keyClick(view.titleEditor(), Qt::Key_Escape);
     QMenu* menu = openContextMenu(1);
     ASSERT_NE(menu, nullptr);
-    menu->actions()[0]->trigger();
+    menu->actions()[1]->trigger();
     menu->close();
     EXPECT_EQ(view.editingConversation(), id(0));
     EXPECT_EQ(highlightedRow(), 1) << "the row being renamed is the selected one";
@@ -281,10 +282,11 @@ TEST_F(Sidebar, ContextMenuDeleteAsksFirstAndKeepsTheSelection) {
     show();
     QMenu* menu = openContextMenu(2);
     ASSERT_NE(menu, nullptr);
-    ASSERT_EQ(menu->actions().size(), 2);
-    EXPECT_EQ(menu->actions()[0]->text(), "Rename");
-    EXPECT_EQ(menu->actions()[1]->text(), "Delete");
-    menu->actions()[1]->trigger();
+    ASSERT_EQ(menu->actions().size(), 3);
+    EXPECT_EQ(menu->actions()[0]->text(), "Pin");
+    EXPECT_EQ(menu->actions()[1]->text(), "Rename");
+    EXPECT_EQ(menu->actions()[2]->text(), "Delete");
+    menu->actions()[2]->trigger();
     menu->close();
 
     QMessageBox* box = view.deleteConfirmation();
@@ -316,7 +318,7 @@ TEST_F(Sidebar, CancelDoesNothingAndTheNewConversationEntryCannotBeDeleted) {
     EXPECT_EQ(view.deleteConfirmation(), nullptr);
 
     clickRow(0);
-    openContextMenu(4)->actions()[1]->trigger();
+    openContextMenu(4)->actions()[2]->trigger();
     answerConfirmation("Cancel");
     view.listView()->setFocus();
     QTest::keyClick(view.listView(), Qt::Key_Delete);  // asks about the selected row
@@ -449,6 +451,73 @@ TEST_F(Sidebar, RowsReadAsTitleAndLastMessage) {
     QAccessibleInterface* field = QAccessible::queryAccessibleInterface(view.titleEditor());
     EXPECT_EQ(field->text(QAccessible::Name), "Title");
     EXPECT_FALSE(field->text(QAccessible::Description).isEmpty());
+}
+
+TEST_F(Sidebar, PinnedConversationsComeFirstUnderHeadersTheKeyboardWalksPast) {
+    QList<SidebarID> pins;
+    QList<bool> pinValues;
+    QObject::connect(&view, &ConversationListView::pinRequested,
+                     [&](const SidebarID& pinned, bool value) {
+                         pins << pinned;
+                         pinValues << value;
+                     });
+    rows[2].setPinned(true);  // Sourdough
+    rows[3].setPinned(true);  // Haiku
+    view.setConversations(rows);
+    view.setSelectedConversation(id(3));
+    show();
+    const QAbstractItemModel* model = view.listView()->model();
+    QStringList shown;
+    for (int row = 0; row < model->rowCount(); ++row)
+        shown << model->index(row, 0).data().toString();
+    EXPECT_EQ(shown, QStringList({"New Conversation", "Pinned", "Sourdough", "Haiku", "Others",
+                                  "Rust lifetimes", "Trip to Lyon"}));
+    EXPECT_EQ(highlightedRow(), 3) << "the selection follows its conversation";
+    EXPECT_EQ(model->flags(model->index(1, 0)), Qt::NoItemFlags);
+    EXPECT_EQ(model->index(2, 0).data(Qt::AccessibleTextRole).toString(), "Sourdough, pinned");
+    EXPECT_EQ(model->index(5, 0).data(Qt::AccessibleTextRole).toString(), "Rust lifetimes");
+    EXPECT_LT(rowRect(1).height(), rowRect(2).height()) << "a header is a small row";
+
+    // The arrow keys step over the headers; a click on one selects nothing.
+    view.setSelectedConversation(SidebarID::newConversation());
+    view.listView()->setFocus();
+    QTest::keyClick(view.listView(), Qt::Key_Down);
+    EXPECT_EQ(view.selectedConversation(), id(2));
+    QTest::keyClick(view.listView(), Qt::Key_Down);
+    QTest::keyClick(view.listView(), Qt::Key_Down);
+    EXPECT_EQ(view.selectedConversation(), id(0));
+    QTest::keyClick(view.listView(), Qt::Key_Up);
+    EXPECT_EQ(view.selectedConversation(), id(3));
+    QTest::mouseClick(viewport(), Qt::LeftButton, {}, rowRect(4).center());
+    EXPECT_EQ(view.selectedConversation(), id(3));
+    EXPECT_EQ(openContextMenu(1), nullptr);
+
+    // A pinned row's menu unpins it, another row's pins it; F2 renames a pinned row.
+    QMenu* menu = openContextMenu(3);
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(menu->actions()[0]->text(), "Unpin");
+    menu->actions()[0]->trigger();
+    menu->close();
+    delete menu;
+    menu = openContextMenu(6);
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(menu->actions()[0]->text(), "Pin");
+    menu->actions()[0]->trigger();
+    menu->close();
+    EXPECT_EQ(pins, QList<SidebarID>({id(3), id(1)}));
+    EXPECT_EQ(pinValues, QList<bool>({false, true}));
+    QTest::keyClick(view.listView(), Qt::Key_F2);
+    EXPECT_EQ(view.editingConversation(), id(3));
+    EXPECT_EQ(view.titleEditor()->text(), "Haiku");
+    view.setSelectedConversation(id(3));
+
+    // Without pins, no headers.
+    rows[2].setPinned(false);
+    rows[3].setPinned(false);
+    view.setConversations(rows);
+    EXPECT_EQ(model->rowCount(), 5);
+    EXPECT_EQ(model->index(1, 0).data().toString(), "Rust lifetimes");
+    EXPECT_EQ(highlightedRow(), 4);
 }
 
 TEST_F(Sidebar, TheSelectedRowIsFramedWhileTheListHasTheFocus) {
