@@ -17,6 +17,7 @@
 #include "Overlays.h"
 #include "Shell.h"
 #include "ShortcutsWindow.h"
+#include "WindowMemory.h"
 
 namespace parlote {
 
@@ -85,6 +86,7 @@ MainWindow::MainWindow(ZoruveVedeServices services, std::function<AboutWindow*()
     });
 
     resize(defaultWidth, defaultHeight);
+    memory_ = new WindowMemory(this, view_, QSize(defaultWidth, defaultHeight));
 }
 
 MainWindow::~MainWindow() = default;
@@ -181,6 +183,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         }
     }
     QMainWindow::closeEvent(event);
+    if (event->isAccepted()) memory_->save();
     // The main window is the application: the About window does not keep it running.
     if (event->isAccepted()) QCoreApplication::quit();
 }

@@ -6,8 +6,9 @@
 // conversation commands (ConversationCommands.h), the help page, the one "Keyboard
 // Shortcuts" window (ShortcutsWindow.h) and the About command, which shows the one About
 // window each time. A page that no browser could open is explained in a message box
-// (browserLinkOpener, Overlays.h). Closing the main window quits. The start-up steps
-// around it are in Shell.h.
+// (browserLinkOpener, Overlays.h). Its size and place, the sidebar's width and the open
+// conversation are kept between runs (WindowMemory.h). Closing the main window quits. The
+// start-up steps around it are in Shell.h.
 
 #include <QKeySequence>
 #include <QMainWindow>
@@ -27,6 +28,7 @@ class AboutWindow;
 class ConversationCommands;
 class MainView;
 class ShortcutsWindow;
+class WindowMemory;
 
 /// The main window: the chat view and the menus.
 class MainWindow : public QMainWindow {
@@ -43,6 +45,8 @@ public:
 
     MainView* mainView() const { return view_; }
     ConversationCommands* commands() const { return commands_; }
+    /// The size, place, sidebar width and open conversation kept between runs.
+    WindowMemory* memory() const { return memory_; }
     QAction* helpAction() const { return help_; }
     QAction* shortcutsAction() const { return shortcuts_; }
     QAction* aboutAction() const { return about_; }
@@ -79,6 +83,7 @@ private:
 
     MainView* view_;
     ConversationCommands* commands_ = nullptr;
+    WindowMemory* memory_ = nullptr;
     std::function<AboutWindow*()> aboutWindow_;
     QPointer<ShortcutsWindow> shortcutsWindow_;
     QAction* help_ = nullptr;
