@@ -13,6 +13,7 @@
 #include "AboutWindow.h"
 #include "AppInfo.h"
 #include "ConversationCommands.h"
+#include "ExchangeCommands.h"
 #include "MainView.h"
 #include "Overlays.h"
 #include "Shell.h"
@@ -33,6 +34,11 @@ MainWindow::MainWindow(ZoruveVedeServices services, std::function<AboutWindow*()
     commands_ = new ConversationCommands(view_);
 
     QMenu* file = menuBar()->addMenu(tr("&File"));
+    exchange_ = new ExchangeCommands(view_, this);
+    file->addAction(exchange_->exportAction());
+    file->addAction(exchange_->exportAllAction());
+    file->addAction(exchange_->importAction());
+    file->addSeparator();
     quit_ = file->addAction(QIcon::fromTheme(QStringLiteral("application-exit")), tr("&Quit"));
     quit_->setShortcut(QKeySequence::Quit);
     quit_->setMenuRole(QAction::QuitRole);

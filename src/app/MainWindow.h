@@ -26,6 +26,7 @@ namespace parlote {
 
 class AboutWindow;
 class ConversationCommands;
+class ExchangeCommands;
 class MainView;
 class ShortcutsWindow;
 class WindowMemory;
@@ -47,6 +48,8 @@ public:
     ConversationCommands* commands() const { return commands_; }
     /// The size, place, sidebar width and open conversation kept between runs.
     WindowMemory* memory() const { return memory_; }
+    /// Export and import of conversations (the File menu's first commands).
+    ExchangeCommands* exchangeCommands() const { return exchange_; }
     QAction* helpAction() const { return help_; }
     QAction* shortcutsAction() const { return shortcuts_; }
     QAction* aboutAction() const { return about_; }
@@ -84,6 +87,7 @@ private:
     MainView* view_;
     ConversationCommands* commands_ = nullptr;
     WindowMemory* memory_ = nullptr;
+    ExchangeCommands* exchange_ = nullptr;
     std::function<AboutWindow*()> aboutWindow_;
     QPointer<ShortcutsWindow> shortcutsWindow_;
     QAction* help_ = nullptr;

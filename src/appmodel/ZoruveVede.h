@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "ChatRecords.h"
+#include "ConversationDocument.h"
 #include "ConversationPool.h"
 #include "InterfaceThread.h"
 #include "MessageList.h"
@@ -238,6 +239,24 @@ public:
     /// Pins or unpins a conversation. The list keeps its order (the sidebar shows the
     /// pinned ones first, see pinnedFirst) and is saved; an unchanged pin changes nothing.
     void setPinned(const SidebarID& id, bool pinned);
+
+    // Import.
+    /// What importConversations() did: the conversations added to the list (first at the
+    /// top), and for each one not added its title and why.
+    struct ImportSaved {
+        QList<SidebarID> added;
+        QList<std::pair<QString, QString>> failed;
+    };
+    /// Adds `conversations` to the top of the list in the order given. Each keeps its id
+    /// unless a conversation of the list, one being deleted or a file of the data folder
+    /// has it already: it then gets a new one, so that nothing is ever overwritten. Their
+    /// files are written through the store on a background task; then the list is saved,
+    /// the search index is told of each (as of a saved conversation) and `done` runs on
+    /// this thread.
+    void importConversations(QList<TitledConversation> conversations,
+                             std::function<void(const ImportSaved&)> done);
+    /// The store the conversations are kept in (exports read their files from it).
+    const ChatStore& store() const { return store_; }
 
     // Search.
     /// Looks up `text` in every conversation's title and messages and calls `deliver` on
