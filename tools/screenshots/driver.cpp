@@ -30,6 +30,8 @@
 //   32-table-streaming   a long table while it streams, in a transcript of its own
 //   41-search        Ctrl+K and two words: what every conversation holds of them, in
 //                    the sidebar in place of the list
+//   43-undo-bar      a conversation just deleted: "Conversation deleted" with Undo
+//   44-pinned        two conversations pinned, in their group above the others
 //
 //   parlote-screenshot-driver --server PATH --port N --out DIR [--dark]
 //
@@ -53,6 +55,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -83,6 +86,7 @@
 #include "StorageBar.h"
 #include "TestPalettes.h"
 #include "TranscriptView.h"
+#include "UndoBar.h"
 #include "WelcomeView.h"
 
 using namespace parlote;
@@ -620,6 +624,44 @@ int main(int argc, char** argv) {
         require(waitFor([&] { return search->findings().size() >= 3; }), "nothing found");
         shoot(QStringLiteral("41-search") + suffix);
         search->clear();
+        server.terminate();
+        server.waitForFinished(5000);
+    }
+
+    // 43. A conversation deleted from the sidebar: "Conversation deleted" with Undo above the
+    // transcript of the one still open. 44. Two conversations pinned above the others.
+    {
+        server.start(serverPath, {QStringLiteral("--port"), port});
+        require(server.waitForStarted(), "the fake server did not start for the sidebar");
+        require(waitFor([&] { return model.ollamaRunning(); }), "Ollama not seen running");
+        auto find = [&](const QString& words) {
+            for (const Conversation& entry : model.conversations())
+                if (entry.title().contains(words, Qt::CaseInsensitive)) return entry.id();
+            require(false, "a conversation is missing");
+            return SidebarID::newConversation();
+        };
+        const SidebarID sky = find(QStringLiteral("Sky"));
+        const SidebarID lyon = find(QStringLiteral("Lyon"));
+        const SidebarID longReply = find(QStringLiteral("long reply"));
+        model.setSelectedConversation(sky);
+        require(waitFor([&] { return !model.messages().isEmpty(); }), "no conversation to show");
+        view.sidebar()->askDelete(lyon);
+        QMessageBox* box = view.sidebar()->deleteConfirmation();
+        require(box != nullptr, "no delete confirmation");
+        for (QAbstractButton* button : box->buttons())
+            if (button->text() == QLatin1String("Delete")) button->click();
+        require(waitFor([&] { return view.undoBar()->isVisible(); }), "no undo bar");
+        view.transcript()->scrollToLastMessage(false);
+        shoot(QStringLiteral("43-undo-bar") + suffix);
+        view.undoBar()->undoButton()->click();
+        require(waitFor([&] { return !view.undoBar()->isVisible(); }), "the undo bar stayed");
+
+        model.setPinned(longReply, true);
+        model.setPinned(sky, true);
+        model.setSelectedConversation(sky);
+        require(waitFor([&] { return !model.messages().isEmpty(); }), "no conversation to show");
+        view.transcript()->scrollToLastMessage(false);
+        shoot(QStringLiteral("44-pinned") + suffix);
         server.terminate();
         server.waitForFinished(5000);
     }
