@@ -314,34 +314,55 @@ void ExchangeCommands::importFiles(const QStringList& paths,
                                    std::function<void(const ImportReport&)> done) {
     if (!done) done = [this](const ImportReport& report) { showImportReport(report); };
     std::weak_ptr<int> alive = alive_;
-    TaskRunner::shared().start([this, alive, paths, done] {
+    // Reading many large files takes a while: a progress dialog shows after a moment, and
+    // its Cancel stops the import before anything is added.
+    auto* progress = new QProgressDialog(tr("Reading conversations…"), tr("Cancel"), 0,
+                                         int(paths.size()), window_);
+    progress->setWindowTitle(tr("Import Conversations"));
+    progress->setAccessibleName(tr("Import progress"));
+    progress->setWindowModality(Qt::WindowModal);
+    progress->setMinimumDuration(500);
+    progress->setAutoClose(false);
+    progress->setAutoReset(false);
+    progress->setValue(0);
+    auto cancelled = std::make_shared<std::atomic<bool>>(false);
+    connect(progress, &QProgressDialog::canceled, this, [cancelled] { *cancelled = true; });
+    QPointer<QProgressDialog> shown = progress;
+    TaskRunner::shared().start([this, alive, paths, done, cancelled, shown] {
         QList<TitledConversation> conversations;
         ImportReport report;
-        for (const QString& path : paths) {
+        for (qsizetype i = 0; i < paths.size() && !*cancelled; ++i) {
+            const QString& path = paths.at(i);
             ImportRead read = readImportFile(path);
             if (read.conversation)
                 conversations.append(std::move(*read.conversation));
             else
                 report.skipped.append({QFileInfo(path).fileName(), read.problem});
+            InterfaceThread::post(alive, [shown, i] {
+                if (shown) shown->setValue(int(i + 1));
+            });
         }
-        InterfaceThread::post(alive, [this, alive, done, report = std::move(report),
-                                      conversations = std::move(conversations)]() mutable {
-            ZoruveVede& model = view_->viewModel();
-            model.importConversations(
-                std::move(conversations),
-                [this, alive, done, report](const ZoruveVede::ImportSaved& saved) mutable {
-                    if (alive.expired()) return;
-                    report.imported = int(saved.added.size());
-                    for (const auto& [title, why] : saved.failed)
-                        report.skipped.append({title, tr("could not be saved (%1)").arg(why)});
-                    if (!saved.added.isEmpty()) {
-                        ZoruveVede& model = view_->viewModel();
-                        model.setSelectedConversation(saved.added.first());
-                        model.selectConversation(saved.added.first());
-                    }
-                    done(report);
-                });
-        });
+        InterfaceThread::post(
+            alive, [this, alive, done, cancelled, shown, report = std::move(report),
+                    conversations = std::move(conversations)]() mutable {
+                if (shown) shown->deleteLater();
+                if (*cancelled) return;
+                ZoruveVede& model = view_->viewModel();
+                model.importConversations(
+                    std::move(conversations),
+                    [this, alive, done, report](const ZoruveVede::ImportSaved& saved) mutable {
+                        if (alive.expired()) return;
+                        report.imported = int(saved.added.size());
+                        for (const auto& [title, why] : saved.failed)
+                            report.skipped.append({title, tr("could not be saved (%1)").arg(why)});
+                        if (!saved.added.isEmpty()) {
+                            ZoruveVede& model = view_->viewModel();
+                            model.setSelectedConversation(saved.added.first());
+                            model.selectConversation(saved.added.first());
+                        }
+                        done(report);
+                    });
+            });
     });
 }
 

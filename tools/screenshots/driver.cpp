@@ -32,6 +32,9 @@
 //                    the sidebar in place of the list
 //   43-undo-bar      a conversation just deleted: "Conversation deleted" with Undo
 //   44-pinned        two conversations pinned, in their group above the others
+//   45-pdf-page      the first conversation exported as a PDF: its first page (pdftoppm;
+//                    light palette only, as a PDF is printed on white whatever the desktop's)
+//   46-import-report the report of an import: one conversation in, two files skipped and why
 //
 //   parlote-screenshot-driver --server PATH --port N --out DIR [--dark]
 //
@@ -62,6 +65,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QStyleFactory>
+#include <QTemporaryDir>
 #include <QTextCursor>
 #include <QThread>
 #include <QToolButton>
@@ -78,6 +82,7 @@
 #include "ConversationSearch.h"
 #include "CustomTextView.h"
 #include "DownloadIndicator.h"
+#include "ExchangeCommands.h"
 #include "MainView.h"
 #include "MainWindow.h"
 #include "ModelManagerView.h"
@@ -664,6 +669,51 @@ int main(int argc, char** argv) {
         shoot(QStringLiteral("44-pinned") + suffix);
         server.terminate();
         server.waitForFinished(5000);
+    }
+
+    // 45. The first conversation exported as a PDF, its first page as a picture. 46. An
+    // import of its JSON export beside two files that are not conversations: the report.
+    {
+        QTemporaryDir files;
+        require(files.isValid(), "no folder for the exports");
+        // The first conversation, about the sky: a list, code and a table.
+        SidebarID first = model.conversations().last().id();
+        for (const Conversation& entry : model.conversations())
+            if (entry.title().contains(QStringLiteral("Sky"))) first = entry.id();
+        ExchangeCommands* exchange = window.exchangeCommands();
+        auto exportAs = [&](const QString& name, ExportFormat format) {
+            std::optional<QString> error;
+            exchange->exportConversation(first, files.filePath(name), format,
+                                         [&](const QString& e) { error = e; });
+            require(waitFor([&] { return error.has_value(); }), "the export did not finish");
+            require(error->isEmpty(), "the export failed");
+            return files.filePath(name);
+        };
+        if (!dark) {
+            const QString pdf = exportAs(QStringLiteral("conversation.pdf"), ExportFormat::pdf);
+            const QString page = QDir(outDir).filePath(QStringLiteral("45-pdf-page"));
+            require(QProcess::execute(
+                        QStringLiteral("pdftoppm"),
+                        {QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("80"),
+                         QStringLiteral("-singlefile"), pdf, page}) == 0,
+                    "pdftoppm (poppler-utils) could not convert the PDF");
+            std::printf("%s.png\n", qPrintable(page));
+        }
+        const QString json = exportAs(QStringLiteral("Sky.json"), ExportFormat::json);
+        auto write = [&](const QString& name, const QByteArray& bytes) {
+            QFile file(files.filePath(name));
+            require(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size(),
+                    "cannot write a file to import");
+            return file.fileName();
+        };
+        exchange->importFiles({json, write(QStringLiteral("notes.txt"), "Shopping: eggs, milk"),
+                               write(QStringLiteral("backup.json"), "{\"messages\": [{\"id\"")});
+        require(waitFor([&] {
+                    return exchange->importReportBox() && exchange->importReportBox()->isVisible();
+                }),
+                "no import report");
+        shoot(QStringLiteral("46-import-report") + suffix);
+        exchange->importReportBox()->close();
     }
 
     model.applicationWillQuit();
