@@ -8,6 +8,7 @@
 #include <QListView>
 #include <QPlainTextEdit>
 #include <QTextEdit>
+#include <algorithm>
 
 #include "ConversationListView.h"
 #include "CustomTextView.h"
@@ -150,7 +151,11 @@ void ConversationCommands::updateEnabled() {
     rename_->setEnabled(inConversation);
     remove_->setEnabled(inConversation);
     pin_->setEnabled(inConversation);
-    const bool pinned = inConversation && pinnedFirst(model.conversations())[row - 1].pinned();
+    const QList<Conversation>& list = model.conversations();
+    const SidebarID& selected = model.selectedConversation();
+    const bool pinned = std::any_of(list.begin(), list.end(), [&](const Conversation& c) {
+        return c.id() == selected && c.pinned();
+    });
     pin_->setText(pinned ? tr("&Unpin Conversation") : tr("P&in Conversation"));
     previous_->setEnabled(row > 0);
     next_->setEnabled(row < model.conversations().size());
@@ -160,10 +165,18 @@ int ConversationCommands::selectedRow() const {
     const ZoruveVede& model = view_->viewModel();
     const SidebarID& selected = model.selectedConversation();
     if (selected.isNewConversation()) return 0;
-    const QList<Conversation> rows = pinnedFirst(model.conversations());
-    for (qsizetype i = 0; i < rows.size(); ++i)
-        if (rows[i].id() == selected) return int(i) + 1;
-    return -1;
+    // Counted without copying the list: this runs for every change of the transcript.
+    const QList<Conversation>& list = model.conversations();
+    const auto at = std::find_if(list.begin(), list.end(),
+                                 [&](const Conversation& c) { return c.id() == selected; });
+    if (at == list.end()) return -1;
+    const bool pinned = at->pinned();
+    // Pinned ones come first: before a pinned one, the pinned ones above it; before another,
+    // every pinned one and the others above it.
+    int row = 1;
+    for (auto it = list.begin(); it != list.end(); ++it)
+        if (it->pinned() ? (!pinned || it < at) : (!pinned && it < at)) ++row;
+    return row;
 }
 
 void ConversationCommands::selectRow(int row) {
