@@ -58,6 +58,10 @@ public:
         setEditTriggers(QAbstractItemView::EditKeyPressed);
         // A row is taller when its preview takes two lines, which depends on the width.
         setUniformItemSizes(false);
+        // Measuring a row lays out its preview's text: thousands of conversations are
+        // measured a batch at a time between events, so that the window paints at once.
+        setLayoutMode(QListView::Batched);
+        setBatchSize(64);
         setResizeMode(QListView::Adjust);
         setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
         setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

@@ -110,15 +110,18 @@ QString SidebarModel::previewText(const QString& lastMessage) {
     return lines.join(QLatin1Char('\n'));
 }
 
+const QString& SidebarModel::previewOf(qsizetype shownRow) const {
+    std::optional<QString>& preview = previews_[size_t(shownRow)];
+    if (!preview) preview = previewText(shown_[shownRow].lastMessage());
+    return *preview;
+}
+
 void SidebarModel::setConversations(const QList<Conversation>& conversations) {
     const bool sameRows = sameIds(conversations);
     if (!sameRows) beginResetModel();
     conversations_ = conversations;
     shown_ = pinnedFirst(conversations_);
-    previews_.clear();
-    previews_.reserve(shown_.size());
-    for (const Conversation& conversation : shown_)
-        previews_ << previewText(conversation.lastMessage());
+    previews_.assign(size_t(shown_.size()), std::nullopt);
     rows_.clear();
     rows_.reserve(shown_.size() + 2);
     const bool anyPinned = !shown_.isEmpty() && shown_.first().pinned();
@@ -206,12 +209,12 @@ QVariant SidebarModel::data(const QModelIndex& index, int role) const {
         case LastMessageRole:
             return conversation.lastMessage();
         case PreviewRole:
-            return previews_[row];
+            return previewOf(row);
         case KindRole:
             return int(RowKind::Conversation);
         case Qt::AccessibleDescriptionRole:
             // Read after the title: the last message as the sidebar shows it.
-            return QString(previews_[row]).replace(QLatin1Char('\n'), QLatin1Char(' '));
+            return QString(previewOf(row)).replace(QLatin1Char('\n'), QLatin1Char(' '));
         default:
             return {};
     }

@@ -10,6 +10,8 @@
 
 #include <QAbstractListModel>
 #include <QList>
+#include <optional>
+#include <vector>
 
 #include "ChatRecords.h"
 
@@ -69,7 +71,10 @@ private:
 
     QList<Conversation> conversations_;
     QList<Conversation> shown_;  // pinnedFirst(conversations_)
-    QStringList previews_;       // previewText of each shown conversation's last message
+    // previewText of each shown conversation's last message, made when first asked for: a
+    // list of thousands shows a few dozen rows at start-up.
+    mutable std::vector<std::optional<QString>> previews_;
+    const QString& previewOf(qsizetype shownRow) const;
     QList<Row> rows_;
 };
 
