@@ -6,7 +6,9 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextLayout>
 #include <atomic>
+#include <cmath>
 #include <limits>
 #include <optional>
 
@@ -21,20 +23,65 @@ namespace parlote {
 
 namespace {
 
-// What paint() draws selected in the document of block `index`.
-QList<QAbstractTextDocumentLayout::Selection> selectionIn(QTextDocument* doc, int index,
-                                                          MarkdownLayout::TextPosition from,
-                                                          MarkdownLayout::TextPosition to,
-                                                          const QTextCharFormat& selected) {
-    if (!(from < to) || index < from.block || index > to.block) return {};
+// What paint() draws highlighted in the document of block `index`.
+QList<QAbstractTextDocumentLayout::Selection> highlightsIn(
+    QTextDocument* doc, int index, const std::vector<MarkdownLayout::Highlight>& highlights) {
+    QList<QAbstractTextDocumentLayout::Selection> out;
     const int end = doc->characterCount() - 1;
-    const int start = index == from.block ? qBound(0, from.offset, end) : 0;
-    const int stop = index == to.block ? qBound(0, to.offset, end) : end;
-    if (start >= stop) return {};
-    QTextCursor cursor(doc);
-    cursor.setPosition(start);
-    cursor.setPosition(stop, QTextCursor::KeepAnchor);
-    return {QAbstractTextDocumentLayout::Selection{cursor, selected}};
+    for (const MarkdownLayout::Highlight& h : highlights) {
+        if (h.underText || !(h.from < h.to) || !h.format || index < h.from.block ||
+            index > h.to.block)
+            continue;
+        const int start = index == h.from.block ? qBound(0, h.from.offset, end) : 0;
+        const int stop = index == h.to.block ? qBound(0, h.to.offset, end) : end;
+        if (start >= stop) continue;
+        QTextCursor cursor(doc);
+        cursor.setPosition(start);
+        cursor.setPosition(stop, QTextCursor::KeepAnchor);
+        out.append(QAbstractTextDocumentLayout::Selection{cursor, *h.format});
+    }
+    return out;
+}
+
+// Fills the background of the highlights `underText` in the document of block `index`,
+// line by line, where they meet `clip`.
+void fillUnderText(QPainter* painter, QTextDocument* doc, int index,
+                   const std::vector<MarkdownLayout::Highlight>& highlights, const QRectF& clip) {
+    const int end = doc->characterCount() - 1;
+    for (const MarkdownLayout::Highlight& h : highlights) {
+        if (!h.underText || !(h.from < h.to) || !h.format || index < h.from.block ||
+            index > h.to.block)
+            continue;
+        const int start = index == h.from.block ? qBound(0, h.from.offset, end) : 0;
+        const int stop = index == h.to.block ? qBound(0, h.to.offset, end) : end;
+        const QBrush brush = h.format->background();
+        for (QTextBlock block = doc->findBlock(start); block.isValid() && block.position() < stop;
+             block = block.next()) {
+            const QTextLayout* lines = block.layout();
+            if (!lines || lines->lineCount() == 0) continue;
+            const int from = qMax(start, block.position()) - block.position();
+            const int to = qMin(stop, block.position() + block.length() - 1) - block.position();
+            if (from >= to) continue;
+            const QPointF origin = doc->documentLayout()->blockBoundingRect(block).topLeft();
+            for (int i = lines->lineForTextPosition(from).lineNumber();
+                 i >= 0 && i < lines->lineCount(); ++i) {
+                const QTextLine line = lines->lineAt(i);
+                const int lineStart = line.textStart();
+                const int lineEnd = lineStart + line.textLength();
+                if (lineStart >= to) break;
+                if (lineEnd <= from) continue;
+                // Placing along the line shapes it: only for lines that are painted.
+                const qreal top = origin.y() + line.y();
+                if (top > clip.bottom()) break;
+                if (top + line.height() < clip.top()) continue;
+                const qreal left = line.cursorToX(qMax(from, lineStart));
+                const qreal right = line.cursorToX(qMin(to, lineEnd));
+                const QRectF area(origin.x() + qMin(left, right), origin.y() + line.y(),
+                                  std::abs(right - left), line.height());
+                if (area.intersects(clip)) painter->fillRect(area, brush);
+            }
+        }
+    }
 }
 
 }  // namespace
@@ -386,11 +433,16 @@ void MarkdownLayout::applyColours(quint64 pieceId, int codeIndex, const QStringL
 }
 
 void MarkdownLayout::paint(QPainter* painter, const QPointF& topLeft, const QRectF& exposed) {
-    paint(painter, topLeft, exposed, {}, {}, QTextCharFormat());
+    paint(painter, topLeft, exposed, std::vector<Highlight>());
 }
 
 void MarkdownLayout::paint(QPainter* painter, const QPointF& topLeft, const QRectF& exposed,
                            TextPosition from, TextPosition to, const QTextCharFormat& selected) {
+    paint(painter, topLeft, exposed, std::vector<Highlight>{{from, to, &selected}});
+}
+
+void MarkdownLayout::paint(QPainter* painter, const QPointF& topLeft, const QRectF& exposed,
+                           const std::vector<Highlight>& highlights) {
     ensureLaidOut();
     QAbstractTextDocumentLayout::PaintContext context;
     context.palette.setColor(QPalette::Text, style_.text);
@@ -405,8 +457,9 @@ void MarkdownLayout::paint(QPainter* painter, const QPointF& topLeft, const QRec
         painter->save();
         painter->translate(area.topLeft());
         paintDecorations(painter, *piece->doc, style_, clip, true);
+        fillUnderText(painter, piece->doc.get(), int(index), highlights, clip);
         context.clip = clip;
-        context.selections = selectionIn(piece->doc.get(), int(index), from, to, selected);
+        context.selections = highlightsIn(piece->doc.get(), int(index), highlights);
         piece->doc->documentLayout()->draw(painter, context);
         paintDecorations(painter, *piece->doc, style_, clip, false);
         painter->restore();

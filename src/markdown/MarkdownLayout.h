@@ -128,6 +128,21 @@ public:
     /// (its background and foreground).
     void paint(QPainter* painter, const QPointF& topLeft, const QRectF& exposed, TextPosition from,
                TextPosition to, const QTextCharFormat& selected);
+    /// A stretch of text drawn in a format of its own (the selection, a match of Find).
+    struct Highlight {
+        TextPosition from;
+        TextPosition to;
+        const QTextCharFormat* format = nullptr;  // owned by the caller
+        /// Only the format's background, filled under the text as a marker pen would: the
+        /// text keeps its colours. Hundreds of these cost little, where each highlight
+        /// drawn in its own format has the text drawn again, clipped to it.
+        bool underText = false;
+    };
+    /// Paints as paint() does, each of `highlights` drawn as its format says: those
+    /// `underText` first, then the others; where two overlap, the later one is drawn over
+    /// the earlier.
+    void paint(QPainter* painter, const QPointF& topLeft, const QRectF& exposed,
+               const std::vector<Highlight>& highlights);
 
 signals:
     /// Something outside the text changed how it looks (an image arrived or failed):

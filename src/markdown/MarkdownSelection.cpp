@@ -7,6 +7,7 @@
 #include <QTextDocument>
 #include <QTextLayout>
 #include <QTextTable>
+#include <cmath>
 
 #include "DocumentDecorations.h"
 
@@ -82,16 +83,76 @@ QString cellsText(const QTextCursor& cursor) {
     return lines.join(u'\n');
 }
 
-// The plain text of [from, to) of one block's document.
-QString documentText(QTextDocument* doc, int from, int to) {
+// Plain text being made, with the place of each of its characters when they are asked for.
+class PlainTextBuilder {
+public:
+    explicit PlainTextBuilder(bool placed) : placed_(placed) {}
+
+    QString text;
+    std::vector<PlacedText::Place> places;  // when placed
+
+    bool placed() const { return placed_; }
+    /// A character of a document, at `at` (a line separator as a line break, say).
+    void real(QChar c, TextPosition at) {
+        text += c;
+        if (placed_) places.push_back({at, true});
+    }
+    /// Characters that are not in the documents, standing at `at`.
+    void added(QStringView s, TextPosition at) {
+        text += s;
+        if (placed_) places.insert(places.end(), size_t(s.size()), PlacedText::Place{at, false});
+    }
+    void append(const PlainTextBuilder& other) {
+        text += other.text;
+        if (placed_) places.insert(places.end(), other.places.begin(), other.places.end());
+    }
+    /// The place of the first character (of an empty text: the start).
+    TextPosition firstPlace() const { return places.empty() ? TextPosition{} : places.front().at; }
+
+private:
+    bool placed_;
+};
+
+// The characters of a block of document `index` from its position `start` on, as readable()
+// makes them: line separators as line breaks, pictures left out; within a table cell,
+// each run of white space (line separators included) as one space and none at either end.
+void appendReadable(QStringView text, int index, int start, bool inCell, PlainTextBuilder& out) {
+    if (!inCell) {
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const QChar c = text[i];
+            if (c == QChar::ObjectReplacementCharacter) continue;
+            out.real(c == QChar::LineSeparator ? QChar(u'\n') : c, {index, start + int(i)});
+        }
+        return;
+    }
+    int space = -1;  // where the run of white space before the next character began
+    bool any = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == QChar::ObjectReplacementCharacter) continue;
+        if (c.isSpace()) {
+            if (space < 0) space = start + int(i);
+            continue;
+        }
+        if (space >= 0 && any) out.real(u' ', {index, space});
+        space = -1;
+        out.real(c, {index, start + int(i)});
+        any = true;
+    }
+}
+
+// The plain text of [from, to) of the document of block `index`.
+void appendDocumentText(QTextDocument* doc, int index, int from, int to, PlainTextBuilder& out) {
     QTextCursor cursor(doc);
     cursor.setPosition(from);
     cursor.setPosition(to, QTextCursor::KeepAnchor);
-    if (cursor.hasComplexSelection()) return cellsText(cursor);
+    if (cursor.hasComplexSelection()) {
+        out.added(cellsText(cursor), {index, cursor.selectionStart()});
+        return;
+    }
     // The cursor takes in a whole table when one end is in it and the other is not.
     const int start = cursor.selectionStart();
     const int end = cursor.selectionEnd();
-    QString out;
     QTextTable* lastTable = nullptr;
     int lastRow = -1;
     bool first = true;
@@ -107,21 +168,41 @@ QString documentText(QTextDocument* doc, int from, int to) {
         const int stop = qMin(end, blockStart + block.length() - 1);
         QTextTable* table = QTextCursor(block).currentTable();
         const QString marker = begin == blockStart ? markerOf(block) : QString();
-        QString text =
-            readable(block.text().mid(begin - blockStart, qMax(0, stop - begin)), table != nullptr);
-        if (!marker.isEmpty()) text.prepend(marker + u' ');
+        PlainTextBuilder text(out.placed());
+        if (!marker.isEmpty()) text.added(QString(marker + u' '), {index, begin});
+        appendReadable(QStringView(block.text()).mid(begin - blockStart, qMax(0, stop - begin)),
+                       index, begin, table != nullptr, text);
         // Empty blocks are spacing the writer left (say after a table), except the cells of
         // a table, which keep its columns in line, and the blank lines of code.
-        if (text.isEmpty() && !table && !codeLine) continue;
+        if (text.text.isEmpty() && !table && !codeLine) continue;
         int row = -1;
         if (table) row = table->cellAt(blockStart).row();
-        if (!first) out += table && table == lastTable && row == lastRow ? u'\t' : u'\n';
-        out += text;
+        if (!first)
+            out.added(table && table == lastTable && row == lastRow ? u"\t" : u"\n",
+                      {index, begin});
+        out.append(text);
         first = false;
         lastTable = table;
         lastRow = row;
     }
-    return out;
+}
+
+// The plain text between two places of a layout, its top-level blocks one line break apart.
+void appendPlainText(MarkdownLayout& layout, TextPosition from, TextPosition to,
+                     PlainTextBuilder& out) {
+    from = clampPosition(layout, from);
+    to = clampPosition(layout, to);
+    for (int index = from.block; index <= to.block && from < to; ++index) {
+        QTextDocument* doc = layout.blockDocument(index);
+        const int start = index == from.block ? from.offset : 0;
+        const int end = index == to.block ? to.offset : documentEnd(doc);
+        if (start >= end) continue;
+        PlainTextBuilder part(out.placed());
+        appendDocumentText(doc, index, start, end, part);
+        if (part.text.isEmpty()) continue;
+        if (!out.text.isEmpty()) out.added(u"\n", part.firstPlace());
+        out.append(part);
+    }
 }
 
 }  // namespace
@@ -198,18 +279,44 @@ TextRange paragraphAt(MarkdownLayout& layout, TextPosition at) {
 }
 
 QString plainTextOf(MarkdownLayout& layout, TextPosition from, TextPosition to) {
-    from = clampPosition(layout, from);
-    to = clampPosition(layout, to);
-    QStringList parts;
-    for (int index = from.block; index <= to.block && from < to; ++index) {
-        QTextDocument* doc = layout.blockDocument(index);
-        const int start = index == from.block ? from.offset : 0;
-        const int end = index == to.block ? to.offset : documentEnd(doc);
-        if (start >= end) continue;
-        const QString text = documentText(doc, start, end);
-        if (!text.isEmpty()) parts.append(text);
-    }
-    return parts.join(u'\n');
+    PlainTextBuilder out(false);
+    appendPlainText(layout, from, to, out);
+    return out.text;
+}
+
+PlacedText placedText(MarkdownLayout& layout) {
+    PlainTextBuilder out(true);
+    appendPlainText(layout, {}, textEnd(layout), out);
+    return {std::move(out.text), std::move(out.places)};
+}
+
+TextRange PlacedText::range(qsizetype start, qsizetype length) const {
+    if (start < 0 || length <= 0 || start + length > qsizetype(places.size())) return {};
+    const Place& last = places[size_t(start + length - 1)];
+    TextPosition to = last.at;
+    if (last.real) ++to.offset;
+    return {places[size_t(start)].at, to};
+}
+
+QRectF rangeRect(MarkdownLayout& layout, TextRange range) {
+    range.from = clampPosition(layout, range.from);
+    range.to = clampPosition(layout, range.to);
+    if (range.isEmpty()) return {};
+    QTextDocument* doc = layout.blockDocument(range.from.block);
+    const int start = range.from.offset;
+    const QTextBlock block = doc->findBlock(start);
+    const QTextLayout* lines = block.isValid() ? block.layout() : nullptr;
+    if (!lines) return {};
+    const QTextLine line = lines->lineForTextPosition(start - block.position());
+    if (!line.isValid()) return {};
+    const int lineEnd = block.position() + line.textStart() + line.textLength();
+    const int end = range.to.block == range.from.block ? qMin(range.to.offset, lineEnd) : lineEnd;
+    const qreal left = line.cursorToX(start - block.position());
+    const qreal right = line.cursorToX(qMax(start, end) - block.position());
+    const QPointF origin = blockOrigin(doc, block);
+    return QRectF(origin.x() + qMin(left, right),
+                  origin.y() + line.y() + layout.blockTop(range.from.block), std::abs(right - left),
+                  line.height());
 }
 
 QRectF textRect(MarkdownLayout& layout, const QString& text) {
@@ -217,18 +324,9 @@ QRectF textRect(MarkdownLayout& layout, const QString& text) {
         QTextDocument* doc = layout.blockDocument(index);
         const QTextCursor found = doc->find(text, 0, QTextDocument::FindCaseSensitively);
         if (found.isNull()) continue;
-        const int start = found.selectionStart();
-        const QTextBlock block = doc->findBlock(start);
-        const QTextLayout* lines = block.layout();
-        const QTextLine line = lines->lineForTextPosition(start - block.position());
-        if (!line.isValid()) continue;
-        const int lineEnd = block.position() + line.textStart() + line.textLength();
-        const int end = qMin(found.selectionEnd(), lineEnd);
-        const qreal left = line.cursorToX(start - block.position());
-        const qreal right = line.cursorToX(end - block.position());
-        const QPointF origin = blockOrigin(doc, block);
-        return QRectF(origin.x() + left, origin.y() + line.y() + layout.blockTop(index),
-                      right - left, line.height());
+        const QRectF rect =
+            rangeRect(layout, {{index, found.selectionStart()}, {index, found.selectionEnd()}});
+        if (!rect.isNull()) return rect;
     }
     return {};
 }

@@ -14,6 +14,7 @@
 
 #include <QRectF>
 #include <QString>
+#include <vector>
 
 #include "MarkdownLayout.h"
 
@@ -55,5 +56,30 @@ QString plainTextOf(MarkdownLayout& layout, TextPosition from, TextPosition to);
 /// Where the first occurrence of `text` is drawn, relative to the layout's top-left corner:
 /// the part of it on its first line. A null rectangle when the layout does not hold it.
 QRectF textRect(MarkdownLayout& layout, const QString& text);
+
+/// Where `range` is drawn, relative to the layout's top-left corner: the part of it on the
+/// line it begins on (to the end of that line when it goes on past it). A null rectangle
+/// for an empty range or one outside the text.
+QRectF rangeRect(MarkdownLayout& layout, TextRange range);
+
+/// The plain text of a whole layout, as plainTextOf() gives it from the start to the end,
+/// with the place of each of its characters: what Find looks through, so that a stretch
+/// found in the text can be painted where it is.
+struct PlacedText {
+    /// Where a character of `text` is: the place before it. Characters that are not in
+    /// the documents (a list item's marker, the line break between two blocks, the tab
+    /// between two cells) are not `real`: they take no room, and stand at the place of
+    /// what follows them.
+    struct Place {
+        TextPosition at;
+        bool real = true;
+    };
+    QString text;
+    std::vector<Place> places;  // one per character of `text`
+
+    /// The places of the `length` characters of `text` from `start` (within the text).
+    TextRange range(qsizetype start, qsizetype length) const;
+};
+PlacedText placedText(MarkdownLayout& layout);
 
 }  // namespace parlote
