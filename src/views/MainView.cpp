@@ -21,6 +21,7 @@
 #include "CustomTextView.h"
 #include "DisplayName.h"
 #include "DownloadIndicator.h"
+#include "FindBar.h"
 #include "ModelMenu.h"
 #include "Overlays.h"
 #include "StorageBar.h"
@@ -95,7 +96,11 @@ MainView::MainView(ZoruveVedeServices services, QWidget* parent, ImageStore* ima
     setTabOrder(sidebarButton_, modelButton_);
     setTabOrder(modelButton_, downloadIndicator_->cancelButton());
     setTabOrder(downloadIndicator_->cancelButton(), transcript_);
-    setTabOrder(transcript_, input_->textView());
+    setTabOrder(transcript_, findBar_->field());
+    setTabOrder(findBar_->field(), findBar_->previousButton());
+    setTabOrder(findBar_->previousButton(), findBar_->nextButton());
+    setTabOrder(findBar_->nextButton(), findBar_->closeButton());
+    setTabOrder(findBar_->closeButton(), input_->textView());
     setTabOrder(input_->textView(), send_);
     focusInput();  // typing starts a message as soon as the window shows
 }
@@ -116,7 +121,14 @@ QWidget* MainView::buildChatPane() {
     column->addWidget(buildHeader(pane));
     transcript_->setParent(pane);
     column->addWidget(transcript_, 1);
+    // Find in the conversation, under the transcript it searches; its commands work
+    // anywhere in the window, also while it is closed.
+    findBar_ = new FindBar(transcript_, pane);
+    column->addWidget(findBar_);
+    addActions(
+        {findBar_->findAction(), findBar_->findNextAction(), findBar_->findPreviousAction()});
     column->addWidget(buildInputRow(pane));
+    findBar_->setFallbackFocus(input_->textView());
     return pane;
 }
 

@@ -3,7 +3,8 @@
 // The content of Parlote's main window: the banner shown while Ollama does not answer,
 // the conversation sidebar beside the chat pane (the sidebar button, the model menu, the
 // progress of a model download while one runs and the conversation's description, the transcript,
-// the input box with "Send", which reads "Stop" while a reply is written and stops it), and the
+// the find bar under it while it is open (FindBar.h, Ctrl+F), the input box with "Send", which
+// reads "Stop" while a reply is written and stops it), and the
 // four overlays: the model manager sheet, the general alert, the "Waiting on Ollama…" alert and the
 // welcome sheet (kept by an OverlayController, Overlays.h). It owns the application model for the
 // window's lifetime, shows its fields and hands every user action to it; it holds no chat
@@ -46,6 +47,7 @@ class ConversationListView;
 class ConversationSearch;
 class CustomTextView;
 class DownloadIndicator;
+class FindBar;
 class ImageStore;
 class ModelManagerView;
 class OverlayController;
@@ -139,6 +141,9 @@ public:
     ModelMenu* modelMenu() const { return modelMenu_; }
     QLabel* descriptionLabel() const;
     TranscriptView* transcript() const { return transcript_; }
+    /// Find in the conversation, under the transcript (hidden until Ctrl+F); its actions
+    /// are the window's.
+    FindBar* findBar() const { return findBar_; }
     CustomTextView* input() const { return input_; }
     QWidget* inputFrame() const;
     QPushButton* sendButton() const { return send_; }
@@ -205,6 +210,7 @@ private:
     ModelMenu* modelMenu_ = nullptr;
     views_detail::ElidedLabel* description_ = nullptr;
     TranscriptView* transcript_ = nullptr;
+    FindBar* findBar_ = nullptr;
     views_detail::InputFrame* inputFrame_ = nullptr;
     CustomTextView* input_ = nullptr;
     QPushButton* send_ = nullptr;

@@ -15,6 +15,7 @@
 #include "Limits.h"
 #include "MarkdownPlainText.h"
 #include "ThinkBlock.h"
+#include "TranscriptFind.h"
 #include "TranscriptView.h"
 
 namespace parlote {
@@ -478,22 +479,25 @@ bool TranscriptSelection::eventFilter(QObject* watched, QEvent* event) {
 void TranscriptSelection::paintText(QPainter& painter, int row, const QPoint& topLeft,
                                     const QRectF& exposed) {
     MarkdownLayout* layout = view_->layoutFor(row);
+    // The matches of Find, then the selection over them.
+    std::vector<MarkdownLayout::Highlight> highlights;
+    view_->find_->addHighlights(row, highlights);
     const TextRange range = rangeIn(row);
-    if (range.isEmpty()) {
-        layout->paint(&painter, topLeft, exposed);
-        return;
-    }
-    const QPalette& palette = view_->palette();
     QTextCharFormat selected;
-    selected.setBackground(palette.brush(QPalette::Highlight));
-    selected.setForeground(palette.brush(QPalette::HighlightedText));
-    layout->paint(&painter, topLeft, exposed, range.from, range.to, selected);
+    if (!range.isEmpty()) {
+        const QPalette& palette = view_->palette();
+        selected.setBackground(palette.brush(QPalette::Highlight));
+        selected.setForeground(palette.brush(QPalette::HighlightedText));
+        highlights.push_back({range.from, range.to, &selected});
+    }
+    layout->paint(&painter, topLeft, exposed, highlights);
 }
 
 void TranscriptSelection::paintError(QPainter& painter, int row, const QRect& rect,
                                      const QString& text) {
     const QPalette& palette = view_->palette();
     const bool selected = !rangeIn(row).isEmpty();
+    if (!selected && view_->find_->paintError(painter, row, rect, text)) return;
     if (selected) painter.fillRect(rect, palette.color(QPalette::Highlight));
     painter.setPen(palette.color(selected ? QPalette::HighlightedText : QPalette::WindowText));
     painter.setFont(view_->font());

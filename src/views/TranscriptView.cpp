@@ -21,6 +21,7 @@
 #include "MarkdownLayout.h"
 #include "MarkdownStyle.h"
 #include "TranscriptAccessible.h"
+#include "TranscriptFind.h"
 #include "TranscriptLayoutCache.h"
 #include "TranscriptSelection.h"
 #include "ViewFonts.h"
@@ -63,6 +64,7 @@ TranscriptView::TranscriptView(QWidget* parent, ImageStore* images)
       jumpButton_(new JumpToEndButton(this)),
       growthEnd_(new QTimer(this)),
       selection_(std::make_unique<TranscriptSelection>(this)),
+      find_(new TranscriptFind(this)),
       accessibleItems_(std::make_unique<TranscriptAccessibleItems>(this)) {
     installTranscriptAccessibility();
     setFrameShape(QFrame::NoFrame);
@@ -123,6 +125,7 @@ void TranscriptView::showTranscript(const MessageList& messages) {
     messages_ = messages;
     animation_->stop();
     resetRows();
+    find_->reset();
     closeEditorOfGoneMessage();
     // A transcript opens at its end, where the conversation stands.
     following_ = true;
@@ -158,6 +161,7 @@ void TranscriptView::setMessages(const MessageList& messages) {
         showTranscript(messages);
         return;
     }
+    find_->changed(same);
     // The same transcript, grown or changed near its end: keep the rows before the change
     // and the position.
     std::optional<Row> statusRow;

@@ -76,13 +76,17 @@
 // whenever it changes while the view has the focus, and when the view takes the focus.
 // A reply that ends (setReplyInProgress(false)) after it came or changed is announced.
 //
-// The class is written in eight files: TranscriptView.cpp (the content, painting and the
+// Finding text (TranscriptFind.h): the matches of a text looked for are highlighted, one of
+// them current, found in the messages' plain text without laying them out; only the row
+// of the current match is laid out to bring it into view.
+//
+// The class is written in nine files: TranscriptView.cpp (the content, painting and the
 // mouse), TranscriptRows.cpp (measuring rows and where each begins), TranscriptScrolling.cpp
 // (the scroll position), TranscriptControls.cpp (the controls, the current message, the
 // keyboard and the context menu), TranscriptEditing.cpp (editing in place),
 // TranscriptLayoutCache.cpp (the laid-out Markdown kept per message),
-// TranscriptAccessible.cpp (what assistive technology reads) and TranscriptSelection.cpp
-// (selecting and copying text).
+// TranscriptAccessible.cpp (what assistive technology reads), TranscriptSelection.cpp
+// (selecting and copying text) and TranscriptFind.cpp (finding text).
 //
 // Interface thread only.
 
@@ -120,6 +124,7 @@ class TranscriptAccessible;
 class TranscriptAccessibleItems;
 class TranscriptAnnouncementAccessible;
 class TranscriptEditor;
+class TranscriptFind;
 class TranscriptLayoutCache;
 class TranscriptMessageAccessible;
 class TranscriptSelection;
@@ -331,6 +336,34 @@ public:
     /// and tools.
     QRect textRect(int row, const QString& text);
 
+    // ---- Finding text (TranscriptFind.cpp) -------------------------------------------------
+    /// Looks for `text` in what the messages show, case and accents aside (TranscriptFind.h):
+    /// every match is highlighted, and the first at or after the current one (else the
+    /// first from the top of the view) becomes current and is scrolled into view once found.
+    /// An empty text ends finding and takes the highlights away. A long transcript is
+    /// searched in steps, between which the window goes on; findResultsChanged() tells when
+    /// the count or the current match changed.
+    void setFindText(const QString& text);
+    QString findText() const;
+    /// Makes the next (previous) match current, going round past the last (first), and
+    /// scrolls it into view.
+    void findNext();
+    void findPrevious();
+    /// How many matches were found, and which is current (from 0; -1 when none is: after
+    /// another transcript was opened, until the user moves to one).
+    qsizetype findMatchCount() const;
+    qsizetype currentFindMatch() const;
+    /// The row of the current match, or -1.
+    int currentFindRow() const;
+    /// Whether a search for a new text, or in a transcript just opened, still has messages
+    /// to look through (its count is not known yet).
+    bool isFindSearching() const;
+    /// Where the current match is painted (its part on its first line), in viewport
+    /// coordinates; lays its row out. A null rectangle when there is none.
+    QRect currentFindMatchRect();
+    /// Where each match in `row` is painted, in viewport coordinates; lays the row out.
+    std::vector<QRect> findMatchRects(int row);
+
 signals:
     /// A message's content was put on the clipboard by its copy button.
     void copied(const QString& content);
@@ -342,6 +375,8 @@ signals:
     void variantRequested(const QUuid& id, int index);
     /// The selection changed (made, extended, cleared).
     void selectionChanged();
+    /// What Find found changed: the count, the current match, or whether it still searches.
+    void findResultsChanged();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -367,6 +402,8 @@ private:
     friend class TranscriptMessageAccessible;
     // The selection places itself in the rows and paints their text.
     friend class TranscriptSelection;
+    // Find reads the messages and their layouts, and scrolls to its matches.
+    friend class TranscriptFind;
 
     /// How a reply's think block is shown.
     enum class Thinking {
@@ -603,6 +640,7 @@ private:
     bool watchingReply_ = false;
     std::optional<ChatMessage> lastBeforeReply_;
     std::unique_ptr<TranscriptSelection> selection_;
+    TranscriptFind* find_;  // a child of the view
     // Last, so that the accessible items go first, while the view is whole.
     std::unique_ptr<TranscriptAccessibleItems> accessibleItems_;
 };
