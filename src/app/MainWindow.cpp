@@ -14,6 +14,7 @@
 #include "AppInfo.h"
 #include "ConversationCommands.h"
 #include "ExchangeCommands.h"
+#include "FindBar.h"
 #include "MainView.h"
 #include "Overlays.h"
 #include "Shell.h"
@@ -55,6 +56,13 @@ MainWindow::MainWindow(ZoruveVedeServices services, std::function<AboutWindow*()
     edit->addSeparator();
     addEditAction(edit, QStringLiteral("edit-select-all"), tr("Select &All"),
                   QKeySequence::SelectAll);
+    edit->addSeparator();
+    FindBar* find = view_->findBar();
+    for (QAction* action :
+         {find->findAction(), find->findNextAction(), find->findPreviousAction()}) {
+        edit->addAction(action);
+        ShortcutsWindow::setGroup(action, ShortcutsWindow::Group::Conversation);
+    }
 
     QMenu* viewMenu = menuBar()->addMenu(tr("&View"));
     viewMenu->addAction(view_->sidebarAction());

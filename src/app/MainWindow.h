@@ -2,7 +2,8 @@
 
 // The application's one main window ("Parlote", 1000 by 700, at least 640 by 600) with
 // the chat view as its content and the File, Edit, View, Conversation and Help menus:
-// the text commands of the focused widget, the sidebar's "Show Sidebar", the
+// the text commands of the focused widget, Find in the conversation (FindBar.h), the
+// sidebar's "Show Sidebar", the
 // conversation commands (ConversationCommands.h), the help page, the one "Keyboard
 // Shortcuts" window (ShortcutsWindow.h) and the About command, which shows the one About
 // window each time. A page that no browser could open is explained in a message box

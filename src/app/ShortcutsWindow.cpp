@@ -46,6 +46,7 @@ QList<ShortcutsWindow::Entry> otherKeys(ShortcutsWindow::Group group) {
     const QString inRename = tr("in the rename field");
     const QString inTranscript = tr("in the transcript");
     const QString inSearch = tr("in the search field");
+    const QString inFind = tr("in the find field");
     switch (group) {
         case Group::Conversation:
             return {
@@ -59,6 +60,11 @@ QList<ShortcutsWindow::Entry> otherKeys(ShortcutsWindow::Group group) {
                  keyText(QKeySequence(QKeySequence::SelectAll))},
                 {withWhere(tr("Copy the selected text"), inTranscript),
                  keyText(QKeySequence(QKeySequence::Copy))},
+                {withWhere(tr("Next match"), inFind), keyText(QKeySequence(Qt::Key_Return))},
+                {withWhere(tr("Previous match"), inFind),
+                 keyText(QKeySequence(Qt::SHIFT | Qt::Key_Return))},
+                {withWhere(tr("Close the find bar"), inFind),
+                 keyText(QKeySequence(Qt::Key_Escape))},
                 {withWhere(tr("Bring back a deleted conversation"),
                            tr("while “Conversation deleted” shows")),
                  keyText(QKeySequence(QKeySequence::Undo))},

@@ -24,6 +24,8 @@
 //   20-download-sheet    the model manager during a slow download: the model's name, the
 //                    share, the bytes, the speed and Cancel
 //   40-selection     text selected with the mouse across a question and its reply
+//   42-find-bar      Ctrl+F and "blue": the find bar under the transcript, every match
+//                    highlighted and the current one stronger
 //   30-code-python   the first reply's Python block: coloured, under a header with its
 //                    language and Copy button
 //   31-code-cpp      the C++ block of the second reply, the same way
@@ -83,6 +85,7 @@
 #include "CustomTextView.h"
 #include "DownloadIndicator.h"
 #include "ExchangeCommands.h"
+#include "FindBar.h"
 #include "MainView.h"
 #include "MainWindow.h"
 #include "ModelManagerView.h"
@@ -423,6 +426,27 @@ int main(int argc, char** argv) {
         require(transcript->hasSelection(), "nothing selected");
         shoot(QStringLiteral("40-selection") + suffix);
         transcript->clearSelection();
+        view.input()->textView()->setFocus();
+    }
+
+    // 42. Find in the conversation: Ctrl+F and a word the first exchange holds several
+    // times, then Return: every match highlighted, the second one current, "2 of N".
+    {
+        TranscriptView* transcript = view.transcript();
+        window.activateWindow();
+        require(waitFor([&] { return window.isActiveWindow(); }), "the window is not active");
+        transcript->setScrollPosition(0);  // found from the top of the view down
+        FindBar* find = view.findBar();
+        find->findAction()->trigger();
+        find->field()->insert(QStringLiteral("blue"));
+        require(waitFor([&] {
+                    return !transcript->isFindSearching() && transcript->findMatchCount() >= 3;
+                }),
+                "too few matches");
+        find->findNext();
+        require(transcript->currentFindMatch() == 1, "not on the second match");
+        shoot(QStringLiteral("42-find-bar") + suffix);
+        find->dismiss();
         view.input()->textView()->setFocus();
     }
 
