@@ -11,6 +11,7 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
+#include <QLocale>
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
@@ -232,12 +233,8 @@ QString TranscriptView::laidOutThinking(int row) {
 QString TranscriptView::metaText(int row) {
     if (row < 0 || row >= messageRowCount()) return {};
     const ChatMessage& message = messages_.at(row);
-    QStringList parts;
-    if (message.type() != ChatMessageType::error)
-        parts << timestampText(message.timestamp(), QDateTime::currentDateTime());
-    if (message.stopped()) parts << QStringLiteral("· ") + tr("Stopped");
     const MetaLine line = metaLine(row);
-    const QString text = parts.join(QLatin1Char(' '));
+    const QString text = metaStatusText(message, QDateTime::currentDateTime());
     QStringList all;
     if (line.textToTheLeft) {
         all << text << line.versionText;
@@ -373,7 +370,7 @@ QString TranscriptView::toolTipFor(int row, Control kind) const {
 
 // ---- painting ----------------------------------------------------------------------------
 
-void TranscriptView::paintMeta(QPainter& painter, int row, const RowGeometry& g,
+void TranscriptView::paintMeta(QPainter& painter, int row, const RowGeometry&,
                                const QDateTime& now) {
     const ChatMessage& message = messages_.at(row);
     const MetaLine line = metaLine(row);
@@ -382,17 +379,94 @@ void TranscriptView::paintMeta(QPainter& painter, int row, const RowGeometry& g,
     painter.setPen(secondaryTextColor(palette()));
     if (!line.versionLabel.isNull())
         painter.drawText(line.versionLabel, Qt::AlignCenter, line.versionText);
-    // The time is measured now: a row laid out yesterday shows its date today. An error
-    // shows no time.
-    QString text;
-    if (message.type() != ChatMessageType::error) text = timestampText(message.timestamp(), now);
-    if (message.stopped())
-        text += (text.isEmpty() ? QString() : QStringLiteral(" · ")) + tr("Stopped");
+    // The time is measured now: a row laid out yesterday shows its date today.
+    const QString text = metaStatusText(message, now);
     if (text.isEmpty()) return;
+    painter.drawText(metaTextRect(row, text), Qt::AlignVCenter | Qt::AlignLeft, text);
+}
+
+QString TranscriptView::metaStatusText(const ChatMessage& message, const QDateTime& now) const {
+    // An error shows no time.
+    QStringList parts;
+    if (message.type() != ChatMessageType::error) parts << timestampText(message.timestamp(), now);
+    if (message.stopped()) parts << tr("Stopped");
+    if (message.type() == ChatMessageType::assistant && message.stats()) {
+        const ReplyStats& stats = *message.stats();
+        if (const std::optional<double> rate = stats.tokensPerSecond())
+            parts << tr("%1 tok/s")
+                         .arg(*rate >= 10 ? QString::number(qRound(*rate))
+                                          : QString::number(*rate, 'f', 1));
+        if (stats.contextCut) parts << tr("Context full");
+    }
+    return parts.join(QStringLiteral(" · "));
+}
+
+QRect TranscriptView::metaTextRect(int row, const QString& text) {
+    const MetaLine line = metaLine(row);
     const int width = QFontMetrics(captionFont_).horizontalAdvance(text) + 2;
-    const QRect rect(line.textToTheLeft ? line.textEdge - width : line.textEdge, g.metaTop, width,
-                     metaHeight_);
-    painter.drawText(rect, Qt::AlignVCenter | Qt::AlignLeft, text);
+    return QRect(line.textToTheLeft ? line.textEdge - width : line.textEdge, geometry(row).metaTop,
+                 width, metaHeight_);
+}
+
+namespace {
+
+QString seconds(qint64 nanoseconds) {
+    const double s = double(nanoseconds) / 1e9;
+    return QString::number(s, 'f', s < 100 ? 1 : 0);
+}
+
+}  // namespace
+
+QString TranscriptView::figuresToolTip(int row) const {
+    if (row < 0 || row >= messageRowCount()) return {};
+    const ChatMessage& message = messages_.at(row);
+    if (message.type() != ChatMessageType::assistant || !message.stats()) return {};
+    const ReplyStats& stats = *message.stats();
+    const QLocale locale;
+    QStringList lines;
+    if (stats.evalCount > 0) {
+        QString line = stats.evalCount == 1 ? tr("1 token written")
+                                            : tr("%1 tokens written").arg(stats.evalCount);
+        if (stats.evalDuration > 0) {
+            line += tr(" in %1 s").arg(seconds(stats.evalDuration));
+            if (const auto rate = stats.tokensPerSecond())
+                line += tr(" (%1 tokens per second)").arg(locale.toString(*rate, 'f', 1));
+        }
+        lines << line;
+    }
+    if (stats.promptEvalCount > 0) {
+        QString line = stats.promptEvalCount == 1
+                           ? tr("1 prompt token read")
+                           : tr("%1 prompt tokens read").arg(stats.promptEvalCount);
+        if (stats.promptEvalDuration > 0)
+            line += tr(" in %1 s").arg(seconds(stats.promptEvalDuration));
+        lines << line;
+    }
+    if (stats.loadDuration >= 50'000'000)  // a model already loaded takes a few milliseconds
+        lines << tr("Loading the model: %1 s").arg(seconds(stats.loadDuration));
+    if (stats.totalDuration > 0) lines << tr("In all: %1 s").arg(seconds(stats.totalDuration));
+    if (stats.contextCut) {
+        const QString size = stats.contextLength > 0
+                                 ? tr(" of %1 tokens").arg(locale.toString(stats.contextLength))
+                                 : QString();
+        lines << tr("The conversation filled the model's context%1: the server left its oldest "
+                    "messages out of what the model read for this reply.")
+                     .arg(size);
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString TranscriptView::figuresToolTipAt(const QPoint& pos) {
+    if (rows_.empty()) return {};
+    const qreal y = top_ + pos.y();
+    const int row = rowAt(y);
+    const qreal top = rowTop(row);
+    if (y < top || y >= top + rows_[size_t(row)].height || isStatusRow(row)) return {};
+    const QString text = metaStatusText(messages_.at(row), QDateTime::currentDateTime());
+    if (text.isEmpty() ||
+        !metaTextRect(row, text).contains(QPoint(pos.x() - padding, int(y - top))))
+        return {};
+    return figuresToolTip(row);
 }
 
 void TranscriptView::paintControl(QPainter& painter, int row, const PlacedControl& control) {

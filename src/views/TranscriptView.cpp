@@ -547,8 +547,8 @@ bool TranscriptView::viewportEvent(QEvent* event) {
     if (event->type() == QEvent::ToolTip) {
         auto* help = static_cast<QHelpEvent*>(event);
         const Hit hit = hitTest(help->pos());
-        const QString tip =
-            hit.part == Hit::Part::control ? toolTipFor(hit.row, hit.control.kind) : QString();
+        const QString tip = hit.part == Hit::Part::control ? toolTipFor(hit.row, hit.control.kind)
+                                                           : figuresToolTipAt(help->pos());
         if (!tip.isEmpty()) {
             QToolTip::showText(help->globalPos(), tip, viewport());
         } else {

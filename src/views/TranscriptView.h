@@ -250,8 +250,13 @@ public:
     /// Expands or collapses the finished reasoning of the message `id`.
     void setThinkingExpanded(const QUuid& id, bool expanded);
     /// The text of a row's meta line as painted, left to right: the version ("2/3"), the
-    /// time and the stopped mark ("· Stopped"), separated by spaces.
+    /// time, the stopped mark ("· Stopped") and a reply's figures ("· 38 tok/s", and
+    /// "· Context full" when the server left older messages out), separated by spaces.
     QString metaText(int row);
+    /// The tooltip of a reply's figures, shown over its meta line's text: the tokens and
+    /// times measured, and why older messages went unread when they did. Empty without
+    /// figures.
+    QString figuresToolTip(int row) const;
     /// The control that Tab marked, if any, and where it is.
     std::optional<Control> focusedControl() const;
     int focusedControlRow() const;
@@ -541,6 +546,12 @@ private:
     void paintControl(QPainter& painter, int row, const PlacedControl& control);
     void paintThinking(QPainter& painter, int row, const RowGeometry& g, const QRectF& exposed);
     QString toolTipFor(int row, Control kind) const;
+    /// The time, stopped mark and figures of a row's meta line, as one text.
+    QString metaStatusText(const ChatMessage& message, const QDateTime& now) const;
+    /// Where the meta line's text of `row` is painted (row coordinates, as controls).
+    QRect metaTextRect(int row, const QString& text);
+    /// The figures' tooltip for a point of the viewport over a meta line's text.
+    QString figuresToolTipAt(const QPoint& pos);
     /// Marks the next (or previous) visible control; false past either end. With no control
     /// marked, `fromCurrent` starts from the first control of the current message (or the
     /// first after it), else from the first (last) control in view.

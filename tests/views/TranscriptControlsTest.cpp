@@ -242,6 +242,46 @@ TEST_F(TranscriptControlsTest, TheAnswerStreamsWithoutLayingTheFinishedReasoning
     EXPECT_TRUE(view->laidOutThinking(1).isEmpty());
 }
 
+TEST_F(TranscriptControlsTest, AReplysFiguresShowAsItsSpeedWithTheRestInATooltip) {
+    ReplyStats fast;
+    fast.evalCount = 412;
+    fast.evalDuration = 10'800'000'000;  // 38.1 tokens a second
+    fast.promptEvalCount = 1024;
+    fast.promptEvalDuration = 400'000'000;
+    fast.loadDuration = 2'100'000'000;
+    fast.totalDuration = 13'300'000'000;
+    ReplyStats slowAndFull;
+    slowAndFull.evalCount = 5;
+    slowAndFull.evalDuration = 2'000'000'000;
+    slowAndFull.contextLength = 4096;
+    slowAndFull.contextCut = true;
+    MessageList list;
+    list.append(user("One"));
+    list.append(reply("First").withStats(fast));
+    list.append(user("Two"));
+    list.append(reply("Second").withStats(slowAndFull));
+    list.append(user("Three"));
+    list.append(reply("Third"));
+    view->setMessages(list);
+    paint();
+    EXPECT_TRUE(view->metaText(1).endsWith(" · 38 tok/s")) << view->metaText(1).toStdString();
+    EXPECT_TRUE(view->metaText(3).endsWith(" · 2.5 tok/s · Context full"))
+        << view->metaText(3).toStdString();
+    EXPECT_FALSE(view->metaText(5).contains("tok/s")) << "no figures, none shown";
+
+    const QString tip = view->figuresToolTip(1);
+    EXPECT_TRUE(tip.contains("412 tokens written in 10.8 s")) << tip.toStdString();
+    EXPECT_TRUE(tip.contains("1024 prompt tokens read in 0.4 s")) << tip.toStdString();
+    EXPECT_TRUE(tip.contains("Loading the model: 2.1 s")) << tip.toStdString();
+    EXPECT_TRUE(tip.contains("In all: 13.3 s")) << tip.toStdString();
+    EXPECT_FALSE(tip.contains("context"));
+    const QString full = view->figuresToolTip(3);
+    EXPECT_TRUE(full.contains("filled the model's context")) << full.toStdString();
+    EXPECT_FALSE(full.contains("Loading")) << "no load time measured";
+    EXPECT_TRUE(view->figuresToolTip(5).isEmpty());
+    EXPECT_TRUE(view->figuresToolTip(0).isEmpty()) << "a question has no figures";
+}
+
 TEST_F(TranscriptControlsTest,
        TheMetaLineMarksStoppedRepliesAndOffersRegenerateOnTheLastReplyOnly) {
     MessageList list;
