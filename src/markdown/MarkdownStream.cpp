@@ -1,5 +1,6 @@
 #include "MarkdownStream.h"
 
+#include <QUtf8StringView>
 #include <algorithm>
 #include <cstring>
 
@@ -151,6 +152,10 @@ void MarkdownStream::scanForDefinitions(size_t from) {
     // A carriage return or a NUL (which the parser reads as U+FFFD) changes where lines
     // and blocks end in ways the tail's parse cannot see: the whole text is parsed.
     if (text_.find_first_of(std::string_view("\r\0", 2), from) != std::string::npos)
+        wholeOnly_ = true;
+    // So do bytes that are not UTF-8 (text that came through a QString never has them).
+    if (!wholeOnly_ &&
+        !QUtf8StringView(text_.data() + from, qsizetype(text_.size() - from)).isValidUtf8())
         wholeOnly_ = true;
     const std::string_view text(text_);
     while (!wholeOnly_) {

@@ -220,5 +220,20 @@ TEST(MarkdownLayoutStreamingTest, CodeLinesCountOnFromAMarkOnlyWhereItStillHolds
     EXPECT_EQ(codeLines(code, 1, &total, &beyond), QStringList({"bb", "ccc", "dddd"}));
 }
 
+TEST(MarkdownStreamTest, BytesThatAreNotUtf8MakeTheWholeTextParse) {
+    // Found by the Markdown fuzzer: a header and a delimiter row cut where the third line
+    // read as a delimiter row, then bytes that are not UTF-8 in that line.
+    const std::string withBadBytes =
+        " |\n|:-  \n-| Earth  | 0     | npop&#x1F999|--2----....\xd2\xd1\xd1\xd9... `Mars` | 2 |\n";
+    for (const std::string& text : {withBadBytes}) {
+        for (size_t cut = 1; cut < text.size(); ++cut) {
+            MarkdownStream stream;
+            stream.update(std::string_view(text).substr(0, cut));
+            stream.update(text);
+            EXPECT_TRUE(stream.blocks() == parseMarkdown(text)) << "cut at " << cut;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace parlote
