@@ -138,10 +138,6 @@ private:
     qreal y_ = 0;
 };
 
-QString author(const ChatMessage& message) {
-    return exportHeading(message);
-}
-
 }  // namespace
 
 bool writeConversationPdf(const TitledConversation& conversation, QIODevice* device,
@@ -188,7 +184,7 @@ bool writeConversationPdf(const TitledConversation& conversation, QIODevice* dev
     pages.text(conversation.title, titleFont, palette.color(QPalette::WindowText));
     for (const ChatMessage& message : conversation.content.messages) {
         pages.space(18);
-        pages.text(author(message), authorFont, secondary);
+        pages.text(exportHeading(message), authorFont, secondary);
         pages.space(6);
         const QString& text = message.content();
         const ThinkSplit split =

@@ -457,15 +457,11 @@ QString TranscriptView::figuresToolTip(int row) const {
 }
 
 QString TranscriptView::figuresToolTipAt(const QPoint& pos) {
-    if (rows_.empty()) return {};
-    const qreal y = top_ + pos.y();
-    const int row = rowAt(y);
-    const qreal top = rowTop(row);
-    if (y < top || y >= top + rows_[size_t(row)].height || isStatusRow(row)) return {};
+    QPoint at;
+    const int row = messageRowAt(pos, &at);
+    if (row < 0) return {};
     const QString text = metaStatusText(messages_.at(row), QDateTime::currentDateTime());
-    if (text.isEmpty() ||
-        !metaTextRect(row, text).contains(QPoint(pos.x() - padding, int(y - top))))
-        return {};
+    if (text.isEmpty() || !metaTextRect(row, text).contains(at)) return {};
     return figuresToolTip(row);
 }
 

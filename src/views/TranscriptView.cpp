@@ -419,15 +419,22 @@ void TranscriptView::paintThinking(QPainter& painter, int row, const RowGeometry
 
 // ---- mouse --------------------------------------------------------------------------------
 
-TranscriptView::Hit TranscriptView::hitTest(const QPoint& pos) {
-    settle();
-    Hit hit;
-    if (rows_.empty()) return hit;
+int TranscriptView::messageRowAt(const QPoint& pos, QPoint* inRow) {
+    if (rows_.empty()) return -1;
     const qreal y = top_ + pos.y();
     const int row = rowAt(y);
     const qreal top = rowTop(row);
-    if (y < top || y >= top + rows_[size_t(row)].height || isStatusRow(row)) return hit;
-    const QPoint at(pos.x() - padding, int(y - top));
+    if (y < top || y >= top + rows_[size_t(row)].height || isStatusRow(row)) return -1;
+    *inRow = QPoint(pos.x() - padding, int(y - top));
+    return row;
+}
+
+TranscriptView::Hit TranscriptView::hitTest(const QPoint& pos) {
+    settle();
+    Hit hit;
+    QPoint at;
+    const int row = messageRowAt(pos, &at);
+    if (row < 0) return hit;
     const RowGeometry& g = geometry(row);
     const std::vector<PlacedControl> controls = controlsOf(row);
     const auto control = std::find_if(controls.begin(), controls.end(),

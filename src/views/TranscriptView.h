@@ -517,7 +517,10 @@ private:
     void rebuildOffsets();
     qreal rowTop(int row);  // content coordinates
     int rowAt(qreal y);     // content coordinates; clamps to the rows
-    void settle();          // measures the visible rows and clamps the position
+    /// The message row under a viewport point, and the point in that row's coordinates (as
+    /// its controls are placed); -1 outside every message row.
+    int messageRowAt(const QPoint& pos, QPoint* inRow);
+    void settle();  // measures the visible rows and clamps the position
     void updateScrollBar();
     void setTopFromAnchor();
     void setAnchorFromTop();
