@@ -4,6 +4,7 @@
 #include <cmark-gfm-extension_api.h>
 #include <cmark-gfm.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -405,6 +406,22 @@ Blocks parseMarkdown(std::string_view utf8, MarkdownOptions options) {
     return Converter(doc.get(), options).run();
 }
 
+namespace {
+
+// The line of a table's header row. When the header was the last line of a paragraph,
+// cmark-gfm gives the table (and its header row) the paragraph's first line, and the
+// paragraph left before it line 0. The header lies just before the delimiter row: two
+// lines before the first body row, or the line before the table's last when it has none.
+int tableHeaderLine(cmark_node* table) {
+    cmark_node* header = cmark_node_first_child(table);
+    cmark_node* body = header ? cmark_node_next(header) : nullptr;
+    const int line =
+        body ? cmark_node_get_start_line(body) - 2 : cmark_node_get_end_line(table) - 1;
+    return std::max(line, cmark_node_get_start_line(table));
+}
+
+}  // namespace
+
 std::vector<TopLevelBlock> parseTopLevel(std::string_view utf8, MarkdownOptions options) {
     std::vector<TopLevelBlock> out;
     NodePtr doc = parseToTree(utf8, options);
@@ -416,7 +433,16 @@ std::vector<TopLevelBlock> parseTopLevel(std::string_view utf8, MarkdownOptions 
                             cmark_node_get_start_line(child),
                             cmark_node_get_end_line(child),
                             {}};
-        if (cmark_node_get_type(child) == CMARK_NODE_LIST) {
+        if (cmark_node_get_type(child) == CMARK_NODE_TABLE) {
+            block.startLine = tableHeaderLine(child);
+            // The paragraph the header was taken from began where the table was said to.
+            const int paragraphStart = cmark_node_get_start_line(child);
+            if (block.startLine > paragraphStart && !out.empty() &&
+                out.back().startLine < paragraphStart) {
+                out.back().startLine = paragraphStart;
+                out.back().endLine = block.startLine - 1;
+            }
+        } else if (cmark_node_get_type(child) == CMARK_NODE_LIST) {
             for (cmark_node* item = cmark_node_first_child(child); item;
                  item = cmark_node_next(item))
                 block.itemLines.push_back(cmark_node_get_start_line(item));

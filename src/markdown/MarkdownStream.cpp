@@ -243,7 +243,11 @@ std::vector<MarkdownStream::Node> MarkdownStream::nodesFrom(std::vector<TopLevel
             }
             node.start = at;
         }
-        node.complete = text.find('\n', node.start) != std::string_view::npos;
+        // A table begins only with its delimiter row: until that line is complete, more
+        // text may undo it, and its header line then stays in the paragraph before it.
+        const bool table =
+            node.blocks.size() == 1 && std::holds_alternative<blk::Table>(node.blocks[0].value);
+        node.complete = afterLines(text, node.start, table ? 2 : 1) != std::string_view::npos;
         nodes.push_back(std::move(node));
     }
     return nodes;

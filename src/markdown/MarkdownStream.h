@@ -3,14 +3,14 @@
 // The blocks of a Markdown text that grows at its end (a reply being streamed), parsed so
 // that a chunk costs the same however long the text already is.
 //
-// Top-level blocks before the last one that began on a complete line are final: Markdown
-// is read line by line, and a block that a later complete line has closed never changes
-// again (a paragraph can no longer become a setext heading or a table header once another
-// block began after it). Only the rest, the tail, is parsed again. When the tail is one
-// growing fenced code block, table or list, its complete lines (rows, items) are final as
-// well: the text is parsed again only from the last of them, behind the lines that set the
-// block's context (the opening fence, the table's header and delimiter rows), and the
-// result is joined to what was final.
+// Top-level blocks before the last one that began on a complete line (for a table, its
+// header and delimiter rows) are final: Markdown is read line by line, and a block that a
+// later complete line has closed never changes again (a paragraph can no longer become a
+// setext heading or a table header once another block began after it). Only the rest, the
+// tail, is parsed again. When the tail is one growing fenced code block, table or list,
+// its complete lines (rows, items) are final as well: the text is parsed again only from
+// the last of them, behind the lines that set the block's context (the opening fence, the
+// table's header and delimiter rows), and the result is joined to what was final.
 //
 // A link reference definition changes links anywhere in the text, before it as well as
 // after: once a line may hold one, every update parses the whole text. So does a text

@@ -84,6 +84,12 @@ std::vector<std::pair<const char*, std::string>> texts() {
         {"nul bytes", std::string("#,Pla   |\n\0\0\0es** |\n|--  \n-: ] open task\n- [x] done\n\n"
                                   "> - one\n> - tw\0o\n",
                                   70)},
+        // A table whose header row was the last line of a paragraph.
+        {"table under a paragraph",
+         "Here:\nmore\n| a | b |\n|---|--:|\n| 1 | 2 |\n| 3 | 4 |\n"
+         "\n> quote\n> | q |\n> |---|\n\nEnd | x\n| y |\n|-|\n"},
+        // A line cut short that reads as a delimiter row (found by the fuzzer), then does not.
+        {"delimiter row undone", "para\n| a |\n-| b `c` | d ~\n\n | x |\n|:-  \n| y\n"},
         {"code then definition",
          "```json\n[\n  [1, 2],\n  {\"a\": [3]}\n]\n   ```\n\nSee [d].\n\n[d\n]: /u\n\n"
          "~~~\n[x]: /in-code\n~~~~\n\n[x]\n```\n[\n``` x\n[e]: /u\n```\n"},
