@@ -559,6 +559,10 @@ void DocumentWriter::fillTableRows(QTextTable* t, const blk::Table& table, int f
             QTextBlockFormat bf;
             bf.setAlignment(toQt(table.columnAlignments[size_t(c)]));
             cc.setBlockFormat(bf);
+            // Rows appended to a table take their formats from the text after it (the
+            // collapsed block's tiny font): a cell's own format makes an empty cell as
+            // tall as in a table written at once.
+            cc.setBlockCharFormat(r == 0 ? header : bodyFormat());
             if (size_t(c) < cells.size())
                 writeInlines(cc, cells[size_t(c)], r == 0 ? header : bodyFormat());
         }

@@ -88,6 +88,8 @@ std::vector<std::pair<const char*, std::string>> texts() {
         {"table under a paragraph",
          "Here:\nmore\n| a | b |\n|---|--:|\n| 1 | 2 |\n| 3 | 4 |\n"
          "\n> quote\n> | q |\n> |---|\n\nEnd | x\n| y |\n|-|\n"},
+        // Rows with empty cells appended to a table (found by the fuzzer).
+        {"empty cells", "V\n|-\n|.M||.\n||.\n\n| h | i |\n|---|---|\n| a | |\n| | b |\n|  |  |\n"},
         // A line cut short that reads as a delimiter row (found by the fuzzer), then does not.
         {"delimiter row undone", "para\n| a |\n-| b `c` | d ~\n\n | x |\n|:-  \n| y\n"},
         {"code then definition",
