@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <limits>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Sqlite.h"
@@ -82,6 +83,16 @@ QDateTime dateOf(const Statement& statement, int column) {
     if (statement.isNull(column)) return {};
     return QDateTime::fromMSecsSinceEpoch(statement.integer(column), Qt::UTC);
 }
+
+// A hit's excerpt (the title whole, or a message's words around the match) with what
+// the list shows beside it; the caller adds which entries.
+constexpr std::string_view kExcerptQuery =
+    "SELECT texts.rowid,"
+    " CASE WHEN e.message IS NULL THEN highlight(texts, 0, char(1), char(2))"
+    " ELSE snippet(texts, 0, char(1), char(2), '…', 24) END,"
+    " e.message, e.date, c.uuid, c.title"
+    " FROM texts CROSS JOIN entries e ON e.id = texts.rowid"
+    " CROSS JOIN conversations c ON c.id = e.conversation WHERE texts MATCH ?1 AND ";
 
 QUuid uuidOf(const QByteArray& bytes) {
     return bytes.size() == 16 ? QUuid::fromRfc4122(bytes) : QUuid();
@@ -298,7 +309,7 @@ void SearchIndex::setConversation(const QUuid& id, const QString& title,
         for (const ChatMessage& message : messages) {
             const qint64 date = message.timestamp().toMSecsSinceEpoch();
             newest = std::max(newest, date);
-            const QString text = indexableText(message.content());
+            const QString text = indexableText(message);
             if (message.id().isNull() || !holdsText(text)) continue;
             const qint64 hash = textHash(text, date);
             if (!keep(message.id(), hash))
@@ -370,7 +381,7 @@ QList<SearchHit> SearchIndex::search(QStringView typed, int limit,
 
     // Ranks the newest kRankedMatches matches (entry numbers grow with the date, see
     // entryIdBase), so that a word found nearly everywhere costs no more than that; and
-    // reads only the best ones' text: excerpts are made for those alone, one lookup each.
+    // reads only the best ones' text: excerpts are made for those alone.
     Statement& best = statement(
         "SELECT id FROM (SELECT rowid AS id, bm25(texts) AS score FROM texts"
         " WHERE texts MATCH ?1 ORDER BY rowid DESC LIMIT ?3)"
@@ -382,32 +393,42 @@ QList<SearchHit> SearchIndex::search(QStringView typed, int limit,
 
     if (ids.empty()) return {};
 
-    // The excerpts in one pass over the matches between the best ones' numbers: each
-    // lookup by number would evaluate the query again, and a prefix of a frequent word
-    // costs milliseconds each time. The list test has a "+" so that it stays a filter
-    // instead of becoming one lookup per number. The numbers are integers from the index.
-    const auto [lowest, highest] = std::minmax_element(ids.begin(), ids.end());
-    std::string sql =
-        "SELECT texts.rowid,"
-        " CASE WHEN e.message IS NULL THEN highlight(texts, 0, char(1), char(2))"
-        " ELSE snippet(texts, 0, char(1), char(2), '…', 24) END,"
-        " e.message, e.date, c.uuid, c.title"
-        " FROM texts CROSS JOIN entries e ON e.id = texts.rowid"
-        " CROSS JOIN conversations c ON c.id = e.conversation"
-        " WHERE texts MATCH ?1 AND texts.rowid BETWEEN ?2 AND ?3 AND +texts.rowid IN (";
-    for (std::size_t i = 0; i < ids.size(); ++i) {
-        if (i > 0) sql += ',';
-        sql += std::to_string(ids[i]);
-    }
-    sql += ')';
-    Statement excerpts(*db_, sql.c_str());
-    excerpts.bind(1, expression).bind(2, *lowest).bind(3, *highest);
     QHash<qint64, SearchHit> byId;
-    while (excerpts.step()) {
+    const auto take = [&](const Statement& excerpts) {
         MarkedText excerpt = unmark(excerpts.text(1));
         byId.insert(excerpts.integer(0),
                     {uuidOf(excerpts.blob(4)), excerpts.text(5), uuidOf(excerpts.blob(2)),
                      dateOf(excerpts, 3), std::move(excerpt.text), std::move(excerpt.matches)});
+    };
+    if (!expression.endsWith(QLatin1Char('*'))) {
+        // Whole words and phrases: one lookup per hit, which only seeks in each word's
+        // list of entries. A pass over the range of the hits would check a phrase again in
+        // every entry holding its words (a phrase of frequent words: tens of thousands).
+        static const std::string byNumber = std::string(kExcerptQuery) + "texts.rowid = ?2";
+        Statement& excerpt = statement(byNumber.c_str());
+        for (qint64 id : ids) {
+            excerpt.reset();
+            excerpt.bind(1, expression).bind(2, id);
+            if (excerpt.step()) take(excerpt);
+        }
+        excerpt.reset();
+    } else {
+        // A word being typed matches as a prefix, and each lookup by number would merge
+        // the lists of every word it begins (milliseconds for a frequent prefix): the
+        // excerpts come from one pass over the matches between the best ones' numbers.
+        // The list test has a "+" so that it stays a filter instead of becoming one
+        // lookup per number. The numbers are integers from the index.
+        const auto [lowest, highest] = std::minmax_element(ids.begin(), ids.end());
+        std::string sql =
+            std::string(kExcerptQuery) + "texts.rowid BETWEEN ?2 AND ?3 AND +texts.rowid IN (";
+        for (std::size_t i = 0; i < ids.size(); ++i) {
+            if (i > 0) sql += ',';
+            sql += std::to_string(ids[i]);
+        }
+        sql += ')';
+        Statement excerpts(*db_, sql.c_str());
+        excerpts.bind(1, expression).bind(2, *lowest).bind(3, *highest);
+        while (excerpts.step()) take(excerpts);
     }
     QList<SearchHit> hits;
     hits.reserve(qsizetype(ids.size()));

@@ -58,8 +58,10 @@ struct FileFingerprint {
 
 class SearchIndex {
 public:
-    /// Version of the tables; an index of another version is replaced by an empty one.
-    static constexpr int kSchemaVersion = 1;
+    /// Version of the tables and of what they hold; an index of another version is
+    /// replaced by an empty one (and filled again from the files). 2: messages as they
+    /// read rendered, not their Markdown.
+    static constexpr int kSchemaVersion = 2;
 
     /// Opens the index at `path`, creating the file and its folder (mode 0700) when
     /// missing. A file that is not an index of this version, or is damaged so that it

@@ -2,6 +2,9 @@
 
 #include <QStringList>
 
+#include "MarkdownPlainText.h"
+#include "ThinkBlock.h"
+
 namespace parlote {
 
 namespace {
@@ -130,6 +133,28 @@ QString indexableText(const QString& text) {
         out.replace(0, open.size(), QString(open.size(), QLatin1Char(' ')));
         const qsizetype end = out.indexOf(close);
         if (end >= 0) out.replace(end, close.size(), QString(close.size(), QLatin1Char(' ')));
+    }
+    out.replace(kMatchBegin, QLatin1Char(' '));
+    out.replace(kMatchEnd, QLatin1Char(' '));
+    return out;
+}
+
+QString indexableText(const ChatMessage& message) {
+    const QString& content = message.content();
+    QString out;
+    if (message.type() == ChatMessageType::error) {
+        out = content;
+    } else {
+        const MarkdownOptions options{message.type() == ChatMessageType::user};
+        const ThinkSplit split =
+            message.type() == ChatMessageType::assistant ? splitThinking(content) : ThinkSplit{};
+        if (split.hasThinkBlock) {
+            out = markdownToPlainText(split.thinking(content).toString(), options);
+            out += QLatin1Char('\n');
+            out += markdownToPlainText(split.answer(content).toString(), options);
+        } else {
+            out = markdownToPlainText(content, options);
+        }
     }
     out.replace(kMatchBegin, QLatin1Char(' '));
     out.replace(kMatchEnd, QLatin1Char(' '));

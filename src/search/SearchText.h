@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringView>
 
+#include "ChatRecords.h"
+
 namespace parlote {
 
 /// The index's expression for what the user typed (empty when it holds no word):
@@ -49,8 +51,14 @@ struct MarkedText {
 /// with none at either end, so that the excerpt fits on one line.
 MarkedText unmark(QStringView marked);
 
-/// A message's or title's text as the index stores it: the tags of a reply's thinking
-/// section and the two marker characters become spaces (the words inside stay).
+/// A title's text as the index stores it: the tags of a thinking section and the two
+/// marker characters become spaces (the words inside stay).
 QString indexableText(const QString& text);
+
+/// A message as the index stores it: the words it shows, as they read rendered (the plain
+/// text of its Markdown, without "**", backticks or link addresses; of a reply, its
+/// reasoning, then its answer), or an error's text as written; the two marker characters
+/// become spaces. Excerpts are cut from this text, so they read as the transcript does.
+QString indexableText(const ChatMessage& message);
 
 }  // namespace parlote

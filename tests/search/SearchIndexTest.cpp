@@ -84,6 +84,24 @@ TEST(SearchText, MarkedExcerptsBecomeOneLineWithRanges) {
     EXPECT_EQ(indexableText(QStringLiteral("the <think> tag")), QStringLiteral("the <think> tag"));
 }
 
+TEST(SearchText, MessagesAreIndexedAsTheyReadRendered) {
+    const auto text = [](const char* content, ChatMessageType type) {
+        return indexableText(ChatMessage::make(QString::fromUtf8(content), type));
+    };
+    // The Markdown's marks and link addresses go; the words stay.
+    EXPECT_EQ(text("Use **`git rebase`** and [the guide](https://example.com/x).",
+                   ChatMessageType::assistant),
+              QStringLiteral("Use git rebase and the guide."));
+    // A reply's reasoning and its answer, without their tags.
+    const QString reply = text("<think>The user asks *why*.</think>\n\n# Because\nit is.",
+                               ChatMessageType::assistant);
+    EXPECT_FALSE(reply.contains(u'<') || reply.contains(u'*') || reply.contains(u'#'));
+    EXPECT_TRUE(reply.contains(u"The user asks why.") && reply.contains(u"Because"));
+    // A user's line breaks stay; an error is kept as written; markers never reach the index.
+    EXPECT_EQ(text("one\ntwo \x01x\x02", ChatMessageType::user), QStringLiteral("one\ntwo  x "));
+    EXPECT_EQ(text("HTTP 500: **x**", ChatMessageType::error), QStringLiteral("HTTP 500: **x**"));
+}
+
 TEST_F(IndexTest, FindsTitlesAndMessagesWithTheMatchMarked) {
     const QUuid id = add(QStringLiteral("Trip to Paris"),
                          {message(QStringLiteral("Where is a good Café near the river?")),
@@ -105,6 +123,17 @@ TEST_F(IndexTest, FindsTitlesAndMessagesWithTheMatchMarked) {
         EXPECT_EQ(hits[0].title, QStringLiteral("Trip to Paris"));
         EXPECT_EQ(marked(hits[0]), QStringList{QStringLiteral("Café")}) << typed;
     }
+
+    // Whole words and phrases (excerpts looked up hit by hit) are marked the same way.
+    const QList<SearchHit> whole = index->search(u"paris ", 10);
+    ASSERT_EQ(whole.size(), 1);
+    EXPECT_EQ(whole[0].snippet, QStringLiteral("Trip to Paris"));
+    EXPECT_EQ(marked(whole[0]), QStringList{QStringLiteral("Paris")});
+    const QList<SearchHit> phrase = index->search(u"try \"LEFT bank\"", 10);
+    ASSERT_EQ(phrase.size(), 1);
+    EXPECT_EQ(phrase[0].snippet, QStringLiteral("Try the one on the left bank."));
+    EXPECT_EQ(marked(phrase[0]), QStringList({QStringLiteral("Try"), QStringLiteral("left bank")}));
+    EXPECT_EQ(phrase[0].title, QStringLiteral("Trip to Paris"));
 
     // A long message gives an excerpt around the match, cut with an ellipsis.
     QString longText;
