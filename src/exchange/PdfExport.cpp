@@ -13,6 +13,7 @@
 #include <QTextDocument>
 #include <QTextLayout>
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "ConversationExport.h"
@@ -33,6 +34,25 @@ QPalette lightPalette() {
     palette.setColor(QPalette::Link, QColor(0x1a, 0x5f, 0xb4));
     palette.setColor(QPalette::Highlight, QColor(0x35, 0x84, 0xe4));
     return palette;
+}
+
+/// The most characters of one message's text (its reasoning, its answer) a PDF lays out:
+/// about 60 pages. Laying a message out takes the interface thread up to a millisecond
+/// per thousand characters, and a reply may hold sixteen million; the Markdown and JSON
+/// exports keep every character.
+constexpr qsizetype kMaxPdfTextLength = 200'000;
+
+/// `text`, or its beginning up to kMaxPdfTextLength characters, cut where a paragraph or
+/// else a line ends when one is in its last tenth, never inside a surrogate pair; and
+/// how many characters were left out.
+std::pair<QString, qsizetype> pdfPart(const QString& text) {
+    if (text.size() <= kMaxPdfTextLength) return {text, 0};
+    const QStringView head = QStringView(text).left(kMaxPdfTextLength);
+    const qsizetype floor = kMaxPdfTextLength - kMaxPdfTextLength / 10;
+    qsizetype end = head.lastIndexOf(u"\n\n");
+    if (end < floor) end = head.lastIndexOf(u'\n');
+    if (end < floor) end = kMaxPdfTextLength - (head.back().isHighSurrogate() ? 1 : 0);
+    return {text.left(end), text.size() - end};
 }
 
 /// The positions, from the layout's top, where a line of its text begins: where a page
@@ -180,6 +200,14 @@ bool writeConversationPdf(const TitledConversation& conversation, QIODevice* dev
     QFont authorFont = body;
     authorFont.setBold(true);
     const QColor secondary = secondaryTextColor(palette);
+    QFont note = body;
+    note.setItalic(true);
+    const auto cutNote = [](qsizetype cut) {
+        return QStringLiteral(
+                   "Message cut short: %L1 more characters not shown. The Markdown "
+                   "and JSON exports hold all of it.")
+            .arg(cut);
+    };
 
     pages.text(conversation.title, titleFont, palette.color(QPalette::WindowText));
     for (const ChatMessage& message : conversation.content.messages) {
@@ -197,17 +225,25 @@ bool writeConversationPdf(const TitledConversation& conversation, QIODevice* dev
             MarkdownLayout thinking(images);
             thinking.setStyle(thinkingStyle);
             thinking.setHardBreaks(true);
-            thinking.setMarkdown(split.thinking(text).trimmed().toString());
+            const auto [shown, cut] = pdfPart(split.thinking(text).trimmed().toString());
+            thinking.setMarkdown(shown);
             thinking.setWidth(pages.width() - 12);
             pages.markdown(thinking, 12, mixColors(secondary, Qt::white, 0.5));
+            if (cut > 0) pages.text(cutNote(cut), note, secondary, 12);
             pages.space(8);
         }
         MarkdownLayout answer(images);
         answer.setStyle(style);
         answer.setHardBreaks(message.type() == ChatMessageType::user);
-        answer.setMarkdown(split.hasThinkBlock ? split.answer(text).toString() : text);
+        const auto [shown, cut] =
+            pdfPart(split.hasThinkBlock ? split.answer(text).toString() : text);
+        answer.setMarkdown(shown);
         answer.setWidth(pages.width());
         pages.markdown(answer, 0);
+        if (cut > 0) {
+            pages.space(6);
+            pages.text(cutNote(cut), note, secondary);
+        }
     }
     if (!painter.end()) {
         if (error) *error = device->errorString();

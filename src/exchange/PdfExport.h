@@ -4,7 +4,8 @@
 // desktop's, laid out as the transcript shows it (the title, then each message under its
 // author and time, its Markdown rendered by MarkdownLayout, a reply's reasoning as a
 // "Thinking" section above its answer). Pages break between lines, never through one,
-// unless a single line is taller than a page. Interface thread (it lays text out).
+// unless a single line is taller than a page. A message's text beyond 200,000 characters
+// is left out, under a note that says how much. Interface thread (it lays text out).
 
 #include <QString>
 

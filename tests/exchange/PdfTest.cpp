@@ -88,4 +88,28 @@ TEST_F(PdfExport, ALongConversationRunsOverPagesWithoutLosingALine) {
         EXPECT_TRUE(text.contains(QStringLiteral("Line number %1\n").arg(i))) << i;
 }
 
+TEST_F(PdfExport, AnEnormousMessageIsCutShortAtAParagraphWithANote) {
+    TitledConversation c;
+    c.title = QStringLiteral("Enormous");
+    QString reply;
+    for (int i = 1; i <= 15'000; ++i) reply += QStringLiteral("Paragraph %1\n\n").arg(i);
+    c.content.messages = {message("Count on", ChatMessageType::user),
+                          message(reply, ChatMessageType::assistant)};
+    const QString text = pdfText(write(c));
+    EXPECT_TRUE(text.contains(QStringLiteral("Paragraph 1\n")));
+    EXPECT_TRUE(text.contains(QStringLiteral("Paragraph 12000\n")));
+    EXPECT_FALSE(text.contains(QStringLiteral("Paragraph 15000")));
+    // The note says how much was left out; the cut fell between two paragraphs.
+    const qsizetype shown = text.lastIndexOf(QStringLiteral("Paragraph "));
+    const QString last = text.mid(shown).section(QLatin1Char('\n'), 0, 0).trimmed();
+    const int lastShown = last.mid(10).toInt();
+    ASSERT_GT(lastShown, 12'000);
+    qsizetype left = 0;
+    for (int i = lastShown + 1; i <= 15'000; ++i)
+        left += QStringLiteral("Paragraph %1\n\n").arg(i).size();
+    EXPECT_TRUE(text.simplified().contains(
+        QStringLiteral("Message cut short: %L1 more characters not shown.").arg(left + 2)))
+        << last.toStdString();
+}
+
 }  // namespace
