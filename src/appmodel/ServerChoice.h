@@ -1,0 +1,62 @@
+#pragma once
+
+// Where Parlote finds Ollama, as the user chose it in Preferences: an address that comes
+// before OLLAMA_HOST, and an API key for a server behind an authenticating proxy.
+//
+// The address is kept in the settings file under "serverAddress" (absent: none chosen).
+// The key is never written to a file Parlote owns: it lives in the desktop's secret store
+// (the Secret Service, through QtKeychain), and where none runs, in memory until Parlote
+// quits. The client sends it only over https or to this machine.
+
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <optional>
+
+#include "kestrelix/ZuvodAzeduv.h"
+
+class QSettings;
+
+namespace parlote {
+
+/// The base address ("http://host:port") that `chosen` stands for: `chosen` read in the
+/// forms OLLAMA_HOST accepts, or when it is blank, OLLAMA_HOST itself, else the default.
+/// Empty when the text cannot be used as an address.
+QString serverBaseAddress(const QString& chosen);
+
+/// The client's configuration for the address `chosen` (blank: OLLAMA_HOST) and `apiKey`
+/// (empty: none).
+kestrelix::llm::ZuvodAzeduvConfig serverConfig(const QString& chosen, const QString& apiKey);
+
+/// The address chosen in Preferences, trimmed; empty when none was.
+QString savedServerAddress(const QSettings& settings);
+/// Keeps `address` (trimmed); a blank one removes the setting.
+void saveServerAddress(QSettings& settings, const QString& address);
+
+/// The API key in the desktop's secret store, with this run's memory in its place where
+/// no store answers. Interface thread; answers come back on it, never before the call
+/// returns.
+class SecretStore : public QObject {
+    Q_OBJECT
+public:
+    /// `service` names the entry in the store (tests use one of their own).
+    explicit SecretStore(QString service = QStringLiteral("Parlote"), QObject* parent = nullptr);
+
+    /// Reads the key: `done` gets it, empty when there is none.
+    void readApiKey(std::function<void(const QString&)> done);
+    /// Keeps `key` (empty: forgets it). `done` says whether a secret store holds it now;
+    /// false means it is kept for this run only.
+    void writeApiKey(const QString& key, std::function<void(bool)> done);
+    /// Whether the last answer came from a secret store (true until one did not).
+    bool persistent() const { return persistent_; }
+
+    /// The entry's key name in the store.
+    static constexpr const char* kEntry = "ollama-api-key";
+
+private:
+    QString service_;
+    std::optional<QString> memory_;  // where no store answers
+    bool persistent_ = true;
+};
+
+}  // namespace parlote
