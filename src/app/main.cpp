@@ -12,6 +12,7 @@
 #include "MainView.h"
 #include "MainWindow.h"
 #include "ModelServiceBridge.h"
+#include "ServerChoice.h"
 #include "Shell.h"
 
 using namespace parlote;
@@ -35,6 +36,8 @@ int main(int argc, char** argv) {
         // Alt held while Parlote starts: take the first-launch decision again.
         QSettings settings(QStringLiteral("Parlote"), QStringLiteral("Parlote"));
         shell::applyLaunchModifiers(QGuiApplication::queryKeyboardModifiers(), settings);
+        // The server chosen in Preferences, before anything asks it for models.
+        useChosenServer(ModelServiceBridge::shared(), settings, SecretStore::shared());
     }
 
     MainWindow window(ZoruveVedeServices::standard(), aboutWindow);

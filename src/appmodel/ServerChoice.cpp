@@ -2,8 +2,11 @@
 
 #include <qt6keychain/keychain.h>
 
+#include <QCoreApplication>
+#include <QPointer>
 #include <QSettings>
 
+#include "ModelServiceBridge.h"
 #include "kestrelix/OllamaHost.h"
 
 namespace parlote {
@@ -11,6 +14,8 @@ namespace parlote {
 namespace {
 
 const QString kAddressKey = QStringLiteral("serverAddress");
+// Whether a key was put in the secret store (never the key itself).
+const QString kKeyInStoreKey = QStringLiteral("serverKeyInStore");
 
 }  // namespace
 
@@ -41,6 +46,12 @@ void saveServerAddress(QSettings& settings, const QString& address) {
 
 SecretStore::SecretStore(QString service, QObject* parent)
     : QObject(parent), service_(std::move(service)) {}
+
+SecretStore& SecretStore::shared() {
+    static QPointer<SecretStore> store;
+    if (!store) store = new SecretStore(QStringLiteral("Parlote"), QCoreApplication::instance());
+    return *store;
+}
 
 void SecretStore::readApiKey(std::function<void(const QString&)> done) {
     if (memory_) {
@@ -96,6 +107,32 @@ void SecretStore::writeApiKey(const QString& key, std::function<void(bool)> done
         done(stored);
     });
     job->start();
+}
+
+void useChosenServer(ModelServiceBridge& bridge, const QSettings& settings, SecretStore& store) {
+    const QString address = savedServerAddress(settings);
+    if (!address.isEmpty()) bridge.useServer(serverConfig(address, {}));
+    if (!settings.value(kKeyInStoreKey).toBool()) return;
+    store.readApiKey([&bridge, address](const QString& key) {
+        if (!key.isEmpty()) bridge.useServer(serverConfig(address, key));
+    });
+}
+
+void chooseServer(ModelServiceBridge& bridge, QSettings& settings, SecretStore& store,
+                  const QString& address, const QString& key, std::function<void(bool)> kept) {
+    saveServerAddress(settings, address);
+    bridge.useServer(serverConfig(address, key));
+    const QString fileName = settings.fileName();
+    const QSettings::Format format = settings.format();
+    store.writeApiKey(key.trimmed(), [fileName, format, key, kept = std::move(kept)](bool stored) {
+        // The mark goes to the same file, which may be closed by now.
+        QSettings again(fileName, format);
+        if (stored && !key.trimmed().isEmpty())
+            again.setValue(kKeyInStoreKey, true);
+        else
+            again.remove(kKeyInStoreKey);
+        if (kept) kept(stored);
+    });
 }
 
 }  // namespace parlote

@@ -50,6 +50,9 @@ public:
     /// Whether the last answer came from a secret store (true until one did not).
     bool persistent() const { return persistent_; }
 
+    /// The application's store (made on first use, destroyed with the application).
+    static SecretStore& shared();
+
     /// The entry's key name in the store.
     static constexpr const char* kEntry = "ollama-api-key";
 
@@ -58,5 +61,19 @@ private:
     std::optional<QString> memory_;  // where no store answers
     bool persistent_ = true;
 };
+
+class ModelServiceBridge;
+
+/// Points `bridge` at the server chosen in `settings` (none chosen: OLLAMA_HOST, as
+/// before), and, when a key was put in the secret store, at it with that key once the
+/// store answers. The store is not asked when no key was ever kept there (it may ask the
+/// user to unlock it).
+void useChosenServer(ModelServiceBridge& bridge, const QSettings& settings, SecretStore& store);
+
+/// Keeps `address` in `settings` and `key` in `store`, and points `bridge` at them at once
+/// (the watch, the model list and new requests go there; a reply being received ends on
+/// the server it began on). `kept`, when given, hears whether a secret store holds the key.
+void chooseServer(ModelServiceBridge& bridge, QSettings& settings, SecretStore& store,
+                  const QString& address, const QString& key, std::function<void(bool)> kept = {});
 
 }  // namespace parlote

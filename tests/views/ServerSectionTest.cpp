@@ -162,6 +162,46 @@ TEST(ServerChoice, WithoutASecretStoreTheKeyIsKeptForThisRunAndNeverWritten) {
     EXPECT_TRUE(read->isEmpty());
 }
 
+TEST(ServerChoice, ChoosingAServerTakesEffectAtOnceAndIsUsedAgainAtTheNextStart) {
+    ScopedEnvironment bus("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/parlote-bus");
+    testing::FakeOllama first;
+    testing::FakeOllama second;
+    second.setModels({testing::ModelInfo::make("only-on-second:latest")});
+    ScopedEnvironment host("OLLAMA_HOST", QByteArray::fromStdString(first.baseUrl()));
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("settings.ini"));
+    const auto names = [](ModelServiceBridge& bridge) {
+        const auto result = bridge.loadAvailableModels().result();
+        QStringList out;
+        if (result.isSuccess())
+            for (const ChatModel& model : result.value()) out << model.model;
+        return out;
+    };
+
+    ModelServiceBridge bridge;
+    SecretStore store(QStringLiteral("Parlote test %1").arg(QCoreApplication::applicationPid()));
+    {
+        QSettings settings(file, QSettings::IniFormat);
+        useChosenServer(bridge, settings, store);  // nothing chosen: OLLAMA_HOST
+    }
+    EXPECT_FALSE(names(bridge).contains(QStringLiteral("only-on-second:latest")));
+    {
+        QSettings settings(file, QSettings::IniFormat);
+        chooseServer(bridge, settings, store, QString::fromStdString(second.baseUrl()), {});
+    }
+    EXPECT_TRUE(names(bridge).contains(QStringLiteral("only-on-second:latest")));
+
+    // The next start goes to the chosen server too.
+    ModelServiceBridge restarted;
+    {
+        QSettings settings(file, QSettings::IniFormat);
+        useChosenServer(restarted, settings, store);
+    }
+    EXPECT_TRUE(names(restarted).contains(QStringLiteral("only-on-second:latest")));
+    bridge.shutdown();
+    restarted.shutdown();
+}
+
 TEST(ServerChoice, TheConfigurationCarriesTheAddressAsTypedAndTheKeyTrimmed) {
     const auto config = serverConfig(QStringLiteral(" 10.0.0.5:11434 "), QStringLiteral(" k "));
     EXPECT_EQ(config.host, "10.0.0.5:11434");
