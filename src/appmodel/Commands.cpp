@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QSettings>
 #include <algorithm>
+#include <nlohmann/json.hpp>
 
 #include "SearchService.h"
 #include "Trash.h"
@@ -47,6 +48,10 @@ void ZoruveVede::sendMessage() {
         setInputText(QString());
         if (!currentConversation_) {
             auto manager = ConversationManager::makeNew(pool_.context());
+            // The Preferences' defaults; none set leaves the file as it always was.
+            if (const ConversationSettings defaults = newConversationDefaults();
+                !defaults.isEmpty())
+                manager->setSettings(defaults);
             const SidebarID id = SidebarID::conversation(manager->id());
             pool_.insert(manager);
             setCurrentConversation(manager);
@@ -61,6 +66,37 @@ void ZoruveVede::sendMessage() {
             currentConversation_->send(text, *selectedModel_);
         yieldChunk();
     });
+}
+
+void ZoruveVede::setConversationSettings(const ConversationSettings& settings) {
+    if (!currentConversation_) return;
+    currentConversation_->setSettings(settings);
+}
+
+ConversationSettings ZoruveVede::newConversationDefaults() const {
+    const QString text = settings()->value(newConversationSettingsKey).toString();
+    if (text.isEmpty()) return {};
+    const auto json = nlohmann::ordered_json::parse(text.toStdString(), nullptr, false);
+    return ConversationSettings::fromJson(json);  // tolerant: a discarded parse is no object
+}
+
+void ZoruveVede::setNewConversationDefaults(const ConversationSettings& defaults) {
+    const ConversationSettings kept = defaults.valid();
+    const std::unique_ptr<QSettings> s = settings();
+    if (kept.isEmpty()) {
+        s->remove(newConversationSettingsKey);
+        return;
+    }
+    s->setValue(newConversationSettingsKey, QString::fromStdString(kept.toJson().dump()));
+}
+
+void ZoruveVede::modelDetails(const QString& model,
+                              std::function<void(const std::optional<ModelDetails>&)> deliver) {
+    bridge_.modelDetails(model).then(onInterfaceThread<APIResult<ModelDetails>>(
+        [deliver = std::move(deliver)](const APIResult<ModelDetails>& result) {
+            deliver(result.isSuccess() ? std::optional<ModelDetails>(result.value())
+                                       : std::nullopt);
+        }));
 }
 
 void ZoruveVede::removeConversation(const SidebarID& id) {

@@ -11,6 +11,7 @@ namespace parlote {
 const QString ZoruveVede::newConversationTitle = QStringLiteral("New Conversation");
 const QString ZoruveVede::hasLaunchedKey = QStringLiteral("hasLaunched");
 const QString ZoruveVede::selectedModelKey = QStringLiteral("selectedModel");
+const QString ZoruveVede::newConversationSettingsKey = QStringLiteral("newConversations/settings");
 
 ZoruveVedeServices ZoruveVedeServices::standard() {
     ZoruveVedeServices services;
@@ -128,6 +129,10 @@ void ZoruveVede::setInSendingMessage(bool value) {
 void ZoruveVede::setStatusMessage(std::optional<QString> text) {
     statusMessage_ = std::move(text);
     emit statusMessageChanged();
+}
+void ZoruveVede::applyConversationSettings(ConversationSettings settings) {
+    conversationSettings_ = std::move(settings);
+    emit conversationSettingsChanged();
 }
 void ZoruveVede::setInputText(QString text) {
     const bool changed = text != inputText_;
@@ -268,6 +273,7 @@ void ZoruveVede::setCurrentConversation(std::shared_ptr<ConversationManager> man
         setMessages(MessageList());
         setInSendingMessage(false);
         setStatusMessage(std::nullopt);
+        applyConversationSettings({});
         emit conversationOpened();
         updateStorageProblem();  // "this conversation" is no longer open
         return;
@@ -294,6 +300,7 @@ void ZoruveVede::setCurrentConversation(std::shared_ptr<ConversationManager> man
     emit conversationOpened();
     cancellables_.push_back(follow(m->inSendingMessage(), &ZoruveVede::setInSendingMessage));
     cancellables_.push_back(follow(m->statusMessage(), &ZoruveVede::setStatusMessage));
+    cancellables_.push_back(follow(m->settings(), &ZoruveVede::applyConversationSettings));
     cancellables_.push_back(m->chunkUpdated().subscribe(
         [schedule] { schedule([](TranscriptMailbox& box) { box.chunk = true; }); }));
     updateStorageProblem();  // "this conversation" now means another one

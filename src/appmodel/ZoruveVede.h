@@ -131,6 +131,10 @@ public:
     /// The two settings: whether a launch found Ollama answering, and the model chosen.
     static const QString hasLaunchedKey;
     static const QString selectedModelKey;
+    /// The settings new conversations start with (Preferences, "New conversations"): the
+    /// "settings" object of a conversation file (ConversationSettings::toJson) as text;
+    /// absent when nothing is set.
+    static const QString newConversationSettingsKey;
 
     explicit ZoruveVede(ZoruveVedeServices services = ZoruveVedeServices::standard(),
                         QObject* parent = nullptr);
@@ -187,6 +191,9 @@ public:
     /// What could not be saved, for the bar above the transcript ("Could not save this
     /// conversation: No space left on device"); empty when everything is on disk.
     const QString& storageProblem() const { return storageProblem_; }
+    /// The settings of the conversation shown (ConversationSettings.h); none while no
+    /// conversation is shown. conversationSettingsChanged() tells of each change.
+    const ConversationSettings& conversationSettings() const { return conversationSettings_; }
 
     // Fields that are not observed.
     const std::shared_ptr<ConversationManager>& currentConversation() const {
@@ -239,6 +246,21 @@ public:
     /// Pins or unpins a conversation. The list keeps its order (the sidebar shows the
     /// pinned ones first, see pinnedFirst) and is saved; an unchanged pin changes nothing.
     void setPinned(const SidebarID& id, bool pinned);
+
+    // Conversation settings.
+    /// Replaces the settings of the conversation shown, which saves them (see
+    /// ConversationManager::setSettings). Does nothing while no conversation is shown.
+    void setConversationSettings(const ConversationSettings& settings);
+    /// What a conversation started from now on begins with: the Preferences' defaults, as
+    /// kept under newConversationSettingsKey (only the valid settings of it).
+    ConversationSettings newConversationDefaults() const;
+    /// Keeps `defaults` for the conversations started from now on; nothing set removes the
+    /// key, so that new conversation files stay as they were without Preferences.
+    void setNewConversationDefaults(const ConversationSettings& defaults);
+    /// Hands what /api/show says of `model` to `deliver` on this thread (nullopt when it
+    /// could not be asked); cached by the bridge, so usually at the next turn of the loop.
+    void modelDetails(const QString& model,
+                      std::function<void(const std::optional<ModelDetails>&)> deliver);
 
     // Import.
     /// What importConversations() did: the conversations added to the list (first at the
@@ -334,6 +356,8 @@ signals:
     void firstLaunchChanged();
     void ollamaRunningChanged();
     void storageProblemChanged();
+    /// The conversation shown has other settings, or another conversation (or none) is shown.
+    void conversationSettingsChanged();
     /// A deletion began, was undone or became final (see hasPendingDeletion).
     void pendingDeletionChanged();
     /// Another conversation's transcript (or none) is now in `messages`: the view shows
@@ -377,6 +401,7 @@ private:
     void setMessages(MessageList messages);
     void setInSendingMessage(bool value);
     void setStatusMessage(std::optional<QString> text);
+    void applyConversationSettings(ConversationSettings settings);
     void yieldChunk();
     void raiseAlert(const QString& title, const QString& message,
                     AlertKind kind = AlertKind::Warning);
@@ -407,6 +432,7 @@ private:
     MessageList messages_;
     bool inSendingMessage_ = false;
     std::optional<QString> statusMessage_;
+    ConversationSettings conversationSettings_;
     // chunkStream and its producing end.
     std::pair<ThrowingStream<ChunkSignal>, ThrowingStream<ChunkSignal>::Producer> chunk_ =
         ThrowingStream<ChunkSignal>::make();

@@ -25,6 +25,7 @@ const QString kNextVersion = QStringLiteral("Next Version");
 const QString kShowReasoning = QStringLiteral("Show Reasoning");
 const QString kHideReasoning = QStringLiteral("Hide Reasoning");
 const QString kShowAll = QStringLiteral("Show All");
+const QString kContextSettings = QStringLiteral("Context Settings");
 const QString kCopyCode = QStringLiteral("Copy Code");  // and "Copy Code 2", ... after the first
 
 // The part of `text` the transcript shows, as plain text: all of it, or the last part of
@@ -229,6 +230,9 @@ public:
             if (message.variantIndex() > 0) names << kPreviousVersion;
             if (message.variantIndex() < message.variantCount() - 1) names << kNextVersion;
         }
+        if (message.type() == ChatMessageType::assistant && message.stats() &&
+            message.stats()->contextCut)
+            names << kContextSettings;
         return names;
     }
     QString localizedActionName(const QString& name) const override {
@@ -240,6 +244,7 @@ public:
         if (name == kShowReasoning) return TranscriptView::tr("Show Reasoning");
         if (name == kHideReasoning) return TranscriptView::tr("Hide Reasoning");
         if (name == kShowAll) return TranscriptView::tr("Show All");
+        if (name == kContextSettings) return TranscriptView::tr("Context Settings");
         if (name.startsWith(kCopyCode))
             return TranscriptView::tr("Copy Code") + name.mid(kCopyCode.size());
         return QAccessibleActionInterface::localizedActionName(name);
@@ -253,6 +258,10 @@ public:
         if (name == kShowReasoning) return TranscriptView::tr("Shows the model's reasoning");
         if (name == kHideReasoning) return TranscriptView::tr("Hides the model's reasoning");
         if (name == kShowAll) return TranscriptView::tr("Opens the whole message in a window");
+        if (name == kContextSettings)
+            return TranscriptView::tr(
+                "The context was full: opens the conversation settings, where the context "
+                "length is set");
         if (name.startsWith(kCopyCode))
             return TranscriptView::tr("Copies the code of a code block");
         return QAccessibleActionInterface::localizedActionDescription(name);
@@ -268,6 +277,7 @@ public:
         if (name == kNextVersion) control = Control::nextVersion;
         if (name == kShowReasoning || name == kHideReasoning) control = Control::thinkingToggle;
         if (name == kShowAll) control = Control::showAll;
+        if (name == kContextSettings) control = Control::contextSettings;
         int index = 0;
         if (name.startsWith(kCopyCode)) {
             control = Control::copyCode;

@@ -16,6 +16,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
 
 #include "MarkdownLayout.h"
@@ -49,6 +50,13 @@ QIcon editIcon() {
         QIcon::fromTheme(QStringLiteral("edit-entry"),
                          QIcon(QStringLiteral(":/resources/icons/document-edit.svg"))));
     return icon;
+}
+
+// Between the pieces of a meta line's text.
+const QString kMetaSeparator = QStringLiteral(" · ");
+
+QString contextFullText() {
+    return TranscriptView::tr("Context full");
 }
 
 bool isIconButton(TranscriptView::Control kind) {
@@ -133,6 +141,19 @@ TranscriptView::MetaLine TranscriptView::metaLine(int row) {
             x += iconSize;
         }
         line.textEdge = x + itemSpacing;
+        // "Context full" after the time and figures, as a link.
+        if (message.type() == ChatMessageType::assistant && message.stats() &&
+            message.stats()->contextCut) {
+            const QFontMetrics metrics(captionFont_);
+            const QString text = metaStatusText(message, QDateTime::currentDateTime());
+            const int from =
+                line.textEdge +
+                (text.isEmpty() ? 0 : metrics.horizontalAdvance(text + kMetaSeparator));
+            line.controls.push_back(
+                {Control::contextSettings,
+                 QRect(from, g.metaTop, metrics.horizontalAdvance(contextFullText()) + 2,
+                       metaHeight_)});
+        }
     }
     return line;
 }
@@ -195,6 +216,10 @@ QRect TranscriptView::editButtonRect(int row) {
     return controlRect(row, Control::edit);
 }
 
+QRect TranscriptView::contextSettingsLinkRect(int row) {
+    return controlRect(row, Control::contextSettings);
+}
+
 QRect TranscriptView::variantArrowRect(int row, bool next) {
     return controlRect(row, next ? Control::nextVersion : Control::previousVersion);
 }
@@ -241,6 +266,10 @@ QString TranscriptView::metaText(int row) {
     } else {
         all << line.versionText << text;
     }
+    const bool link =
+        std::any_of(line.controls.begin(), line.controls.end(),
+                    [](const PlacedControl& c) { return c.kind == Control::contextSettings; });
+    if (link) all << QStringLiteral("· ") + contextFullText();
     all.removeAll(QString());
     return all.join(QLatin1Char(' '));
 }
@@ -279,6 +308,9 @@ void TranscriptView::activate(int row, Control kind, int index) {
             break;
         case Control::copyCode:
             copyCode(row, index);
+            break;
+        case Control::contextSettings:
+            emit contextSettingsRequested();
             break;
     }
 }
@@ -364,6 +396,9 @@ QString TranscriptView::toolTipFor(int row, Control kind) const {
             break;
         case Control::copyCode:
             return tr("Copy the code");
+        case Control::contextSettings:
+            return figuresToolTip(row) + QLatin1Char('\n') +
+                   tr("Click to change the context length in the conversation settings.");
     }
     return {};
 }
@@ -380,7 +415,11 @@ void TranscriptView::paintMeta(QPainter& painter, int row, const RowGeometry&,
     if (!line.versionLabel.isNull())
         painter.drawText(line.versionLabel, Qt::AlignCenter, line.versionText);
     // The time is measured now: a row laid out yesterday shows its date today.
-    const QString text = metaStatusText(message, now);
+    QString text = metaStatusText(message, now);
+    const bool link =
+        std::any_of(line.controls.begin(), line.controls.end(),
+                    [](const PlacedControl& c) { return c.kind == Control::contextSettings; });
+    if (link && !text.isEmpty()) text += kMetaSeparator;  // the link follows
     if (text.isEmpty()) return;
     painter.drawText(metaTextRect(row, text), Qt::AlignVCenter | Qt::AlignLeft, text);
 }
@@ -396,9 +435,9 @@ QString TranscriptView::metaStatusText(const ChatMessage& message, const QDateTi
             parts << tr("%1 tok/s")
                          .arg(*rate >= 10 ? QString::number(qRound(*rate))
                                           : QString::number(*rate, 'f', 1));
-        if (stats.contextCut) parts << tr("Context full");
+        // "Context full" follows as a link (Control::contextSettings).
     }
-    return parts.join(QStringLiteral(" · "));
+    return parts.join(kMetaSeparator);
 }
 
 QRect TranscriptView::metaTextRect(int row, const QString& text) {
@@ -512,6 +551,15 @@ void TranscriptView::paintControl(QPainter& painter, int row, const PlacedContro
             painter.setFont(link);
             painter.setPen(pal.color(QPalette::Link));
             painter.drawText(control.rect, Qt::AlignLeft | Qt::AlignVCenter, tr("Show all"));
+            break;
+        }
+        case Control::contextSettings: {
+            // The separator before it in the text's colour, the link underlined when hot.
+            QFont link = captionFont_;
+            link.setUnderline(hot);
+            painter.setFont(link);
+            painter.setPen(pal.color(QPalette::Link));
+            painter.drawText(control.rect, Qt::AlignLeft | Qt::AlignVCenter, contextFullText());
             break;
         }
         case Control::thinkingToggle:

@@ -53,15 +53,15 @@
 // control is marked, a ring in the palette's Highlight colour marks the current message,
 // or the first message in view when none is current. Tab and Shift+Tab mark the controls
 // in view one after another (Copy, Regenerate, Edit, the switcher's arrows, the thinking
-// toggle, "Show all"), scrolling the marked one fully into view, and pass the focus on past
-// the first or last; from the current message, Tab marks its first control (or the next
-// one in view after it) and Shift+Tab leaves. The marked control's message is the current
-// one; a control that hides or stops acting (a reply starts) loses the mark to its
-// message, so the mark never rests on a control that is not there. Space or Return acts
-// on the marked control. The Menu key or Shift+F10 opens the context menu of the marked
-// control's message (else of the last message in view), as a right click opens that of
-// the message under the pointer: "Copy" while text is selected, "Copy Message", and
-// "Regenerate" or "Edit" where the buttons would be offered, then "Select All".
+// toggle, "Show all", a reply's "Context full" link), scrolling the marked one fully into view, and
+// pass the focus on past the first or last; from the current message, Tab marks its first control
+// (or the next one in view after it) and Shift+Tab leaves. The marked control's message is the
+// current one; a control that hides or stops acting (a reply starts) loses the mark to its message,
+// so the mark never rests on a control that is not there. Space or Return acts on the marked
+// control. The Menu key or Shift+F10 opens the context menu of the marked control's message (else
+// of the last message in view), as a right click opens that of the message under the pointer:
+// "Copy" while text is selected, "Copy Message", and "Regenerate" or "Edit" where the buttons would
+// be offered, then "Select All".
 //
 // Selecting text (TranscriptSelection.h): a drag selects within a message or across
 // messages, a double click a word, a triple click a paragraph, Shift+click extends, Ctrl+A
@@ -168,9 +168,10 @@ public:
         edit,             // a user message's Edit button
         previousVersion,  // the arrows of the version switcher
         nextVersion,
-        thinkingToggle,  // the "Thought for …" line of a finished think block
-        showAll,         // the "Show all" link of a message shown in part
-        copyCode,        // the Copy button in a code block's header (`index`: which block)
+        thinkingToggle,   // the "Thought for …" line of a finished think block
+        showAll,          // the "Show all" link of a message shown in part
+        copyCode,         // the Copy button in a code block's header (`index`: which block)
+        contextSettings,  // a reply's "Context full" link: the conversation's settings
     };
 
     explicit TranscriptView(QWidget* parent = nullptr, ImageStore* images = nullptr);
@@ -232,6 +233,9 @@ public:
     QRect regenerateButtonRect(int row);
     /// The Edit button of a user message, else a null rectangle.
     QRect editButtonRect(int row);
+    /// The "Context full" link of a reply the server cut the context of, else a null
+    /// rectangle.
+    QRect contextSettingsLinkRect(int row);
     /// The previous (`next` false) or next version arrow, else a null rectangle.
     QRect variantArrowRect(int row, bool next);
     /// Whether that arrow acts (it is greyed at either end and while a reply streams).
@@ -252,6 +256,8 @@ public:
     /// The text of a row's meta line as painted, left to right: the version ("2/3"), the
     /// time, the stopped mark ("· Stopped") and a reply's figures ("· 38 tok/s", and
     /// "· Context full" when the server left older messages out), separated by spaces.
+    /// "Context full" is a link (a control, reached with Tab) to the conversation's
+    /// settings: contextSettingsRequested().
     QString metaText(int row);
     /// The tooltip of a reply's figures, shown over its meta line's text: the tokens and
     /// times measured, and why older messages went unread when they did. Empty without
@@ -378,6 +384,9 @@ signals:
     void editSubmitted(const QUuid& id, const QString& text);
     /// The user chose version `index` (from 0) of the message `id`.
     void variantRequested(const QUuid& id, int index);
+    /// The user followed a reply's "Context full" link: the conversation's settings, where
+    /// the context length is set.
+    void contextSettingsRequested();
     /// The selection changed (made, extended, cleared).
     void selectionChanged();
     /// What Find found changed: the count, the current match, or whether it still searches.

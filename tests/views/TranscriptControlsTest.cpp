@@ -282,6 +282,35 @@ TEST_F(TranscriptControlsTest, AReplysFiguresShowAsItsSpeedWithTheRestInATooltip
     EXPECT_TRUE(view->figuresToolTip(0).isEmpty()) << "a question has no figures";
 }
 
+TEST_F(TranscriptControlsTest, ContextFullIsALinkToTheConversationSettings) {
+    ReplyStats full;
+    full.evalCount = 5;
+    full.evalDuration = 2'000'000'000;
+    full.contextLength = 4096;
+    full.contextCut = true;
+    MessageList list;
+    list.append(user("One"));
+    list.append(reply("First"));
+    list.append(user("Two"));
+    list.append(reply("Second").withStats(full));
+    view->setMessages(list);
+    paint();
+    EXPECT_TRUE(view->contextSettingsLinkRect(1).isNull()) << "nothing was cut";
+    const QRect link = view->contextSettingsLinkRect(3);
+    ASSERT_FALSE(link.isNull());
+    EXPECT_GT(link.left(), view->copyButtonRect(3).right()) << "after the time and the speed";
+    EXPECT_TRUE(view->metaText(3).endsWith("· Context full"));
+
+    QSignalSpy requested(view, &TranscriptView::contextSettingsRequested);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, link.center());
+    EXPECT_EQ(requested.count(), 1);
+    // The keyboard reaches it with Tab, and Return follows it.
+    tabIn();
+    ASSERT_TRUE(tabTo(3, Control::contextSettings));
+    QTest::keyClick(view, Qt::Key_Return);
+    EXPECT_EQ(requested.count(), 2);
+}
+
 TEST_F(TranscriptControlsTest,
        TheMetaLineMarksStoppedRepliesAndOffersRegenerateOnTheLastReplyOnly) {
     MessageList list;
