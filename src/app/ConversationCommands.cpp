@@ -71,6 +71,10 @@ ConversationCommands::ConversationCommands(MainView* view) : QObject(view), view
             QGuiApplication::clipboard()->setText(reply->content());
     });
 
+    // Enabled by the view, while a conversation is shown.
+    settings_ = view_->conversationSettingsAction();
+    ShortcutsWindow::setGroup(settings_, Group::Conversation);
+
     rename_ = make(QStringLiteral("edit-rename"), tr("Rena&me…"));
     rename_->setShortcut(QKeySequence(Qt::Key_F2));
     ShortcutsWindow::setGroup(rename_, Group::Sidebar);
@@ -135,9 +139,9 @@ QAction* ConversationCommands::make(const QString& iconName, const QString& text
 }
 
 QList<QAction*> ConversationCommands::menuLayout() const {
-    return {newConversation_, search_, nullptr, stop_,      regenerate_, editLast_,
-            copyLastReply_,   nullptr, pin_,    rename_,    remove_,     nullptr,
-            previous_,        next_,   nullptr, focusInput_};
+    return {newConversation_, search_, nullptr,   stop_,   regenerate_, editLast_,
+            copyLastReply_,   nullptr, settings_, nullptr, pin_,        rename_,
+            remove_,          nullptr, previous_, next_,   nullptr,     focusInput_};
 }
 
 void ConversationCommands::updateEnabled() {

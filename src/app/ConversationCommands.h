@@ -2,7 +2,8 @@
 
 // The commands of the Conversation menu, as actions over the main window's content
 // (MainView): starting a new conversation, stopping, regenerating or editing a reply,
-// copying the last reply, pinning, renaming and deleting the selected conversation, moving
+// copying the last reply, the conversation's settings, pinning, renaming and deleting the
+// selected conversation, moving
 // through the sidebar (in the order it shows, pinned conversations first) and putting the
 // keyboard focus into the input box. Each action is
 // enabled only while it can act, following the application model's signals. New
@@ -40,6 +41,8 @@ public:
     QAction* regenerate() const { return regenerate_; }
     QAction* editLastMessage() const { return editLast_; }
     QAction* copyLastReply() const { return copyLastReply_; }
+    /// "Conversation Settings…" (Ctrl+Shift+S), the view's (MainView::conversationSettingsAction).
+    QAction* conversationSettings() const { return settings_; }
     /// "Pin Conversation" or "Unpin Conversation", by the selected conversation's pin.
     QAction* pin() const { return pin_; }
     QAction* rename() const { return rename_; }
@@ -76,6 +79,7 @@ private:
     QAction* regenerate_;
     QAction* editLast_;
     QAction* copyLastReply_;
+    QAction* settings_;
     QAction* pin_;
     QAction* rename_;
     QAction* remove_;

@@ -63,6 +63,13 @@ MainWindow::MainWindow(ZoruveVedeServices services, std::function<AboutWindow*()
         edit->addAction(action);
         ShortcutsWindow::setGroup(action, ShortcutsWindow::Group::Conversation);
     }
+    edit->addSeparator();
+    preferences_ = edit->addAction(QIcon::fromTheme(QStringLiteral("preferences-system")),
+                                   tr("Pr&eferences…"));
+    preferences_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    preferences_->setMenuRole(QAction::PreferencesRole);
+    ShortcutsWindow::setGroup(preferences_, ShortcutsWindow::Group::Application);
+    connect(preferences_, &QAction::triggered, view_, &MainView::openPreferences);
 
     QMenu* viewMenu = menuBar()->addMenu(tr("&View"));
     viewMenu->addAction(view_->sidebarAction());

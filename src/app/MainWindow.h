@@ -2,8 +2,8 @@
 
 // The application's one main window ("Parlote", 1000 by 700, at least 640 by 600) with
 // the chat view as its content and the File, Edit, View, Conversation and Help menus:
-// the text commands of the focused widget, Find in the conversation (FindBar.h), the
-// sidebar's "Show Sidebar", the
+// the text commands of the focused widget, Find in the conversation (FindBar.h),
+// Preferences (the defaults of new conversations), the sidebar's "Show Sidebar", the
 // conversation commands (ConversationCommands.h), the help page, the one "Keyboard
 // Shortcuts" window (ShortcutsWindow.h) and the About command, which shows the one About
 // window each time. A page that no browser could open is explained in a message box
@@ -55,6 +55,8 @@ public:
     QAction* shortcutsAction() const { return shortcuts_; }
     QAction* aboutAction() const { return about_; }
     QAction* quitAction() const { return quit_; }
+    /// Edit → Preferences… (Ctrl+,): the defaults of new conversations.
+    QAction* preferencesAction() const { return preferences_; }
     /// Every action of the menu bar, menu by menu.
     QList<QAction*> menuActions() const;
 
@@ -95,6 +97,7 @@ private:
     QAction* shortcuts_ = nullptr;
     QAction* about_ = nullptr;
     QAction* quit_ = nullptr;
+    QAction* preferences_ = nullptr;
     LinkOpener urlOpener_;
     QuitConfirmation confirmQuit_;
     bool painted_ = false;

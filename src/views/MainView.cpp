@@ -25,6 +25,7 @@
 #include "ModelMenu.h"
 #include "Overlays.h"
 #include "StorageBar.h"
+#include "SystemPromptCard.h"
 #include "TranscriptView.h"
 #include "UndoBar.h"
 
@@ -95,7 +96,9 @@ MainView::MainView(ZoruveVedeServices services, QWidget* parent, ImageStore* ima
     setTabOrder(sidebar_, sidebarButton_);
     setTabOrder(sidebarButton_, modelButton_);
     setTabOrder(modelButton_, downloadIndicator_->cancelButton());
-    setTabOrder(downloadIndicator_->cancelButton(), transcript_);
+    setTabOrder(downloadIndicator_->cancelButton(), settingsButton_);
+    setTabOrder(settingsButton_, promptCard_);
+    setTabOrder(promptCard_, transcript_);
     setTabOrder(transcript_, findBar_->field());
     setTabOrder(findBar_->field(), findBar_->previousButton());
     setTabOrder(findBar_->previousButton(), findBar_->nextButton());
@@ -119,6 +122,9 @@ QWidget* MainView::buildChatPane() {
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
     column->addWidget(buildHeader(pane));
+    // The system prompt, over the transcript that follows from it.
+    promptCard_ = new SystemPromptCard(pane);
+    column->addWidget(promptCard_);
     transcript_->setParent(pane);
     column->addWidget(transcript_, 1);
     // Find in the conversation, under the transcript it searches; its commands work
@@ -166,6 +172,23 @@ QWidget* MainView::buildHeader(QWidget* parent) {
     description_->setAccessibleDescription(tr("The title of the conversation"));
     description_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     row->addWidget(description_, 1);
+    settingsButton_ = new QToolButton(header);
+    settingsButton_->setObjectName(QStringLiteral("conversationSettingsButton"));
+    settingsButton_->setAutoRaise(true);
+    settingsButton_->setFocusPolicy(Qt::StrongFocus);
+    const QIcon settingsIcon = QIcon::fromTheme(QStringLiteral("document-properties"),
+                                                QIcon::fromTheme(QStringLiteral("configure")));
+    if (settingsIcon.isNull()) {
+        settingsButton_->setText(tr("Settings"));
+    } else {
+        settingsButton_->setIcon(settingsIcon);
+        settingsButton_->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    }
+    settingsButton_->setAccessibleName(tr("Conversation Settings"));
+    settingsButton_->setAccessibleDescription(
+        tr("The system prompt, temperature, context length, seed and thinking of this "
+           "conversation"));
+    row->addWidget(settingsButton_);
     return header;
 }
 
@@ -198,6 +221,7 @@ void MainView::connectModel() {
     connectSidebar();
     connectHeader();
     connectTranscript();
+    connectSettings();
     connectInputRow();
     overlays_->connectModel(model_.get());  // the model manager, the alerts, the welcome sheet
 }
@@ -295,6 +319,95 @@ void MainView::connectTranscript() {
     });
     transcript_->openTranscript(m->messages());
     transcript_->setStatusMessage(m->statusMessage());
+}
+
+// The conversation's settings: the action, the header's button, the system prompt's card
+// and the transcript's "Context full" link all open them.
+void MainView::connectSettings() {
+    ZoruveVede* m = model_.get();
+    settingsAction_ = new QAction(tr("Conversation Se&ttings…"), this);
+    settingsAction_->setIcon(QIcon::fromTheme(QStringLiteral("document-properties")));
+    settingsAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    addAction(settingsAction_);
+    connect(settingsAction_, &QAction::triggered, this, [this] { openConversationSettings(); });
+    connect(settingsButton_, &QToolButton::clicked, this, [this] { openConversationSettings(); });
+    connect(promptCard_, &SystemPromptCard::activated, this,
+            [this] { openConversationSettings(ConversationSettingsForm::Field::systemPrompt); });
+    connect(transcript_, &TranscriptView::contextSettingsRequested, this,
+            [this] { openConversationSettings(ConversationSettingsForm::Field::contextLength); });
+    auto update = [this] {
+        const bool shown = model_->currentConversation() != nullptr;
+        settingsAction_->setEnabled(shown);
+        settingsButton_->setEnabled(shown);
+        const QString keys = settingsAction_->shortcut().toString(QKeySequence::NativeText);
+        settingsButton_->setToolTip(tr("Conversation Settings (%1)").arg(keys));
+        promptCard_->setPrompt(model_->conversationSettings().systemPrompt.value_or(QString()));
+    };
+    connect(m, &ZoruveVede::conversationSettingsChanged, this, update);
+    connect(m, &ZoruveVede::conversationOpened, this, update);
+    update();
+}
+
+void MainView::openConversationSettings(ConversationSettingsForm::Field focus) {
+    const std::shared_ptr<ConversationManager> manager = model_->currentConversation();
+    if (!manager) return;
+    if (settingsDialog_) {
+        settingsDialog_->form()->focusField(focus);
+        settingsDialog_->raise();
+        settingsDialog_->activateWindow();
+        return;
+    }
+    auto* dialog = new ConversationSettingsDialog(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    settingsDialog_ = dialog;
+    ConversationSettingsForm* form = dialog->form();
+    // The model that answers next: its longest context, whether it thinks.
+    const QString modelName = model_->selectedModel().value_or(QString());
+    form->setModel(modelName, std::nullopt);
+    form->setSettings(manager->settings().get());
+    if (!modelName.isEmpty()) {
+        model_->modelDetails(modelName, [dialog = QPointer<ConversationSettingsDialog>(dialog),
+                                         modelName](const std::optional<ModelDetails>& details) {
+            if (dialog && details) dialog->form()->setModel(modelName, details);
+        });
+    }
+    // The settings go to the conversation they were opened for, even if another is shown
+    // by then.
+    std::weak_ptr<ConversationManager> target = manager;
+    connect(dialog, &QDialog::accepted, this, [dialog, target] {
+        if (const auto conversation = target.lock())
+            conversation->setSettings(dialog->form()->settings());
+    });
+    connect(dialog, &QDialog::finished, this, [this] {
+        if (!QApplication::activeModalWidget()) focusInput();
+    });
+    dialog->open();
+    form->focusField(focus);
+}
+
+void MainView::openPreferences() {
+    if (preferencesDialog_) {
+        preferencesDialog_->raise();
+        preferencesDialog_->activateWindow();
+        return;
+    }
+    auto* dialog = new PreferencesDialog(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    preferencesDialog_ = dialog;
+    dialog->newConversationForm()->setSettings(model_->newConversationDefaults());
+    connect(dialog, &QDialog::accepted, this, [this, dialog] {
+        model_->setNewConversationDefaults(dialog->newConversationForm()->settings());
+    });
+    dialog->open();
+    dialog->newConversationForm()->focusField(ConversationSettingsForm::Field::systemPrompt);
+}
+
+ConversationSettingsDialog* MainView::conversationSettingsDialog() const {
+    return settingsDialog_;
+}
+
+PreferencesDialog* MainView::preferencesDialog() const {
+    return preferencesDialog_;
 }
 
 // The input row: the text both ways, Return and "Send" (or "Stop"), Up in the empty box.

@@ -2,7 +2,9 @@
 
 // The content of Parlote's main window: the banner shown while Ollama does not answer,
 // the conversation sidebar beside the chat pane (the sidebar button, the model menu, the
-// progress of a model download while one runs and the conversation's description, the transcript,
+// progress of a model download while one runs, the conversation's description and the button
+// of its settings (ConversationSettingsForm.h), the card of the conversation's system prompt
+// (SystemPromptCard.h), the transcript,
 // the find bar under it while it is open (FindBar.h, Ctrl+F), the input box with "Send", which
 // reads "Stop" while a reply is written and stops it), and the
 // four overlays: the model manager sheet, the general alert, the "Waiting on Ollama…" alert and the
@@ -22,11 +24,13 @@
 //
 // Interface thread only.
 
+#include <QPointer>
 #include <QWidget>
 #include <functional>
 #include <memory>
 #include <optional>
 
+#include "ConversationSettingsForm.h"
 #include "MarkdownLinks.h"
 #include "ModelMenu.h"
 #include "ZoruveVede.h"
@@ -52,6 +56,7 @@ class ImageStore;
 class ModelManagerView;
 class OverlayController;
 class StorageBar;
+class SystemPromptCard;
 class TranscriptView;
 class UndoBar;
 class WelcomeView;
@@ -109,6 +114,23 @@ public:
     /// anywhere in the window.
     QAction* sidebarAction() const { return sidebarAction_; }
 
+    /// "Conversation Settings…" (Ctrl+Shift+S): opens them for the conversation shown;
+    /// disabled while none is. For the Conversation menu; its shortcut works anywhere in
+    /// the window.
+    QAction* conversationSettingsAction() const { return settingsAction_; }
+    /// Opens "Conversation Settings" for the conversation shown, `focus` holding the
+    /// keyboard: window-modal, OK applies the form to the conversation (which saves it),
+    /// Cancel changes nothing. Does nothing while no conversation is shown; raises the
+    /// dialog already open.
+    void openConversationSettings(
+        ConversationSettingsForm::Field focus = ConversationSettingsForm::Field::systemPrompt);
+    /// Opens Preferences (the Edit menu's "Preferences…"): OK keeps the defaults of new
+    /// conversations in the settings.
+    void openPreferences();
+    /// The dialogs while they are open, else null.
+    ConversationSettingsDialog* conversationSettingsDialog() const;
+    PreferencesDialog* preferencesDialog() const;
+
     /// Puts the keyboard focus into the input box.
     void focusInput();
     /// Shows the sidebar if hidden and puts the keyboard focus in its search field.
@@ -139,6 +161,10 @@ public:
     /// description sit.
     QWidget* header() const { return header_; }
     ModelMenu* modelMenu() const { return modelMenu_; }
+    /// The header's button that opens the conversation settings.
+    QToolButton* settingsButton() const { return settingsButton_; }
+    /// The system prompt's card over the transcript (hidden without a prompt).
+    SystemPromptCard* systemPromptCard() const { return promptCard_; }
     QLabel* descriptionLabel() const;
     TranscriptView* transcript() const { return transcript_; }
     /// Find in the conversation, under the transcript (hidden until Ctrl+F); its actions
@@ -174,6 +200,7 @@ private:
     void openSearchFinding(const QUuid& conversation, const QUuid& message);
     void connectHeader();
     void connectTranscript();
+    void connectSettings();
     void connectInputRow();
 
     void rebuildModelMenu();
@@ -209,6 +236,11 @@ private:
     DownloadIndicator* downloadIndicator_ = nullptr;
     ModelMenu* modelMenu_ = nullptr;
     views_detail::ElidedLabel* description_ = nullptr;
+    QToolButton* settingsButton_ = nullptr;
+    QAction* settingsAction_ = nullptr;
+    SystemPromptCard* promptCard_ = nullptr;
+    QPointer<ConversationSettingsDialog> settingsDialog_;
+    QPointer<PreferencesDialog> preferencesDialog_;
     TranscriptView* transcript_ = nullptr;
     FindBar* findBar_ = nullptr;
     views_detail::InputFrame* inputFrame_ = nullptr;

@@ -188,16 +188,17 @@ TEST_F(CommandsTest, EachCommandIsEnabledOnlyWhileItCanAct) {
 
     // The last conversation, with a finished reply.
     open(second, 3);
-    EXPECT_EQ(enabled(),
-              QStringList({"New Conversation", "Search Conversations…", "Regenerate",
-                           "Edit Last Message", "Copy Last Reply", "Pin Conversation", "Rename…",
-                           "Delete…", "Previous Conversation", "Focus Input"}));
+    EXPECT_EQ(enabled(), QStringList({"New Conversation", "Search Conversations…", "Regenerate",
+                                      "Edit Last Message", "Copy Last Reply",
+                                      "Conversation Settings…", "Pin Conversation", "Rename…",
+                                      "Delete…", "Previous Conversation", "Focus Input"}));
 
     // While a reply is written only what does not touch the transcript stays, and Stop.
     startHeldReply();
-    EXPECT_EQ(enabled(), QStringList({"New Conversation", "Search Conversations…", "Stop",
-                                      "Copy Last Reply", "Pin Conversation", "Rename…", "Delete…",
-                                      "Previous Conversation", "Focus Input"}));
+    EXPECT_EQ(enabled(),
+              QStringList({"New Conversation", "Search Conversations…", "Stop", "Copy Last Reply",
+                           "Conversation Settings…", "Pin Conversation", "Rename…", "Delete…",
+                           "Previous Conversation", "Focus Input"}));
     c->stop()->trigger();
     ASSERT_TRUE(eventually([&] { return !model().inSendingMessage(); }));
     EXPECT_FALSE(c->stop()->isEnabled());
@@ -486,7 +487,7 @@ TEST_F(CommandsTest, UpInTheEmptyInputBoxOrTheMenuItemEditsTheLastMessage) {
 
 // ---- keyboard reach --------------------------------------------------------------------------
 
-TEST_F(CommandsTest, TabReachesSidebarItsButtonModelMenuTranscriptInputAndSendInTurn) {
+TEST_F(CommandsTest, TabReachesSidebarItsButtonModelMenuSettingsTranscriptInputAndSendInTurn) {
     storeConversations();
     start();
     open(second, 3);
@@ -506,7 +507,8 @@ TEST_F(CommandsTest, TabReachesSidebarItsButtonModelMenuTranscriptInputAndSendIn
         if (now != visited.last()) visited << now;
     }
     EXPECT_EQ(visited, (QList<QWidget*>{list(), view()->sidebarButton(), view()->modelButton(),
-                                        view()->transcript(), input(), view()->sendButton()}));
+                                        view()->settingsButton(), view()->transcript(), input(),
+                                        view()->sendButton()}));
 }
 
 // ---- the shortcuts window --------------------------------------------------------------------

@@ -114,8 +114,9 @@ TEST_F(FindInConversationTest, TheEditMenuHoldsFindAndTheShortcutsWindowListsIt)
     ASSERT_NE(edit, nullptr);
     QStringList titles;
     for (QAction* action : edit->actions()) titles << action->text();
-    EXPECT_EQ(titles.mid(titles.size() - 3),
-              QStringList({"&Find…", "Find &Next", "Find Pre&vious"}));
+    // Find's three, then Preferences after a separator.
+    EXPECT_EQ(titles.mid(titles.size() - 5),
+              QStringList({"&Find…", "Find &Next", "Find Pre&vious", "", "Pr&eferences…"}));
     EXPECT_EQ(bar()->findAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F));
     EXPECT_EQ(bar()->findNextAction()->shortcut(), QKeySequence(Qt::Key_F3));
     EXPECT_EQ(bar()->findPreviousAction()->shortcut(), QKeySequence(Qt::SHIFT | Qt::Key_F3));

@@ -63,7 +63,7 @@ TEST_F(ShellTest, TheMainWindowHasItsTitleSizesAndMenus) {
     EXPECT_EQ(menus[4]->text(), "&Help");
     EXPECT_EQ(menuTitles(menus[1]->menu()),
               QStringList({"&Undo", "&Redo", "-", "Cu&t", "&Copy", "&Paste", "-", "Select &All",
-                           "-", "&Find…", "Find &Next", "Find Pre&vious"}));
+                           "-", "&Find…", "Find &Next", "Find Pre&vious", "-", "Pr&eferences…"}));
     EXPECT_EQ(menuTitles(menus[2]->menu()), QStringList({"Show &Sidebar"}));
     EXPECT_EQ(menuTitles(menus[4]->menu()),
               QStringList({"Parlote &Help", "&Keyboard Shortcuts", "-", "&About Parlote"}));

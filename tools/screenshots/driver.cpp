@@ -26,6 +26,9 @@
 //   40-selection     text selected with the mouse across a question and its reply
 //   42-find-bar      Ctrl+F and "blue": the find bar under the transcript, every match
 //                    highlighted and the current one stronger
+//   47-conversation-settings  the conversation's settings: a system prompt, a temperature
+//                    and a context length, the model's maximum beside it
+//   48-system-prompt-card     the system prompt's card over the transcript
 //   30-code-python   the first reply's Python block: coloured, under a header with its
 //                    language and Copy button
 //   31-code-cpp      the C++ block of the second reply, the same way
@@ -55,6 +58,7 @@
 #include <QDeadlineTimer>
 #include <QDialog>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -66,6 +70,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
+#include <QSpinBox>
 #include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QTextCursor>
@@ -82,6 +87,7 @@
 #include "ConversationCommands.h"
 #include "ConversationListView.h"
 #include "ConversationSearch.h"
+#include "ConversationSettingsForm.h"
 #include "CustomTextView.h"
 #include "DownloadIndicator.h"
 #include "ExchangeCommands.h"
@@ -92,6 +98,7 @@
 #include "ModelServiceBridge.h"
 #include "Shell.h"
 #include "StorageBar.h"
+#include "SystemPromptCard.h"
 #include "TestPalettes.h"
 #include "TranscriptView.h"
 #include "UndoBar.h"
@@ -448,6 +455,32 @@ int main(int argc, char** argv) {
         shoot(QStringLiteral("42-find-bar") + suffix);
         find->dismiss();
         view.input()->textView()->setFocus();
+    }
+
+    // 47-48. The conversation's settings (a system prompt, a temperature and a longer
+    // context for qwen3:8b, its maximum beside it), then the system prompt's card over the
+    // transcript. Taken back afterwards, so that the scenes after are as before.
+    {
+        view.conversationSettingsAction()->trigger();
+        ConversationSettingsDialog* dialog = view.conversationSettingsDialog();
+        require(dialog != nullptr, "no settings dialog");
+        ConversationSettingsForm* form = dialog->form();
+        form->systemPromptField()->setPlainText(QStringLiteral(
+            "You are a patient physics teacher. Explain with everyday examples and keep each "
+            "answer under 200 words.\nUse metric units."));
+        form->temperatureField()->setValue(0.4);
+        form->contextLengthField()->setValue(16384);
+        waitFor([&] { return form->contextLengthNote()->isVisible(); }, 3000);
+        form->focusField(ConversationSettingsForm::Field::systemPrompt);
+        shoot(QStringLiteral("47-conversation-settings") + suffix);
+        dialog->accept();
+        require(waitFor([&] { return view.systemPromptCard()->isVisible(); }),
+                "no system prompt card");
+        view.input()->textView()->setFocus();
+        view.transcript()->scrollToLastMessage(false);
+        shoot(QStringLiteral("48-system-prompt-card") + suffix);
+        model.setConversationSettings({});
+        require(waitFor([&] { return !view.systemPromptCard()->isVisible(); }), "the card stayed");
     }
 
     // 14. The last question edited in place.
