@@ -333,6 +333,16 @@ void ConversationManager::runReply(MessageList transcript, llm::SwiftLLMChatOpti
     writeFile();
 
     extras.images = picturesToSend(transcript, options.model);
+    // A model known not to think refuses any "think" but false: a setting chosen with
+    // another model, or a default of new conversations, is left out of its requests (and
+    // of its title's) rather than failing every reply.
+    if (extras.settings.think && *extras.settings.think != ThinkSetting::off) {
+        const auto details =
+            context_.bridge->modelDetails(QString::fromStdString(options.model)).result();
+        if (details.isSuccess() && details.value().capabilitiesKnown &&
+            !details.value().supportsThinking())
+            extras.settings.think.reset();
+    }
     auto stream = context_.bridge->streamChat(transcript.toList(), options, extras);
     bool stopNow;
     {

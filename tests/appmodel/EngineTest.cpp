@@ -258,6 +258,24 @@ TEST_F(ManagerTest, SendRegenerateAndEditUseTheConversationsSettings) {
     EXPECT_EQ(replyRequests(h.server).back()["options"]["seed"], 9);
 }
 
+TEST_F(ManagerTest, ThinkingIsLeftOutForAModelThatCannotThink) {
+    auto manager = ConversationManager::makeNew(context);
+    ConversationSettings settings;
+    settings.think = ThinkSetting::on;
+    manager->setSettings(settings);
+    // llama3.2 cannot think: Ollama would refuse the request; the setting stays for others.
+    manager->send("first", "llama3.2:latest");
+    ASSERT_TRUE(
+        eventually([&] { return manager->messages().get().size() == 2 && idle(*manager); }));
+    EXPECT_EQ(manager->messages().get().at(1).type(), ChatMessageType::assistant);
+    EXPECT_FALSE(replyRequests(h.server).back().contains("think"));
+    EXPECT_EQ(manager->settings().get(), settings);
+    manager->send("second", "qwen3:8b");
+    ASSERT_TRUE(
+        eventually([&] { return manager->messages().get().size() == 4 && idle(*manager); }));
+    EXPECT_EQ(replyRequests(h.server).back()["think"], true);
+}
+
 TEST_F(ManagerTest, ChangedSettingsAreSavedAndApplyToTheNextRequest) {
     const QUuid id = QUuid::createUuid();
     h.store.writeConversation(id, {ChatMessage::make("old", ChatMessageType::user)});
