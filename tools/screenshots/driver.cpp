@@ -29,6 +29,7 @@
 //   47-conversation-settings  the conversation's settings: a system prompt, a temperature
 //                    and a context length, the model's maximum beside it
 //   48-system-prompt-card     the system prompt's card over the transcript
+//   49-preferences   Preferences: the settings new conversations start with
 //   30-code-python   the first reply's Python block: coloured, under a header with its
 //                    language and Copy button
 //   31-code-cpp      the C++ block of the second reply, the same way
@@ -55,6 +56,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDeadlineTimer>
 #include <QDialog>
 #include <QDir>
@@ -481,6 +483,23 @@ int main(int argc, char** argv) {
         shoot(QStringLiteral("48-system-prompt-card") + suffix);
         model.setConversationSettings({});
         require(waitFor([&] { return !view.systemPromptCard()->isVisible(); }), "the card stayed");
+    }
+
+    // 49. Preferences: what new conversations start with, here a system prompt and no
+    // thinking. Cancelled, so that nothing of it stays.
+    {
+        window.preferencesAction()->trigger();
+        PreferencesDialog* preferences = view.preferencesDialog();
+        require(preferences != nullptr, "no preferences");
+        ConversationSettingsForm* form = preferences->newConversationForm();
+        form->systemPromptField()->setPlainText(
+            QStringLiteral("Answer in plain English, without jargon."));
+        form->thinkingField()->setCurrentIndex(
+            form->thinkingField()->findText(QStringLiteral("Off")));
+        shoot(QStringLiteral("49-preferences") + suffix);
+        preferences->reject();
+        require(waitFor([&] { return view.preferencesDialog() == nullptr; }),
+                "the preferences stayed open");
     }
 
     // 14. The last question edited in place.
