@@ -117,6 +117,18 @@ void FakeOllama::Impl::record(const httplib::Request& req) {
     requests.push_back(std::move(record));
 }
 
+bool FakeOllama::Impl::replaced(const httplib::Request& req, httplib::Response& res) {
+    std::optional<HttpReply> reply;
+    {
+        std::lock_guard lock(mutex);
+        const auto it = routeReplies.find(req.path);
+        if (it == routeReplies.end()) return false;
+        reply = it->second;
+    }
+    fake::replyWith(res, *reply);
+    return true;
+}
+
 std::optional<ModelInfo> FakeOllama::Impl::findInstalled(std::string_view name) const {
     const std::string wanted = canonicalName(name);
     std::lock_guard lock(mutex);
@@ -161,28 +173,29 @@ void FakeOllama::Impl::installRoutes() {
     });
     // GET handlers also answer HEAD (cpp-httplib then sends headers only).
     server_.Get("/", [this](const httplib::Request& req, httplib::Response& res) {
-        if (admit(req)) res.set_content("Ollama is running", kTextType);
+        if (admit(req) && !replaced(req, res)) res.set_content("Ollama is running", kTextType);
     });
     server_.Get("/api/version", [this](const httplib::Request& req, httplib::Response& res) {
-        if (admit(req)) res.set_content(gojson::dump(ojson{{"version", "0.12.6"}}), kJsonType);
+        if (admit(req) && !replaced(req, res))
+            res.set_content(gojson::dump(ojson{{"version", "0.12.6"}}), kJsonType);
     });
     server_.Get("/api/tags", [this](const httplib::Request& req, httplib::Response& res) {
-        if (admit(req)) handleTags(res);
+        if (admit(req) && !replaced(req, res)) handleTags(res);
     });
     server_.Get("/api/ps", [this](const httplib::Request& req, httplib::Response& res) {
-        if (admit(req)) handlePs(res);
+        if (admit(req) && !replaced(req, res)) handlePs(res);
     });
     server_.Post("/api/show", [this](const httplib::Request& req, httplib::Response& res) {
-        if (admit(req)) handleShow(req, res);
+        if (admit(req) && !replaced(req, res)) handleShow(req, res);
     });
     server_.Delete("/api/delete", [this](const httplib::Request& req, httplib::Response& res) {
-        if (admit(req)) handleDelete(req, res);
+        if (admit(req) && !replaced(req, res)) handleDelete(req, res);
     });
     server_.Post("/api/chat", [this](const httplib::Request& req, httplib::Response& res) {
-        if (admit(req)) handleChat(req, res);
+        if (admit(req) && !replaced(req, res)) handleChat(req, res);
     });
     server_.Post("/api/pull", [this](const httplib::Request& req, httplib::Response& res) {
-        if (admit(req)) handlePull(req, res);
+        if (admit(req) && !replaced(req, res)) handlePull(req, res);
     });
 
     // Everything else: Go's router answers 405 for a known path with the
@@ -256,6 +269,14 @@ void FakeOllama::setPullScript(PullScript script) {
 void FakeOllama::setRequiredToken(std::string token) {
     std::lock_guard lock(impl_->mutex);
     impl_->requiredToken = std::move(token);
+}
+
+void FakeOllama::setRouteReply(const std::string& path, std::optional<HttpReply> reply) {
+    std::lock_guard lock(impl_->mutex);
+    if (reply)
+        impl_->routeReplies[path] = std::move(*reply);
+    else
+        impl_->routeReplies.erase(path);
 }
 
 void FakeOllama::setHangAll(bool hang) {

@@ -61,8 +61,9 @@ struct ModelInfo {
     std::string parameterSize;      // e.g. "3.2B"
     std::string quantizationLevel;  // e.g. "Q4_K_M"
     std::string modifiedAt;         // RFC 3339; a fixed date when empty
-    // Reported by /api/show. "thinking" allows `"think":true`; a model without
-    // "completion" (an embedding model) refuses chat with 400.
+    // Reported by /api/show (left out when empty, as servers before 0.6.4 do). "thinking"
+    // allows `"think":true`; a model without "completion" (an embedding model) refuses chat
+    // with 400.
     std::vector<std::string> capabilities = {"completion"};
     // /api/show: model_info["<family>.context_length"] (left out when 0), the Modelfile's
     // SYSTEM prompt and PARAMETER lines (left out when empty).
@@ -227,6 +228,11 @@ public:
     // (and is still recorded, without its body, which is never read). An empty token turns
     // the check off.
     void setRequiredToken(std::string token);
+
+    // A route that fails: every later request to `path` ("/api/show", "/api/ps") is
+    // recorded and answered with `reply`, as a server does whose model files cannot be read
+    // (500) or that predates the route (404 page not found); nullopt answers normally again.
+    void setRouteReply(const std::string& path, std::optional<HttpReply> reply);
 
     // Latency and hangs.
     // While on, every request waits before doing anything; turning it off

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -88,7 +89,8 @@ public:
     mutable std::condition_variable changed;  // stop, releases, counters, hang-all
     bool stopping = false;
     bool hangAll = false;
-    std::string requiredToken;  // empty: no authentication
+    std::string requiredToken;                      // empty: no authentication
+    std::map<std::string, HttpReply> routeReplies;  // by path; see setRouteReply()
     std::uint64_t stallGeneration = 0;
     std::vector<ModelInfo> models;
     std::vector<ModelInfo> registry;
@@ -106,6 +108,8 @@ public:
     detail::Step stall(httplib::DataSink& sink) override;
     // Start of every handler: record the request, then honour "hang all".
     bool admit(const httplib::Request& req);
+    // Answers `req` with the reply set for its path, if any (after admit()).
+    bool replaced(const httplib::Request& req, httplib::Response& res);
     void record(const httplib::Request& req);
 
 private:

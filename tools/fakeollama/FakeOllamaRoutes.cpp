@@ -106,7 +106,8 @@ void FakeOllama::Impl::handleShow(const httplib::Request& req, httplib::Response
     if (!model->system.empty()) body["system"] = model->system;
     body["details"] = detailsJson(*model);
     body["model_info"] = std::move(info);
-    body["capabilities"] = model->capabilities;
+    // omitempty: a model without any is described as a server before 0.6.4 does.
+    if (!model->capabilities.empty()) body["capabilities"] = model->capabilities;
     body["modified_at"] = modifiedAtOf(*model);
     res.set_content(gojson::dump(body), kJsonType);
 }
