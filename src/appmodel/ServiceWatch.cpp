@@ -28,6 +28,7 @@ void ZoruveVede::reloadModels(std::function<void()> done) {
 
 void ZoruveVede::applyModelList(QList<ChatModel> models) {
     setAvailableModels(std::move(models));
+    askModelDetails();  // new or changed models are described before the menu opens
     // The remembered model is chosen once a list holds it; only a list of models that
     // lacks it ends the wait (an empty list may come from a service still starting).
     if (!rememberedModel_ || availableModels_.isEmpty()) return;

@@ -9,6 +9,7 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -76,6 +77,22 @@ struct SearchAnswer {
 };
 
 class SearchService;
+
+/// What is known of an installed model besides its entry in the model list.
+struct ModelState {
+    /// What it can do and its context length (/api/show); none until the server has told.
+    std::optional<ModelDetails> details;
+    /// Its place in memory while it is loaded, as /api/ps last said; none when it is not.
+    std::optional<RunningModel> running;
+    /// A background load of it is under way.
+    bool loading = false;
+
+    /// False only for a model the server said cannot chat (one that makes embeddings
+    /// alone); a model not yet described can be chosen.
+    bool canChat() const { return !details || details->supportsChat(); }
+
+    friend bool operator==(const ModelState&, const ModelState&) = default;
+};
 
 class ZoruveVede : public QObject {
     Q_OBJECT
@@ -328,6 +345,27 @@ public:
     const QString& installingModel() const { return installingModel_; }
     void removeInstalledModel(const QString& name);
 
+    // What the installed models can do, and which of them are loaded.
+    /// The state of the listed model `id` (nothing known for a model not listed).
+    ModelState modelState(const QString& id) const;
+    /// The state of every listed model, by id.
+    QHash<QString, ModelState> modelStates() const;
+    /// Whether the last question for the loaded models was answered: only then can the
+    /// views say that a model is not loaded.
+    bool runningModelsKnown() const { return runningKnown_; }
+    /// Asks the server what each listed model can do (once per model: the answers are
+    /// kept until the model changes) and which models are loaded (each time). Answers
+    /// arrive on this thread as modelStatesChanged(); a question that fails changes nothing.
+    void refreshModelStatus();
+    /// Chooses `id` for the conversation and loads it into memory in the background (a
+    /// chat request without messages), so that the first reply does not wait for the load.
+    /// A failed load is not reported: the chat request that follows reports its own error.
+    /// A model that cannot chat is refused.
+    void chooseModel(const QString& id);
+    /// Asks the server to free the memory of `id` at once (keep_alive 0). The model no
+    /// longer counts as loaded from now on, unless the server says otherwise afterwards.
+    void unloadModel(const QString& id);
+
     /// For quitting: keeps every reply still arriving as far as it came, on disk, and
     /// ends all work in progress.
     void applicationWillQuit();
@@ -358,6 +396,8 @@ signals:
     void storageProblemChanged();
     /// The conversation shown has other settings, or another conversation (or none) is shown.
     void conversationSettingsChanged();
+    /// What a model can do, whether it is loaded or being loaded changed (modelStates()).
+    void modelStatesChanged();
     /// A deletion began, was undone or became final (see hasPendingDeletion).
     void pendingDeletionChanged();
     /// Another conversation's transcript (or none) is now in `messages`: the view shows
@@ -469,6 +509,21 @@ private:
     // The model remembered in the settings, until a model list says whether it is there.
     std::optional<QString> rememberedModel_;
     void applyModelList(QList<ChatModel> models);
+    // What the server said of the listed models; see modelStates().
+    QHash<QString, ModelDetails> modelDetails_;  // by id
+    QHash<QString, QString> detailsDigest_;      // id -> digest of the entry they describe
+    QSet<QString> askingDetails_;                // ids whose /api/show is under way
+    QSet<QString> detailsFailed_;        // ids whose /api/show failed, until refreshModelStatus()
+    QList<RunningModel> runningModels_;  // as /api/ps last said
+    bool runningKnown_ = false;
+    std::uint64_t runningAsked_ = 0;  // counts /api/ps questions; only the latest is applied
+    QSet<QString> loadingModels_;     // ids with a background load under way
+    QSet<QString> unloadingModels_;   // ids asked to unload, until /api/ps no longer lists them
+    /// Asks /api/show for each listed model not described yet; forgets the descriptions
+    /// of models that left the list or changed (pulled again).
+    void askModelDetails();
+    void refreshRunningModels();
+    void applyRunningModels(QList<RunningModel> running);
     // What the user asked for while Ollama did not answer, done once it does.
     std::function<void()> waitingAction_;
     /// Raises the "Waiting on Ollama…" alert for `action`.
