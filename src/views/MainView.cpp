@@ -163,8 +163,13 @@ QWidget* MainView::buildHeader(QWidget* parent) {
         " subcontrol-origin: padding; right: 4px; }"));
     modelMenu_ = new ModelMenu(modelMenuWidth, modelButton_);
     modelButton_->setMenu(modelMenu_);
+    // Choosing a model also loads it in the background; opening the menu asks the server
+    // afresh what the models can do and which are loaded.
     connect(modelMenu_, &ModelMenu::modelChosen, this,
-            [this](const QString& id) { model_->setSelectedModel(id); });
+            [this](const QString& id) { model_->chooseModel(id); });
+    connect(modelMenu_, &ModelMenu::unloadRequested, this,
+            [this](const QString& id) { model_->unloadModel(id); });
+    connect(modelMenu_, &QMenu::aboutToShow, this, [this] { model_->refreshModelStatus(); });
     connect(modelMenu_, &ModelMenu::manageRequested, this, [this] { setShowModelPopover(true); });
     row->addWidget(modelButton_);
     // The title takes all the width left, and is cut only when that is not enough.
@@ -286,6 +291,8 @@ void MainView::connectSidebar() {
 void MainView::connectHeader() {
     ZoruveVede* m = model_.get();
     connect(m, &ZoruveVede::availableModelsChanged, this, &MainView::rebuildModelMenu);
+    connect(m, &ZoruveVede::modelStatesChanged, this,
+            [this] { modelMenu_->setModelStates(model_->modelStates()); });
     connect(m, &ZoruveVede::selectedModelChanged, this, &MainView::updateModelButton);
     connect(m, &ZoruveVede::conversationDescriptionChanged, this, &MainView::updateDescription);
     rebuildModelMenu();
@@ -553,6 +560,7 @@ WelcomeView* MainView::welcomeView() const {
 
 void MainView::rebuildModelMenu() {
     modelMenu_->setModels(model_->availableModels());
+    modelMenu_->setModelStates(model_->modelStates());
     modelMenu_->setCurrentModel(model_->selectedModel());
 }
 

@@ -10,6 +10,7 @@
 #include "DisplayName.h"
 #include "ModelManagerView.h"
 #include "ModelPaneParts.h"
+#include "ModelStateText.h"
 #include "ViewFonts.h"
 
 namespace parlote {
@@ -70,24 +71,58 @@ ModelDetailsPane::ModelDetailsPane(QWidget* parent) : QWidget(parent) {
     rows->setSpacing(detailSpacing);
     const QStringList labels{tr("Name:"),   tr("Digest:"),     tr("Size:"),        tr("Family:"),
                              tr("Format:"), tr("Parameters:"), tr("Quantization:")};
-    for (const QString& text : labels) {
-        auto* row = new QHBoxLayout;
-        auto* label = new QLabel(text, this);
-        label->setTextFormat(Qt::PlainText);
-        QFont font = views::captionFont(label->font());
-        font.setWeight(QFont::Medium);
-        label->setFont(font);
-        label->setFixedWidth(ModelManagerView::labelWidth);
-        auto* value = new ValueLabel(this);
-        label->setBuddy(value);
-        row->addWidget(label);
-        row->addWidget(value, 1);
-        rows->addLayout(row);
-        labels_ << label;
-        values_ << value;
-    }
+    for (const QString& text : labels) addRow(rows, text, labels_, values_);
+    unloadButton_ = new QPushButton(tr("Unload"), this);
+    unloadButton_->setAccessibleDescription(
+        tr("Frees the memory the model takes now; it is loaded again when it next answers"));
+    addRow(rows, tr("Capabilities:"), stateLabels_, stateValues_);
+    addRow(rows, tr("Context:"), stateLabels_, stateValues_);
+    addRow(rows, tr("In memory:"), stateLabels_, stateValues_, unloadButton_);
+    for (int row = 0; row < stateValues_.size(); ++row) setStateRow(row, {});
+    unloadButton_->hide();
     layout->addLayout(rows);
     layout->addStretch(1);
+}
+
+void ModelDetailsPane::addRow(QVBoxLayout* rows, const QString& text, QList<QLabel*>& labels,
+                              QList<QLabel*>& values, QWidget* beside) {
+    auto* row = new QHBoxLayout;
+    auto* label = new QLabel(text, this);
+    label->setTextFormat(Qt::PlainText);
+    QFont font = views::captionFont(label->font());
+    font.setWeight(QFont::Medium);
+    label->setFont(font);
+    label->setFixedWidth(ModelManagerView::labelWidth);
+    auto* value = new ValueLabel(this);
+    label->setBuddy(value);
+    row->addWidget(label);
+    row->addWidget(value, 1);
+    if (beside) row->addWidget(beside);
+    rows->addLayout(row);
+    labels << label;
+    values << value;
+}
+
+void ModelDetailsPane::setStateRow(int row, const QString& text) {
+    auto* value = static_cast<ValueLabel*>(stateValues_[row]);
+    value->setValue(text);
+    value->setAccessibleName(stateLabels_[row]->text() + QLatin1Char(' ') + value->text());
+    stateLabels_[row]->setVisible(!text.isEmpty());
+    value->setVisible(!text.isEmpty());
+}
+
+void ModelDetailsPane::showState(const ModelState& state, bool runningKnown, const QDateTime& now) {
+    setStateRow(0, state.details ? views::capabilityList(*state.details) : QString());
+    setStateRow(1, state.details ? views::fullContext(state.details->contextLength) : QString());
+    QString memory;
+    if (state.loading)
+        memory = tr("Loading\u2026");
+    else if (state.running)
+        memory = views::memoryLine(*state.running, now);
+    else if (runningKnown)
+        memory = tr("Not loaded");
+    setStateRow(2, memory);
+    unloadButton_->setVisible(state.running.has_value() && !state.loading);
 }
 
 void ModelDetailsPane::showModel(const ChatModel& m) {

@@ -12,6 +12,7 @@
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStyle>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -46,6 +47,12 @@ ModelManagerView::ModelManagerView(QWidget* parent)
       helpPane_(nullptr),
       addPane_(nullptr),
       detailsPane_(nullptr) {
+    refreshTimer_ = new QTimer(this);
+    refreshTimer_->setInterval(std::chrono::seconds(30));
+    connect(refreshTimer_, &QTimer::timeout, this, [this] {
+        updatePane();  // "unloads in N min" as of now
+        emit statusRefreshRequested();
+    });
     splitter_->setMinimumSize(600, 400);
     splitter_->setChildrenCollapsible(false);
 
@@ -101,6 +108,9 @@ ModelManagerView::ModelManagerView(QWidget* parent)
     connect(addPane_, &ModelAddPane::cancelRequested, this,
             &ModelManagerView::cancelInstallRequested);
     connect(detailsPane_->deleteButton(), &QPushButton::clicked, this, [this] { askDelete(); });
+    connect(detailsPane_->unloadButton(), &QPushButton::clicked, this, [this] {
+        if (const ChatModel* model = selectedModel()) emit unloadModelRequested(model->id);
+    });
     for (QLabel* anchor : {helpLink_, addPane_->browseLink()}) {
         connect(anchor, &QLabel::linkActivated, this,
                 [this](const QString& target) { openLink(target); });
@@ -141,7 +151,8 @@ QWidget* ModelManagerView::buildHelpPane() {
                                    "on your system. You can:"),
                                 pane));
     layout->addWidget(bodyLabel(
-        tr("• View details for each installed model including size, family, and parameters"),
+        tr("• View details for each installed model including size, family, parameters, what "
+           "it can do and whether it is loaded in memory"),
         pane));
     layout->addWidget(bodyLabel(
         tr("• Install new models by selecting 'Add New Model' and entering the model name"), pane));
@@ -211,6 +222,24 @@ void ModelManagerView::setModels(const QList<ChatModel>& models) {
     updatePane();
 }
 
+void ModelManagerView::setModelStates(const QHash<QString, ModelState>& states, bool runningKnown) {
+    if (states == states_ && runningKnown == runningKnown_) return;
+    states_ = states;
+    runningKnown_ = runningKnown;
+    updatePane();
+}
+
+void ModelManagerView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    refreshTimer_->start();
+    emit statusRefreshRequested();
+}
+
+void ModelManagerView::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    refreshTimer_->stop();
+}
+
 void ModelManagerView::rebuildList() {
     const int scroll = list_->verticalScrollBar()->value();
     syncing_ = true;
@@ -275,6 +304,8 @@ void ModelManagerView::updatePane() {
             break;
         case Pane::Details:
             detailsPane_->showModel(*selectedModel());
+            detailsPane_->showState(states_.value(selectedModel()->id), runningKnown_,
+                                    QDateTime::currentDateTimeUtc());
             stack_->setCurrentWidget(detailsPane_);
             break;
     }
@@ -328,6 +359,15 @@ QPushButton* ModelManagerView::addButton() const {
 }
 QPushButton* ModelManagerView::deleteButton() const {
     return detailsPane_->deleteButton();
+}
+QPushButton* ModelManagerView::unloadButton() const {
+    return detailsPane_->unloadButton();
+}
+const QList<QLabel*>& ModelManagerView::stateLabels() const {
+    return detailsPane_->stateLabels();
+}
+const QList<QLabel*>& ModelManagerView::stateValues() const {
+    return detailsPane_->stateValues();
 }
 QWidget* ModelManagerView::progressBox() const {
     return addPane_->progressBox();

@@ -1,13 +1,15 @@
 #pragma once
 
 // The model manager: the installed models in a list beside a detail area that shows a
-// model's details (with removal after a confirmation; ModelDetailsPane), the form for
+// model's details (with removal after a confirmation, what it can do and whether it is
+// loaded, with "Unload"; ModelDetailsPane), the form for
 // installing a model by name with the progress of a running installation (ModelAddPane),
 // or a short help text. The panel owns no model data: the owner passes the models and
 // the installation state in (or lets the panel follow the application model's
 // installation), and receives installs, cancels, removals, closing and the closing of its
 // alert through signals.
 
+#include <QHash>
 #include <QList>
 #include <QLocale>
 #include <QPointer>
@@ -30,6 +32,7 @@ class QProgressBar;
 class QPushButton;
 class QSplitter;
 class QStackedWidget;
+class QTimer;
 class QUrl;
 
 namespace parlote {
@@ -66,6 +69,10 @@ public:
     void setModels(const QList<ChatModel>& models);
     const QList<ChatModel>& models() const { return models_; }
 
+    /// What is known of the models (by id) beyond the list, for the details pane;
+    /// `runningKnown`: the server said which models are loaded.
+    void setModelStates(const QHash<QString, ModelState>& states, bool runningKnown);
+
     /// The state of the running installation (or of the last one).
     void setInstallState(const ModelInstallState& state);
     bool isInstalling() const { return installState_.installing; }
@@ -98,6 +105,7 @@ public:
     QLineEdit* nameField() const;
     QPushButton* addButton() const;
     QPushButton* deleteButton() const;
+    QPushButton* unloadButton() const;
     QPushButton* doneButton() const { return doneButton_; }
     /// The add pane, with the parts of the download box.
     ModelAddPane* addPane() const { return addPane_; }
@@ -107,6 +115,9 @@ public:
     /// The label and value of the details pane's rows, in order (seven each).
     const QList<QLabel*>& detailLabels() const;
     const QList<QLabel*>& detailValues() const;
+    /// The details pane's rows of what the server says (capabilities, context, memory).
+    const QList<QLabel*>& stateLabels() const;
+    const QList<QLabel*>& stateValues() const;
     /// The browse line's link in the add pane and in the help pane.
     QLabel* browseLink(Pane pane) const;
 
@@ -128,11 +139,18 @@ signals:
     void deleteModelRequested(const QString& id);
     /// "Done".
     void dismissRequested();
+    /// "Unload" of the loaded model with this id.
+    void unloadModelRequested(const QString& id);
+    /// The panel is shown, and again every half minute while it is: the owner asks the
+    /// server afresh what the models can do and which are loaded.
+    void statusRefreshRequested();
     /// The general alert was closed.
     void alertClosed();
 
 protected:
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     QWidget* buildHelpPane();
@@ -148,6 +166,9 @@ private:
     void openLink(const QString& link);
 
     QList<ChatModel> models_;
+    QHash<QString, ModelState> states_;
+    bool runningKnown_ = false;
+    QTimer* refreshTimer_ = nullptr;  // asks for fresh states while the panel is shown
     std::optional<QString> selection_;
     ModelInstallState installState_;
     QPointer<ZoruveVede> followed_;

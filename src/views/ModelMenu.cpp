@@ -6,27 +6,95 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QLocale>
+#include <QPainter>
 #include <QProxyStyle>
 #include <QStyleOptionMenuItem>
 #include <QWidgetAction>
 
 #include "DisplayName.h"
+#include "ModelStateText.h"
+#include "ViewFonts.h"
 
 namespace parlote {
 
 const QString ModelMenu::manageModelsText = QStringLiteral("Manage Models");
+const char* const ModelMenu::unloadsProperty = "unloadsModel";
 
 namespace {
 
 // The application's style, with menus that scroll instead of breaking into columns when
-// they are taller than the screen.
-class ScrollingMenuStyle : public QProxyStyle {
+// they are taller than the screen, and items of two lines: what follows a tab in an
+// item's text is drawn under its name, smaller and quieter, rather than as a shortcut.
+class ModelMenuStyle : public QProxyStyle {
 public:
     using QProxyStyle::QProxyStyle;
     int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
                   QStyleHintReturn* returnData) const override {
         if (hint == SH_Menu_Scrollable) return 1;
         return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+
+    QSize sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& size,
+                           const QWidget* widget) const override {
+        const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
+        if (type != CT_MenuItem || !item || !item->text.contains(QLatin1Char('\t')))
+            return QProxyStyle::sizeFromContents(type, option, size, widget);
+        QStyleOptionMenuItem first = *item;
+        first.text = item->text.section(QLatin1Char('\t'), 0, 0);
+        first.reservedShortcutWidth = 0;
+        QSize whole = QProxyStyle::sizeFromContents(type, &first, size, widget);
+        whole.rheight() += secondLineHeight(item->font);
+        return whole;
+    }
+
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override {
+        const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
+        if (element != CE_MenuItem || !item || !item->text.contains(QLatin1Char('\t'))) {
+            QProxyStyle::drawControl(element, option, painter, widget);
+            return;
+        }
+        // The background, the highlight and the check mark span both lines.
+        QStyleOptionMenuItem whole = *item;
+        whole.text.clear();
+        whole.reservedShortcutWidth = 0;
+        QProxyStyle::drawControl(element, &whole, painter, widget);
+
+        // Then each line as the text of an item that is neither highlighted nor checkable
+        // (the highlight is drawn already), in the colours of the highlight when it is.
+        const bool highlighted = (item->state & State_Selected) && (item->state & State_Enabled);
+        const int lower = secondLineHeight(item->font);
+        QStyleOptionMenuItem line = *item;
+        line.state &= ~State_Selected;
+        line.checkType = QStyleOptionMenuItem::NotCheckable;
+        line.checked = false;
+        line.reservedShortcutWidth = 0;
+        // A disabled item keeps the palette's disabled colours for both lines.
+        const QPalette::ColorGroup group = item->palette.currentColorGroup();
+        auto paint = [&](const QColor& colour) {
+            for (QPalette::ColorGroup set : {QPalette::Active, QPalette::Inactive})
+                for (QPalette::ColorRole role :
+                     {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
+                    line.palette.setColor(set, role, colour);
+            QProxyStyle::drawControl(element, &line, painter, widget);
+        };
+        line.text = item->text.section(QLatin1Char('\t'), 0, 0);
+        line.rect = item->rect.adjusted(0, 0, 0, -lower + secondLineGap);
+        paint(item->palette.color(group, highlighted ? QPalette::HighlightedText : QPalette::Text));
+
+        line.text = item->text.section(QLatin1Char('\t'), 1);
+        line.font = views::captionFont(item->font);
+        line.fontMetrics = QFontMetrics(line.font);
+        line.rect = QRect(item->rect.left(), item->rect.bottom() - lower - secondLineGap,
+                          item->rect.width(), lower);
+        paint(highlighted ? item->palette.color(group, QPalette::HighlightedText)
+                          : item->palette.color(group, QPalette::PlaceholderText));
+    }
+
+private:
+    static constexpr int secondLineGap = 3;  // pixels between the second line and the edge
+    static int secondLineHeight(const QFont& font) {
+        return QFontMetrics(views::captionFont(font)).height();
     }
 };
 
@@ -40,15 +108,17 @@ bool isTyping(const QKeyEvent* event) {
 }  // namespace
 
 ModelMenu::ModelMenu(int width, QWidget* parent) : QMenu(parent) {
-    auto* style = new ScrollingMenuStyle(QApplication::style()->name());
+    auto* style = new ModelMenuStyle(QApplication::style()->name());
     style->setParent(this);
     setStyle(style);
     setFixedWidth(width);
+    setToolTipsVisible(true);
     group_ = new QActionGroup(this);
     group_->setExclusionPolicy(QActionGroup::ExclusionPolicy::Exclusive);
     // The menu opens on the whole list.
     connect(this, &QMenu::aboutToShow, this, [this] {
         if (field_) field_->clear();
+        relistUnloads();  // "unloads in N min" as of now
     });
     rebuild();
 }
@@ -98,6 +168,8 @@ void ModelMenu::rebuild() {
     field_ = nullptr;
     listEnd_ = nullptr;
     manage_ = nullptr;
+    unloadActions_.clear();
+    unloadSeparator_ = nullptr;
 
     if (!filtering()) {
         manage_ = new QAction(manageModelsText, this);
@@ -127,20 +199,98 @@ void ModelMenu::rebuild() {
         relist();
     }
     connect(manage_, &QAction::triggered, this, &ModelMenu::manageRequested);
+    relistUnloads();
 }
 
 QAction* ModelMenu::addModelAction(const ChatModel& model, QAction* before) {
-    const QString shown = views::displayName(model.model, fontMetrics(), textRoom());
-    auto* action = new QAction(views::withLiteralAmpersands(shown), this);
+    auto* action = new QAction(this);
     action->setData(model.id);
     action->setCheckable(true);
     action->setChecked(current_ && model.id == *current_);
     group_->addAction(action);
-    if (shown != model.model)
-        action->setToolTip(views::plainToolTip(views::displayName(model.model)));
+    describe(action, model);
     connect(action, &QAction::triggered, this, [this, id = model.id] { emit modelChosen(id); });
     insertAction(before, action);
     return action;
+}
+
+QString ModelMenu::nameOf(const QAction* action) {
+    return action->text().section(QLatin1Char('\t'), 0, 0);
+}
+
+QString ModelMenu::secondLine(const QString& text) {
+    if (text.isEmpty()) return {};
+    const QFontMetrics metrics(views::captionFont(font()));
+    return QLatin1Char('\t') + metrics.elidedText(text, Qt::ElideRight, textRoom());
+}
+
+void ModelMenu::describe(QAction* action, const ChatModel& model) {
+    const QString shown = views::displayName(model.model, fontMetrics(), textRoom());
+    const ModelState state = states_.value(model.id);
+    action->setText(views::withLiteralAmpersands(shown) + secondLine(views::menuLine(state)));
+    QStringList tip;
+    if (shown != model.model) tip << views::plainToolTip(views::displayName(model.model));
+    if (!state.canChat()) {
+        tip << views::cannotChatText(views::displayName(model.model));
+    } else if (state.details) {
+        if (const QString can = views::capabilityList(*state.details); !can.isEmpty())
+            tip << tr("Can do: %1").arg(can);
+        if (const QString context = views::fullContext(state.details->contextLength);
+            !context.isEmpty())
+            tip << tr("Context: %1").arg(context);
+    }
+    if (state.running)
+        tip << tr("Loaded: %1")
+                   .arg(views::memoryLine(*state.running, QDateTime::currentDateTimeUtc()));
+    action->setToolTip(tip.join(QLatin1Char('\n')));
+    // Without a tool tip of its own, a menu item shows its text as one.
+    if (tip.isEmpty()) action->setToolTip(views::plainToolTip(shown));
+    action->setEnabled(state.canChat());
+}
+
+void ModelMenu::setModelStates(const QHash<QString, ModelState>& states) {
+    if (states == states_) return;
+    states_ = states;
+    for (QAction* action : std::as_const(modelActions_)) {
+        const QString id = action->data().toString();
+        for (const ChatModel& model : std::as_const(models_))
+            if (model.id == id) describe(action, model);
+    }
+    relistUnloads();
+}
+
+void ModelMenu::relistUnloads() {
+    if (!manage_) return;
+    // Deleted later: an "Unload" item being triggered is what changes them.
+    for (QAction* old : std::exchange(unloadActions_, {})) {
+        removeAction(old);
+        old->deleteLater();
+    }
+    if (QAction* old = std::exchange(unloadSeparator_, nullptr)) {
+        removeAction(old);
+        old->deleteLater();
+    }
+    // Above "Manage Models" in the short menu, above the filter field in the long one.
+    QAction* before = filter_ ? static_cast<QAction*>(filter_) : manage_;
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (const ChatModel& model : std::as_const(models_)) {
+        const ModelState state = states_.value(model.id);
+        if (!state.running) continue;
+        const QString room =
+            views::displayName(model.model, fontMetrics(),
+                               textRoom() - fontMetrics().horizontalAdvance(tr("Unload ")));
+        auto* action = new QAction(this);
+        action->setText(tr("Unload %1").arg(views::withLiteralAmpersands(room)) +
+                        secondLine(views::memoryLine(*state.running, now)));
+        action->setProperty(unloadsProperty, model.id);  // not its data: that chooses
+        action->setToolTip(
+            tr("Frees the memory %1 takes now").arg(views::displayName(model.model)));
+        connect(action, &QAction::triggered, this,
+                [this, id = model.id] { emit unloadRequested(id); });
+        insertAction(before, action);
+        unloadActions_ << action;
+    }
+    if (!unloadActions_.isEmpty()) unloadSeparator_ = insertSeparator(before);
 }
 
 void ModelMenu::relist() {

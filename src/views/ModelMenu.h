@@ -10,14 +10,23 @@
 //
 // The model in use is marked as the chosen one of a group of radio items.
 //
+// Under a model's name a second, quieter line says what is known of it (setModelStates):
+// its capability marks, its context length and whether it is loaded; the item's tool tip
+// says it in words. A model that can only make embeddings is listed but cannot be chosen.
+// Each loaded model gets an "Unload" item above "Manage Models", whose second line tells its
+// size in memory, its share on the GPU and when Ollama unloads it by itself.
+//
 // Item texts go through views::displayName: cut in the middle to fit, '&' shown as it is.
+// The second line follows the name after a tab, so that a screen reader reads both.
 
+#include <QHash>
 #include <QList>
 #include <QMenu>
 #include <QString>
 #include <optional>
 
 #include "ChatRecords.h"
+#include "ZoruveVede.h"
 
 class QActionGroup;
 class QLineEdit;
@@ -33,6 +42,7 @@ public:
     /// The most models listed at once; a filter narrows the rest down.
     static constexpr int listedLimit = 25;
     static const QString manageModelsText;
+    static const char* const unloadsProperty;
 
     explicit ModelMenu(int width, QWidget* parent = nullptr);
     ~ModelMenu() override;
@@ -43,6 +53,16 @@ public:
     /// Marks the item of the model in use (by id); none when it is not listed.
     void setCurrentModel(const std::optional<QString>& id);
 
+    /// What is known of the models, by id: their items' second lines, tool tips and
+    /// whether they can be chosen, and the "Unload" items of the loaded ones. A model
+    /// without a state shows as it would without the server's descriptions.
+    void setModelStates(const QHash<QString, ModelState>& states);
+    /// The "Unload" items, in the order of the models (the model's id is their property
+    /// `unloadsProperty`).
+    const QList<QAction*>& unloadActions() const { return unloadActions_; }
+    /// The name part of an item's text (before the tab of its second line).
+    static QString nameOf(const QAction* action);
+
     /// The filter field while the menu has one, else null.
     QLineEdit* filterField() const;
     /// The items of the models listed now, in order (their data is the model's id).
@@ -52,6 +72,8 @@ public:
 signals:
     void modelChosen(const QString& id);
     void manageRequested();
+    /// "Unload" of the loaded model `id`.
+    void unloadRequested(const QString& id);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -64,7 +86,10 @@ private:
     void rebuild();
     void relist();  // the model items and the line under them, for the present filter
     QAction* addModelAction(const ChatModel& model, QAction* before);
-    int textRoom();  // the width left for an item's text
+    void describe(QAction* action, const ChatModel& model);  // second line, tool tip, enabled
+    void relistUnloads();                     // the "Unload" items, for the present states
+    QString secondLine(const QString& text);  // "\t" and `text`, cut to fit; empty for none
+    int textRoom();                           // the width left for an item's text
 
     QList<ChatModel> models_;
     QList<QAction*> modelActions_;
@@ -74,6 +99,9 @@ private:
     QWidgetAction* filter_ = nullptr;
     QLineEdit* field_ = nullptr;
     QAction* listEnd_ = nullptr;  // after the listed models: "N more…" or "No models match"
+    QHash<QString, ModelState> states_;
+    QList<QAction*> unloadActions_;
+    QAction* unloadSeparator_ = nullptr;  // after the "Unload" items
     int room_ = -1;
 };
 

@@ -75,8 +75,10 @@ void OverlayController::connectModel(ZoruveVede* model) {
     ZoruveVede* m = model;
 
     // Model manager.
-    connect(m, &ZoruveVede::availableModelsChanged, this,
-            [this] { modelManager_->setModels(model_->availableModels()); });
+    connect(m, &ZoruveVede::availableModelsChanged, this, [this] {
+        modelManager_->setModels(model_->availableModels());
+        updateModelStates();
+    });
     modelManager_->followInstallation(m);  // its progress, and Cancel
     connect(modelManager_, &ModelManagerView::addModelRequested, this,
             [this](const QString& name) { model_->startModelInstall(name); });
@@ -86,7 +88,13 @@ void OverlayController::connectModel(ZoruveVede* model) {
             [this] { setShowModelPopover(false); });
     connect(modelManager_, &ModelManagerView::alertClosed, this,
             [this] { model_->setShowModalAlert(false); });
+    // What the models can do and which are loaded, asked afresh while the panel shows.
+    connect(m, &ZoruveVede::modelStatesChanged, this, &OverlayController::updateModelStates);
+    connect(modelManager_, &ModelManagerView::statusRefreshRequested, m,
+            &ZoruveVede::refreshModelStatus);
+    connect(modelManager_, &ModelManagerView::unloadModelRequested, m, &ZoruveVede::unloadModel);
     modelManager_->setModels(m->availableModels());
+    updateModelStates();
     updateInstallState();
 
     // Alerts and the welcome sheet.
@@ -144,6 +152,10 @@ void OverlayController::setShowModelPopover(bool show) {
     }
     updateGeneralAlert();
     if (!show) emit closed();
+}
+
+void OverlayController::updateModelStates() {
+    modelManager_->setModelStates(model_->modelStates(), model_->runningModelsKnown());
 }
 
 void OverlayController::updateInstallState() {

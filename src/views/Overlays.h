@@ -73,6 +73,7 @@ signals:
     void closed();
 
 private:
+    void updateModelStates();
     void updateInstallState();
     void updateGeneralAlert();
     void updateLoadAlert();

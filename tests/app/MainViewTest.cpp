@@ -106,8 +106,8 @@ TEST_F(MainViewTest, TheModelMenuListsTheModelsThenManageModels) {
     model().reloadModels();
     ASSERT_TRUE(eventually([&] { return view->modelMenu()->actions().size() == 4; }));
     const QList<QAction*> items = view->modelMenu()->actions();
-    EXPECT_EQ(items[0]->text(), "llama3.2:latest");
-    EXPECT_EQ(items[1]->text(), "qwen3:8b");
+    EXPECT_EQ(ModelMenu::nameOf(items[0]), "llama3.2:latest");
+    EXPECT_EQ(ModelMenu::nameOf(items[1]), "qwen3:8b");
     EXPECT_TRUE(items[2]->isSeparator());
     EXPECT_EQ(items[3]->text(), "Manage Models");
 
@@ -150,9 +150,9 @@ TEST_F(MainViewTest, ModelNamesShowAsTheyAreAndCannotPassForOthers) {
 
     const QList<QAction*> items = view->modelMenu()->actions();
     ASSERT_EQ(items.size(), 5);
-    EXPECT_EQ(shownByMnemonicWidget(items[0]->text()), "fish&chips:latest");
-    EXPECT_EQ(shownByMnemonicWidget(items[1]->text()), "gpt-<U+202E>lave:7b");
-    const QString cut = shownByMnemonicWidget(items[2]->text());
+    EXPECT_EQ(shownByMnemonicWidget(ModelMenu::nameOf(items[0])), "fish&chips:latest");
+    EXPECT_EQ(shownByMnemonicWidget(ModelMenu::nameOf(items[1])), "gpt-<U+202E>lave:7b");
+    const QString cut = shownByMnemonicWidget(ModelMenu::nameOf(items[2]));
     EXPECT_TRUE(cut.startsWith("x&y/m") && cut.endsWith(":q4&k")) << cut.toStdString();
     EXPECT_LE(view->modelMenu()->sizeHint().width(), MainView::modelMenuWidth);
 

@@ -11,6 +11,7 @@
 
 #include "DisplayName.h"
 #include "ModelMenu.h"
+#include "ModelStateText.h"
 
 namespace parlote {
 namespace {
@@ -101,6 +102,79 @@ TEST(ModelMenu, ManyModelsGiveAShortMenuThatFiltersAsYouType) {
     EXPECT_EQ(menu.actions().last()->text(), "No model matches");
     QTest::keyClick(menu.filterField(), Qt::Key_Return);  // nothing to choose
     EXPECT_EQ(chosen.size(), 2);
+}
+
+TEST(ModelStateText, ProcessorShareAndExpiryAreSaidAsOllamasCommandLineSaysThem) {
+    const QDateTime now(QDate(2026, 1, 1), QTime(12, 0), Qt::UTC);
+    RunningModel running{"m", "", 1000, 1000, 4096, now.addSecs(299)};
+    EXPECT_EQ(views::processorShare(running), "100% GPU");
+    running.sizeVram = 0;
+    EXPECT_EQ(views::processorShare(running), "100% CPU");
+    running.sizeVram = 520;
+    EXPECT_EQ(views::processorShare(running), "48%/52% CPU/GPU");
+    running.sizeVram = 1001;
+    EXPECT_EQ(views::processorShare(running), "") << "more on the GPU than in all: unknown";
+
+    running.sizeVram = 1000;
+    EXPECT_EQ(views::expiryText(running, now), "unloads in 5 min");
+    EXPECT_EQ(views::expiryText(running, now.addSecs(250)), "unloads in under a minute");
+    EXPECT_EQ(views::expiryText(running, now.addSecs(300)), "unloading");
+    running.expiresAt = now.addSecs(3 * 3600);
+    EXPECT_EQ(views::expiryText(running, now), "unloads in 3 h");
+    running.expiresAt = QDateTime(QDate(2318, 1, 1), QTime(0, 0), Qt::UTC);  // keep_alive -1
+    EXPECT_EQ(views::expiryText(running, now), "stays loaded");
+    running.expiresAt = QDateTime();
+    EXPECT_EQ(views::memoryLine(running, now), "1,000 bytes \u00B7 100% GPU");
+}
+
+TEST(ModelStateText, ContextLengthsAndCapabilitiesInShortAndInFull) {
+    EXPECT_EQ(views::shortContext(131072), "128K context");
+    EXPECT_EQ(views::shortContext(40960), "40K context");
+    EXPECT_EQ(views::shortContext(0), "");
+    EXPECT_EQ(views::fullContext(131072), "131,072 tokens");
+
+    ModelDetails details;
+    details.capabilities = {"tools", "completion", "insert", "vision"};
+    EXPECT_EQ(views::capabilityMarks(details), "") << "the server did not say";
+    details.capabilitiesKnown = true;
+    EXPECT_EQ(views::capabilityMarks(details), "vision \u00B7 tools");
+    EXPECT_EQ(views::capabilityList(details), "Chat, vision, tools");
+    details.capabilities = {"embedding"};
+    EXPECT_EQ(views::capabilityMarks(details), "embedding only");
+    EXPECT_EQ(views::capabilityList(details), "Embeddings only");
+    const ModelState embedding{details, std::nullopt, false};
+    EXPECT_FALSE(embedding.canChat());
+    EXPECT_TRUE(ModelState{}.canChat()) << "not described yet: it may be chosen";
+}
+
+TEST(ModelMenu, TheLongMenuListsUnloadItemsAboveTheFilterField) {
+    ModelMenu menu(250);
+    QList<ChatModel> models;
+    QHash<QString, ModelState> states;
+    for (int i = 0; i < 40; ++i) {
+        const QString name = QStringLiteral("model-%1:latest").arg(i);
+        models << ChatModel{name, name, {}, 1, {}, {}, {}, {}};
+    }
+    states["model-30:latest"].running = RunningModel{"model-30:latest", "", 10, 10, 0, {}};
+    menu.setModels(models);
+    menu.setModelStates(states);
+    QStringList unloads;
+    QObject::connect(&menu, &ModelMenu::unloadRequested, [&](const QString& id) { unloads << id; });
+
+    ASSERT_EQ(menu.unloadActions().size(), 1);
+    QAction* unload = menu.unloadActions().first();
+    const QList<QAction*> actions = menu.actions();
+    EXPECT_LT(actions.indexOf(unload), actions.indexOf(menu.modelActions().first()));
+    EXPECT_EQ(actions.first(), menu.manageAction());
+    EXPECT_EQ(unload->data(), QVariant()) << "going through the items to choose one unloads none";
+    unload->trigger();
+    EXPECT_EQ(unloads, QStringList{"model-30:latest"});
+
+    // Filtering keeps it; the unloaded model's item goes once the states say so.
+    menu.filterField()->setText("model-1");
+    EXPECT_EQ(menu.unloadActions().size(), 1);
+    menu.setModelStates({});
+    EXPECT_TRUE(menu.unloadActions().isEmpty());
 }
 
 }  // namespace
