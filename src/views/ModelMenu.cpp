@@ -43,7 +43,7 @@ public:
         first.text = item->text.section(QLatin1Char('\t'), 0, 0);
         first.reservedShortcutWidth = 0;
         QSize whole = QProxyStyle::sizeFromContents(type, &first, size, widget);
-        whole.rheight() += secondLineHeight(item->font);
+        whole.rheight() += secondLineHeight(item->font) + lineSpacing;
         return whole;
     }
 
@@ -79,7 +79,7 @@ public:
             QProxyStyle::drawControl(element, &line, painter, widget);
         };
         line.text = item->text.section(QLatin1Char('\t'), 0, 0);
-        line.rect = item->rect.adjusted(0, 0, 0, -lower + secondLineGap);
+        line.rect = item->rect.adjusted(0, 1, 0, 1 - lower - lineSpacing + secondLineGap);
         paint(item->palette.color(group, highlighted ? QPalette::HighlightedText : QPalette::Text));
 
         line.text = item->text.section(QLatin1Char('\t'), 1);
@@ -93,6 +93,7 @@ public:
 
 private:
     static constexpr int secondLineGap = 3;  // pixels between the second line and the edge
+    static constexpr int lineSpacing = 4;    // pixels added between the two lines
     static int secondLineHeight(const QFont& font) {
         return QFontMetrics(views::captionFont(font)).height();
     }

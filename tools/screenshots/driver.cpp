@@ -4,7 +4,8 @@
 //   01-welcome       first launch while Ollama is not running: welcome sheet over the banner
 //   02-conversation  a streamed Markdown reply with a list, a code block and a table
 //   03-streaming     the same kind of reply while it is still arriving
-//   04-model-details the model manager on a model's details
+//   04-model-details the model manager on a model's details, with what it can do and its
+//                    place in memory
 //   05-model-pull    the model manager's add pane while a model downloads
 //   06-about         the About window
 //   07-banner        the banner after the server stopped
@@ -41,6 +42,8 @@
 //   45-pdf-page      the first conversation exported as a PDF: its first page (pdftoppm;
 //                    light palette only, as a PDF is printed on white whatever the desktop's)
 //   46-import-report the report of an import: one conversation in, two files skipped and why
+//   47-model-menu    the model menu: capability marks and context lengths, the loaded models
+//                    with their "Unload" items, the embedding model that cannot be chosen
 //
 //   parlote-screenshot-driver --server PATH --port N --out DIR [--dark]
 //
@@ -97,6 +100,7 @@
 #include "MainView.h"
 #include "MainWindow.h"
 #include "ModelManagerView.h"
+#include "ModelMenu.h"
 #include "ModelServiceBridge.h"
 #include "Shell.h"
 #include "StorageBar.h"
@@ -525,9 +529,29 @@ int main(int argc, char** argv) {
     for (QWidget* w : QApplication::topLevelWidgets())
         if (w->isVisible() && w->windowTitle().contains(QStringLiteral("Shortcuts"))) w->close();
 
-    // 4. The model manager on a model's details.
+    // 47. The model menu: what each model can do, the two models the chats loaded with
+    // their "Unload" items, and the embedding model that cannot be chosen.
+    {
+        ModelMenu* menu = view.modelMenu();
+        menu->popup(view.modelButton()->mapToGlobal(QPoint(0, view.modelButton()->height())));
+        require(waitFor([&] { return menu->unloadActions().size() == 2; }),
+                "the menu shows no loaded models");
+        require(waitFor([&] {
+                    for (QAction* action : menu->modelActions())
+                        if (!action->isEnabled()) return true;
+                    return false;
+                }),
+                "the embedding model is not told apart");
+        menu->setActiveAction(menu->modelActions().value(1));
+        shoot(QStringLiteral("47-model-menu") + suffix);
+        menu->close();
+    }
+
+    // 4. The model manager on a model's details: what it can do and its place in memory.
     view.setShowModelPopover(true);
     view.modelManager()->setSelection(QStringLiteral("qwen3:8b"));
+    require(waitFor([&] { return !view.modelManager()->unloadButton()->isHidden(); }),
+            "the model manager does not show the model loaded");
     shoot(QStringLiteral("04-model-details") + suffix);
 
     // 5. The add pane while a model downloads.
