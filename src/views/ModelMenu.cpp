@@ -10,6 +10,7 @@
 #include <QProxyStyle>
 #include <QStyleOptionMenuItem>
 #include <QWidgetAction>
+#include <algorithm>
 
 #include "DisplayName.h"
 #include "ModelStateText.h"
@@ -335,9 +336,14 @@ bool ModelMenu::eventFilter(QObject* watched, QEvent* event) {
     if (watched == field_ && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            // The highlighted model, or the first one listed when the field is.
+            // The highlighted model, or the first one listed that can be chosen when the
+            // field is.
             QAction* chosen = activeAction();
-            if (!modelActions_.contains(chosen)) chosen = modelActions_.value(0);
+            if (!modelActions_.contains(chosen)) {
+                const auto first = std::find_if(modelActions_.cbegin(), modelActions_.cend(),
+                                                [](QAction* a) { return a->isEnabled(); });
+                chosen = first == modelActions_.cend() ? nullptr : *first;
+            }
             if (chosen) {
                 setActiveAction(chosen);
                 QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);

@@ -170,9 +170,23 @@ TEST(ModelMenu, TheLongMenuListsUnloadItemsAboveTheFilterField) {
     unload->trigger();
     EXPECT_EQ(unloads, QStringList{"model-30:latest"});
 
-    // Filtering keeps it; the unloaded model's item goes once the states say so.
-    menu.filterField()->setText("model-1");
+    // Filtering keeps it; Return passes over a model that cannot chat.
+    ModelDetails embedding;
+    embedding.capabilitiesKnown = true;
+    embedding.capabilities = {"embedding"};
+    states["model-1:latest"].details = embedding;
+    menu.setModelStates(states);
+    QStringList chosen;
+    QObject::connect(&menu, &ModelMenu::modelChosen, [&](const QString& id) { chosen << id; });
+    menu.popup(QPoint(0, 0));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
+    QTest::keyClicks(menu.filterField(), "model-1");
     EXPECT_EQ(menu.unloadActions().size(), 1);
+    ASSERT_FALSE(menu.modelActions().first()->isEnabled());
+    QTest::keyClick(menu.filterField(), Qt::Key_Return);
+    EXPECT_EQ(chosen, QStringList{"model-10:latest"});
+
+    // The unloaded model's item goes once the states say so.
     menu.setModelStates({});
     EXPECT_TRUE(menu.unloadActions().isEmpty());
 }
