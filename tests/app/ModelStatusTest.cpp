@@ -194,6 +194,18 @@ TEST_F(ModelStatusTest, AServerThatCannotDescribeModelsShowsThemAsBefore) {
     EXPECT_TRUE(eventually([&] { return line("llama3.2:latest").startsWith("tools"); }));
 }
 
+TEST_F(ModelStatusTest, ABackgroundLoadThatFailsSaysNothing) {
+    start(2);
+    h.server.setRouteReply("/api/chat", HttpReply::jsonError(500, "model runner crashed"));
+    item("qwen3:8b")->trigger();
+    EXPECT_TRUE(line("qwen3:8b").endsWith("loading\u2026"));
+    ASSERT_TRUE(eventually([&] { return !line("qwen3:8b").contains("loading"); }));
+    EXPECT_EQ(h.server.requestsTo("/api/chat").size(), 1u);
+    EXPECT_FALSE(line("qwen3:8b").contains("loaded"));
+    EXPECT_FALSE(model().showModalAlert());
+    EXPECT_EQ(model().selectedModel(), "qwen3:8b") << "the choice stands";
+}
+
 TEST_F(ModelStatusTest, AServerThatStopsListingLoadedModelsShowsNoneLoaded) {
     h.server.setLoadedModels({{"llama3.2:latest", 4096}});
     start(2);
