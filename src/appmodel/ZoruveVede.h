@@ -355,7 +355,8 @@ public:
     bool runningModelsKnown() const { return runningKnown_; }
     /// Asks the server what each listed model can do (once per model: the answers are
     /// kept until the model changes) and which models are loaded (each time). Answers
-    /// arrive on this thread as modelStatesChanged(); a question that fails changes nothing.
+    /// arrive on this thread as modelStatesChanged(). A failed /api/show changes nothing;
+    /// a failed /api/ps shows no model as loaded rather than what was said before.
     void refreshModelStatus();
     /// Chooses `id` for the conversation and loads it into memory in the background (a
     /// chat request without messages), so that the first reply does not wait for the load.
@@ -363,7 +364,8 @@ public:
     /// A model that cannot chat is refused.
     void chooseModel(const QString& id);
     /// Asks the server to free the memory of `id` at once (keep_alive 0). The model no
-    /// longer counts as loaded from now on, unless the server says otherwise afterwards.
+    /// longer counts as loaded from now on; should the server refuse, the answer of
+    /// /api/ps that follows shows it loaded again.
     void unloadModel(const QString& id);
 
     /// For quitting: keeps every reply still arriving as far as it came, on disk, and
