@@ -112,10 +112,15 @@ void SecretStore::writeApiKey(const QString& key, std::function<void(bool)> done
 void useChosenServer(ModelServiceBridge& bridge, const QSettings& settings, SecretStore& store) {
     const QString address = savedServerAddress(settings);
     if (!address.isEmpty()) bridge.useServer(serverConfig(address, {}));
-    if (!settings.value(kKeyInStoreKey).toBool()) return;
-    store.readApiKey([&bridge, address](const QString& key) {
+    readChosenApiKey(settings, store, [&bridge, address](const QString& key) {
         if (!key.isEmpty()) bridge.useServer(serverConfig(address, key));
     });
+}
+
+void readChosenApiKey(const QSettings& settings, SecretStore& store,
+                      std::function<void(const QString&)> done) {
+    if (settings.value(kKeyInStoreKey).toBool() || store.holdsKeyInMemory())
+        store.readApiKey(std::move(done));
 }
 
 void chooseServer(ModelServiceBridge& bridge, QSettings& settings, SecretStore& store,

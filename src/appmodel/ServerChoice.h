@@ -49,6 +49,8 @@ public:
     void writeApiKey(const QString& key, std::function<void(bool)> done);
     /// Whether the last answer came from a secret store (true until one did not).
     bool persistent() const { return persistent_; }
+    /// Whether this run keeps a key because no store took it.
+    bool holdsKeyInMemory() const { return memory_ && !memory_->isEmpty(); }
 
     /// The application's store (made on first use, destroyed with the application).
     static SecretStore& shared();
@@ -69,6 +71,12 @@ class ModelServiceBridge;
 /// store answers. The store is not asked when no key was ever kept there (it may ask the
 /// user to unlock it).
 void useChosenServer(ModelServiceBridge& bridge, const QSettings& settings, SecretStore& store);
+
+/// Reads the key chosen with the server into `done`, when there is one to read: a key
+/// put in the secret store (as `settings` records) or kept by this run. Nothing is asked
+/// otherwise, and `done` is not called.
+void readChosenApiKey(const QSettings& settings, SecretStore& store,
+                      std::function<void(const QString&)> done);
 
 /// Keeps `address` in `settings` and `key` in `store`, and points `bridge` at them at once
 /// (the watch, the model list and new requests go there; a reply being received ends on

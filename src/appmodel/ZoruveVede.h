@@ -160,6 +160,8 @@ public:
     /// The settings this model reads and writes (the services' file, else the user's);
     /// the window keeps its own choices there too.
     std::unique_ptr<QSettings> settings() const;
+    /// The service this model talks to Ollama through (Preferences points it elsewhere).
+    ModelServiceBridge& bridge() { return bridge_; }
 
     // Observed fields.
     const QList<ChatModel>& availableModels() const { return availableModels_; }

@@ -17,6 +17,8 @@
 #include <QVBoxLayout>
 #include <climits>
 
+#include "ServerSection.h"
+
 namespace parlote {
 
 namespace {
@@ -303,10 +305,16 @@ ConversationSettingsDialog::ConversationSettingsDialog(QWidget* parent) : QDialo
     resize(520, sizeHint().height());
 }
 
-PreferencesDialog::PreferencesDialog(QWidget* parent) : QDialog(parent) {
+PreferencesDialog::PreferencesDialog(ModelServiceBridge& bridge, QWidget* parent)
+    : QDialog(parent) {
     setWindowTitle(tr("Preferences"));
     setWindowModality(Qt::WindowModal);
     auto* column = new QVBoxLayout(this);
+    auto* serverBox = new QGroupBox(tr("Server"), this);
+    auto* serverColumn = new QVBoxLayout(serverBox);
+    server_ = new ServerSection(bridge, serverBox);
+    serverColumn->addWidget(server_);
+    column->addWidget(serverBox);
     auto* section = new QGroupBox(tr("New conversations"), this);
     auto* sectionColumn = new QVBoxLayout(section);
     auto* intro = noteLabel(section);
@@ -317,11 +325,13 @@ PreferencesDialog::PreferencesDialog(QWidget* parent) : QDialog(parent) {
     form_ = new ConversationSettingsForm(section);
     sectionColumn->addWidget(form_);
     column->addWidget(section);
-    // Later sections (the server) go here, under this one.
     column->addStretch(1);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
+    ok->setEnabled(server_->isAcceptable());
+    connect(server_, &ServerSection::acceptableChanged, ok, &QPushButton::setEnabled);
     column->addWidget(buttons);
     resize(560, sizeHint().height());
 }

@@ -2,7 +2,8 @@
 
 // The settings of a conversation (ConversationSettings.h) as a form, and the two dialogs
 // that show it: "Conversation Settings" for the conversation shown, and Preferences, whose
-// "New conversations" section holds what a new conversation starts with.
+// "New conversations" section holds what a new conversation starts with (under the
+// section of the Ollama server).
 //
 // Every field can be left at its default, which leaves the setting unset, so that the
 // request is made as it is without it:
@@ -41,6 +42,9 @@ class QPushButton;
 class QSpinBox;
 
 namespace parlote {
+
+class ModelServiceBridge;
+class ServerSection;
 
 class ConversationSettingsForm : public QWidget {
     Q_OBJECT
@@ -111,16 +115,21 @@ private:
     ConversationSettingsForm* form_;
 };
 
-/// Preferences: the "New conversations" section (the form without a model) over OK and
-/// Cancel. Sections are stacked in one column; later ones (a server) go under it.
+/// Preferences: the "Server" section (ServerSection.h) and the "New conversations" section
+/// (the form without a model) over OK and Cancel, stacked in one column. OK is disabled
+/// while the server's address cannot be used.
 class PreferencesDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit PreferencesDialog(QWidget* parent = nullptr);
+    /// `bridge` runs the server section's Test.
+    explicit PreferencesDialog(ModelServiceBridge& bridge, QWidget* parent = nullptr);
+    /// The Ollama server: its address and API key.
+    ServerSection* serverSection() const { return server_; }
     /// The defaults of new conversations.
     ConversationSettingsForm* newConversationForm() const { return form_; }
 
 private:
+    ServerSection* server_;
     ConversationSettingsForm* form_;
 };
 

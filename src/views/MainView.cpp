@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QSettings>
 #include <QSplitter>
@@ -24,6 +25,8 @@
 #include "FindBar.h"
 #include "ModelMenu.h"
 #include "Overlays.h"
+#include "ServerChoice.h"
+#include "ServerSection.h"
 #include "StorageBar.h"
 #include "SystemPromptCard.h"
 #include "TranscriptView.h"
@@ -398,12 +401,35 @@ void MainView::openPreferences() {
         preferencesDialog_->activateWindow();
         return;
     }
-    auto* dialog = new PreferencesDialog(this);
+    auto* dialog = new PreferencesDialog(model_->bridge(), this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     preferencesDialog_ = dialog;
     dialog->newConversationForm()->setSettings(model_->newConversationDefaults());
-    connect(dialog, &QDialog::accepted, this, [this, dialog] {
+    ServerSection* server = dialog->serverSection();
+    SecretStore& store = SecretStore::shared();
+    {
+        const std::unique_ptr<QSettings> settings = model_->settings();
+        server->setAddress(savedServerAddress(*settings));
+        server->setKeyKeptInStore(store.persistent());
+        // The key comes when the store answers (unless the user typed one meanwhile).
+        QPointer<ServerSection> guard(server);
+        readChosenApiKey(*settings, store, [guard, &store](const QString& key) {
+            if (!guard) return;
+            if (guard->apiKey().isEmpty()) guard->setApiKey(key);
+            guard->setKeyKeptInStore(store.persistent());
+        });
+    }
+    const QString addressBefore = server->address();
+    connect(dialog, &QDialog::accepted, this, [this, dialog, addressBefore] {
         model_->setNewConversationDefaults(dialog->newConversationForm()->settings());
+        ServerSection* server = dialog->serverSection();
+        if (server->address() == addressBefore && !server->keyEdited()) return;
+        const std::unique_ptr<QSettings> settings = model_->settings();
+        chooseServer(model_->bridge(), *settings, SecretStore::shared(), server->address(),
+                     server->apiKey());
+        // The watch and the model list ask the new server now.
+        model_->refreshOllamaStatus();
+        model_->reloadModels();
     });
     dialog->open();
     dialog->newConversationForm()->focusField(ConversationSettingsForm::Field::systemPrompt);

@@ -70,6 +70,7 @@ ServerSection::ServerSection(ModelServiceBridge& bridge, QWidget* parent)
 
     connect(address_, &QLineEdit::textChanged, this, &ServerSection::addressEdited);
     connect(key_, &QLineEdit::textChanged, this, &ServerSection::updateKeyNote);
+    connect(key_, &QLineEdit::textEdited, this, [this] { keyEdited_ = true; });
     connect(test_, &QPushButton::clicked, this, &ServerSection::runTest);
     addressEdited();
     result_->hide();

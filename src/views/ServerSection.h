@@ -32,6 +32,8 @@ public:
     void setAddress(const QString& address);
     QString apiKey() const;
     void setApiKey(const QString& key);
+    /// Whether the user changed the key field (setApiKey() does not count).
+    bool keyEdited() const { return keyEdited_; }
     /// Whether a secret store keeps the key (false: this run only; the note says so).
     void setKeyKeptInStore(bool kept);
 
@@ -66,6 +68,7 @@ private:
     QLabel* keyNote_;
     bool acceptable_ = true;
     bool keyKept_ = true;
+    bool keyEdited_ = false;
     std::uint64_t testNumber_ = 0;  // answers of older tests are dropped
 };
 

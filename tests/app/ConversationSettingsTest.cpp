@@ -7,6 +7,7 @@
 // settings new conversations start with.
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,6 +22,7 @@
 #include "Harness.h"
 #include "MainView.h"
 #include "MainWindow.h"
+#include "ServerSection.h"
 #include "SystemPromptCard.h"
 #include "TranscriptView.h"
 
@@ -269,4 +271,36 @@ TEST_F(ConversationSettingsTest, NewConversationsTakeThePreferencesDefaults) {
     id = shownId();
     ASSERT_TRUE(eventually([&] { return h.conversationFile(id).is_object(); }));
     EXPECT_FALSE(h.conversationFile(id).contains("settings"));
+}
+
+TEST_F(ConversationSettingsTest, PreferencesPointsParloteAtAnotherServerAtOnce) {
+    // No secret store answers here: nothing of the user's keyring is touched.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/parlote-bus");
+    start();
+    FakeOllama other;
+    other.setModels({ModelInfo::make("elsewhere:latest")});
+
+    window->preferencesAction()->trigger();
+    PreferencesDialog* dialog = view()->preferencesDialog();
+    ASSERT_NE(dialog, nullptr);
+    ServerSection* server = dialog->serverSection();
+    EXPECT_TRUE(server->address().isEmpty());
+    QPushButton* ok = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+    server->addressField()->setText(QStringLiteral("http://no such host"));
+    EXPECT_FALSE(ok->isEnabled());  // an address that cannot be used is not kept
+    server->addressField()->setText(QString::fromStdString(other.baseUrl()));
+    EXPECT_TRUE(ok->isEnabled());
+    ok->click();
+
+    // The model list comes from the new server at once, and the choice is kept.
+    ASSERT_TRUE(eventually([&] {
+        const auto& models = model().availableModels();
+        return models.size() == 1 && models[0].model == QStringLiteral("elsewhere:latest");
+    }));
+    EXPECT_EQ(h.setting(QStringLiteral("serverAddress")).toString(),
+              QString::fromStdString(other.baseUrl()));
+    window->preferencesAction()->trigger();
+    EXPECT_EQ(view()->preferencesDialog()->serverSection()->address(),
+              QString::fromStdString(other.baseUrl()));
+    view()->preferencesDialog()->reject();
 }

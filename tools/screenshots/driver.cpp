@@ -42,7 +42,7 @@
 //   45-pdf-page      the first conversation exported as a PDF: its first page (pdftoppm;
 //                    light palette only, as a PDF is printed on white whatever the desktop's)
 //   46-import-report the report of an import: one conversation in, two files skipped and why
-//   47-model-menu    the model menu: capability marks and context lengths, the loaded models
+//   50-model-menu    the model menu: capability marks and context lengths, the loaded models
 //                    with their "Unload" items, the embedding model that cannot be chosen
 //
 //   parlote-screenshot-driver --server PATH --port N --out DIR [--dark]
@@ -543,7 +543,7 @@ int main(int argc, char** argv) {
                 }),
                 "the embedding model is not told apart");
         menu->setActiveAction(menu->modelActions().value(1));
-        shoot(QStringLiteral("47-model-menu") + suffix);
+        shoot(QStringLiteral("50-model-menu") + suffix);
         menu->close();
     }
 
