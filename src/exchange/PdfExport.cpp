@@ -225,6 +225,7 @@ bool writeConversationPdf(const TitledConversation& conversation, QIODevice* dev
             MarkdownLayout thinking(images);
             thinking.setStyle(thinkingStyle);
             thinking.setHardBreaks(true);
+            thinking.setFetchImages(false);
             const auto [shown, cut] = pdfPart(split.thinking(text).trimmed().toString());
             thinking.setMarkdown(shown);
             thinking.setWidth(pages.width() - 12);
@@ -235,6 +236,7 @@ bool writeConversationPdf(const TitledConversation& conversation, QIODevice* dev
         MarkdownLayout answer(images);
         answer.setStyle(style);
         answer.setHardBreaks(message.type() == ChatMessageType::user);
+        answer.setFetchImages(false);
         const auto [shown, cut] =
             pdfPart(split.hasThinkBlock ? split.answer(text).toString() : text);
         answer.setMarkdown(shown);

@@ -690,7 +690,7 @@ void DocumentWriter::writeImage(QTextCursor& cursor, const inl::Image& image,
     const QString source = fromUtf8(image.source);
     ImageStore::State state = ImageStore::State::NotLoadable;
     if (images_ && isLoadableImageSource(source)) {
-        state = images_->request(source);
+        state = fetchImages_ ? images_->request(source) : images_->state(source);
         if (!imageSources_.contains(source)) imageSources_.append(source);
     }
     if (state == ImageStore::State::Ready) {

@@ -112,6 +112,9 @@ public:
     /// Colours the code of a top-level code block with `colourer` (kept by the caller so
     /// that appendCodeLines() can colour on); other code blocks get colourers of their own.
     void setColourer(LineColourer* colourer) { colourer_ = colourer; }
+    /// Whether a picture the store does not have yet is fetched (the default); off, only
+    /// pictures already there are shown, the others by their alternative text.
+    void setFetchImages(bool fetch) { fetchImages_ = fetch; }
     /// The code blocks written so far.
     const std::vector<WrittenCode>& code() const { return code_; }
     /// For a top-level list: the block number where each item begins.
@@ -156,6 +159,7 @@ private:
     QTextDocument* doc_;
     const MarkdownStyle& style_;
     ImageStore* images_;
+    bool fetchImages_ = true;
     qreal imageMaxWidth_;
     QTextCursor cursor_;
     bool unusedBlock_ = true;  // the cursor's block is empty and may be taken as it is

@@ -229,6 +229,7 @@ void MarkdownLayout::build(Piece& piece, size_t index) {
     edit.beginEditBlock();
     DocumentWriter writer(piece.doc.get(), style_, images_, width_);
     writer.setColourer(piece.colourer.get());
+    writer.setFetchImages(fetchImages_);
     writer.write(block);
     writer.finish();
     edit.endEditBlock();
@@ -246,6 +247,7 @@ bool MarkdownLayout::append(Piece& piece, size_t index) {
     edit.beginEditBlock();
     DocumentWriter writer(piece.doc.get(), style_, images_, width_);
     writer.setColourer(piece.colourer.get());
+    writer.setFetchImages(fetchImages_);
     bool done = false;
     if (auto* code = std::get_if<blk::CodeBlock>(&block.value)) {
         done = piece.code.size() == 1 && writer.appendCodeLines(*code, kept, piece.code[0]);

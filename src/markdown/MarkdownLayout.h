@@ -61,6 +61,11 @@ public:
     /// streaming benchmark compares the two).
     void setIncremental(bool incremental) { incremental_ = incremental; }
 
+    /// Whether pictures the image store does not have yet are fetched (the default). Off
+    /// (an export), the ones it has are drawn and the others stand as their alternative
+    /// text, and nothing goes over the network.
+    void setFetchImages(bool fetch) { fetchImages_ = fetch; }
+
     /// Parses `text` and keeps the layout of every leading block that did not change.
     /// Returns whether anything changed.
     bool setMarkdown(std::string_view utf8);
@@ -172,6 +177,7 @@ private:
     bool dirty_ = false;     // positions or layouts need updating
     size_t firstDirty_ = 0;  // pieces before this keep their layout and place
     bool incremental_ = true;
+    bool fetchImages_ = true;
     quint64 nextPieceId_ = 0;
     // Held only by this layout: colours a worker hands over after it is gone are dropped.
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);

@@ -6,6 +6,9 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -86,6 +89,39 @@ TEST_F(PdfExport, ALongConversationRunsOverPagesWithoutLosingALine) {
     EXPECT_GE(text.count(QChar(0x0c)), 3);  // form feeds between pages
     for (int i = 1; i <= 300; ++i)
         EXPECT_TRUE(text.contains(QStringLiteral("Line number %1\n").arg(i))) << i;
+}
+
+/// Counts the requests made through it, and answers none of them.
+class CountingNetwork : public QNetworkAccessManager {
+public:
+    int requests = 0;
+
+protected:
+    QNetworkReply* createRequest(Operation operation, const QNetworkRequest& request,
+                                 QIODevice* body) override {
+        ++requests;
+        QNetworkRequest offline(request);
+        offline.setUrl(QUrl(QStringLiteral("data:,")));
+        return QNetworkAccessManager::createRequest(operation, offline, body);
+    }
+};
+
+TEST_F(PdfExport, APictureTheStoreDoesNotHaveIsNotFetchedAndItsTextStandsIn) {
+    auto* network = new CountingNetwork;
+    ImageStore store(network);
+    network->setParent(&store);
+    TitledConversation c;
+    c.title = QStringLiteral("Pictures");
+    c.content.messages = {message("Show me a cat", ChatMessageType::user),
+                          message("Here: ![a sleeping cat](https://example.com/cat.png)",
+                                  ChatMessageType::assistant)};
+    const QString path = dir.filePath(QStringLiteral("pictures.pdf"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(writeConversationPdf(c, &file, &store));
+    file.close();
+    EXPECT_EQ(network->requests, 0);
+    EXPECT_TRUE(pdfText(path).contains(QStringLiteral("a sleeping cat")));
 }
 
 TEST_F(PdfExport, AnEnormousMessageIsCutShortAtAParagraphWithANote) {
