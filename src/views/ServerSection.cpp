@@ -9,7 +9,6 @@
 #include <QVBoxLayout>
 
 #include "InterfaceThread.h"
-#include "MarkdownStyle.h"
 #include "ModelServiceBridge.h"
 #include "ServerChoice.h"
 #include "kestrelix/OllamaHost.h"
@@ -22,9 +21,8 @@ QLabel* noteLabel(QWidget* parent) {
     auto* label = new QLabel(parent);
     label->setWordWrap(true);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, secondaryTextColor(palette));
-    label->setPalette(palette);
+    // A role rather than a colour: it follows the palette when the desktop's changes.
+    label->setForegroundRole(QPalette::PlaceholderText);
     return label;
 }
 
