@@ -42,10 +42,13 @@ void ZoruveVede::whenReadyToSend(std::function<void()> action) {
 
 void ZoruveVede::sendMessage() {
     const QString text = inputText_.trimmed();
-    if (text.isEmpty()) return;
+    // Pictures alone make a message too (a model that sees can be asked nothing more).
+    if (text.isEmpty() && pendingImages_.isEmpty()) return;
     whenReadyToSend([this, text] {
         // Emptied first: the draft of the conversation the text was typed in is sent.
+        const QStringList images = pendingImages_;
         setInputText(QString());
+        setPendingImages({});
         if (!currentConversation_) {
             auto manager = ConversationManager::makeNew(pool_.context());
             // The Preferences' defaults; none set leaves the file as it always was.
@@ -63,7 +66,7 @@ void ZoruveVede::sendMessage() {
             saveConversationList();
         }
         if (selectedModel_ && currentConversation_)
-            currentConversation_->send(text, *selectedModel_);
+            currentConversation_->send(text, *selectedModel_, images);
         yieldChunk();
     });
 }

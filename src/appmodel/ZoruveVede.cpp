@@ -114,9 +114,18 @@ void ZoruveVede::setSelectedConversation(SidebarID id) {
             drafts_.insert(selectedConversation_.id(), inputText_);
         }
     }
+    if (switching) {
+        if (pendingImages_.isEmpty())
+            draftImages_.remove(selectedConversation_.id());
+        else
+            draftImages_.insert(selectedConversation_.id(), pendingImages_);
+    }
     selectedConversation_ = std::move(id);
     emit selectedConversationChanged();
-    if (switching) setInputText(drafts_.value(selectedConversation_.id()));
+    if (switching) {
+        setInputText(drafts_.value(selectedConversation_.id()));
+        setPendingImages(draftImages_.take(selectedConversation_.id()));
+    }
 }
 void ZoruveVede::setMessages(MessageList messages) {
     messages_ = std::move(messages);

@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <QImage>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -243,6 +244,34 @@ public:
     // Conversation commands.
     void selectConversation(const SidebarID& id);
     void sendMessage();
+
+    // Pictures attached to the message being written. Each is kept per draft, as the
+    // input text is (in memory only: a picture attached and not sent is gone after a
+    // restart, though its file stays in the attachments folder).
+    /// The pictures of the message being written (AttachmentStore names), in order.
+    const QStringList& pendingImages() const { return pendingImages_; }
+    /// Reads the picture file `path`, shrinks it to what a model needs
+    /// (prepareImageForModel) and stores it (AttachmentStore), all off this thread; then
+    /// adds it to the pending pictures of the draft it was attached in. A file that cannot
+    /// be read, is too large or is no picture raises an alert, and nothing else changes.
+    void attachPictureFile(const QString& path);
+    /// The same for the picture `bytes` (pasted or dropped image data).
+    void attachPictureData(const QByteArray& bytes);
+    /// The same for image data that came decoded (stored as PNG).
+    void attachPictureImage(const QImage& image);
+    /// Reads the stored picture `reference` and scales it to at most `side` pixels a side
+    /// off this thread; `deliver` gets it on this thread (a null image when it cannot be
+    /// read).
+    void loadThumbnail(const QString& reference, int side,
+                       std::function<void(const QImage&)> deliver);
+    /// The file of the stored picture `reference` (AttachmentStore::path).
+    QString picturePath(const QString& reference) const;
+    /// Takes `reference` off the pending pictures (its file stays: another message may use it).
+    void removePendingImage(const QString& reference);
+    /// The model chosen for sending when it is known not to take pictures (the server
+    /// described it without "vision": such a model gets the text alone); empty otherwise,
+    /// also while the model is not described yet.
+    QString modelThatCannotSee() const;
     /// Takes the conversation out of the list; its file stays until the deletion is final
     /// (finishDeletion), which moves it to the desktop's trash. Until then undoDeletion()
     /// brings it back. A deletion still pending is made final first.
@@ -382,6 +411,8 @@ signals:
     void inSendingMessageChanged();
     void statusMessageChanged();
     void inputTextChanged();
+    /// pendingImages() changed (a picture attached, removed, sent, or another draft shown).
+    void pendingImagesChanged();
     void selectedModelChanged();
     void conversationDescriptionChanged();
     void isInstallingChanged();
@@ -510,6 +541,12 @@ private:
     QHash<QString, QString> drafts_;
     std::unique_ptr<QTimer> draftTimer_;
     void saveDrafts();
+    // The pictures attached to the draft shown, and those of the other drafts by sidebar id.
+    QStringList pendingImages_;
+    QHash<QString, QStringList> draftImages_;
+    void setPendingImages(QStringList images);
+    /// Prepares and stores a picture off this thread: `read` gives its bytes (or why not).
+    void attachPicture(std::function<std::pair<QByteArray, QString>()> read);
     // The model remembered in the settings, until a model list says whether it is there.
     std::optional<QString> rememberedModel_;
     void applyModelList(QList<ChatModel> models);

@@ -47,3 +47,31 @@ PreparedImage prepareImageForModel(const QByteArray& bytes, int longestSide) {
 }
 
 }  // namespace parlote
+
+namespace parlote {
+
+QByteArray encodePicture(const QImage& image) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    if (image.isNull() || !image.save(&buffer, "PNG")) return {};
+    return bytes;
+}
+
+QImage pictureThumbnail(const QByteArray& bytes, int side) {
+    QBuffer buffer;
+    buffer.setData(bytes);
+    QImageReader reader(&buffer);
+    const QSize size = reader.size();
+    // Scaled while decoding where the format allows it (JPEG): far less work than
+    // decoding the whole picture.
+    if (size.isValid() && (size.width() > side || size.height() > side))
+        reader.setScaledSize(size.scaled(side, side, Qt::KeepAspectRatio));
+    QImage image = reader.read();
+    if (image.isNull()) return {};
+    if (image.width() > side || image.height() > side)
+        image = image.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    return image;
+}
+
+}  // namespace parlote

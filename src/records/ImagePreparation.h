@@ -7,6 +7,7 @@
 // what the user chose, before they give the bytes to AttachmentStore::store().
 
 #include <QByteArray>
+#include <QImage>
 #include <QString>
 
 namespace parlote {
@@ -27,5 +28,12 @@ struct PreparedImage {
 /// plugin, say) is kept as it is when it is one of the three formats models read; anything
 /// else gives an error.
 PreparedImage prepareImageForModel(const QByteArray& bytes, int longestSide = kModelImageSide);
+
+/// `image` encoded as PNG (pasted image data that came without the bytes of a file).
+QByteArray encodePicture(const QImage& image);
+
+/// The picture `bytes` scaled down (smoothly, keeping its proportions) so that its longer
+/// side is at most `side` pixels; a null image when Qt cannot read it.
+QImage pictureThumbnail(const QByteArray& bytes, int side);
 
 }  // namespace parlote
