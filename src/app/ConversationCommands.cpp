@@ -74,6 +74,9 @@ ConversationCommands::ConversationCommands(MainView* view) : QObject(view), view
     // Enabled by the view, while a conversation is shown.
     settings_ = view_->conversationSettingsAction();
     ShortcutsWindow::setGroup(settings_, Group::Conversation);
+    // Always enabled: pictures can be attached to any message being written.
+    attachPicture_ = view_->attachPictureAction();
+    ShortcutsWindow::setGroup(attachPicture_, Group::Conversation);
 
     rename_ = make(QStringLiteral("edit-rename"), tr("Rena&me…"));
     rename_->setShortcut(QKeySequence(Qt::Key_F2));
@@ -139,9 +142,9 @@ QAction* ConversationCommands::make(const QString& iconName, const QString& text
 }
 
 QList<QAction*> ConversationCommands::menuLayout() const {
-    return {newConversation_, search_, nullptr,   stop_,   regenerate_, editLast_,
-            copyLastReply_,   nullptr, settings_, nullptr, pin_,        rename_,
-            remove_,          nullptr, previous_, next_,   nullptr,     focusInput_};
+    return {newConversation_, search_,   nullptr,   stop_,   regenerate_, editLast_, copyLastReply_,
+            attachPicture_,   nullptr,   settings_, nullptr, pin_,        rename_,   remove_,
+            nullptr,          previous_, next_,     nullptr, focusInput_};
 }
 
 void ConversationCommands::updateEnabled() {

@@ -2,13 +2,11 @@
 
 // The commands of the Conversation menu, as actions over the main window's content
 // (MainView): starting a new conversation, stopping, regenerating or editing a reply,
-// copying the last reply, the conversation's settings, pinning, renaming and deleting the
-// selected conversation, moving
-// through the sidebar (in the order it shows, pinned conversations first) and putting the
-// keyboard focus into the input box. Each action is
-// enabled only while it can act, following the application model's signals. New
-// Conversation, Stop and the moves through the sidebar leave the keyboard focus in the
-// input box, where the next words go.
+// copying the last reply, attaching a picture, the conversation's settings, pinning, renaming and
+// deleting the selected conversation, moving through the sidebar (in the order it shows, pinned
+// conversations first) and putting the keyboard focus into the input box. Each action is enabled
+// only while it can act, following the application model's signals. New Conversation, Stop and the
+// moves through the sidebar leave the keyboard focus in the input box, where the next words go.
 //
 // The shortcuts work wherever the focus is in the window: the actions are added to the
 // view with the window as their shortcut context. Two exceptions keep a key where it
@@ -43,6 +41,8 @@ public:
     QAction* copyLastReply() const { return copyLastReply_; }
     /// "Conversation Settings…" (Ctrl+Shift+S), the view's (MainView::conversationSettingsAction).
     QAction* conversationSettings() const { return settings_; }
+    /// "Attach Picture…" (Ctrl+Shift+A), the view's (MainView::attachPictureAction).
+    QAction* attachPicture() const { return attachPicture_; }
     /// "Pin Conversation" or "Unpin Conversation", by the selected conversation's pin.
     QAction* pin() const { return pin_; }
     QAction* rename() const { return rename_; }
@@ -80,6 +80,7 @@ private:
     QAction* editLast_;
     QAction* copyLastReply_;
     QAction* settings_;
+    QAction* attachPicture_;
     QAction* pin_;
     QAction* rename_;
     QAction* remove_;

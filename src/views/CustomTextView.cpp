@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "PictureStrip.h"
 #include "ViewFonts.h"
 
 namespace parlote {
@@ -66,10 +67,17 @@ void CustomNSTextView::keyPressEvent(QKeyEvent* event) {
 }
 
 bool CustomNSTextView::canInsertFromMimeData(const QMimeData* source) const {
+    if (onPictures_ && holdsPictures(source)) return true;
     return source->hasText() || source->hasHtml();
 }
 
 void CustomNSTextView::insertFromMimeData(const QMimeData* source) {
+    // A copied picture often comes with its address or file name as text: the picture
+    // is what was meant.
+    if (onPictures_ && holdsPictures(source)) {
+        onPictures_(source);
+        return;
+    }
     QString text = source->text();
     if (text.isEmpty() && source->hasHtml())
         text = QTextDocumentFragment::fromHtml(source->html()).toPlainText();

@@ -2,12 +2,15 @@
 
 // The multi-line message input box of the main window: Return sends, Shift+Return
 // breaks the line, the text flows out through `textEdited` and in through `setText`,
-// and the height of the text is reported so that the window can size the box.
+// and the height of the text is reported so that the window can size the box. Pasted or
+// dropped pictures go to the owner rather than into the text.
 
 #include <QPlainTextEdit>
 #include <QString>
 #include <QWidget>
 #include <functional>
+
+class QMimeData;
 
 namespace parlote {
 
@@ -29,6 +32,12 @@ public:
     /// The laid-out height of the text at the present width plus the two vertical insets.
     qreal measuredHeight() const;
 
+    /// Called with pasted or dropped data that holds pictures (holdsPictures) instead of
+    /// inserting it as text; none set means such data is taken as text.
+    void setOnPictures(std::function<void(const QMimeData*)> action) {
+        onPictures_ = std::move(action);
+    }
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     bool canInsertFromMimeData(const QMimeData* source) const override;
@@ -36,6 +45,7 @@ protected:
 
 private:
     std::function<void()> onSubmit_;
+    std::function<void(const QMimeData*)> onPictures_;
 };
 
 /// The input box as the window uses it: owns a CustomNSTextView and keeps its text in
@@ -58,6 +68,9 @@ public:
     void setText(const QString& text);
 
     void setOnSubmit(std::function<void()> action) { textView_->setOnSubmit(std::move(action)); }
+    void setOnPictures(std::function<void(const QMimeData*)> action) {
+        textView_->setOnPictures(std::move(action));
+    }
 
     CustomNSTextView* textView() const { return textView_; }
 

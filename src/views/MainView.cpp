@@ -2,18 +2,25 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMessageBox>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QPushButton>
 #include <QSettings>
 #include <QSplitter>
 #include <QToolButton>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include "ChatPaneParts.h"
@@ -25,6 +32,7 @@
 #include "FindBar.h"
 #include "ModelMenu.h"
 #include "Overlays.h"
+#include "PictureStrip.h"
 #include "ServerChoice.h"
 #include "ServerSection.h"
 #include "StorageBar.h"
@@ -106,7 +114,8 @@ MainView::MainView(ZoruveVedeServices services, QWidget* parent, ImageStore* ima
     setTabOrder(findBar_->field(), findBar_->previousButton());
     setTabOrder(findBar_->previousButton(), findBar_->nextButton());
     setTabOrder(findBar_->nextButton(), findBar_->closeButton());
-    setTabOrder(findBar_->closeButton(), input_->textView());
+    setTabOrder(findBar_->closeButton(), attachButton_);
+    setTabOrder(attachButton_, input_->textView());
     setTabOrder(input_->textView(), send_);
     focusInput();  // typing starts a message as soon as the window shows
 }
@@ -121,6 +130,10 @@ MainView::~MainView() {
 
 QWidget* MainView::buildChatPane() {
     auto* pane = new QWidget;
+    chatPane_ = pane;
+    // Pictures dropped anywhere on the chat pane are attached to the message.
+    pane->setAcceptDrops(true);
+    pane->installEventFilter(this);
     auto* column = new QVBoxLayout(pane);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
@@ -201,9 +214,25 @@ QWidget* MainView::buildHeader(QWidget* parent) {
 }
 
 QWidget* MainView::buildInputRow(QWidget* parent) {
-    auto* inputRow = new QWidget(parent);
+    auto* area = new QWidget(parent);
+    auto* column = new QVBoxLayout(area);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    pictureStrip_ = new PictureStrip(area);
+    column->addWidget(pictureStrip_);
+    auto* inputRow = new QWidget(area);
+    column->addWidget(inputRow);
     auto* row = new QHBoxLayout(inputRow);
     row->setContentsMargins(10, 10, 10, 10);
+    attachButton_ = new QToolButton(inputRow);
+    attachButton_->setIcon(QIcon::fromTheme(QStringLiteral("mail-attachment"),
+                                            QIcon::fromTheme(QStringLiteral("insert-image"))));
+    if (attachButton_->icon().isNull()) attachButton_->setText(QStringLiteral("+"));
+    attachButton_->setAutoRaise(true);
+    attachButton_->setAccessibleName(tr("Attach Picture"));
+    attachButton_->setAccessibleDescription(
+        tr("Attaches picture files to the message; pictures can also be pasted or dropped"));
+    row->addWidget(attachButton_, 0, Qt::AlignVCenter);
     inputFrame_ = new views_detail::InputFrame(inputRow);
     input_ = new CustomTextView(inputFrame_);
     inputFrame_->layout()->addWidget(input_);
@@ -219,7 +248,7 @@ QWidget* MainView::buildInputRow(QWidget* parent) {
     send_->setMinimumWidth(qMax(stopWidth, send_->sizeHint().width()));
     send_->setEnabled(false);
     row->addWidget(send_, 0, Qt::AlignVCenter);
-    return inputRow;
+    return area;
 }
 
 void MainView::connectModel() {
@@ -231,6 +260,7 @@ void MainView::connectModel() {
     connectTranscript();
     connectSettings();
     connectInputRow();
+    connectPictures();
     overlays_->connectModel(model_.get());  // the model manager, the alerts, the welcome sheet
 }
 
@@ -473,6 +503,15 @@ void MainView::connectInputRow() {
 
 bool MainView::eventFilter(QObject* watched, QEvent* event) {
     if (sidebarEvent(watched, event)) return true;
+    if (watched == chatPane_ &&
+        (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove ||
+         event->type() == QEvent::Drop)) {
+        auto* drop = static_cast<QDropEvent*>(event);
+        if (!holdsPictures(drop->mimeData())) return false;
+        drop->acceptProposedAction();
+        if (event->type() == QEvent::Drop) attachPictures(drop->mimeData());
+        return true;
+    }
     // Up in the empty input box edits the last message, as in a shell's history; with
     // text in the box it moves the cursor as usual. The event's type is tested first: the
     // filter also sees the events sent while the input box is being destroyed, when it is
@@ -486,6 +525,124 @@ bool MainView::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+// ---- pictures ------------------------------------------------------------------------------
+
+// The attached pictures: the action and the button, paste and drop, the strip's
+// thumbnails (loaded off the interface thread, kept once loaded) and its note.
+void MainView::connectPictures() {
+    ZoruveVede* m = model_.get();
+    attachAction_ = new QAction(tr("&Attach Picture…"), this);
+    attachAction_->setIcon(attachButton_->icon());
+    attachAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
+    addAction(attachAction_);
+    connect(attachAction_, &QAction::triggered, this, &MainView::choosePictures);
+    connect(attachButton_, &QToolButton::clicked, this, &MainView::choosePictures);
+    attachButton_->setToolTip(
+        tr("Attach Picture (%1)")
+            .arg(attachAction_->shortcut().toString(QKeySequence::NativeText)));
+    input_->setOnPictures([this](const QMimeData* source) { attachPictures(source); });
+    connect(pictureStrip_, &PictureStrip::removeRequested, this, [this](const QString& reference) {
+        const bool hadFocus = pictureStrip_->isAncestorOf(QApplication::focusWidget());
+        model_->removePendingImage(reference);
+        if (hadFocus) focusInput();  // the thumbnail with the focus is gone
+    });
+    connect(pictureStrip_, &PictureStrip::openRequested, this, &MainView::openPicture);
+    connect(transcript_, &TranscriptView::pictureRequested, this, &MainView::openPicture);
+    transcript_->setPictureSource(
+        [this](const QString& reference) { return thumbnail(reference); });
+    connect(pictureStrip_, &PictureStrip::thumbnailsChanged, this, [this] {
+        QWidget* previous = findBar_->closeButton();
+        for (PictureThumbnail* thumbnail : pictureStrip_->thumbnails()) {
+            setTabOrder(previous, thumbnail);
+            setTabOrder(thumbnail, thumbnail->removeButton());
+            previous = thumbnail->removeButton();
+        }
+        setTabOrder(previous, attachButton_);
+    });
+    connect(m, &ZoruveVede::pendingImagesChanged, this, &MainView::updatePictureStrip);
+    connect(m, &ZoruveVede::pendingImagesChanged, this, &MainView::updateSendButton);
+    connect(m, &ZoruveVede::modelStatesChanged, this, &MainView::updatePictureStrip);
+    connect(m, &ZoruveVede::selectedModelChanged, this, &MainView::updatePictureStrip);
+    updatePictureStrip();
+}
+
+void MainView::updatePictureStrip() {
+    const QStringList pictures = model_->pendingImages();
+    pictureStrip_->setPictures(pictures);
+    for (const QString& reference : pictures)
+        if (const QPixmap pixmap = thumbnail(reference); !pixmap.isNull())
+            pictureStrip_->setThumbnail(reference, pixmap);
+    const QString blind = model_->modelThatCannotSee();
+    pictureStrip_->setNote(
+        blind.isEmpty() ? QString()
+                        : tr("%1 cannot see pictures: they are kept with the message but not "
+                             "sent.")
+                              .arg(views::displayName(blind)));
+}
+
+QPixmap MainView::thumbnail(const QString& reference) {
+    if (const auto found = thumbnails_.constFind(reference); found != thumbnails_.cend())
+        return *found;
+    if (loadingThumbnails_.contains(reference)) return {};
+    loadingThumbnails_.insert(reference);
+    // One size for the strip and the transcript: the larger, the transcript's.
+    const qreal scale = devicePixelRatioF();
+    model_->loadThumbnail(
+        reference, int(TranscriptView::pictureSide * scale),
+        [this, reference, scale, alive = QPointer<MainView>(this)](const QImage& image) {
+            if (!alive) return;
+            loadingThumbnails_.remove(reference);
+            QPixmap pixmap = QPixmap::fromImage(image);
+            pixmap.setDevicePixelRatio(scale);
+            thumbnails_.insert(reference, pixmap);
+            pictureStrip_->setThumbnail(reference, pixmap);
+            transcript_->pictureLoaded();
+        });
+    return {};
+}
+
+void MainView::choosePictures() {
+    const QStringList files =
+        pictureChooser_
+            ? pictureChooser_()
+            : QFileDialog::getOpenFileNames(this, tr("Attach Picture"), QString(),
+                                            tr("Pictures (*.png *.jpg *.jpeg *.webp *.gif *.bmp)"));
+    for (const QString& file : files) model_->attachPictureFile(file);
+    if (!files.isEmpty()) focusInput();
+}
+
+void MainView::attachPictures(const QMimeData* source) {
+    const QStringList files = pictureFilesIn(source);
+    if (!files.isEmpty()) {
+        for (const QString& file : files) model_->attachPictureFile(file);
+        return;
+    }
+    // The bytes as they came where the source offers them encoded: no decoding and
+    // encoding again on this thread.
+    if (const QString format = pictureFormatIn(source); !format.isEmpty()) {
+        model_->attachPictureData(source->data(format));
+        return;
+    }
+    if (source->hasImage()) model_->attachPictureImage(qvariant_cast<QImage>(source->imageData()));
+}
+
+void MainView::openPicture(const QString& reference) {
+    const QUrl url = QUrl::fromLocalFile(model_->picturePath(reference));
+    if (pictureOpener_) {
+        pictureOpener_(url);
+        return;
+    }
+    if (QDesktopServices::openUrl(url)) return;
+    auto* box = new QMessageBox(QMessageBox::Warning, tr("Could not open the picture"),
+                                tr("No program to show pictures was found. The picture is "
+                                   "kept in:\n%1")
+                                    .arg(url.toLocalFile()),
+                                QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    box->show();
 }
 
 bool MainView::canEditLastMessage() const {
@@ -625,7 +782,8 @@ void MainView::updateSendButton() {
         replying ? tr("Stop the reply (%1)")
                        .arg(QKeySequence(Qt::Key_Escape).toString(QKeySequence::NativeText))
                  : QString());
-    send_->setEnabled(replying || sendEnabled(model_->inputText(), false));
+    send_->setEnabled(replying || sendEnabled(model_->inputText(), false) ||
+                      !model_->pendingImages().isEmpty());
     send_->setAccessibleDescription(replying ? tr("Stops the reply being written")
                                              : tr("Sends the message in the input box"));
 }

@@ -5,8 +5,9 @@
 // progress of a model download while one runs, the conversation's description and the button
 // of its settings (ConversationSettingsForm.h), the card of the conversation's system prompt
 // (SystemPromptCard.h), the transcript,
-// the find bar under it while it is open (FindBar.h, Ctrl+F), the input box with "Send", which
-// reads "Stop" while a reply is written and stops it), and the
+// the find bar under it while it is open (FindBar.h, Ctrl+F), the pictures attached to the
+// message being written (PictureStrip.h), the input box with its "Attach Picture" button and
+// "Send", which reads "Stop" while a reply is written and stops it), and the
 // four overlays: the model manager sheet, the general alert, the "Waiting on Ollama…" alert and the
 // welcome sheet (kept by an OverlayController, Overlays.h). It owns the application model for the
 // window's lifetime, shows its fields and hands every user action to it; it holds no chat
@@ -24,7 +25,10 @@
 //
 // Interface thread only.
 
+#include <QHash>
+#include <QPixmap>
 #include <QPointer>
+#include <QSet>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -39,6 +43,7 @@ class QAction;
 class QDialog;
 class QLabel;
 class QMenu;
+class QMimeData;
 class QMessageBox;
 class QPushButton;
 class QSplitter;
@@ -55,6 +60,7 @@ class FindBar;
 class ImageStore;
 class ModelManagerView;
 class OverlayController;
+class PictureStrip;
 class StorageBar;
 class SystemPromptCard;
 class TranscriptView;
@@ -131,6 +137,23 @@ public:
     ConversationSettingsDialog* conversationSettingsDialog() const;
     PreferencesDialog* preferencesDialog() const;
 
+    /// "Attach Picture…" (Ctrl+Shift+A): asks for picture files and attaches them to the
+    /// message being written. For the Conversation menu; its shortcut works anywhere in
+    /// the window, and the button beside the input box does the same.
+    QAction* attachPictureAction() const { return attachAction_; }
+    /// Replaces the file dialog of "Attach Picture…" (tests): `choose` gives the files.
+    void setPictureChooser(std::function<QStringList()> choose) {
+        pictureChooser_ = std::move(choose);
+    }
+    /// Replaces what opens a picture's file when its thumbnail is clicked (the desktop's
+    /// image viewer unless set).
+    void setPictureOpener(LinkOpener opener) { pictureOpener_ = std::move(opener); }
+    /// Attaches the pictures `source` holds (pasted or dropped): its picture files, else
+    /// its image data. Does nothing for data without pictures.
+    void attachPictures(const QMimeData* source);
+    /// The attached pictures over the input box.
+    PictureStrip* pictureStrip() const { return pictureStrip_; }
+
     /// Puts the keyboard focus into the input box.
     void focusInput();
     /// Shows the sidebar if hidden and puts the keyboard focus in its search field.
@@ -173,6 +196,8 @@ public:
     CustomTextView* input() const { return input_; }
     QWidget* inputFrame() const;
     QPushButton* sendButton() const { return send_; }
+    /// The "Attach Picture" button beside the input box.
+    QToolButton* attachButton() const { return attachButton_; }
     qreal textHeight() const { return textHeight_; }
     /// The overlays while they are shown, else null.
     QDialog* modelSheet() const;
@@ -202,6 +227,13 @@ private:
     void connectTranscript();
     void connectSettings();
     void connectInputRow();
+    void connectPictures();
+    void updatePictureStrip();
+    void choosePictures();
+    void openPicture(const QString& reference);
+    /// The loaded thumbnail of the picture `reference`; a null pixmap while it loads (the
+    /// strip and the transcript are given it once it is there).
+    QPixmap thumbnail(const QString& reference);
 
     void rebuildModelMenu();
     void updateModelButton();
@@ -246,6 +278,14 @@ private:
     views_detail::InputFrame* inputFrame_ = nullptr;
     CustomTextView* input_ = nullptr;
     QPushButton* send_ = nullptr;
+    QToolButton* attachButton_ = nullptr;
+    QAction* attachAction_ = nullptr;
+    PictureStrip* pictureStrip_ = nullptr;
+    QWidget* chatPane_ = nullptr;         // takes dropped pictures
+    QHash<QString, QPixmap> thumbnails_;  // loaded thumbnails, by picture name
+    QSet<QString> loadingThumbnails_;
+    std::function<QStringList()> pictureChooser_;
+    LinkOpener pictureOpener_;
 
     std::unique_ptr<OverlayController> overlays_;  // the sheets and alerts
 };

@@ -27,6 +27,7 @@ const QString kHideReasoning = QStringLiteral("Hide Reasoning");
 const QString kShowAll = QStringLiteral("Show All");
 const QString kContextSettings = QStringLiteral("Context Settings");
 const QString kCopyCode = QStringLiteral("Copy Code");  // and "Copy Code 2", ... after the first
+const QString kOpenPicture = QStringLiteral("Open Picture");  // "Open Picture 2", ... likewise
 
 // The part of `text` the transcript shows, as plain text: all of it, or the last part of
 // a text too long to show under the notice that says so.
@@ -219,6 +220,10 @@ public:
         if (thinking == TranscriptView::Thinking::collapsed) names << kShowReasoning;
         if (thinking == TranscriptView::Thinking::expanded) names << kHideReasoning;
         if (isShownInPart(message)) names << kShowAll;
+        // A picture sent with the message each: "Open Picture", "Open Picture 2", ...
+        if (message.type() == ChatMessageType::user)
+            for (qsizetype i = 0; i < message.images().size(); ++i)
+                names << (i == 0 ? kOpenPicture : kOpenPicture + u' ' + QString::number(i + 1));
         // A code block's Copy button each: "Copy code", "Copy code 2", ...
         const int codeBlocks = codeBlocksOf(at, message);
         for (int i = 0; i < codeBlocks; ++i)
@@ -247,6 +252,8 @@ public:
         if (name == kContextSettings) return TranscriptView::tr("Context Settings");
         if (name.startsWith(kCopyCode))
             return TranscriptView::tr("Copy Code") + name.mid(kCopyCode.size());
+        if (name.startsWith(kOpenPicture))
+            return TranscriptView::tr("Open Picture") + name.mid(kOpenPicture.size());
         return QAccessibleActionInterface::localizedActionName(name);
     }
     QString localizedActionDescription(const QString& name) const override {
@@ -264,6 +271,8 @@ public:
                 "length is set");
         if (name.startsWith(kCopyCode))
             return TranscriptView::tr("Copies the code of a code block");
+        if (name.startsWith(kOpenPicture))
+            return TranscriptView::tr("Opens a picture sent with the message");
         return QAccessibleActionInterface::localizedActionDescription(name);
     }
     void doAction(const QString& name) override {
@@ -282,6 +291,10 @@ public:
         if (name.startsWith(kCopyCode)) {
             control = Control::copyCode;
             index = qMax(1, name.mid(kCopyCode.size()).trimmed().toInt()) - 1;
+        }
+        if (name.startsWith(kOpenPicture)) {
+            control = Control::picture;
+            index = qMax(1, name.mid(kOpenPicture.size()).trimmed().toInt()) - 1;
         }
         view_->activate(at, control, index);
     }

@@ -165,6 +165,8 @@ std::vector<TranscriptView::PlacedControl> TranscriptView::controlsOf(int row) {
     if (g.thinking == Thinking::collapsed || g.thinking == Thinking::expanded)
         controls.push_back({Control::thinkingToggle, g.thinkingTitle});
     if (!g.showAll.isNull()) controls.push_back({Control::showAll, g.showAll});
+    for (size_t i = 0; i < g.pictures.size(); ++i)
+        controls.push_back({Control::picture, g.pictures[i], true, int(i)});
     // The Copy buttons of the message's code blocks, where its text lays them out.
     if (!g.text.isNull() && messages_.at(row).type() != ChatMessageType::error) {
         if (MarkdownLayout* layout = layoutFor(row)) {
@@ -312,7 +314,24 @@ void TranscriptView::activate(int row, Control kind, int index) {
         case Control::contextSettings:
             emit contextSettingsRequested();
             break;
+        case Control::picture:
+            if (index >= 0 && index < message.images().size())
+                emit pictureRequested(message.images()[index]);
+            break;
     }
+}
+
+void TranscriptView::pictureLoaded() {
+    viewport()->update();
+}
+
+std::vector<QRect> TranscriptView::pictureRects(int row) {
+    std::vector<QRect> rects;
+    const QRect r = rowRect(row);
+    if (r.isNull() || isStatusRow(row)) return rects;
+    for (const QRect& picture : geometry(row).pictures)
+        rects.push_back(picture.translated(r.topLeft()));
+    return rects;
 }
 
 void TranscriptView::copyCode(int row, int index) {
@@ -396,6 +415,8 @@ QString TranscriptView::toolTipFor(int row, Control kind) const {
             break;
         case Control::copyCode:
             return tr("Copy the code");
+        case Control::picture:
+            return tr("Open the picture");
         case Control::contextSettings:
             return figuresToolTip(row) + QLatin1Char('\n') +
                    tr("Click to change the context length in the conversation settings.");
@@ -562,6 +583,9 @@ void TranscriptView::paintControl(QPainter& painter, int row, const PlacedContro
             painter.drawText(control.rect, Qt::AlignLeft | Qt::AlignVCenter, contextFullText());
             break;
         }
+        case Control::picture:
+            paintPicture(painter, row, control, hot);
+            break;
         case Control::thinkingToggle:
         case Control::copyCode:
             break;  // painted with the thinking section, with the code block's header
@@ -573,6 +597,34 @@ void TranscriptView::paintControl(QPainter& painter, int row, const PlacedContro
             isIconButton(control.kind) ? around : QRectF(control.rect).adjusted(-2, -1, 2, 1), 4,
             4);
     }
+}
+
+void TranscriptView::paintPicture(QPainter& painter, int row, const PlacedControl& control,
+                                  bool hot) {
+    const QPalette& pal = palette();
+    const QStringList& pictures = messages_.at(row).images();
+    if (control.index < 0 || control.index >= pictures.size()) return;
+    const QPixmap pixmap = pictureSource_ ? pictureSource_(pictures[control.index]) : QPixmap();
+    const QRectF frame = QRectF(control.rect).adjusted(0.5, 0.5, -0.5, -0.5);
+    QPainterPath outline;
+    outline.addRoundedRect(frame, 6, 6);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.fillPath(outline, pal.color(QPalette::Base));
+    if (!pixmap.isNull()) {
+        // Fills the square, cut to it, as the strip of the input row shows it.
+        painter.setClipPath(outline);
+        const QSizeF size = pixmap.deviceIndependentSize();
+        QRectF target(QPointF(), size.scaled(frame.size(), Qt::KeepAspectRatioByExpanding));
+        target.moveCenter(frame.center());
+        painter.drawPixmap(target, pixmap, QRectF(pixmap.rect()));
+        painter.setClipping(false);
+    }
+    painter.setPen(QPen(hot ? pal.color(QPalette::Highlight) : secondaryTextColor(pal), 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawPath(outline);
+    painter.restore();
 }
 
 // ---- the keyboard ------------------------------------------------------------------------

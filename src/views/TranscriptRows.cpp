@@ -45,7 +45,12 @@ int TranscriptView::estimateHeight(int row) const {
     const qint64 chars = qMin(messages_.at(row).content().size(), limits::kMaxShownMessageLength);
     const qint64 lines = qMax<qint64>(1, (chars * charWidth_ + textWidth - 1) / textWidth);
     const qint64 text = qMin<qint64>(lines * lineSpacing_, 10'000'000);
-    return int(text) + 2 * bubblePadding + metaSpacing + metaHeight_;
+    const ChatMessage& message = messages_.at(row);
+    // A user's pictures: one line of thumbnails over the text, as most have.
+    const int pictures = message.type() == ChatMessageType::user && !message.images().isEmpty()
+                             ? pictureSide + int(style_.blockSpacing)
+                             : 0;
+    return int(text) + pictures + 2 * bubblePadding + metaSpacing + metaHeight_;
 }
 
 MarkdownLayout* TranscriptView::layoutFor(int row) {
@@ -244,9 +249,23 @@ TranscriptView::RowGeometry TranscriptView::computeGeometry(int row) {
     }
     layout->setWidth(textWidth);
     const int textHeight = hasAnswer ? int(std::ceil(layout->height())) : 0;
-    const int bubbleWidth = textWidth + 2 * bubblePadding;
+    // A user's pictures: thumbnails in lines over the text, as many to a line as fit.
+    const qsizetype pictureCount =
+        message.type() == ChatMessageType::user ? message.images().size() : 0;
+    const int side = qMin(pictureSide, limit);
+    const int step = side + itemSpacing;
+    const int perLine = qMax(1, (limit + itemSpacing) / step);
+    const int picturesWidth =
+        pictureCount > 0 ? int(qMin<qsizetype>(perLine, pictureCount)) * step - itemSpacing : 0;
+    const int bubbleWidth = qMax(textWidth, picturesWidth) + 2 * bubblePadding;
     const int x = message.type() == ChatMessageType::user ? width - bubbleWidth : 0;
     int y = bubblePadding;
+    if (pictureCount > 0) {
+        for (qsizetype i = 0; i < pictureCount; ++i)
+            g.pictures.emplace_back(x + bubblePadding + int(i % perLine) * step,
+                                    y + int(i / perLine) * step, side, side);
+        y = g.pictures.back().bottom() + 1 + (hasAnswer ? int(style_.blockSpacing) : 0);
+    }
     if (g.thinking != Thinking::none) {
         y = placeThinking(g, row, x + bubblePadding, y, textWidth);
         if (hasAnswer || entry.shown.isCut()) y += int(style_.blockSpacing);

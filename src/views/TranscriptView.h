@@ -93,6 +93,7 @@
 #include <QAbstractScrollArea>
 #include <QDateTime>
 #include <QHash>
+#include <QPixmap>
 #include <QPointer>
 #include <QSet>
 #include <QString>
@@ -141,6 +142,7 @@ public:
     static constexpr int metaSpacing = 4;     // between a bubble and its meta line
     static constexpr int itemSpacing = 6;     // between the pieces of a meta line
     static constexpr int iconSize = 16;
+    static constexpr int pictureSide = 96;  // a picture's thumbnail in a user's bubble
     static constexpr int bubbleRadius = 8;
     /// How long a scroll to the last message takes.
     static constexpr int scrollDuration = 100;  // ms
@@ -172,6 +174,7 @@ public:
         showAll,          // the "Show all" link of a message shown in part
         copyCode,         // the Copy button in a code block's header (`index`: which block)
         contextSettings,  // a reply's "Context full" link: the conversation's settings
+        picture,          // a picture's thumbnail in a user's bubble (`index`: which one)
     };
 
     explicit TranscriptView(QWidget* parent = nullptr, ImageStore* images = nullptr);
@@ -213,6 +216,16 @@ public:
 
     /// How links in messages are opened; QDesktopServices::openUrl unless replaced.
     void setUrlOpener(LinkOpener opener);
+    /// What gives the thumbnail of a sent picture (an AttachmentStore name): a pixmap, or
+    /// a null one while it is not loaded (the place then shows empty; pictureLoaded()
+    /// paints it once it is).
+    void setPictureSource(std::function<QPixmap(const QString&)> source) {
+        pictureSource_ = std::move(source);
+    }
+    /// A thumbnail the picture source gives is now loaded.
+    void pictureLoaded();
+    /// The thumbnails of the pictures of the message of `row`, in viewport coordinates.
+    std::vector<QRect> pictureRects(int row);
 
     // Geometry, for tests and tools. Rectangles are in viewport coordinates.
     /// The top of the content in content coordinates (the scroll position).
@@ -387,6 +400,9 @@ signals:
     /// The user followed a reply's "Context full" link: the conversation's settings, where
     /// the context length is set.
     void contextSettingsRequested();
+    /// The user opened a picture sent with a message (clicked its thumbnail, or Return
+    /// on it).
+    void pictureRequested(const QString& reference);
     /// The selection changed (made, extended, cleared).
     void selectionChanged();
     /// What Find found changed: the count, the current match, or whether it still searches.
@@ -437,7 +453,8 @@ private:
         QRect thinkingTitle;  // the line over the reasoning
         QRect thinkingText;   // the reasoning under it, if shown
         QString thinkingTitleText;
-        int metaTop = 0;  // the meta line's top; its controls are placed by metaLine()
+        std::vector<QRect> pictures;  // the thumbnails of a user's pictures, over the text
+        int metaTop = 0;              // the meta line's top; its controls are placed by metaLine()
         int height = 0;
     };
     /// A control of a row, placed relative to the row's top-left corner.
@@ -555,6 +572,7 @@ private:
     void copyMessage(int row);
     void requestVariant(int row, int index);
     void paintMeta(QPainter& painter, int row, const RowGeometry& g, const QDateTime& now);
+    void paintPicture(QPainter& painter, int row, const PlacedControl& control, bool hot);
     void paintControl(QPainter& painter, int row, const PlacedControl& control);
     void paintThinking(QPainter& painter, int row, const RowGeometry& g, const QRectF& exposed);
     QString toolTipFor(int row, Control kind) const;
@@ -645,6 +663,7 @@ private:
     JumpToEndButton* jumpButton_;
     QTimer* growthEnd_;  // runs endFastGrowth() once rows stop growing
     LinkOpener urlOpener_;
+    std::function<QPixmap(const QString&)> pictureSource_;
     QString pressedLink_;
     std::optional<ControlRef> pressed_;  // the control the left button went down on
     std::optional<ControlRef> hovered_;

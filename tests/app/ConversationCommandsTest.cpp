@@ -184,12 +184,12 @@ TEST_F(CommandsTest, EachCommandIsEnabledOnlyWhileItCanAct) {
 
     // The new-conversation entry, nothing sent yet.
     EXPECT_EQ(enabled(), QStringList({"New Conversation", "Search Conversations…",
-                                      "Next Conversation", "Focus Input"}));
+                                      "Attach Picture…", "Next Conversation", "Focus Input"}));
 
     // The last conversation, with a finished reply.
     open(second, 3);
     EXPECT_EQ(enabled(), QStringList({"New Conversation", "Search Conversations…", "Regenerate",
-                                      "Edit Last Message", "Copy Last Reply",
+                                      "Edit Last Message", "Copy Last Reply", "Attach Picture…",
                                       "Conversation Settings…", "Pin Conversation", "Rename…",
                                       "Delete…", "Previous Conversation", "Focus Input"}));
 
@@ -197,8 +197,8 @@ TEST_F(CommandsTest, EachCommandIsEnabledOnlyWhileItCanAct) {
     startHeldReply();
     EXPECT_EQ(enabled(),
               QStringList({"New Conversation", "Search Conversations…", "Stop", "Copy Last Reply",
-                           "Conversation Settings…", "Pin Conversation", "Rename…", "Delete…",
-                           "Previous Conversation", "Focus Input"}));
+                           "Attach Picture…", "Conversation Settings…", "Pin Conversation",
+                           "Rename…", "Delete…", "Previous Conversation", "Focus Input"}));
     c->stop()->trigger();
     ASSERT_TRUE(eventually([&] { return !model().inSendingMessage(); }));
     EXPECT_FALSE(c->stop()->isEnabled());
@@ -507,8 +507,8 @@ TEST_F(CommandsTest, TabReachesSidebarItsButtonModelMenuSettingsTranscriptInputA
         if (now != visited.last()) visited << now;
     }
     EXPECT_EQ(visited, (QList<QWidget*>{list(), view()->sidebarButton(), view()->modelButton(),
-                                        view()->settingsButton(), view()->transcript(), input(),
-                                        view()->sendButton()}));
+                                        view()->settingsButton(), view()->transcript(),
+                                        view()->attachButton(), input(), view()->sendButton()}));
 }
 
 // ---- the shortcuts window --------------------------------------------------------------------
