@@ -190,4 +190,18 @@ TEST(ImagePreparation, LargePicturesAreScaledDownAndSmallOnesKept) {
     EXPECT_FALSE(nothing.error.isEmpty());
 }
 
+TEST(ImagePreparation, ThumbnailsKeepProportionsAndPastedImagesBecomePng) {
+    EXPECT_EQ(pictureThumbnail(picture(3000, 1500, Qt::red, "jpg"), 96).size(), QSize(96, 48));
+    EXPECT_EQ(pictureThumbnail(picture(48, 384), 96).size(), QSize(12, 96));
+    EXPECT_EQ(pictureThumbnail(picture(30, 20), 96).size(), QSize(30, 20)) << "never enlarged";
+    EXPECT_TRUE(pictureThumbnail("not a picture", 96).isNull());
+
+    QImage pasted(12, 8, QImage::Format_ARGB32);
+    pasted.fill(Qt::green);
+    const QByteArray bytes = encodePicture(pasted);
+    EXPECT_EQ(AttachmentStore::formatOf(bytes), "png");
+    EXPECT_EQ(sizeOf(bytes), QSize(12, 8));
+    EXPECT_TRUE(encodePicture(QImage()).isEmpty());
+}
+
 }  // namespace
