@@ -44,6 +44,9 @@
 //   46-import-report the report of an import: one conversation in, two files skipped and why
 //   50-model-menu    the model menu: capability marks and context lengths, the loaded models
 //                    with their "Unload" items, the embedding model that cannot be chosen
+//   51-image-attached  a question sent with a picture, its thumbnail in the bubble, and a
+//                    second picture attached over the input box with the note that the
+//                    model cannot see pictures
 //
 //   parlote-screenshot-driver --server PATH --port N --out DIR [--dark]
 //
@@ -70,6 +73,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -814,6 +818,70 @@ int main(int argc, char** argv) {
                 "no import report");
         shoot(QStringLiteral("46-import-report") + suffix);
         exchange->importReportBox()->close();
+    }
+
+    // 51. Pictures: one sent with a question (llama3.2 cannot see, so the message keeps it
+    // without sending it) shows as a thumbnail in the question's bubble; another attached
+    // to the next message waits over the input box, with the note that the model cannot
+    // see it.
+    {
+        server.start(serverPath, {QStringLiteral("--port"), port});
+        require(server.waitForStarted(), "the fake server did not start for the pictures");
+        require(waitFor([&] { return model.ollamaRunning(); }), "Ollama not seen running");
+        QTemporaryDir files;
+        require(files.isValid(), "no folder for the pictures");
+        // A landscape and a sunset, drawn: sky, sun and hills.
+        auto picture = [&](const QString& name, QColor top, QColor bottom, QColor sun) {
+            QImage image(640, 420, QImage::Format_RGB32);
+            QPainter painter(&image);
+            painter.setRenderHint(QPainter::Antialiasing);
+            QLinearGradient sky(0, 0, 0, 420);
+            sky.setColorAt(0, top);
+            sky.setColorAt(1, bottom);
+            painter.fillRect(image.rect(), sky);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(sun);
+            painter.drawEllipse(QPointF(440, 150), 60, 60);
+            painter.setBrush(QColor(52, 110, 60));
+            painter.drawEllipse(QRectF(-120, 280, 520, 300));
+            painter.setBrush(QColor(70, 140, 75));
+            painter.drawEllipse(QRectF(220, 300, 600, 300));
+            painter.end();
+            const QString path = files.filePath(name);
+            require(image.save(path, "PNG"), "cannot write a picture");
+            return path;
+        };
+        const QString day = picture(QStringLiteral("day.png"), QColor(90, 160, 230),
+                                    QColor(200, 230, 250), QColor(255, 230, 120));
+        const QString dusk = picture(QStringLiteral("dusk.png"), QColor(60, 50, 120),
+                                     QColor(250, 150, 90), QColor(255, 200, 120));
+        view.sidebar()->setSelectedConversation(SidebarID::newConversation());
+        for (QAction* action : view.modelMenu()->actions()) {
+            if (action->data().toString() == QLatin1String("llama3.2:latest")) action->trigger();
+        }
+        QStringList chosen{day};
+        view.setPictureChooser([&] { return chosen; });
+        view.attachPictureAction()->trigger();
+        require(waitFor([&] { return model.pendingImages().size() == 1; }), "no picture attached");
+        send(QStringLiteral("What time of day is it in this picture?"));
+        require(waitFor([&] { return !model.inSendingMessage(); }, 60000),
+                "the reply about the picture did not finish");
+        chosen = {dusk};
+        view.attachPictureAction()->trigger();
+        require(waitFor([&] { return model.pendingImages().size() == 1; }),
+                "no second picture attached");
+        view.input()->textView()->setFocus();
+        view.input()->textView()->setPlainText(QStringLiteral("And in this one?"));
+        emit view.input()->textEdited(QStringLiteral("And in this one?"));
+        waitFor([] { return false; }, 500);  // the thumbnails load in the background
+        // The question with its thumbnail at the top of the view, the reply under it.
+        TranscriptView* transcript = view.transcript();
+        const int question = int(model.messages().size()) - 2;
+        transcript->setScrollPosition(transcript->scrollPosition() +
+                                      transcript->rowRect(question).top() - 8);
+        shoot(QStringLiteral("51-image-attached") + suffix);
+        server.terminate();
+        server.waitForFinished(5000);
     }
 
     model.applicationWillQuit();
