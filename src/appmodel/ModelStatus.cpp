@@ -7,17 +7,6 @@
 
 namespace parlote {
 
-namespace {
-
-// /api/ps names a model in its shortest form with a tag, as /api/tags does; a name
-// without a tag means ":latest".
-bool sameModelName(const QString& listed, const QString& running) {
-    static const QString latest = QStringLiteral(":latest");
-    return listed == running || listed == running + latest || listed + latest == running;
-}
-
-}  // namespace
-
 ModelState ZoruveVede::modelState(const QString& id) const {
     ModelState state;
     const auto details = modelDetails_.constFind(id);

@@ -59,4 +59,19 @@ QDateTime dateFromRfc3339(QStringView text) {
     return date.isValid() ? date.toUTC() : QDateTime();
 }
 
+namespace {
+
+bool hasTag(const QString& name) {
+    const qsizetype slash = name.lastIndexOf(QLatin1Char('/'));
+    return name.indexOf(QLatin1Char(':'), slash + 1) >= 0;
+}
+
+}  // namespace
+
+bool sameModelName(const QString& a, const QString& b) {
+    if (a == b) return true;
+    static const QString latest = QStringLiteral(":latest");
+    return (!hasTag(a) && a + latest == b) || (!hasTag(b) && b + latest == a);
+}
+
 }  // namespace parlote

@@ -95,6 +95,12 @@ struct ModelDetails {
 /// tells the length of a loaded model).
 inline constexpr qint64 kDefaultContextLength = 4096;
 
+/// Whether two model names name the same model: equal, or equal once ":latest" is added
+/// to the one without a tag (a tag follows the last ":" after the namespace's "/"), as
+/// Ollama reads "llama3.2" as "llama3.2:latest". /api/ps and /api/tags always give a tag;
+/// a request or the user may not.
+bool sameModelName(const QString& a, const QString& b);
+
 /// One model loaded in Ollama's memory, from /api/ps.
 struct RunningModel {
     QString name;

@@ -494,19 +494,6 @@ void ConversationManager::runReply(MessageList transcript, llm::SwiftLLMChatOpti
     save();
 }
 
-namespace {
-
-/// Whether `running` (as /api/ps names it, always with a tag) is the model `requested`
-/// (as the request named it, perhaps without ":latest").
-bool sameModel(const QString& running, const QString& requested) {
-    if (running == requested) return true;
-    const qsizetype slash = requested.lastIndexOf(QLatin1Char('/'));
-    const bool tagged = requested.indexOf(QLatin1Char(':'), slash + 1) >= 0;
-    return !tagged && running == requested + QStringLiteral(":latest");
-}
-
-}  // namespace
-
 ReplyStats ConversationManager::replyFigures(ReplyStats stats, const ConversationSettings& settings,
                                              const std::string& model) const {
     // Below this no server runs a model unless a request or its configuration asks for
@@ -521,7 +508,7 @@ ReplyStats ConversationManager::replyFigures(ReplyStats stats, const Conversatio
         const auto running = context_.bridge->runningModels().result();
         if (running.isSuccess())
             for (const RunningModel& loaded : running.value())
-                if (sameModel(loaded.name, QString::fromStdString(model)) &&
+                if (sameModelName(loaded.name, QString::fromStdString(model)) &&
                     loaded.contextLength > 0)
                     stats.contextLength = loaded.contextLength;
         if (stats.contextLength == 0) stats.contextLength = kDefaultContextLength;
