@@ -23,6 +23,10 @@ enum Property {
     CodeHeader,    // QString: a code block's header line; the value is its language
     CodeLine,      // bool: a line of a code block
     CodeLast,      // bool: the last block of a code background
+    // A table format property rather than a block's: set on each part of a long table
+    // written as a stack of short ones (DocumentWriter), the row of the whole table its
+    // first row is.
+    TablePart,  // int
 };
 
 /// The label of the button drawn at the right end of a code block's header.

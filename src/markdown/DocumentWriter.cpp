@@ -8,6 +8,7 @@
 #include "DocumentDecorations.h"
 #include "ImageStore.h"
 #include "MarkdownLinks.h"
+#include "MarkdownPlainText.h"
 #include "SyntaxTheme.h"
 
 namespace parlote {
@@ -512,6 +513,57 @@ bool DocumentWriter::appendCodeLines(const blk::CodeBlock& code, int kept, Writt
     return true;
 }
 
+namespace {
+
+// How many rows each part of a long table holds.
+int partRows(int columns) {
+    return qMax(1, DocumentWriter::kTablePartCells / qMax(1, columns));
+}
+
+// Whether a table of `rows` rows of `columns` cells is written as a stack of parts.
+bool stacked(int rows, int columns) {
+    return rows > partRows(columns);
+}
+
+// The widths of the columns of a stacked table, as shares of the table's width: by the
+// longest text of each column in the rows of its first part (the header included), which
+// are complete before a streamed table becomes a stack, so a table streamed and the same
+// table written at once get the same widths. Within bounds: a column of short numbers
+// still has room for them, and one long cell does not squeeze the others to nothing.
+QList<QTextLength> partWidths(const blk::Table& table, int columns) {
+    const int rows = qMin(int(table.rows.size()), partRows(columns));
+    std::vector<qreal> weights(size_t(columns), 0);
+    for (int r = 0; r < rows; ++r) {
+        const auto& cells = table.rows[size_t(r)];
+        for (int c = 0; c < columns && size_t(c) < cells.size(); ++c)
+            weights[size_t(c)] =
+                qMax(weights[size_t(c)], qreal(plainText(cells[size_t(c)]).size()));
+    }
+    qreal sum = 0;
+    for (qreal& w : weights) {
+        w = qBound(qreal(4), w, qreal(40)) + 2;  // the padding beside the text
+        sum += w;
+    }
+    QList<QTextLength> widths;
+    for (const qreal w : weights)
+        widths.append(QTextLength(QTextLength::PercentageLength, 100 * w / sum));
+    return widths;
+}
+
+// The parts of a stacked table in a document, in order; empty when the document holds
+// anything else at its top level.
+QList<QTextTable*> tableParts(QTextDocument* doc) {
+    QList<QTextTable*> parts;
+    for (QTextFrame* frame : doc->rootFrame()->childFrames()) {
+        auto* part = qobject_cast<QTextTable*>(frame);
+        if (!part || !part->format().hasProperty(decoration::TablePart)) return {};
+        parts.append(part);
+    }
+    return parts;
+}
+
+}  // namespace
+
 void DocumentWriter::writeTable(const blk::Table& table) {
     if (!pendingMarkers_.isEmpty())
         startBlock({}, bodyFormat());  // a list item's marker needs a line
@@ -520,9 +572,33 @@ void DocumentWriter::writeTable(const blk::Table& table) {
     if (allColumns == 0 || allRows == 0) return;
     const int columns = qMin(allColumns, kMaxTableColumns);
     const int rows = qMin(allRows, qMax(1, kMaxTableCells / columns));
+    if (stacked(rows, columns)) {
+        writeTableParts(table, 0, rows, columns);
+    } else {
+        QTextTableFormat tf;
+        tf.setHeaderRowCount(1);
+        insertTable(table, 0, rows, columns, tf);
+    }
+    writeTableNote(table, rows, columns);
+}
 
+void DocumentWriter::writeTableParts(const blk::Table& table, int from, int rows, int columns) {
+    const int step = partRows(columns);
+    const QList<QTextLength> widths = partWidths(table, columns);
+    for (int first = from; first < rows; first += step) {
+        QTextTableFormat tf;
+        tf.setColumnWidthConstraints(widths);
+        tf.setWidth(QTextLength(QTextLength::PercentageLength, 100));
+        tf.setProperty(decoration::TablePart, first);
+        if (first == 0) tf.setHeaderRowCount(1);
+        insertTable(table, first, qMin(first + step, rows), columns, tf);
+    }
+}
+
+QTextTable* DocumentWriter::insertTable(const blk::Table& table, int from, int to, int columns,
+                                        const QTextTableFormat& format) {
     if (unusedBlock_) collapseCurrentBlock();
-    QTextTableFormat tf;
+    QTextTableFormat tf = format;
     tf.setBorder(1);
     tf.setBorderBrush(style_.rule);
     tf.setBorderStyle(QTextFrameFormat::BorderStyle_Solid);
@@ -530,26 +606,30 @@ void DocumentWriter::writeTable(const blk::Table& table) {
     tf.setCellSpacing(0);
     tf.setCellPadding(qRound(style_.codePadding * 0.6));
     tf.setLeftMargin(indent_);
-    tf.setTopMargin(atStart_ ? 0 : pendingTop_);
-    tf.setHeaderRowCount(1);
+    // A part after the first is drawn over the collapsed line between it and the part
+    // before, its top border on that part's bottom one, so the stack reads as one table.
+    if (from > 0)
+        tf.setTopMargin(-(tf.border() * 3 + 1));
+    else
+        tf.setTopMargin(atStart_ ? 0 : pendingTop_);
     pendingTop_ = 0;
     atStart_ = false;
-    QTextTable* t = cursor_.insertTable(rows, columns, tf);
-    fillTableRows(t, table, 0, rows, columns);
+    QTextTable* t = cursor_.insertTable(to - from, columns, tf);
+    fillTableRows(t, table, from, to, columns, from);
     cursor_ = t->lastCursorPosition();
     cursor_.movePosition(QTextCursor::NextBlock);
     unusedBlock_ = true;
-    writeTableNote(table, rows, columns);
+    return t;
 }
 
 void DocumentWriter::fillTableRows(QTextTable* t, const blk::Table& table, int from, int to,
-                                   int columns) {
+                                   int columns, int first) {
     QTextCharFormat header = bodyFormat();
     header.setFontWeight(QFont::Bold);
     for (int r = from; r < to; ++r) {
         const auto& cells = table.rows[size_t(r)];
         for (int c = 0; c < columns; ++c) {
-            QTextTableCell cell = t->cellAt(r, c);
+            QTextTableCell cell = t->cellAt(r - first, c);
             if (r == 0) {
                 QTextTableCellFormat cellFormat = cell.format().toTableCellFormat();
                 cellFormat.setBackground(style_.headerBackground);
@@ -586,30 +666,97 @@ void DocumentWriter::writeTableNote(const blk::Table& table, int rows, int colum
 }
 
 bool DocumentWriter::appendTableRows(const blk::Table& table, int kept) {
-    const QList<QTextFrame*> frames = doc_->rootFrame()->childFrames();
-    QTextTable* t = frames.size() == 1 ? qobject_cast<QTextTable*>(frames[0]) : nullptr;
     const int allColumns = int(table.columnAlignments.size());
     const int allRows = int(table.rows.size());
-    if (!t || allColumns == 0 || allRows == 0) return false;
+    if (allColumns == 0 || allRows == 0 || kept < 1) return false;
     const int columns = qMin(allColumns, kMaxTableColumns);
     const int rows = qMin(allRows, qMax(1, kMaxTableCells / columns));
-    const int keep = qMin(qMin(kept, t->rows()), rows);
-    if (t->columns() != columns || keep < 1) return false;
-    if (t->rows() > keep) t->removeRows(keep, t->rows() - keep);
-    if (rows > keep) t->appendRows(rows - keep);
-    fillTableRows(t, table, keep, rows, columns);
-    // What follows the table (its note) is written again.
+    // The table as written: one table, or the parts of a stack.
+    QList<QTextTable*> parts = tableParts(doc_);
+    if (parts.isEmpty()) {
+        const QList<QTextFrame*> frames = doc_->rootFrame()->childFrames();
+        if (frames.size() != 1 || !qobject_cast<QTextTable*>(frames[0])) return false;
+        parts.append(qobject_cast<QTextTable*>(frames[0]));
+    }
+    const bool wasStacked = parts[0]->format().hasProperty(decoration::TablePart);
+    // A table that grew into a stack (or, its rows replaced, out of one) is written anew.
+    if (wasStacked != stacked(rows, columns)) return false;
+    if (wasStacked && parts[0]->format().columnWidthConstraints() != partWidths(table, columns))
+        return false;
+    int written = 0;
+    for (QTextTable* part : parts) {
+        if (part->columns() != columns) return false;
+        written += part->rows();
+    }
+    const int keep = qMin(qMin(kept, written), rows);
+    if (keep < 1) return false;
+
+    // The part holding the last row kept: the rows after it, the parts after it and the
+    // table's note go, and the rest is written after them.
+    const int step = wasStacked ? partRows(columns) : rows;
+    const int last = wasStacked ? (keep - 1) / step : 0;
+    if (last >= parts.size()) return false;
+    QTextTable* t = parts[last];
+    const int first = last * step;
     QTextCursor after = t->lastCursorPosition();
     after.movePosition(QTextCursor::NextBlock);
     after.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
     after.removeSelectedText();
+    if (t->rows() > keep - first) t->removeRows(keep - first, t->rows() - (keep - first));
+    const int end = qMin(first + step, rows);
+    if (end > keep) t->appendRows(end - keep);
+    fillTableRows(t, table, keep, end, columns, first);
     cursor_ = t->lastCursorPosition();
     cursor_.movePosition(QTextCursor::NextBlock);
     unusedBlock_ = true;
     atStart_ = false;
     pendingTop_ = 0;
+    if (wasStacked) writeTableParts(table, end, rows, columns);
     writeTableNote(table, rows, columns);
     return true;
+}
+
+QList<QTextCursor> selectionCursors(QTextDocument* doc, int start, int stop) {
+    QTextCursor whole(doc);
+    whole.setPosition(start);
+    whole.setPosition(stop, QTextCursor::KeepAnchor);
+    QTextCursor from(doc), to(doc);
+    from.setPosition(qMin(start, stop));
+    to.setPosition(qMax(start, stop));
+    QTextTable* first = from.currentTable();
+    QTextTable* last = to.currentTable();
+    if (!first || !last || first == last || first->parentFrame() != last->parentFrame() ||
+        !first->format().hasProperty(decoration::TablePart) ||
+        !last->format().hasProperty(decoration::TablePart))
+        return {whole};
+    // The parts between the two, in order; the stack ends at anything that is not a part.
+    QList<QTextTable*> parts;
+    bool inside = false;
+    for (QTextFrame* frame : first->parentFrame()->childFrames()) {
+        auto* part = qobject_cast<QTextTable*>(frame);
+        if (part == first) inside = true;
+        if (!inside) continue;
+        if (!part || !part->format().hasProperty(decoration::TablePart) ||
+            part->columns() != first->columns())
+            return {whole};
+        parts.append(part);
+        if (part == last) break;
+    }
+    if (parts.isEmpty() || parts.last() != last) return {whole};
+    const QTextTableCell a = first->cellAt(from.position());
+    const QTextTableCell b = last->cellAt(to.position());
+    const int left = qMin(a.column(), b.column());
+    const int right = qMax(a.column(), b.column());
+    QList<QTextCursor> cursors;
+    for (QTextTable* part : parts) {
+        const int top = part == first ? a.row() : 0;
+        const int bottom = part == last ? b.row() : part->rows() - 1;
+        QTextCursor cells = part->cellAt(top, left).firstCursorPosition();
+        cells.setPosition(part->cellAt(bottom, right).lastCursorPosition().position(),
+                          QTextCursor::KeepAnchor);
+        cursors.append(cells);
+    }
+    return cursors;
 }
 
 bool DocumentWriter::appendListItems(const BlockNode& list, int kept, std::vector<int>& starts) {

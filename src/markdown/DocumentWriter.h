@@ -91,6 +91,11 @@ public:
     /// much was left out.
     static constexpr int kMaxTableColumns = 30;
     static constexpr int kMaxTableCells = 3000;
+    /// A table with more cells than this is written as a stack of short tables ("parts")
+    /// of at most this many cells each, their columns given the same widths so that they
+    /// read as one table. Qt lays a table out again in full whenever a cell changes, so a
+    /// row appended to a streamed table then costs the same however long the table is.
+    static constexpr int kTablePartCells = 32;
 
     /// A writer appending to `doc`. `images` may be null (images then show their
     /// alternative text); pictures are scaled down to `imageMaxWidth`.
@@ -143,7 +148,11 @@ private:
                         LineColourer* colourer, bool colour, bool* coloured);
     void writeRaw(const std::string& content);
     void writeTable(const blk::Table& table);
-    void fillTableRows(QTextTable* t, const blk::Table& table, int from, int to, int columns);
+    void writeTableParts(const blk::Table& table, int from, int rows, int columns);
+    QTextTable* insertTable(const blk::Table& table, int from, int to, int columns,
+                            const QTextTableFormat& format);
+    void fillTableRows(QTextTable* t, const blk::Table& table, int from, int to, int columns,
+                       int first = 0);
     void writeTableNote(const blk::Table& table, int rows, int columns);
     QTextBlockFormat codeLineFormat(bool last) const;
     void continueAtEnd();
@@ -177,6 +186,13 @@ private:
     std::vector<WrittenCode> code_;
     std::vector<int> itemStarts_;
 };
+
+/// The selection from `start` to `stop` in a document written by DocumentWriter, as
+/// cursors to paint or read in order. One cursor, except where the two ends lie in
+/// different parts of a long table written as a stack of short ones: one cursor per part
+/// then, each selecting the cells of the rows and columns between the two ends, as a
+/// selection between two cells of one table does.
+QList<QTextCursor> selectionCursors(QTextDocument* doc, int start, int stop);
 
 /// Draws the decorations of a document written by DocumentWriter: the ones behind the
 /// text (`behindText`) or the ones over it. `clip` is in document coordinates.

@@ -35,10 +35,8 @@ QList<QAbstractTextDocumentLayout::Selection> highlightsIn(
         const int start = index == h.from.block ? qBound(0, h.from.offset, end) : 0;
         const int stop = index == h.to.block ? qBound(0, h.to.offset, end) : end;
         if (start >= stop) continue;
-        QTextCursor cursor(doc);
-        cursor.setPosition(start);
-        cursor.setPosition(stop, QTextCursor::KeepAnchor);
-        out.append(QAbstractTextDocumentLayout::Selection{cursor, *h.format});
+        for (const QTextCursor& cursor : selectionCursors(doc, start, stop))
+            out.append(QAbstractTextDocumentLayout::Selection{cursor, *h.format});
     }
     return out;
 }

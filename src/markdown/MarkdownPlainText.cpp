@@ -121,6 +121,12 @@ QString plainText(const Blocks& blocks) {
     return writer.take();
 }
 
+QString plainText(const Inlines& inlines) {
+    QString out;
+    appendInlines(inlines, out);
+    return out;
+}
+
 QString markdownToPlainText(const QString& text, MarkdownOptions options) {
     const QByteArray utf8 = text.toUtf8();
     return plainText(

@@ -18,5 +18,7 @@ QString markdownToPlainText(const QString& text, MarkdownOptions options = {});
 
 /// The plain text of blocks already parsed.
 QString plainText(const Blocks& blocks);
+/// The plain text of a run of inlines (a paragraph's, a table cell's).
+QString plainText(const Inlines& inlines);
 
 }  // namespace parlote

@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "DocumentDecorations.h"
+#include "DocumentWriter.h"
 
 namespace parlote {
 
@@ -148,6 +149,19 @@ void appendDocumentText(QTextDocument* doc, int index, int from, int to, PlainTe
     cursor.setPosition(to, QTextCursor::KeepAnchor);
     if (cursor.hasComplexSelection()) {
         out.added(cellsText(cursor), {index, cursor.selectionStart()});
+        return;
+    }
+    // Between two parts of a long table: the cells of each part, row after row.
+    const QList<QTextCursor> parts = selectionCursors(doc, from, to);
+    if (parts.size() > 1) {
+        QStringList rows;
+        for (const QTextCursor& part : parts) {
+            rows.append(
+                part.hasComplexSelection()
+                    ? cellsText(part)
+                    : readable(part.selectedText().replace(QChar::ParagraphSeparator, u' '), true));
+        }
+        out.added(rows.join(u'\n'), {index, parts[0].selectionStart()});
         return;
     }
     // The cursor takes in a whole table when one end is in it and the other is not.

@@ -5,15 +5,18 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractTextDocumentLayout>
 #include <QImage>
 #include <QPainter>
 #include <QTextDocument>
+#include <QTextTable>
 #include <random>
 
 #include "DocumentWriter.h"
 #include "ImageStore.h"
 #include "MarkdownLayout.h"
 #include "MarkdownParser.h"
+#include "MarkdownSelection.h"
 #include "MarkdownStream.h"
 
 namespace parlote {
@@ -206,6 +209,67 @@ TEST(MarkdownLayoutStreamingTest, AGrowingBlockIsAppendedToRatherThanWrittenAgai
     }
     EXPECT_EQ(layout.blockDocument(0), doc);  // the same document, appended to
     EXPECT_EQ(layout.codeOf(0).count(QLatin1Char('\n')), 29);
+}
+
+// A long table: written as a stack of short tables that share their column widths,
+// appended to part by part while it streams, and read (copied, selected) as one table.
+TEST(MarkdownLayoutStreamingTest, ALongTableIsAStackOfPartsThatReadsAsOneTable) {
+    ImageStore offline;
+    MarkdownLayout layout(&offline);
+    layout.setWidth(500);
+    std::string text = "| n | name | note |\n|---|:--|--:|\n";
+    QString expected = "n\tname\tnote";
+    const QTextTable* firstPart = nullptr;
+    for (int i = 1; i <= 40; ++i) {
+        const std::string n = std::to_string(i);
+        text += "| " + n + " | x" + n + " | long note " + n + " |\n";
+        expected += QString("\n%1\tx%1\tlong note %1").arg(i);
+        layout.setMarkdown(text);
+        (void)layout.height();
+        if (i == 20)
+            firstPart = qobject_cast<QTextTable*>(
+                layout.blockDocument(0)->rootFrame()->childFrames().value(0));
+    }
+    QTextDocument* doc = layout.blockDocument(0);
+    const QList<QTextFrame*> parts = doc->rootFrame()->childFrames();
+    const int perPart = DocumentWriter::kTablePartCells / 3;
+    ASSERT_EQ(parts.size(), (41 + perPart - 1) / perPart);
+    EXPECT_EQ(parts[0], firstPart) << "rows were appended, the first part kept";
+    for (QTextFrame* part : parts) {
+        auto* table = qobject_cast<QTextTable*>(part);
+        ASSERT_NE(table, nullptr);
+        EXPECT_EQ(table->format().columnWidthConstraints(),
+                  static_cast<QTextTable*>(parts[0])->format().columnWidthConstraints());
+    }
+    EXPECT_EQ(plainTextOf(layout, {}, textEnd(layout)), expected) << "no gaps between parts";
+
+    // From a cell of the first part to one of the third: the rows between, the columns
+    // between the two cells, as in one table.
+    auto at = [&](const QString& cellText) {
+        return TextPosition{0, doc->find(cellText).selectionStart()};
+    };
+    QString rectangle;
+    for (int i = 3; i <= 25; ++i) rectangle += QString("%1\tx%1\n").arg(i);
+    rectangle.chop(1);
+    EXPECT_EQ(plainTextOf(layout, at("x3"), at("25")), rectangle);
+    // Painted the same way: the selected cells, not whole parts.
+    QTextCharFormat selected;
+    selected.setBackground(Qt::blue);
+    auto paintSelection = [&](TextPosition from, TextPosition to) {
+        QImage image(500, int(layout.height()) + 1, QImage::Format_ARGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        layout.paint(&painter, QPointF(0, 0), QRectF(), from, to, selected);
+        return image;
+    };
+    const QImage cells = paintSelection(at("x3"), at("25"));
+    const QRectF lastCell = doc->documentLayout()->blockBoundingRect(doc->find("x26").block());
+    EXPECT_NE(cells.pixelColor(QPoint(int(lastCell.left()) + 1, int(lastCell.center().y()))),
+              QColor(Qt::blue))
+        << "a cell of a later row is not selected";
+    const QRectF inside = doc->documentLayout()->blockBoundingRect(doc->find("x10").block());
+    EXPECT_EQ(cells.pixelColor(QPoint(int(inside.left()) + 1, int(inside.center().y()))),
+              QColor(Qt::blue));
 }
 
 TEST(MarkdownLayoutStreamingTest, CodeLinesCountOnFromAMarkOnlyWhereItStillHolds) {
