@@ -112,7 +112,9 @@ void SecretStore::writeApiKey(const QString& key, std::function<void(bool)> done
 void useChosenServer(ModelServiceBridge& bridge, const QSettings& settings, SecretStore& store) {
     const QString address = savedServerAddress(settings);
     if (!address.isEmpty()) bridge.useServer(serverConfig(address, {}));
-    readChosenApiKey(settings, store, [&bridge, address](const QString& key) {
+    const std::uint64_t choice = bridge.serverChanges();
+    readChosenApiKey(settings, store, [&bridge, address, choice](const QString& key) {
+        if (bridge.serverChanges() != choice) return;  // chosen again meanwhile
         if (!key.isEmpty()) bridge.useServer(serverConfig(address, key));
     });
 }

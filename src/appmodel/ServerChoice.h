@@ -35,18 +35,20 @@ void saveServerAddress(QSettings& settings, const QString& address);
 
 /// The API key in the desktop's secret store, with this run's memory in its place where
 /// no store answers. Interface thread; answers come back on it, never before the call
-/// returns.
+/// returns. The store may take its time (it may ask the user to unlock it); tests put a
+/// store of their own in its place that answers when they choose.
 class SecretStore : public QObject {
     Q_OBJECT
 public:
     /// `service` names the entry in the store (tests use one of their own).
     explicit SecretStore(QString service = QStringLiteral("Parlote"), QObject* parent = nullptr);
+    ~SecretStore() override = default;
 
     /// Reads the key: `done` gets it, empty when there is none.
-    void readApiKey(std::function<void(const QString&)> done);
+    virtual void readApiKey(std::function<void(const QString&)> done);
     /// Keeps `key` (empty: forgets it). `done` says whether a secret store holds it now;
     /// false means it is kept for this run only.
-    void writeApiKey(const QString& key, std::function<void(bool)> done);
+    virtual void writeApiKey(const QString& key, std::function<void(bool)> done);
     /// Whether the last answer came from a secret store (true until one did not).
     bool persistent() const { return persistent_; }
     /// Whether this run keeps a key because no store took it.
@@ -69,7 +71,8 @@ class ModelServiceBridge;
 /// Points `bridge` at the server chosen in `settings` (none chosen: OLLAMA_HOST, as
 /// before), and, when a key was put in the secret store, at it with that key once the
 /// store answers. The store is not asked when no key was ever kept there (it may ask the
-/// user to unlock it).
+/// user to unlock it). An answer that comes after another server (or key) was chosen is
+/// dropped: it would take the bridge back to the choice made at start-up.
 void useChosenServer(ModelServiceBridge& bridge, const QSettings& settings, SecretStore& store);
 
 /// Reads the key chosen with the server into `done`, when there is one to read: a key

@@ -177,6 +177,7 @@ void ModelServiceBridge::setClientFactory(ModelClientFactory factory) {
     {
         std::lock_guard lock(mutex_);
         factory_ = std::move(factory);
+        ++serverChanges_;
     }
     // Another server may have other models under the same names.
     std::lock_guard lock(detailsMutex_);
@@ -188,6 +189,11 @@ void ModelServiceBridge::setClientFactory(ModelClientFactory factory) {
             entry = details_.erase(entry);
         }
     }
+}
+
+std::uint64_t ModelServiceBridge::serverChanges() const {
+    std::lock_guard lock(mutex_);
+    return serverChanges_;
 }
 
 Future<APIResult<QList<ChatModel>>> ModelServiceBridge::loadAvailableModels() {

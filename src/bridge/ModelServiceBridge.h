@@ -9,6 +9,7 @@
 
 #include <QHash>
 #include <QList>
+#include <cstdint>
 #include <mutex>
 #include <unordered_set>
 #include <variant>
@@ -61,6 +62,9 @@ public:
     void useServer(kestrelix::llm::ZuvodAzeduvConfig config);
     /// Makes every later operation use clients made by `factory` (see useServer()).
     void setClientFactory(ModelClientFactory factory);
+    /// How many times useServer() or setClientFactory() was called: an answer meant for
+    /// the server in use at one count is out of date at another.
+    std::uint64_t serverChanges() const;
     /// The installed models, sorted by name (code point order, case-sensitive).
     Future<APIResult<QList<ChatModel>>> loadAvailableModels();
     Future<APIResult<std::monostate>> deleteOllamaModel(const QString& name);
@@ -116,7 +120,8 @@ private:
     /// Forgets what modelDetails() knows of `name` (an answer under way is not kept).
     void forgetDetails(const QString& name);
 
-    ModelClientFactory factory_;  // guarded by mutex_
+    ModelClientFactory factory_;       // guarded by mutex_
+    std::uint64_t serverChanges_ = 0;  // guarded by mutex_
 
     // What modelDetails() knows, by model name. Guarded by detailsMutex_.
     struct DetailsEntry {
@@ -128,7 +133,7 @@ private:
     };
     std::mutex detailsMutex_;
     QHash<QString, DetailsEntry> details_;
-    std::mutex mutex_;  // guards factory_, live_ and aborting_
+    mutable std::mutex mutex_;  // guards factory_, serverChanges_, live_ and aborting_
     std::unordered_set<ModelClient*> live_;
     bool aborting_ = false;
     TaskRunner jobs_;  // last member: destroyed first, after shutdown() has ended every job

@@ -202,6 +202,91 @@ TEST(ServerChoice, ChoosingAServerTakesEffectAtOnceAndIsUsedAgainAtTheNextStart)
     restarted.shutdown();
 }
 
+/// A secret store that answers reads only when the test says: a desktop store slow to
+/// unlock. Writes are kept at once.
+class HeldSecretStore : public SecretStore {
+public:
+    using SecretStore::SecretStore;
+    void readApiKey(std::function<void(const QString&)> done) override {
+        reads.push_back(std::move(done));
+    }
+    void writeApiKey(const QString& key, std::function<void(bool)> done) override {
+        written = key;
+        QMetaObject::invokeMethod(
+            this, [done = std::move(done)] { done(true); }, Qt::QueuedConnection);
+    }
+    std::vector<std::function<void(const QString&)>> reads;
+    std::optional<QString> written;
+};
+
+TEST(ServerChoice, AKeyReadAtStartUpAppliesUnlessAnotherServerWasChosenBeforeItCame) {
+    testing::FakeOllama first;
+    first.setModels({testing::ModelInfo::make("on-first:latest")});
+    first.setRequiredToken("start-key");
+    testing::FakeOllama second;
+    second.setModels({testing::ModelInfo::make("only-on-second:latest")});
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("settings.ini"));
+    {
+        QSettings settings(file, QSettings::IniFormat);
+        saveServerAddress(settings, QString::fromStdString(first.baseUrl()));
+        settings.setValue(QStringLiteral("serverKeyInStore"), true);
+    }
+    const auto names = [](ModelServiceBridge& bridge) {
+        const auto result = bridge.loadAvailableModels().result();
+        QStringList out;
+        if (result.isSuccess())
+            for (const ChatModel& model : result.value()) out << model.model;
+        return out;
+    };
+    HeldSecretStore store;
+
+    // Nothing chosen meanwhile: the key, when it comes, is used with the saved address.
+    ModelServiceBridge untouched;
+    {
+        QSettings settings(file, QSettings::IniFormat);
+        useChosenServer(untouched, settings, store);
+    }
+    ASSERT_EQ(store.reads.size(), 1u);
+    EXPECT_TRUE(names(untouched).isEmpty());  // no key yet: the server refuses
+    store.reads[0](QStringLiteral("start-key"));
+    EXPECT_EQ(names(untouched), QStringList{QStringLiteral("on-first:latest")});
+
+    // Another server chosen in Preferences before the store answers: the late answer
+    // leaves the bridge where the user pointed it.
+    ModelServiceBridge changed;
+    {
+        QSettings settings(file, QSettings::IniFormat);
+        useChosenServer(changed, settings, store);
+    }
+    ASSERT_EQ(store.reads.size(), 2u);
+    {
+        QSettings settings(file, QSettings::IniFormat);
+        chooseServer(changed, settings, store, QString::fromStdString(second.baseUrl()), {});
+    }
+    EXPECT_EQ(names(changed), QStringList{QStringLiteral("only-on-second:latest")});
+    store.reads[1](QStringLiteral("start-key"));
+    EXPECT_EQ(names(changed), QStringList{QStringLiteral("only-on-second:latest")});
+
+    // The same holds for a new key typed for the same server.
+    first.setRequiredToken("new-key");
+    ModelServiceBridge rekeyed;
+    {
+        QSettings settings(file, QSettings::IniFormat);
+        saveServerAddress(settings, QString::fromStdString(first.baseUrl()));
+        useChosenServer(rekeyed, settings, store);
+        ASSERT_EQ(store.reads.size(), 3u);
+        chooseServer(rekeyed, settings, store, QString::fromStdString(first.baseUrl()),
+                     QStringLiteral("new-key"));
+    }
+    EXPECT_EQ(store.written, QStringLiteral("new-key"));
+    store.reads[2](QStringLiteral("start-key"));
+    EXPECT_EQ(names(rekeyed), QStringList{QStringLiteral("on-first:latest")});
+    untouched.shutdown();
+    changed.shutdown();
+    rekeyed.shutdown();
+}
+
 TEST(ServerChoice, TheConfigurationCarriesTheAddressAsTypedAndTheKeyTrimmed) {
     const auto config = serverConfig(QStringLiteral(" 10.0.0.5:11434 "), QStringLiteral(" k "));
     EXPECT_EQ(config.host, "10.0.0.5:11434");
