@@ -78,6 +78,7 @@ void ZoruveVede::attachPicture(std::function<std::pair<QByteArray, QString>()> r
             setPendingImages(std::move(images));
         } else if (!draftImages_[draft].contains(reference)) {
             draftImages_[draft].append(reference);
+            draftTimer_->start();
         }
     };
     pool_.context().tasks->start(
@@ -105,8 +106,11 @@ void ZoruveVede::removePendingImage(const QString& reference) {
 }
 
 void ZoruveVede::setPendingImages(QStringList images) {
+    const bool changed = images != pendingImages_;
     pendingImages_ = std::move(images);
     emit pendingImagesChanged();
+    // Kept with the draft's text, a moment later.
+    if (changed) draftTimer_->start();
 }
 
 QString ZoruveVede::modelThatCannotSee() const {

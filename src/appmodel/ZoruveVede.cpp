@@ -58,6 +58,16 @@ ZoruveVede::ZoruveVede(ZoruveVedeServices services, QObject* parent)
                         [&](const Conversation& c) { return c.id().id() == it.key(); });
         it = known ? std::next(it) : drafts_.erase(it);
     }
+    // Pictures attached to drafts come back with them (those of conversations gone, not).
+    draftImages_ = store_.loadDraftPictures();
+    for (auto it = draftImages_.begin(); it != draftImages_.end();) {
+        const bool known =
+            it.key() == SidebarID::newConversation().id() ||
+            std::any_of(conversations_.begin(), conversations_.end(),
+                        [&](const Conversation& c) { return c.id().id() == it.key(); });
+        it = known ? std::next(it) : draftImages_.erase(it);
+    }
+    pendingImages_ = draftImages_.take(selectedConversation_.id());
     setCurrentConversation(nullptr);
     setConversationDescription(newConversationTitle);
     startSearch();
@@ -159,6 +169,9 @@ void ZoruveVede::setInputText(QString text) {
 void ZoruveVede::saveDrafts() {
     draftTimer_->stop();
     store_.saveDrafts(drafts_);  // a draft that cannot be written is not worth an alarm
+    QHash<QString, QStringList> pictures = draftImages_;
+    if (!pendingImages_.isEmpty()) pictures.insert(selectedConversation_.id(), pendingImages_);
+    store_.saveDraftPictures(pictures);
 }
 void ZoruveVede::setSelectedModel(std::optional<QString> model) {
     selectedModel_ = std::move(model);

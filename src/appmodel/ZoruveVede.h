@@ -246,8 +246,7 @@ public:
     void sendMessage();
 
     // Pictures attached to the message being written. Each is kept per draft, as the
-    // input text is (in memory only: a picture attached and not sent is gone after a
-    // restart, though its file stays in the attachments folder).
+    // input text is, and like it across a restart.
     /// The pictures of the message being written (AttachmentStore names), in order.
     const QStringList& pendingImages() const { return pendingImages_; }
     /// Reads the picture file `path`, shrinks it to what a model needs
@@ -542,6 +541,7 @@ private:
     std::unique_ptr<QTimer> draftTimer_;
     void saveDrafts();
     // The pictures attached to the draft shown, and those of the other drafts by sidebar id.
+    // Written with the drafts' text, to a file of their own ("draft-pictures.json").
     QStringList pendingImages_;
     QHash<QString, QStringList> draftImages_;
     void setPendingImages(QStringList images);

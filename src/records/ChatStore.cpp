@@ -402,6 +402,62 @@ WriteResult ChatStore::saveDrafts(const QHash<QString, QString>& drafts) const {
     }
 }
 
+QString ChatStore::draftPicturesPath() const {
+    return appFolder_ + QStringLiteral("/draft-pictures.json");
+}
+
+QHash<QString, QStringList> ChatStore::loadDraftPictures() const {
+    QHash<QString, QStringList> pictures;
+    if (appFolder_.isEmpty()) return pictures;
+    ReadResult read = readWhole(draftPicturesPath());
+    if (read.status != ReadResult::ok) return pictures;
+    const Json document = parse(read.bytes);
+    if (!document.is_object()) return pictures;
+    auto list = document.find("pictures");
+    if (list == document.end() || !list->is_object()) return pictures;
+    for (auto it = list->begin(); it != list->end(); ++it) {
+        if (!it->is_array()) continue;
+        QStringList references;
+        for (const Json& item : *it) {
+            if (!item.is_string()) continue;
+            const QString reference = QString::fromStdString(item.get<std::string>());
+            // A picture removed since (by hand, or with its conversation) is gone.
+            if (!AttachmentStore::isReference(reference) || references.contains(reference) ||
+                !QFile::exists(attachments_.path(reference)))
+                continue;
+            references.append(reference);
+        }
+        if (!references.isEmpty()) pictures.insert(QString::fromStdString(it.key()), references);
+    }
+    return pictures;
+}
+
+WriteResult ChatStore::saveDraftPictures(const QHash<QString, QStringList>& pictures) const {
+    if (appFolder_.isEmpty()) return {QStringLiteral("there is no data folder")};
+    QStringList keys;
+    for (auto it = pictures.cbegin(); it != pictures.cend(); ++it)
+        if (!it->isEmpty()) keys.append(it.key());
+    if (keys.isEmpty()) {
+        if (QFile::exists(draftPicturesPath()) && !QFile::remove(draftPicturesPath()))
+            return {QStringLiteral("cannot remove \"draft-pictures.json\"")};
+        return {};
+    }
+    try {
+        Json document = Json::object();
+        Json& list = document["pictures"] = Json::object();
+        // In a stable order, so that an unchanged set of pictures writes the same bytes.
+        keys.sort();
+        for (const QString& key : keys) {
+            Json& references = list[utf8(key)] = Json::array();
+            for (const QString& reference : pictures.value(key))
+                references.push_back(utf8(reference));
+        }
+        return {writeAtomically(draftPicturesPath(), encode(document), io_)};
+    } catch (const std::exception& e) {
+        return {QString::fromUtf8(e.what())};
+    }
+}
+
 int ChatStore::removeStaleTemporaryFiles(std::chrono::seconds minimumAge) const {
     if (appFolder_.isEmpty()) return 0;
     const QDateTime cutoff =

@@ -124,6 +124,16 @@ public:
     WriteResult saveDrafts(const QHash<QString, QString>& drafts) const;
     QString draftsPath() const;
 
+    /// Pictures attached to drafts but not sent, by sidebar id, from "draft-pictures.json"
+    /// (beside "drafts.json", which keeps the text alone). Names that are not picture
+    /// names, and pictures whose file is gone, are left out; a missing or unreadable file
+    /// gives none.
+    QHash<QString, QStringList> loadDraftPictures() const;
+    /// Replaces "draft-pictures.json" atomically; no pictures (or only empty lists) removes
+    /// the file.
+    WriteResult saveDraftPictures(const QHash<QString, QStringList>& pictures) const;
+    QString draftPicturesPath() const;
+
     /// Replaces the system calls that writes go through (for tests of failing disks).
     /// Call before the store is shared with other threads.
     void setFileIo(FileIo io) {

@@ -1,6 +1,9 @@
 // Everyday situations of the application model: Ollama starting after Parlote, working
-// offline until something needs the service, and drafts that stay with their conversation.
+// offline until something needs the service, and drafts (their text and their pictures)
+// that stay with their conversation.
 
+#include <QBuffer>
+#include <QImage>
 #include <QSignalSpy>
 
 #include "Harness.h"
@@ -19,6 +22,26 @@ protected:
     ZoruveVede& restart() {
         h.model.reset();
         return h.start();
+    }
+
+    /// A small PNG of one colour.
+    static QByteArray png(QColor colour) {
+        QImage image(8, 8, QImage::Format_RGB32);
+        image.fill(colour);
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        return bytes;
+    }
+    QByteArray readFile(const QString& path) const {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    void writeFile(const QString& path, const QByteArray& bytes) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
     }
 };
 
@@ -245,6 +268,80 @@ TEST_F(EverydayTest, ADownloadCountsTheBytesOfEveryLayerAndEndsAsGoodNews) {
     EXPECT_EQ(model.installOutcome(), ZoruveVede::InstallOutcome::Failed);
     EXPECT_EQ(model.modalAlertKind(), ZoruveVede::AlertKind::Warning);
     EXPECT_EQ(model.modalAlertTitle(), "Error Installing Model");
+}
+
+TEST_F(EverydayTest, PicturesOfDraftsStayAcrossARestartInAFileOfTheirOwn) {
+    const Conversation a = stored("Alpha");
+    h.store.saveTOC({a});
+    ZoruveVede& model = h.start();
+    model.setInputText("What colour is this?");
+    ASSERT_TRUE(eventually([&] { return QFile::exists(h.store.draftsPath()); }));
+    const QByteArray textOnly = readFile(h.store.draftsPath());
+
+    model.attachPictureData(png(Qt::red));
+    ASSERT_TRUE(eventually([&] { return model.pendingImages().size() == 1; }));
+    model.attachPictureData(png(Qt::green));
+    ASSERT_TRUE(eventually([&] { return model.pendingImages().size() == 2; }));
+    const QStringList newPictures = model.pendingImages();
+    model.setSelectedConversation(a.id());
+    model.selectConversation(a.id());
+    model.attachPictureData(png(Qt::blue));
+    ASSERT_TRUE(eventually([&] { return model.pendingImages().size() == 1; }));
+    const QString alphaPicture = model.pendingImages()[0];
+    ASSERT_TRUE(eventually([&] { return QFile::exists(h.store.draftPicturesPath()); }));
+
+    // The text's file is as it was without pictures.
+    ZoruveVede& again = restart();
+    EXPECT_EQ(readFile(h.store.draftsPath()), textOnly);
+    EXPECT_EQ(again.inputText(), "What colour is this?");
+    EXPECT_EQ(again.pendingImages(), newPictures);
+    again.setSelectedConversation(a.id());
+    again.selectConversation(a.id());
+    EXPECT_EQ(again.pendingImages(), QStringList{alphaPicture});
+
+    // Removing Alpha's picture, and sending the new draft, leave none: the file goes.
+    again.removePendingImage(alphaPicture);
+    again.setSelectedConversation(SidebarID::newConversation());
+    again.setSelectedModel(QString("llama3.2:latest"));
+    again.sendMessage();
+    ASSERT_TRUE(
+        eventually([&] { return again.messages().size() == 2 && !again.inSendingMessage(); }, 10s));
+    EXPECT_EQ(again.messages().at(0).images(), newPictures);
+    EXPECT_TRUE(eventually([&] { return !QFile::exists(h.store.draftPicturesPath()); }));
+    EXPECT_TRUE(QFile::exists(h.store.attachments().path(alphaPicture)));
+}
+
+TEST_F(EverydayTest, ADamagedOrOutdatedDraftPicturesFileGivesWhatItCanAndNothingElse) {
+    const Conversation a = stored("Alpha");
+    h.store.saveTOC({a});
+    const QString kept = h.store.attachments().store(png(Qt::red)).reference;
+    const QString removed = h.store.attachments().store(png(Qt::blue)).reference;
+    ASSERT_FALSE(kept.isEmpty());
+    ASSERT_TRUE(h.store.attachments().remove(removed));
+    QDir().mkpath(QFileInfo(h.store.draftPicturesPath()).path());
+
+    // Not JSON at all: no pictures, and the file is not rewritten by reading it.
+    const QByteArray damaged = "{\"pictures\": [tru";
+    writeFile(h.store.draftPicturesPath(), damaged);
+    ZoruveVede& model = h.start();
+    EXPECT_TRUE(model.pendingImages().isEmpty());
+    EXPECT_EQ(readFile(h.store.draftPicturesPath()), damaged);
+
+    // A picture whose file is gone, a name that is no picture's, a wrong shape and a
+    // conversation no longer listed are left out; the rest is kept.
+    const std::string gone =
+        QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString();
+    nlohmann::json document = {
+        {"pictures",
+         {{"new", {removed.toStdString(), "../../etc/passwd", kept.toStdString(), 7}},
+          {a.id().id().toStdString(), "not a list"},
+          {gone, {kept.toStdString()}}}}};
+    writeFile(h.store.draftPicturesPath(), QByteArray::fromStdString(document.dump()));
+    ZoruveVede& again = restart();
+    EXPECT_EQ(again.pendingImages(), QStringList{kept});
+    again.setSelectedConversation(a.id());
+    again.selectConversation(a.id());
+    EXPECT_TRUE(again.pendingImages().isEmpty());
 }
 
 }  // namespace
