@@ -525,6 +525,12 @@ QString TranscriptView::figuresToolTipAt(const QPoint& pos) {
     return figuresToolTip(row);
 }
 
+QRect TranscriptView::figuresTextRect(int row) {
+    if (figuresToolTip(row).isEmpty()) return {};
+    const QString text = metaStatusText(messages_.at(row), QDateTime::currentDateTime());
+    return metaTextRect(row, text).translated(rowRect(row).topLeft());
+}
+
 void TranscriptView::paintControl(QPainter& painter, int row, const PlacedControl& control) {
     const QPalette& pal = palette();
     const ControlRef ref{messages_.at(row).id(), control.kind, control.index};

@@ -276,6 +276,10 @@ public:
     /// times measured, and why older messages went unread when they did. Empty without
     /// figures.
     QString figuresToolTip(int row) const;
+    /// Where the meta line's text of a reply with figures is painted, in viewport
+    /// coordinates: hovering it shows figuresToolTip(). Else a null rectangle. For tests
+    /// and tools.
+    QRect figuresTextRect(int row);
     /// The control that Tab marked, if any, and where it is.
     std::optional<Control> focusedControl() const;
     int focusedControlRow() const;

@@ -15,6 +15,9 @@ inline QPalette darkPalette() {
     p.setColor(QPalette::Highlight, QColor(0x35, 0x84, 0xe4));
     p.setColor(QPalette::HighlightedText, Qt::white);
     p.setColor(QPalette::Link, QColor(0x6c, 0xb4, 0xff));
+    // A dark desktop's tooltips are dark too (the two-colour palette keeps pale yellow ones).
+    p.setColor(QPalette::ToolTipBase, QColor(0x3c, 0x3c, 0x3c));
+    p.setColor(QPalette::ToolTipText, QColor(0xe6, 0xe6, 0xe6));
     return p;
 }
 

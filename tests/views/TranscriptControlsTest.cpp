@@ -280,6 +280,20 @@ TEST_F(TranscriptControlsTest, AReplysFiguresShowAsItsSpeedWithTheRestInATooltip
     EXPECT_FALSE(full.contains("Loading")) << "no load time measured";
     EXPECT_TRUE(view->figuresToolTip(5).isEmpty());
     EXPECT_TRUE(view->figuresToolTip(0).isEmpty()) << "a question has no figures";
+
+    // The tooltip shows over the meta line's text, and not over the reply's text.
+    const QRect figures = view->figuresTextRect(1);
+    ASSERT_FALSE(figures.isNull());
+    EXPECT_TRUE(view->figuresTextRect(5).isNull());
+    // What a hover at `at` shows; empty when it shows nothing (the event goes unanswered).
+    const auto hover = [&](QPoint at) {
+        QHelpEvent help(QEvent::ToolTip, at, view->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(view->viewport(), &help);
+        return help.isAccepted() ? QToolTip::text() : QString();
+    };
+    EXPECT_EQ(hover(figures.center()), tip);
+    EXPECT_TRUE(hover(view->textRect(1, "First").center()).isEmpty());
+    QToolTip::hideText();
 }
 
 TEST_F(TranscriptControlsTest, ContextFullIsALinkToTheConversationSettings) {

@@ -47,6 +47,8 @@
 //   51-image-attached  a question sent with a picture, its thumbnail in the bubble, and a
 //                    second picture attached over the input box with the note that the
 //                    model cannot see pictures
+//   52-reply-figures a reply's meta line with its speed ("NN tok/s"), hovered: the tooltip
+//                    with the tokens written and read, the times and the model's load time
 //
 //   parlote-screenshot-driver --server PATH --port N --out DIR [--dark]
 //
@@ -85,6 +87,7 @@
 #include <QTextCursor>
 #include <QThread>
 #include <QToolButton>
+#include <QToolTip>
 #include <QVBoxLayout>
 #include <atomic>
 #include <cerrno>
@@ -281,7 +284,11 @@ int main(int argc, char** argv) {
             "usage: parlote-screenshot-driver --server PATH --port N --out DIR [--dark]");
     QDir().mkpath(outDir);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    if (dark) QApplication::setPalette(parlote::testing::darkPalette());
+    if (dark) {
+        QApplication::setPalette(parlote::testing::darkPalette());
+        // Tooltips keep a palette of their own, which the desktop's theme would make dark.
+        QToolTip::setPalette(parlote::testing::darkPalette());
+    }
     const QString suffix = dark ? QStringLiteral("-dark") : QString();
     if (offline) return offlineStart(suffix);
 
@@ -342,6 +349,24 @@ int main(int argc, char** argv) {
     // 30. The reply's Python block, coloured, with its header.
     shootCodeBlock(view.transcript(), int(model.messages().size()) - 1,
                    QStringLiteral("30-code-python") + suffix);
+
+    // 52. The reply's figures: "NN tok/s" on its meta line, hovered, and the tooltip with
+    // the tokens, the times and the model's load time.
+    {
+        TranscriptView* transcript = view.transcript();
+        const int reply = int(model.messages().size()) - 1;
+        transcript->scrollToLastMessage(false);
+        pump(100);
+        const QRect figures = transcript->figuresTextRect(reply);
+        require(!figures.isNull(), "the reply has no figures");
+        const QPoint at(figures.right() - 12, figures.center().y());
+        QHelpEvent help(QEvent::ToolTip, at, transcript->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(transcript->viewport(), &help);
+        require(waitFor([] { return QToolTip::isVisible(); }, 3000), "no figures tooltip");
+        shoot(QStringLiteral("52-reply-figures") + suffix);
+        QToolTip::hideText();
+        waitFor([] { return !QToolTip::isVisible(); }, 3000);
+    }
 
     // 16. The window at its narrowest: the sidebar collapses by itself, the chat stays whole.
     {
