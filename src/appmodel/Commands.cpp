@@ -108,7 +108,7 @@ void ZoruveVede::removeConversation(const SidebarID& id) {
     const auto at = std::find_if(conversations_.begin(), conversations_.end(),
                                  [&](const Conversation& entry) { return entry.id() == id; });
     if (at == conversations_.end()) return;
-    PendingDeletion pending{*at, at - conversations_.begin(), drafts_.value(id.id()), nullptr};
+    PendingDeletion pending{*at, at - conversations_.begin(), drafts_.value(id.id()), {}, nullptr};
     // Out of the pool, so that nothing of the run reaches it; a reply still arriving goes
     // on and is saved, as the file stays until the deletion is final.
     if (pool_.contains(id.uuid())) pending.manager = pool_.managerFor(id.uuid());
@@ -125,6 +125,8 @@ void ZoruveVede::removeConversation(const SidebarID& id) {
     }
     // After leaving the conversation, which keeps the text typed in it under its id.
     if (drafts_.remove(id.id())) draftTimer_->start();
+    pending.draftPictures = draftImages_.take(id.id());
+    if (!pending.draftPictures.isEmpty()) draftTimer_->start();
     pendingDeletion_ = std::move(pending);
     undoTimer_->start();
     emit pendingDeletionChanged();
@@ -139,6 +141,10 @@ void ZoruveVede::undoDeletion() {
     if (pending.manager) pool_.insert(pending.manager);
     if (!pending.draft.isEmpty()) {
         drafts_.insert(id.id(), pending.draft);
+        draftTimer_->start();
+    }
+    if (!pending.draftPictures.isEmpty()) {
+        draftImages_.insert(id.id(), pending.draftPictures);
         draftTimer_->start();
     }
     QList<Conversation> list = conversations_;

@@ -580,6 +580,7 @@ private:
         Conversation entry;
         qsizetype index = 0;
         QString draft;
+        QStringList draftPictures;
         std::shared_ptr<ConversationManager> manager;
     };
     std::optional<PendingDeletion> pendingDeletion_;

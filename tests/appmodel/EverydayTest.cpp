@@ -299,6 +299,12 @@ TEST_F(EverydayTest, PicturesOfDraftsStayAcrossARestartInAFileOfTheirOwn) {
     again.selectConversation(a.id());
     EXPECT_EQ(again.pendingImages(), QStringList{alphaPicture});
 
+    // Alpha deleted: its draft's picture goes with it, and comes back with Undo.
+    again.removeConversation(a.id());
+    ASSERT_EQ(again.pendingImages(), newPictures);
+    again.undoDeletion();
+    EXPECT_EQ(again.pendingImages(), QStringList{alphaPicture});
+
     // Removing Alpha's picture, and sending the new draft, leave none: the file goes.
     again.removePendingImage(alphaPicture);
     again.setSelectedConversation(SidebarID::newConversation());
@@ -342,6 +348,12 @@ TEST_F(EverydayTest, ADamagedOrOutdatedDraftPicturesFileGivesWhatItCanAndNothing
     again.setSelectedConversation(a.id());
     again.selectConversation(a.id());
     EXPECT_TRUE(again.pendingImages().isEmpty());
+    // Written again with what was kept.
+    EXPECT_TRUE(eventually([&] {
+        const nlohmann::json written = h.readJson(h.store.draftPicturesPath());
+        return written.is_object() &&
+               written["pictures"] == nlohmann::json{{"new", {kept.toStdString()}}};
+    }));
 }
 
 }  // namespace
