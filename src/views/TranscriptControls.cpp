@@ -470,9 +470,14 @@ QRect TranscriptView::metaTextRect(int row, const QString& text) {
 
 namespace {
 
-QString seconds(qint64 nanoseconds) {
+// A time measured by the server: in seconds, or under a tenth of one (a short prompt read
+// by a loaded model) in milliseconds, where "0.0 s" would say nothing.
+QString duration(qint64 nanoseconds) {
+    if (nanoseconds < 100'000'000)
+        return TranscriptView::tr("%1 ms").arg(
+            qMax<qint64>(1, (nanoseconds + 500'000) / 1'000'000));
     const double s = double(nanoseconds) / 1e9;
-    return QString::number(s, 'f', s < 100 ? 1 : 0);
+    return TranscriptView::tr("%1 s").arg(QString::number(s, 'f', s < 100 ? 1 : 0));
 }
 
 }  // namespace
@@ -488,7 +493,7 @@ QString TranscriptView::figuresToolTip(int row) const {
         QString line = stats.evalCount == 1 ? tr("1 token written")
                                             : tr("%1 tokens written").arg(stats.evalCount);
         if (stats.evalDuration > 0) {
-            line += tr(" in %1 s").arg(seconds(stats.evalDuration));
+            line += tr(" in %1").arg(duration(stats.evalDuration));
             if (const auto rate = stats.tokensPerSecond())
                 line += tr(" (%1 tokens per second)").arg(locale.toString(*rate, 'f', 1));
         }
@@ -499,12 +504,12 @@ QString TranscriptView::figuresToolTip(int row) const {
                            ? tr("1 prompt token read")
                            : tr("%1 prompt tokens read").arg(stats.promptEvalCount);
         if (stats.promptEvalDuration > 0)
-            line += tr(" in %1 s").arg(seconds(stats.promptEvalDuration));
+            line += tr(" in %1").arg(duration(stats.promptEvalDuration));
         lines << line;
     }
     if (stats.loadDuration >= 50'000'000)  // a model already loaded takes a few milliseconds
-        lines << tr("Loading the model: %1 s").arg(seconds(stats.loadDuration));
-    if (stats.totalDuration > 0) lines << tr("In all: %1 s").arg(seconds(stats.totalDuration));
+        lines << tr("Loading the model: %1").arg(duration(stats.loadDuration));
+    if (stats.totalDuration > 0) lines << tr("In all: %1").arg(duration(stats.totalDuration));
     if (stats.contextCut) {
         const QString size = stats.contextLength > 0
                                  ? tr(" of %1 tokens").arg(locale.toString(stats.contextLength))

@@ -253,6 +253,8 @@ TEST_F(TranscriptControlsTest, AReplysFiguresShowAsItsSpeedWithTheRestInATooltip
     ReplyStats slowAndFull;
     slowAndFull.evalCount = 5;
     slowAndFull.evalDuration = 2'000'000'000;
+    slowAndFull.promptEvalCount = 11;
+    slowAndFull.promptEvalDuration = 12'400'000;  // a short prompt: not "0.0 s"
     slowAndFull.contextLength = 4096;
     slowAndFull.contextCut = true;
     MessageList list;
@@ -278,6 +280,7 @@ TEST_F(TranscriptControlsTest, AReplysFiguresShowAsItsSpeedWithTheRestInATooltip
     const QString full = view->figuresToolTip(3);
     EXPECT_TRUE(full.contains("filled the model's context")) << full.toStdString();
     EXPECT_FALSE(full.contains("Loading")) << "no load time measured";
+    EXPECT_TRUE(full.contains("11 prompt tokens read in 12 ms")) << full.toStdString();
     EXPECT_TRUE(view->figuresToolTip(5).isEmpty());
     EXPECT_TRUE(view->figuresToolTip(0).isEmpty()) << "a question has no figures";
 
