@@ -4,6 +4,7 @@
 #include <QRegularExpression>
 #include <QTextBlock>
 #include <QTextTable>
+#include <algorithm>
 
 #include "DocumentDecorations.h"
 #include "ImageStore.h"
@@ -271,7 +272,11 @@ void DocumentWriter::writeBlock(const BlockNode& block) {
             using T = std::decay_t<decltype(b)>;
             if constexpr (std::is_same_v<T, blk::Paragraph>) {
                 startBlock({}, bodyFormat());
-                writeInlines(cursor_, b.inlines, bodyFormat());
+                inlineStarts_.clear();
+                for (const InlineNode& node : b.inlines) {
+                    inlineStarts_.push_back(cursor_.position());
+                    writeInline(cursor_, node, bodyFormat());
+                }
             } else if constexpr (std::is_same_v<T, blk::Heading>) {
                 QTextCharFormat f;
                 f.setFont(style_.headingFont(b.level));
@@ -759,6 +764,49 @@ QList<QTextCursor> selectionCursors(QTextDocument* doc, int start, int stop) {
     return cursors;
 }
 
+namespace {
+
+bool holdsImage(const Inlines& inlines) {
+    return std::any_of(inlines.begin(), inlines.end(), [](const InlineNode& node) {
+        return std::visit(
+            [](const auto& v) {
+                using T = std::decay_t<decltype(v)>;
+                if constexpr (std::is_same_v<T, inl::Image>) {
+                    return true;
+                } else if constexpr (requires { v.children; }) {
+                    return holdsImage(v.children);
+                } else {
+                    return false;
+                }
+            },
+            node.value);
+    });
+}
+
+}  // namespace
+
+bool DocumentWriter::appendParagraphInlines(const blk::Paragraph& paragraph, int kept,
+                                            std::vector<int>& starts) {
+    // A document holding one paragraph, and no pictures (they count as they are written).
+    if (doc_->blockCount() != 1 || kept < 1 || size_t(kept) > starts.size() ||
+        size_t(kept) > paragraph.inlines.size() || holdsImage(paragraph.inlines))
+        return false;
+    const QTextBlock block = doc_->firstBlock();
+    const int end = block.position() + block.length() - 1;
+    QTextCursor cursor(doc_);
+    cursor.setPosition(size_t(kept) < starts.size() ? starts[size_t(kept)] : end);
+    cursor.setPosition(end, QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+    starts.resize(size_t(kept));
+    for (size_t i = size_t(kept); i < paragraph.inlines.size(); ++i) {
+        starts.push_back(cursor.position());
+        writeInline(cursor, paragraph.inlines[i], bodyFormat());
+    }
+    atStart_ = false;
+    unusedBlock_ = false;
+    return true;
+}
+
 bool DocumentWriter::appendListItems(const BlockNode& list, int kept, std::vector<int>& starts) {
     // Items holding tables leave blocks the starts do not account for.
     if (!doc_->rootFrame()->childFrames().isEmpty()) return false;
@@ -786,50 +834,53 @@ bool DocumentWriter::appendListItems(const BlockNode& list, int kept, std::vecto
 
 void DocumentWriter::writeInlines(QTextCursor& cursor, const Inlines& inlines,
                                   const QTextCharFormat& format) {
-    for (const InlineNode& node : inlines) {
-        std::visit(
-            [&](const auto& v) {
-                using T = std::decay_t<decltype(v)>;
-                QTextCharFormat f = format;
-                if constexpr (std::is_same_v<T, inl::Text>) {
-                    cursor.insertText(fromUtf8(v.text), f);
-                } else if constexpr (std::is_same_v<T, inl::Code>) {
-                    f.setFontFamilies(style_.mono.families());
-                    f.setFontFixedPitch(true);
-                    f.setBackground(style_.codeBackground);
-                    cursor.insertText(fromUtf8(v.text), f);
-                } else if constexpr (std::is_same_v<T, inl::Html>) {
-                    cursor.insertText(fromUtf8(v.html), f);  // literally, never interpreted
-                } else if constexpr (std::is_same_v<T, inl::Emphasis>) {
-                    f.setFontItalic(true);
-                    writeInlines(cursor, v.children, f);
-                } else if constexpr (std::is_same_v<T, inl::Strong>) {
-                    f.setFontWeight(QFont::Bold);
-                    writeInlines(cursor, v.children, f);
-                } else if constexpr (std::is_same_v<T, inl::Strikethrough>) {
-                    f.setFontStrikeOut(true);
-                    writeInlines(cursor, v.children, f);
-                } else if constexpr (std::is_same_v<T, inl::Link>) {
-                    const QString destination = fromUtf8(v.destination);
-                    // Only links that may open look and act like links; others stay text.
-                    if (isOpenableLink(destination)) {
-                        f.setAnchor(true);
-                        f.setAnchorHref(destination);
-                        f.setForeground(style_.link);
-                        f.setFontUnderline(true);
-                        f.setToolTip(destination);
-                    }
-                    writeInlines(cursor, v.children, f);
-                } else if constexpr (std::is_same_v<T, inl::Image>) {
-                    writeImage(cursor, v, f);
-                } else if constexpr (std::is_same_v<T, inl::SoftBreak>) {
-                    cursor.insertText(QStringLiteral(" "), f);
-                } else if constexpr (std::is_same_v<T, inl::LineBreak>) {
-                    cursor.insertText(QString(QChar::LineSeparator), f);
+    for (const InlineNode& node : inlines) writeInline(cursor, node, format);
+}
+
+void DocumentWriter::writeInline(QTextCursor& cursor, const InlineNode& node,
+                                 const QTextCharFormat& format) {
+    std::visit(
+        [&](const auto& v) {
+            using T = std::decay_t<decltype(v)>;
+            QTextCharFormat f = format;
+            if constexpr (std::is_same_v<T, inl::Text>) {
+                cursor.insertText(fromUtf8(v.text), f);
+            } else if constexpr (std::is_same_v<T, inl::Code>) {
+                f.setFontFamilies(style_.mono.families());
+                f.setFontFixedPitch(true);
+                f.setBackground(style_.codeBackground);
+                cursor.insertText(fromUtf8(v.text), f);
+            } else if constexpr (std::is_same_v<T, inl::Html>) {
+                cursor.insertText(fromUtf8(v.html), f);  // literally, never interpreted
+            } else if constexpr (std::is_same_v<T, inl::Emphasis>) {
+                f.setFontItalic(true);
+                writeInlines(cursor, v.children, f);
+            } else if constexpr (std::is_same_v<T, inl::Strong>) {
+                f.setFontWeight(QFont::Bold);
+                writeInlines(cursor, v.children, f);
+            } else if constexpr (std::is_same_v<T, inl::Strikethrough>) {
+                f.setFontStrikeOut(true);
+                writeInlines(cursor, v.children, f);
+            } else if constexpr (std::is_same_v<T, inl::Link>) {
+                const QString destination = fromUtf8(v.destination);
+                // Only links that may open look and act like links; others stay text.
+                if (isOpenableLink(destination)) {
+                    f.setAnchor(true);
+                    f.setAnchorHref(destination);
+                    f.setForeground(style_.link);
+                    f.setFontUnderline(true);
+                    f.setToolTip(destination);
                 }
-            },
-            node.value);
-    }
+                writeInlines(cursor, v.children, f);
+            } else if constexpr (std::is_same_v<T, inl::Image>) {
+                writeImage(cursor, v, f);
+            } else if constexpr (std::is_same_v<T, inl::SoftBreak>) {
+                cursor.insertText(QStringLiteral(" "), f);
+            } else if constexpr (std::is_same_v<T, inl::LineBreak>) {
+                cursor.insertText(QString(QChar::LineSeparator), f);
+            }
+        },
+        node.value);
 }
 
 void DocumentWriter::writeImage(QTextCursor& cursor, const inl::Image& image,

@@ -124,6 +124,9 @@ public:
     const std::vector<WrittenCode>& code() const { return code_; }
     /// For a top-level list: the block number where each item begins.
     const std::vector<int>& itemStarts() const { return itemStarts_; }
+    /// For a paragraph: the position where each of its inlines begins (the last one
+    /// written).
+    const std::vector<int>& inlineStarts() const { return inlineStarts_; }
 
     /// Appending to a document holding one top-level block written before: each takes the
     /// block as it is now and how many of its leading parts the document already holds as
@@ -135,6 +138,11 @@ public:
     bool appendTableRows(const blk::Table& table, int kept);
     /// A list: `kept` items, which begin at `starts` (updated).
     bool appendListItems(const BlockNode& list, int kept, std::vector<int>& starts);
+    /// A paragraph: `kept` of its inlines, which begin at `starts` (updated; as
+    /// inlineStarts() gave them). Text added to a paragraph's end changes only its last
+    /// inlines, so a long paragraph being streamed is not written again for each chunk.
+    bool appendParagraphInlines(const blk::Paragraph& paragraph, int kept,
+                                std::vector<int>& starts);
 
 private:
     void writeBlocks(const Blocks& blocks, qreal spacing);
@@ -157,6 +165,7 @@ private:
     QTextBlockFormat codeLineFormat(bool last) const;
     void continueAtEnd();
     void writeInlines(QTextCursor& cursor, const Inlines& inlines, const QTextCharFormat& format);
+    void writeInline(QTextCursor& cursor, const InlineNode& node, const QTextCharFormat& format);
     void writeImage(QTextCursor& cursor, const inl::Image& image, const QTextCharFormat& format);
 
     void space(qreal gap);
@@ -185,6 +194,7 @@ private:
     LineColourer* colourer_ = nullptr;
     std::vector<WrittenCode> code_;
     std::vector<int> itemStarts_;
+    std::vector<int> inlineStarts_;
 };
 
 /// The selection from `start` to `stop` in a document written by DocumentWriter, as

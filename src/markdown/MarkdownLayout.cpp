@@ -7,6 +7,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextLayout>
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <limits>
@@ -98,6 +99,9 @@ struct MarkdownLayout::Piece {
     bool remeasure = false;  // changed in place: its height is read again
     std::vector<WrittenCode> code;
     std::vector<int> itemStarts;
+    // A paragraph: its inlines as the document holds them, and where each begins.
+    Inlines paragraph;
+    std::vector<int> inlineStarts;
     std::unique_ptr<LineColourer> colourer;  // a top-level code block coloured in place
     bool colouring = false;                  // a worker is colouring its code
     // Set to stop that worker: the piece is written anew or goes.
@@ -169,6 +173,21 @@ void MarkdownLayout::apply(const MarkdownStream::Change& change) {
             grown->grown ? std::min(grown->validParts, change.keptParts) : change.keptParts;
         grown->grown = true;
     }
+    // A paragraph that changed at its end (text streamed onto it) keeps the inlines it
+    // begins with, as its document holds them.
+    if (!grown && change.kept < pieces_.size() && change.kept < count &&
+        pieces_[change.kept]->doc && !pieces_[change.kept]->paragraph.empty()) {
+        if (auto* p = std::get_if<blk::Paragraph>(&stream_.blocks()[change.kept].value)) {
+            const Inlines& before = pieces_[change.kept]->paragraph;
+            const auto [held, now] =
+                std::mismatch(before.begin(), before.end(), p->inlines.begin(), p->inlines.end());
+            if (held != before.begin()) {
+                grown = std::move(pieces_[change.kept]);
+                grown->validParts = size_t(held - before.begin());
+                grown->grown = true;
+            }
+        }
+    }
     pieces_.resize(std::min(change.kept, pieces_.size()));
     if (grown) pieces_.push_back(std::move(grown));
     pieces_.reserve(count);
@@ -234,6 +253,13 @@ void MarkdownLayout::build(Piece& piece, size_t index) {
     piece.imageSources = writer.imageSources();
     piece.code = writer.code();
     piece.itemStarts = writer.itemStarts();
+    if (auto* p = std::get_if<blk::Paragraph>(&block.value)) {
+        piece.paragraph = p->inlines;
+        piece.inlineStarts = writer.inlineStarts();
+    } else {
+        piece.paragraph.clear();
+        piece.inlineStarts.clear();
+    }
     piece.laidOutWidth = -1;
     colourLater(piece);
 }
@@ -251,6 +277,9 @@ bool MarkdownLayout::append(Piece& piece, size_t index) {
         done = piece.code.size() == 1 && writer.appendCodeLines(*code, kept, piece.code[0]);
     } else if (auto* table = std::get_if<blk::Table>(&block.value)) {
         done = writer.appendTableRows(*table, kept);
+    } else if (auto* paragraph = std::get_if<blk::Paragraph>(&block.value)) {
+        done = writer.appendParagraphInlines(*paragraph, kept, piece.inlineStarts);
+        if (done) piece.paragraph = paragraph->inlines;
     } else if (std::holds_alternative<blk::BulletedList>(block.value) ||
                std::holds_alternative<blk::NumberedList>(block.value) ||
                std::holds_alternative<blk::TaskList>(block.value)) {

@@ -209,6 +209,24 @@ TEST(MarkdownLayoutStreamingTest, AGrowingBlockIsAppendedToRatherThanWrittenAgai
     }
     EXPECT_EQ(layout.blockDocument(0), doc);  // the same document, appended to
     EXPECT_EQ(layout.codeOf(0).count(QLatin1Char('\n')), 29);
+
+    // A paragraph: its text before the inlines that changed stays where it is.
+    MarkdownLayout paragraph(&offline);
+    paragraph.setWidth(500);
+    std::string words = "Some *words* and ";
+    paragraph.setMarkdown(words);
+    (void)paragraph.height();
+    const QTextDocument* written = paragraph.blockDocument(0);
+    for (int i = 0; i < 30; ++i) {
+        words += i % 5 == 0 ? "**more" : i % 5 == 1 ? " words** " : "word ";
+        paragraph.setMarkdown(words);
+        (void)paragraph.height();
+    }
+    EXPECT_EQ(paragraph.blockDocument(0), written);
+    MarkdownLayout whole(&offline);
+    whole.setWidth(500);
+    whole.setMarkdown(words);
+    EXPECT_EQ(paragraph.blockDocument(0)->toHtml(), whole.blockDocument(0)->toHtml());
 }
 
 // A long table: written as a stack of short tables that share their column widths,
