@@ -1,5 +1,6 @@
 #include "ZoruveVede.h"
 
+#include <QSet>
 #include <QSettings>
 #include <algorithm>
 #include <mutex>
@@ -50,23 +51,12 @@ ZoruveVede::ZoruveVede(ZoruveVedeServices services, QObject* parent)
     } catch (const std::exception&) {
         conversations_.clear();  // a damaged list was kept aside by the store
     }
-    // Drafts of conversations no longer in the list go.
-    for (auto it = drafts_.begin(); it != drafts_.end();) {
-        const bool known =
-            it.key() == SidebarID::newConversation().id() ||
-            std::any_of(conversations_.begin(), conversations_.end(),
-                        [&](const Conversation& c) { return c.id().id() == it.key(); });
-        it = known ? std::next(it) : drafts_.erase(it);
-    }
-    // Pictures attached to drafts come back with them (those of conversations gone, not).
+    // Drafts of conversations no longer in the list go, with the pictures attached to them.
+    QSet<QString> known{SidebarID::newConversation().id()};
+    for (const Conversation& c : std::as_const(conversations_)) known.insert(c.id().id());
+    drafts_.removeIf([&](auto it) { return !known.contains(it.key()); });
     draftImages_ = store_.loadDraftPictures();
-    for (auto it = draftImages_.begin(); it != draftImages_.end();) {
-        const bool known =
-            it.key() == SidebarID::newConversation().id() ||
-            std::any_of(conversations_.begin(), conversations_.end(),
-                        [&](const Conversation& c) { return c.id().id() == it.key(); });
-        it = known ? std::next(it) : draftImages_.erase(it);
-    }
+    draftImages_.removeIf([&](auto it) { return !known.contains(it.key()); });
     pendingImages_ = draftImages_.take(selectedConversation_.id());
     setCurrentConversation(nullptr);
     setConversationDescription(newConversationTitle);
